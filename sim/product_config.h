@@ -1,0 +1,57 @@
+// What a bench file says about one product: the bridge, its flash and the
+// disk behind it. Everything has a default, so a product line may name only
+// its chip.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct DiskConfig {
+  bool present = true;           // false: the bridge has no drive attached
+  bool packetDevice = false;     // ATAPI: answers IDENTIFY PACKET DEVICE, not IDENTIFY DEVICE
+  uint64_t sectors = 31250000;   // about 16 GB of 512-byte sectors
+  uint32_t sectorSize = 512;     // 512 or 4096
+  uint64_t reservedSectors = 0;  // readable beyond the visible capacity
+  std::string model = "KV SIM DISK";
+  std::string serial = "SIM0000001";
+  std::string firmware = "1.00";
+  std::string imagePath;         // sparse image; empty: a temp file removed at exit
+};
+
+struct FlashConfig {
+  bool present = true;
+  std::vector<uint8_t> jedecId = {0xEF, 0x40, 0x14};  // 9F reply, manufacturer first
+  uint32_t size = 1024 * 1024;                        // bytes
+  uint32_t sectorSize = 4096;                         // erase geometry, apart from the id
+  uint32_t blockSize = 32 * 1024;
+  uint32_t programBusyMs = 0;                         // busy time after a page program
+  uint32_t eraseBusyMs = 0;                           // after a sector or block erase
+  uint32_t chipEraseBusyMs = 0;
+};
+
+struct ProductConfig {
+  std::string name;               // a label for traces and test output
+  std::string path;               // storage interface path; empty: derived from the name
+  uint8_t chipType = 21;          // the bridge model, by its chip type number (1-34)
+  uint16_t vid = 0x1D6B;
+  uint16_t pid = 0x0100;
+  std::string manufacturer = "Kestrova Sim";
+  std::string product = "USB Storage Bridge";
+  std::string usbSerial = "000000000001";
+  std::string inquiryVendor = "KESTROVA";     // INQUIRY bytes 8-15
+  std::string inquiryProduct = "SIM BRIDGE";  // bytes 16-31
+  std::string inquiryRevision = "0100";       // bytes 32-35
+  std::string revisionText;                   // FF 04 30 block; empty: the chip's default
+  std::vector<uint8_t> firmwareVersion = {0x01, 0x00, 0x00, 0x00};  // chip-information bytes 12-15
+  bool bootCodeOnly = false;                  // boot ROM only: no chip code, no chip information
+  uint32_t configMemorySize = 64 * 1024;      // DF-addressed configuration memory
+  bool configEepromPresent = true;
+  uint32_t resetDelayMs = 1500;               // off the bus after a reset
+  FlashConfig flash;
+  DiskConfig disk;
+};
+
+}  // namespace sim
