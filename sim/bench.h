@@ -113,6 +113,7 @@ class Product {
   };
   std::vector<ArmedFault> faults_;
   std::atomic<bool> hasFaults_{false};
+  bool pendingPowerOn_ = false;  // guarded by mutex_
 };
 
 class Bench : public platform::Backend, public std::enable_shared_from_this<Bench> {

@@ -1,0 +1,293 @@
+// The bench as a backend: finding products by path, the request checks,
+// trace, faults, unplug and reset windows, and bench descriptions.
+#include "sim/bench.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "platform/backend.h"
+#include "platform/clock.h"
+
+namespace {
+
+using platform::ScsiPassThroughDirect;
+
+// INQUIRY for 36 bytes, built here rather than through the bridge library.
+ScsiPassThroughDirect InquiryRequest(uint8_t* buffer, uint32_t length) {
+  ScsiPassThroughDirect r{};
+  r.Length = platform::kScsiPassThroughDirectLength;
+  r.TargetId = 1;
+  r.CdbLength = 12;
+  r.DataIn = platform::kScsiDataIn;
+  r.DataTransferLength = length;
+  r.TimeOutValue = 10;
+  r.DataBuffer = buffer;
+  r.SenseInfoOffset = 48;
+  r.Cdb[0] = 0x12;
+  r.Cdb[4] = static_cast<uint8_t>(length);
+  return r;
+}
+
+bool Send(platform::Handle h, ScsiPassThroughDirect& r) {
+  uint32_t returned = 0;
+  return platform::DeviceIoControl(h, platform::kIoctlScsiPassThroughDirect, &r, sizeof r, &r,
+                                   sizeof r, &returned);
+}
+
+class BenchTest : public ::testing::Test {
+ protected:
+  BenchTest() {
+    sim::ProductConfig a;
+    a.name = "a";
+    a.chipType = 21;
+    a.disk.sectors = 2048;
+    a.resetDelayMs = 2000;
+    sim::ProductConfig b = a;
+    b.name = "b";
+    b.usbSerial = "000000000002";
+    bench_ = std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{a, b});
+  }
+  std::shared_ptr<sim::Bench> bench_;
+  platform::ScopedBackend installed_{bench_};
+  platform::ScopedClockScale fast_{1000.0};
+};
+
+TEST_F(BenchTest, ProductsHaveDistinctPathsFoundCaseInsensitively) {
+  const std::string a = bench_->product(0).path(), b = bench_->product(1).path();
+  EXPECT_NE(a, b);
+  std::string upper = a;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(bench_->FindByPath(upper), &bench_->product(0));
+  EXPECT_EQ(bench_->FindByPath(a + "x"), nullptr);
+}
+
+TEST_F(BenchTest, OpenUnknownPathFailsWithFileNotFound) {
+  EXPECT_EQ(platform::OpenDevice("\\\\?\\nothing", platform::kAccessRead | platform::kAccessWrite,
+                                 platform::kShareRead | platform::kShareWrite),
+            platform::kInvalidHandle);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+}
+
+TEST_F(BenchTest, PassThroughNeedsReadWriteAccessAndAWellFormedHeader) {
+  const std::string path = bench_->product(0).path();
+  uint8_t data[36];
+  {
+    platform::ScopedDevice none(path.c_str(), platform::kAccessNone, platform::kShareRead);
+    ASSERT_TRUE(none.valid());
+    auto r = InquiryRequest(data, sizeof data);
+    EXPECT_FALSE(Send(none.get(), r));
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorAccessDenied);
+    platform::StorageDeviceNumber number{};
+    uint32_t returned = 0;
+    ASSERT_TRUE(platform::DeviceIoControl(none.get(), platform::kIoctlStorageGetDeviceNumber,
+                                          nullptr, 0, &number, sizeof number, &returned));
+    EXPECT_EQ(returned, 12u);
+    EXPECT_EQ(number.DeviceType, platform::kFileDeviceDisk);
+  }
+  platform::ScopedDevice rw(path.c_str(), platform::kAccessRead | platform::kAccessWrite,
+                            platform::kShareRead | platform::kShareWrite);
+  auto bad = InquiryRequest(data, sizeof data);
+  bad.Length = 56;
+  EXPECT_FALSE(Send(rw.get(), bad));
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
+  auto good = InquiryRequest(data, sizeof data);
+  EXPECT_TRUE(Send(rw.get(), good));
+  EXPECT_EQ(good.ScsiStatus, 0);
+  EXPECT_EQ(bench_->OpenHandleCount(), 1);
+}
+
+TEST_F(BenchTest, TraceRecordsTheRequestAsSent) {
+  sim::Product& p = bench_->product(0);
+  p.EnableTrace(true);
+  uint8_t data[36];
+  platform::ScopedDevice rw(p.path().c_str(), platform::kAccessRead | platform::kAccessWrite, 3);
+  auto r = InquiryRequest(data, sizeof data);
+  ASSERT_TRUE(Send(rw.get(), r));
+  const auto trace = p.TakeTrace();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].cdb.size(), 12u);
+  EXPECT_EQ(trace[0].cdb[0], 0x12);
+  EXPECT_EQ(trace[0].length, 36u);
+  EXPECT_EQ(trace[0].timeout, 10u);
+  EXPECT_EQ(trace[0].dataIn, 1);
+  EXPECT_TRUE(trace[0].hasBuffer);
+  EXPECT_TRUE(p.TakeTrace().empty());
+  EXPECT_TRUE(bench_->product(1).TakeTrace().empty());
+}
+
+struct FaultCase {
+  const char* name;
+  sim::Fault fault;
+  bool callOk;
+  uint8_t status;
+  uint32_t error;
+};
+
+class BenchFaultTest : public BenchTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(BenchFaultTest, FaultHitsOnlyTheChosenMatchingCommand) {
+  const FaultCase& c = GetParam();
+  sim::Product& p = bench_->product(0);
+  sim::Fault f = c.fault;
+  f.cdbPrefix = {0x12};
+  f.skip = 1;
+  p.AddFault(f);
+  platform::ScopedDevice rw(p.path().c_str(), platform::kAccessRead | platform::kAccessWrite, 3);
+  uint8_t data[36];
+  auto first = InquiryRequest(data, sizeof data);
+  ASSERT_TRUE(Send(rw.get(), first));  // skipped
+  auto second = InquiryRequest(data, sizeof data);
+  EXPECT_EQ(Send(rw.get(), second), c.callOk);
+  if (c.callOk) EXPECT_EQ(second.ScsiStatus, c.status);
+  else EXPECT_EQ(platform::GetLastError(), c.error);
+  if (c.fault.kind != sim::Fault::Kind::Vanish) {
+    auto third = InquiryRequest(data, sizeof data);
+    EXPECT_TRUE(Send(rw.get(), third));
+    EXPECT_EQ(third.ScsiStatus, 0);
+  } else {
+    EXPECT_FALSE(p.Online());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BenchFaultTest,
+    ::testing::Values(
+        FaultCase{"CheckCondition", {sim::Fault::Kind::CheckCondition}, true, 2, 0},
+        FaultCase{"RequestFails", {sim::Fault::Kind::RequestFails, {}, 0, 1, 0, 31}, false, 0, 31},
+        FaultCase{"Vanish", {sim::Fault::Kind::Vanish}, false, 0, platform::kErrorDeviceNotConnected},
+        FaultCase{"Delay", {sim::Fault::Kind::Delay, {}, 0, 1, 500}, true, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BenchTest, DelayedReplyTakesStationTime) {
+  sim::Product& p = bench_->product(0);
+  p.AddFault({sim::Fault::Kind::Delay, {}, 0, 1, 3000});
+  platform::ScopedDevice rw(p.path().c_str(), platform::kAccessRead | platform::kAccessWrite, 3);
+  uint8_t data[36];
+  auto r = InquiryRequest(data, sizeof data);
+  const uint64_t before = platform::GetTickCount64();
+  ASSERT_TRUE(Send(rw.get(), r));
+  EXPECT_GE(platform::GetTickCount64() - before, 3000u);
+}
+
+TEST_F(BenchTest, UnpluggedProductFailsOpenAndCommandsOnOpenHandles) {
+  sim::Product& p = bench_->product(1);
+  platform::ScopedDevice rw(p.path().c_str(), platform::kAccessRead | platform::kAccessWrite, 3);
+  ASSERT_TRUE(rw.valid());
+  p.Unplug();
+  EXPECT_EQ(bench_->DevicePaths().size(), 1u);
+  uint8_t data[36];
+  auto r = InquiryRequest(data, sizeof data);
+  EXPECT_FALSE(Send(rw.get(), r));
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorDeviceNotConnected);
+  EXPECT_EQ(platform::OpenDevice(p.path().c_str(), platform::kAccessRead, 3), platform::kInvalidHandle);
+  p.Plug();
+  EXPECT_TRUE(Send(rw.get(), r));
+}
+
+TEST_F(BenchTest, OpenFailureIsInjectable) {
+  sim::Product& p = bench_->product(0);
+  p.SetOpenFails(true);
+  EXPECT_EQ(platform::OpenDevice(p.path().c_str(), platform::kAccessRead, 3), platform::kInvalidHandle);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorAccessDenied);
+  p.SetOpenFails(false);
+  platform::Handle h = platform::OpenDevice(p.path().c_str(), platform::kAccessRead, 3);
+  EXPECT_NE(h, platform::kInvalidHandle);
+  platform::CloseDevice(h);
+}
+
+// FF 04 26 "QV": the bridge leaves the bus at once and is back after its
+// reset delay.
+TEST_F(BenchTest, ResetTakesTheProductOffTheBusForItsDelay) {
+  sim::Product& p = bench_->product(0);
+  platform::ScopedDevice rw(p.path().c_str(), platform::kAccessRead | platform::kAccessWrite, 3);
+  ScsiPassThroughDirect r{};
+  r.Length = platform::kScsiPassThroughDirectLength;
+  r.CdbLength = 12;
+  r.DataIn = platform::kScsiDataIn;
+  r.TimeOutValue = 10;
+  const uint8_t reset[] = {0xFF, 0x04, 0x26, 0x51, 0x56};
+  std::memcpy(r.Cdb, reset, sizeof reset);
+  ASSERT_TRUE(Send(rw.get(), r));
+  EXPECT_EQ(p.ResetCount(), 1);
+  EXPECT_FALSE(p.Online());
+  EXPECT_EQ(platform::OpenDevice(p.path().c_str(), platform::kAccessRead, 3), platform::kInvalidHandle);
+  platform::Sleep(1000);
+  EXPECT_FALSE(p.Online());
+  platform::Sleep(1100);
+  EXPECT_TRUE(p.Online());
+  uint8_t data[36];
+  auto inquiry = InquiryRequest(data, sizeof data);
+  EXPECT_TRUE(Send(rw.get(), inquiry));
+}
+
+TEST(BenchFileTest, EmbeddedBenchHasProductsOfDifferentFamilies) {
+  std::vector<sim::ProductConfig> products;
+  std::string error;
+  ASSERT_TRUE(sim::Bench::ParseText(sim::Bench::EmbeddedText(), &products, &error)) << error;
+  ASSERT_GE(products.size(), 4u);
+  std::set<int> chips;
+  for (const auto& p : products) chips.insert(p.chipType);
+  EXPECT_EQ(chips.size(), products.size());
+}
+
+TEST(BenchFileTest, ParsesEveryValueForm) {
+  std::vector<sim::ProductConfig> products;
+  std::string error;
+  ASSERT_TRUE(sim::Bench::ParseText(R"(
+# two products
+[product left]
+chip = 0x0D
+vid = 0x152D
+manufacturer = "Quoted Maker"
+product = Bare Words Here
+flash.id = c2 20 13
+flash.size = 512K
+disk.sectors = 1M
+disk.sector_size = 4096
+boot_code_only = 1
+[product]
+)",
+                                    &products, &error))
+      << error;
+  ASSERT_EQ(products.size(), 2u);
+  const auto& p = products[0];
+  EXPECT_EQ(p.name, "left");
+  EXPECT_EQ(p.chipType, 13);
+  EXPECT_EQ(p.vid, 0x152D);
+  EXPECT_EQ(p.manufacturer, "Quoted Maker");
+  EXPECT_EQ(p.product, "Bare Words Here");
+  EXPECT_EQ(p.flash.jedecId, (std::vector<uint8_t>{0xC2, 0x20, 0x13}));
+  EXPECT_EQ(p.flash.size, 512u * 1024);
+  EXPECT_EQ(p.disk.sectors, 1024u * 1024);
+  EXPECT_EQ(p.disk.sectorSize, 4096u);
+  EXPECT_TRUE(p.bootCodeOnly);
+  EXPECT_EQ(products[1].name, "product2");
+}
+
+TEST(BenchFileTest, RejectsBadDescriptionsWithTheLine) {
+  const struct {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"[product a]\nchip = 35\n", "line 2"},
+      {"[product a]\nvid = 0x10000\n", "line 2"},
+      {"[product a]\nflash.id = EF 4G\n", "line 2"},
+      {"chip = 4\n", "outside"},
+      {"[product a]\nnonsense = 1\n", "unknown key"},
+      {"[product a]\n[product a]\n", "duplicate"},
+      {"[hub]\n", "unknown section"},
+      {"[product a]\ndisk.sector_size = 1024\n", "512 or 4096"},
+      {"[product a]\nchip = 0\n", "1-34"},
+      {"[product a\n", "unclosed"},
+  };
+  for (const auto& c : cases) {
+    std::vector<sim::ProductConfig> products;
+    std::string error;
+    EXPECT_FALSE(sim::Bench::ParseText(c.text, &products, &error)) << c.text;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.text << " -> " << error;
+  }
+}
+
+}  // namespace
