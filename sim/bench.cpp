@@ -29,6 +29,12 @@ std::string DerivedPath(const ProductConfig& config, size_t index) {
          "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 }
 
+std::string Fold(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
 }  // namespace
 
 uint64_t NowMs() { return platform::GetTickCount64(); }
@@ -36,6 +42,8 @@ uint64_t NowMs() { return platform::GetTickCount64(); }
 Product::Product(const ProductConfig& config, size_t index)
     : config_(config), index_(index), bridge_(std::make_unique<EmulatedBridge>(config)) {
   if (config_.path.empty()) config_.path = DerivedPath(config_, index);
+  foldedPath_ = Fold(config_.path);
+  pathHash_ = std::hash<std::string>{}(foldedPath_);
 }
 
 Product::~Product() = default;
@@ -205,15 +213,10 @@ Bench::Bench(const std::vector<ProductConfig>& products) {
 Bench::~Bench() = default;
 
 Product* Bench::FindByPath(std::string_view path) {
-  for (auto& p : products_) {
-    const std::string& own = p->config().path;
-    if (own.size() == path.size() &&
-        std::equal(own.begin(), own.end(), path.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        }))
-      return p.get();
-  }
+  const std::string folded = Fold(path);
+  const size_t hash = std::hash<std::string>{}(folded);
+  for (auto& p : products_)
+    if (p->pathHash_ == hash && p->foldedPath_ == folded) return p.get();
   return nullptr;
 }
 

@@ -98,6 +98,9 @@ class Product {
 
   ProductConfig config_;
   size_t index_;
+  std::string foldedPath_;  // lower-case path: interface paths compare without case
+  size_t pathHash_ = 0;
+  friend class Bench;
   mutable std::mutex mutex_;  // serialises commands to this product, like the hardware
   std::unique_ptr<EmulatedBridge> bridge_;
   std::atomic<bool> plugged_{true};
