@@ -1,0 +1,562 @@
+#include "station/settings_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cstdio>
+#include <optional>
+
+#include "platform/ini_file.h"
+#include "platform/message_box.h"
+#include "platform/program_folder.h"
+#include "station/step_helpers.h"
+
+namespace station {
+namespace {
+
+FieldRef Ref(int32_t& f) { return &f; }
+FieldRef Ref(uint8_t& f) { return &f; }
+FieldRef Ref(int64_t& f) { return &f; }
+FieldRef Ref(float& f) { return &f; }
+template <size_t N>
+FieldRef Ref(char (&f)[N]) {
+  return std::span<char>(f, N);
+}
+
+#define BLOCK(f) [](SettingsBlock& b, StationOptions&) { return Ref(b.f); }
+#define OPTION(f) [](SettingsBlock&, StationOptions& o) { return Ref(o.f); }
+
+using VT = ValueType;
+using WF = WriteForm;
+using LR = LoadRule;
+using LH = LoadHook;
+
+constexpr char kSetting[] = "setting";
+constexpr char kExecute[] = "QVEXECUTE";
+constexpr char kEeprom[] = "QVEEPROM";
+constexpr char kPdSwitch[] = "884PDswitch";
+constexpr char kLoopDebug[] = "LoopDebug";
+constexpr char kVerify[] = "QVEEPROMVERIFY";
+
+// In the reading order. Columns: section, key, read as, default, field,
+// written as, position in the writing order, load rule, load step.
+constexpr SettingsKey kKeys[] = {
+    {kSetting, "USBWritePerformance", VT::kInteger, "0", BLOCK(USBWritePerformance), WF::kInteger, 0, LR::kStore, LH::kNone},
+    {kSetting, "USBReadPerformance", VT::kInteger, "0", BLOCK(USBReadPerformance), WF::kInteger, 1, LR::kStore, LH::kNone},
+    {kSetting, "ShowRWPerf", VT::kInteger, "0", BLOCK(ShowRWPerf), WF::kInteger, 2, LR::kStore, LH::kNone},
+    {kSetting, "WriteFileName", VT::kText, "", BLOCK(WriteFileName), WF::kText, 3, LR::kStore, LH::kWriteFileName},
+    {kSetting, "ProductModel", VT::kText, "QV", BLOCK(ProductModel), WF::kText, 4, LR::kStore, LH::kProductModel},
+    {kSetting, "WRLoop", VT::kInteger, "7", BLOCK(WRLoop), WF::kInteger, 5, LR::kStore, LH::kNone},
+    {kSetting, "RWDataSize", VT::kInteger, "2", BLOCK(RWDataSize), WF::kInteger, 6, LR::kZeroIsTwo, LH::kNone},
+    {kSetting, "EEPROMOnly", VT::kInteger, "0", OPTION(EEPROMOnly), WF::kInteger, 7, LR::kStore, LH::kNone},
+    {kSetting, "SupportODD", VT::kInteger, "0", OPTION(SupportODD), WF::kInteger, 8, LR::kStore, LH::kNone},
+    {kSetting, "CheckMaxSn", VT::kInteger, "0", OPTION(CheckMaxSn), WF::kInteger, 9, LR::kStore, LH::kNone},
+    {kSetting, "MPVersion", VT::kInteger, "0", BLOCK(MPVersion), WF::kInteger, 10, LR::kWhileZero, LH::kMPVersion},
+    {kSetting, "MPSafeRemove", VT::kInteger, "0", OPTION(MPSafeRemove), WF::kInteger, 11, LR::kStore, LH::kNone},
+    {kSetting, "MPEEPROMToLog", VT::kInteger, "0", OPTION(MPEEPROMToLog), WF::kInteger, 12, LR::kStore, LH::kNone},
+    {kSetting, "PerfShift", VT::kFloat, "1", BLOCK(PerfShift), WF::kFloat, 13, LR::kStore, LH::kNone},
+    {kSetting, "MPPassLabel", VT::kInteger, "0", OPTION(MPPassLabel), WF::kInteger, 14, LR::kStore, LH::kNone},
+    {kSetting, "MPAutorun", VT::kInteger, "0", OPTION(MPAutorun), WF::kInteger, 15, LR::kNotNegative, LH::kNone},
+    {kSetting, "EnKey0SafeRemove", VT::kInteger, "0", BLOCK(EnKey0SafeRemove), WF::kInteger, 20, LR::kStore, LH::kNone},
+    {kSetting, "EnBarcodeMode", VT::kInteger, "0", BLOCK(EnBarcodeMode), WF::kInteger, 19, LR::kStore, LH::kBarcodeMode},
+    {kSetting, "MPResetWait", VT::kInteger, "30", BLOCK(MPResetWait), WF::kInteger, 16, LR::kStore, LH::kNone},
+    {kSetting, "MPSnAToZ", VT::kInteger, "0", OPTION(MPSnAToZ), WF::kInteger, 17, LR::kStore, LH::kNone},
+    {kSetting, "MPPortReset", VT::kInteger, "0", BLOCK(MPPortReset), WF::kInteger, 18, LR::kStore, LH::kNone},
+    {kSetting, "EnEPPTypeC", VT::kInteger, "0", BLOCK(EnEPPTypeC), WF::kInteger, 21, LR::kStore, LH::kEppTypeC},
+    // Pauses in milliseconds: a negative one would be a sleep of 49 days.
+    {kSetting, "EPPPowerGPIODelay", VT::kInteger, "0", BLOCK(EPPPowerGPIODelay), WF::kNone, -1, LR::kNotNegative, LH::kNone},
+    {kSetting, "EPPPowerOnDelay", VT::kInteger, "0", BLOCK(EPPPowerOnDelay), WF::kNone, -1, LR::kStore, LH::kNone},
+    {kSetting, "EPPPowerOffDelay", VT::kInteger, "0", BLOCK(EPPPowerOffDelay), WF::kNone, -1, LR::kNotNegative, LH::kNone},
+    {kSetting, "MPDevCount", VT::kInteger, "0", OPTION(MPDevCount), WF::kNone, -1, LR::kNotNegative, LH::kNone},
+    {kSetting, "MPEEPROMAtHDD", VT::kInteger, "0", OPTION(MPEEPROMAtHDD), WF::kNone, -1, LR::kStore, LH::kNone},
+    {kSetting, "MPPellmarCustomer", VT::kInteger, "0", OPTION(MPPellmarCustomer), WF::kNone, -1, LR::kStore, LH::kNone},
+    {kSetting, "SCSITimeout", VT::kInteger, "10", OPTION(SCSITimeout), WF::kNone, -1, LR::kStore, LH::kNone},
+
+    {kExecute, "CapacityCustomize", VT::kInteger, "0", BLOCK(CapacityCustomize), WF::kInteger, 22, LR::kStore, LH::kNone},
+    {kExecute, "Capacity", VT::kInteger, "0", BLOCK(Capacity), WF::kInteger, 23, LR::kStore, LH::kNone},
+    {kExecute, "EnFreeSpaceCheck", VT::kInteger, "0", BLOCK(EnFreeSpaceCheck), WF::kBoolean, 26, LR::kStore, LH::kNone},
+    {kExecute, "FreeSpace", VT::kDecimal, "0", BLOCK(FreeSpace), WF::kText, 24, LR::kStore, LH::kNone},
+    {kExecute, "FreeSpaceRange", VT::kDecimal, "0", BLOCK(FreeSpaceRange), WF::kText, 25, LR::kStore, LH::kNone},
+    {kExecute, "EnPartition", VT::kInteger, "0", BLOCK(EnPartition), WF::kBoolean, 27, LR::kStore, LH::kNone},
+    {kExecute, "EnCloneProduct", VT::kInteger, "0", BLOCK(EnCloneProduct), WF::kBoolean, 45, LR::kStore, LH::kNone},
+    {kExecute, "EnFormat", VT::kInteger, "0", BLOCK(EnFormat), WF::kBoolean, 28, LR::kStore, LH::kNone},
+    {kExecute, "EnRWTest", VT::kInteger, "0", BLOCK(EnRWTest), WF::kBoolean, 29, LR::kStore, LH::kNone},
+    {kExecute, "EnEEPROMUpdate", VT::kInteger, "0", BLOCK(EnEEPROMUpdate), WF::kBoolean, 30, LR::kStore, LH::kNone},
+    {kExecute, "EnFWUpdate", VT::kInteger, "0", BLOCK(EnFWUpdate), WF::kBoolean, 31, LR::kStore, LH::kNone},
+    {kExecute, "EnSWCopy", VT::kInteger, "0", BLOCK(EnSWCopy), WF::kBoolean, 39, LR::kStore, LH::kNone},
+    {kExecute, "EnVenderCheck", VT::kInteger, "0", BLOCK(EnVenderCheck), WF::kBoolean, 36, LR::kStore, LH::kNone},
+    {kExecute, "EnUSB30Check", VT::kInteger, "0", BLOCK(EnUSB30Check), WF::kBoolean, 37, LR::kStore, LH::kNone},
+    {kExecute, "EnUSB31Gen2Check", VT::kInteger, "0", BLOCK(EnUSB31Gen2Check), WF::kBoolean, 38, LR::kStore, LH::kNone},
+    {kExecute, "EnFWCheck", VT::kInteger, "0", BLOCK(EnFWCheck), WF::kBoolean, 42, LR::kStore, LH::kNone},
+    {kExecute, "EnFolderCompare", VT::kInteger, "0", BLOCK(EnFolderCompare), WF::kBoolean, 43, LR::kStore, LH::kNone},
+    {kExecute, "bAdvenceCompare", VT::kInteger, "0", BLOCK(bAdvenceCompare), WF::kBoolean, 44, LR::kStore, LH::kNone},
+    {kExecute, "DiskLabel", VT::kText, "USB Disk", BLOCK(DiskLabel), WF::kText, 33, LR::kStore, LH::kNone},
+    {kExecute, "DiskFormat", VT::kInteger, "0", BLOCK(DiskFormat), WF::kInteger, 32, LR::kFileSystem, LH::kNone},
+    {kExecute, "FmtSecPerClus", VT::kInteger, "-1", BLOCK(FmtSecPerClus), WF::kInteger, 35, LR::kStore, LH::kNone},
+    {kExecute, "FwFileName", VT::kText, "", BLOCK(FwFileName), WF::kText, 34, LR::kStore, LH::kNone},
+    {kExecute, "SwImgPath", VT::kText, "", BLOCK(SwImgPath), WF::kText, 40, LR::kStore, LH::kNone},
+    {kExecute, "SwDstFolder", VT::kText, "", BLOCK(SwDstFolder), WF::kText, 41, LR::kStore, LH::kNone},
+
+    {kEeprom, "VenderID", VT::kText, "6A3E", BLOCK(VenderID), WF::kText, 50, LR::kStore, LH::kNone},
+    {kEeprom, "ProductID", VT::kText, "4649", BLOCK(ProductID), WF::kText, 51, LR::kStore, LH::kNone},
+    {kEeprom, "StringA", VT::kText, "Orvanta", BLOCK(StringA), WF::kText, 52, LR::kStore, LH::kNone},
+    {kEeprom, "StringB", VT::kText, "USB", BLOCK(StringB), WF::kText, 53, LR::kStore, LH::kNone},
+    {kEeprom, "String3", VT::kText, "012345", BLOCK(String3), WF::kText, 55, LR::kStore, LH::kNone},
+    {kEeprom, "StringC", VT::kText, "Orvanta", BLOCK(StringC), WF::kText, 54, LR::kStore, LH::kNone},
+    {kEeprom, "StringAInc", VT::kInteger, "0", BLOCK(StringAInc), WF::kBoolean, 56, LR::kFlag, LH::kNone},
+    {kEeprom, "StringBInc", VT::kInteger, "0", BLOCK(StringBInc), WF::kBoolean, 57, LR::kFlag, LH::kNone},
+    {kEeprom, "String3Inc", VT::kInteger, "0", BLOCK(String3Inc), WF::kBoolean, 58, LR::kFlag, LH::kNone},
+    {kEeprom, "StandbyTimer", VT::kInteger, "0", BLOCK(StandbyTimer), WF::kInteger, 64, LR::kStore, LH::kNone},
+    {kEeprom, "ProductRevsion", VT::kText, "0000", BLOCK(ProductRevsion), WF::kText, 66, LR::kStore, LH::kNone},
+    {kEeprom, "ODDSize", VT::kInteger, "0", BLOCK(ODDSize), WF::kInteger, 67, LR::kStore, LH::kNone},
+    {kEeprom, "FlashType", VT::kInteger, "0", OPTION(FlashType), WF::kInteger, 59, LR::kStore, LH::kFlashType},
+    {kEeprom, "EEPROMRetry", VT::kInteger, "1", BLOCK(EEPROMRetry), WF::kInteger, 61, LR::kStore, LH::kEEPROMRetry},
+    {kEeprom, "MapToHDName", VT::kInteger, "0", BLOCK(MapToHDName), WF::kBoolean, 47, LR::kFlag, LH::kMapToHDName},
+    {kEeprom, "StrBFromHDSN", VT::kInteger, "0", BLOCK(StrBFromHDSN), WF::kInteger, 49, LR::kFlag, LH::kStrBFromHDSN},
+    {kEeprom, "StringMaxSn", VT::kText, "0", BLOCK(StringMaxSn), WF::kText, 60, LR::kStore, LH::kStringMaxSn},
+    {kEeprom, "QVB819WDHDD", VT::kInteger, "0", OPTION(QVB819WDHDD), WF::kInteger, 63, LR::kStore, LH::kNone},
+    {kEeprom, "EnOver2TBMulLun", VT::kInteger, "0", OPTION(EnOver2TBMulLun), WF::kInteger, 69, LR::kStore, LH::kNone},
+    {kEeprom, "EnMultiSec", VT::kInteger, "0", OPTION(EnMultiSec), WF::kInteger, 68, LR::kStore, LH::kNone},
+    {kEeprom, "QV843PWMode", VT::kInteger, "0", OPTION(QV843PWMode), WF::kInteger, 65, LR::kStore, LH::kNone},
+    {kEeprom, "QVB819REU", VT::kInteger, "0", OPTION(QVB819REU), WF::kInteger, 62, LR::kStore, LH::kNone},
+    {kEeprom, "EnManuProdStrSourceCtl", VT::kInteger, "0", BLOCK(EnManuProdStrSourceCtl), WF::kInteger, 70, LR::kStore, LH::kManuProdStrSource},
+    {kEeprom, "EnInquiryStrSourceCtl", VT::kInteger, "0", BLOCK(EnInquiryStrSourceCtl), WF::kInteger, 71, LR::kStore, LH::kInquiryStrSource},
+    {kEeprom, "EnQVS871StandbyTime", VT::kInteger, "1", OPTION(EnQVS871StandbyTime), WF::kInteger, 72, LR::kStore, LH::kNone},
+    {kEeprom, "EnSNfromHDDSN", VT::kInteger, "0", BLOCK(EnSNfromHDDSN), WF::kInteger, 48, LR::kFlag, LH::kSNfromHDDSN},
+    {kEeprom, "BarcodeLength", VT::kInteger, "16", BLOCK(BarcodeLength), WF::kInteger, 73, LR::kStore, LH::kBarcodeLength},
+    {kEeprom, "TableType", VT::kNone, "", BLOCK(TableType), WF::kInteger, 46, LR::kStore, LH::kNone},
+
+    {kPdSwitch, "EnPD", VT::kInteger, "0", BLOCK(EnPD), WF::kNone, -1, LR::kStore, LH::kNone},
+    {kLoopDebug, "EnLoopDebug", VT::kInteger, "0", BLOCK(EnLoopDebug), WF::kNone, -1, LR::kStore, LH::kNone},
+
+    {kVerify, "VenderID", VT::kText, "6A3E", BLOCK(VerifyVenderID), WF::kText, 74, LR::kStore, LH::kNone},
+    {kVerify, "ProductID", VT::kText, "4649", BLOCK(VerifyProductID), WF::kText, 75, LR::kStore, LH::kNone},
+    {kVerify, "StringA", VT::kText, "Orvanta", BLOCK(VerifyStringA), WF::kText, 76, LR::kStore, LH::kNone},
+    {kVerify, "StringB", VT::kText, "USB", BLOCK(VerifyStringB), WF::kText, 77, LR::kStore, LH::kNone},
+    {kVerify, "DiskName", VT::kText, "", BLOCK(DiskName), WF::kText, 78, LR::kStore, LH::kNone},
+    {kVerify, "VolumeLabel", VT::kText, "", BLOCK(VolumeLabel), WF::kText, 80, LR::kStore, LH::kNone},
+    {kVerify, "HDDFwRev", VT::kText, "", BLOCK(HDDFwRev), WF::kText, 82, LR::kStore, LH::kNone},
+    {kVerify, "EnCheckDiskName", VT::kInteger, "0", BLOCK(EnCheckDiskName), WF::kInteger, 79, LR::kStore, LH::kNone},
+    {kVerify, "EnCheckVolLabel", VT::kInteger, "0", BLOCK(EnCheckVolLabel), WF::kInteger, 81, LR::kStore, LH::kNone},
+    {kVerify, "EnCheckHDDFwRev", VT::kInteger, "0", BLOCK(EnCheckHDDFwRev), WF::kInteger, 83, LR::kStore, LH::kNone},
+};
+
+#undef BLOCK
+#undef OPTION
+
+// Value lists of the two choice boxes, by item position.
+constexpr int32_t kCapacityValues[] = {0, 1, 80, 120, 160, 250, 320, 400, 500, 640, 750, 1000, 1500, 2000};
+constexpr int32_t kClusterValues[] = {0, 512, 4096, 32768};
+
+constexpr char kErrorCaption[] = "Error";
+
+void ShowError(const std::string& text) {
+  platform::MessageBox(text.c_str(), kErrorCaption, platform::kMbOk | platform::kMbIconError);
+}
+
+std::string Replace(std::string_view pattern, std::string_view with) {
+  std::string text(pattern);
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, with);
+  return text;
+}
+
+bool IsExistingFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool EnsureFolder(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+int32_t IntegerDefault(const SettingsKey& key) {
+  return platform::ParseProfileInteger(key.fallback).value_or(0);
+}
+
+// A 64-bit integer from a decimal text read as a float, cut towards zero.
+std::optional<int64_t> ParseDecimal(std::string_view text) {
+  const std::optional<double> value = platform::ParseProfileFloat(text);
+  // 2^63 is exact in a double; everything below it converts.
+  if (!value || *value >= 9223372036854775808.0 || *value < -9223372036854775808.0)
+    return std::nullopt;
+  return static_cast<int64_t>(*value);
+}
+
+class Effects {
+ public:
+  explicit Effects(std::vector<ControlEffect>& out) : out_(out) {}
+  void Checked(std::string_view c, int32_t v) { Add(c, Effect::kChecked, v != 0); }
+  void Enabled(std::string_view c, int32_t v) { Add(c, Effect::kEnabled, v != 0); }
+  void Visible(std::string_view c, int32_t v) { Add(c, Effect::kVisible, v != 0); }
+  void ItemIndex(std::string_view c, int32_t v) { Add(c, Effect::kItemIndex, v); }
+  void MaxLength(std::string_view c, int32_t v) { Add(c, Effect::kMaxLength, v); }
+  void Click(std::string_view c) { Add(c, Effect::kClickHandler, 0); }
+  void Change(std::string_view c) { Add(c, Effect::kChangeHandler, 0); }
+  void Text(std::string_view c, std::string_view t) { Add(c, Effect::kText, 0, t); }
+  void Caption(std::string_view c, std::string_view t) { Add(c, Effect::kCaption, 0, t); }
+
+ private:
+  void Add(std::string_view c, Effect e, int32_t v, std::string_view t = {}) {
+    out_.push_back({c, e, v, std::string(t)});
+  }
+  std::vector<ControlEffect>& out_;
+};
+
+class Loader {
+ public:
+  Loader(const platform::IniFile& ini, SettingsBlock& block, StationOptions& options,
+         std::vector<ControlEffect>& effects)
+      : ini_(ini), block_(block), options_(options), fx_(effects) {}
+
+  void Run() {
+    std::string_view section;
+    for (const SettingsKey& key : kKeys) {
+      if (key.section != section && section == kExecute) ExecuteControls();
+      section = key.section;
+      if (key.type == ValueType::kNone) continue;
+      if (key.hook == LoadHook::kWriteFileName) {
+        WriteFileName(key);
+        continue;
+      }
+      Read(key);
+      Hook(key);
+    }
+    FinalControls();
+  }
+
+ private:
+  void Read(const SettingsKey& key) {
+    const FieldRef field = key.field(block_, options_);
+    switch (key.type) {
+      case ValueType::kText:
+        StoreText(std::get<std::span<char>>(field), ini_.ReadString(key.section, key.name, key.fallback));
+        return;
+      case ValueType::kFloat: {
+        const double fallback = platform::ParseProfileFloat(key.fallback).value_or(0);
+        double v = ini_.ReadFloat(key.section, key.name, fallback);
+        if (v > FLT_MAX || v < -FLT_MAX) v = fallback;
+        *std::get<float*>(field) = static_cast<float>(v);
+        return;
+      }
+      case ValueType::kDecimal: {
+        const std::optional<std::string> text = ini_.Read(key.section, key.name);
+        *std::get<int64_t*>(field) =
+            text ? ParseDecimal(*text).value_or(0) : ParseDecimal(key.fallback).value_or(0);
+        return;
+      }
+      case ValueType::kInteger:
+        break;
+      case ValueType::kNone:
+        return;
+    }
+    if (key.rule == LoadRule::kWhileZero && Current(field) != 0) return;
+    int32_t v = ini_.ReadInteger(key.section, key.name, IntegerDefault(key));
+    switch (key.rule) {
+      case LoadRule::kFlag: v = v != 0; break;
+      case LoadRule::kZeroIsTwo: if (v == 0) v = 2; break;
+      case LoadRule::kNotNegative: if (v < 0) v = 0; break;
+      case LoadRule::kFileSystem: if (v < kFileSystemNtfs || v > kFileSystemExfat) v = 0; break;
+      case LoadRule::kStore:
+      case LoadRule::kWhileZero: break;
+    }
+    if (int32_t* const* p = std::get_if<int32_t*>(&field)) **p = v;
+    else *std::get<uint8_t*>(field) = static_cast<uint8_t>(v);
+  }
+
+  static int32_t Current(const FieldRef& field) {
+    if (int32_t* const* p = std::get_if<int32_t*>(&field)) return **p;
+    return *std::get<uint8_t*>(field);
+  }
+
+  static void StoreText(std::span<char> field, std::string_view text) {
+    const size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    const size_t n = std::min(text.size(), field.size());
+    std::fill(field.begin(), field.end(), '\0');
+    std::copy_n(text.begin(), n, field.begin());
+  }
+
+  void WriteFileName(const SettingsKey& key) {
+    const std::string value = ini_.ReadString(key.section, key.name, key.fallback);
+    if (value.empty()) ShowError("Please set write file name in the INI file");
+    const std::string path = platform::ResolveInProgramFolder(value);
+    // A cut path would name another file: keep none and say why.
+    if (!SetFieldText(block_.WriteFileName, path)) {
+      SetFieldText(block_.WriteFileName, "");
+      ShowError("The test file name is too long : " + path);
+      return;
+    }
+    if (!IsExistingFile(path)) ShowError("Unable to find the test file : " + path);
+  }
+
+  void Hook(const SettingsKey& key) {
+    SettingsBlock& b = block_;
+    StationOptions& o = options_;
+    switch (key.hook) {
+      case LoadHook::kNone:
+      case LoadHook::kWriteFileName:
+        return;
+      case LoadHook::kProductModel:
+        // "QV" stays stored too, so that a save writes it back.
+        if (FieldText(b.ProductModel) != "QV") {
+          fx_.Caption("ProdModalPanel", FieldText(b.ProductModel));
+          fx_.Visible("ProdModalPanel", 1);
+        } else {
+          fx_.Visible("ProdModalPanel", 0);
+        }
+        return;
+      case LoadHook::kMPVersion:
+        fx_.Visible("RDCheck", b.MPVersion != 0);
+        return;
+      case LoadHook::kBarcodeMode:
+        if (b.EnBarcodeMode != 0) {
+          o.MPAutorun = 0;
+          fx_.Enabled("Str3AutoInc", 0);
+          fx_.Caption("ExecuteBtn", "BarCode");
+        } else {
+          fx_.Caption("ExecuteBtn", o.MPAutorun != 0 ? "AUTO" : "START");
+        }
+        return;
+      case LoadHook::kEppTypeC:
+        if (b.EnEPPTypeC != 0) o.KeepEppDevice = 1;
+        else fx_.Enabled("Timer_EPP", 0);
+        return;
+      case LoadHook::kFlashType:
+        fx_.ItemIndex("Q646FlashComboBox", o.FlashType == 255 ? -1 : o.FlashType);
+        return;
+      case LoadHook::kEEPROMRetry:
+        b.TableType = 3;
+        fx_.ItemIndex("EEPROMType", 2);
+        fx_.Enabled("EEPROMType", 0);
+        return;
+      case LoadHook::kMapToHDName:
+        fx_.Checked("StrA2DiskStrChk", b.MapToHDName);
+        return;
+      case LoadHook::kStrBFromHDSN:
+        fx_.Visible("StrBFromDiskSNChk", 1);
+        fx_.Checked("StrBFromDiskSNChk", b.StrBFromHDSN);
+        return;
+      case LoadHook::kStringMaxSn:
+        if (o.CheckMaxSn != 0) {
+          fx_.Visible("maxSNEdit", 1);
+          fx_.Text("maxSNEdit", FieldText(b.StringMaxSn));
+        } else {
+          fx_.Visible("maxSNEdit", 0);
+        }
+        return;
+      case LoadHook::kManuProdStrSource:
+        fx_.Checked("ManuProdSosctlchk", b.EnManuProdStrSourceCtl);
+        fx_.Click("ManuProdSosctlchk");
+        return;
+      case LoadHook::kInquiryStrSource:
+        fx_.Checked("InquirySosctlchk", b.EnInquiryStrSourceCtl);
+        fx_.Click("InquirySosctlchk");
+        return;
+      case LoadHook::kSNfromHDDSN:
+        fx_.Change("EEPROMType");
+        return;
+      case LoadHook::kBarcodeLength:
+        if (b.EnBarcodeMode != 0) fx_.MaxLength("String3Edit", b.BarcodeLength);
+        return;
+    }
+  }
+
+  // After the last QVEXECUTE key: capacity, free space, cluster choice and
+  // the format and step boxes, in the order the window must apply them.
+  void ExecuteControls() {
+    SettingsBlock& b = block_;
+    StationOptions& o = options_;
+    fx_.Text("CapacityUserDefEdit", std::to_string(b.CapacityCustomize));
+    fx_.ItemIndex("CapChkCmbx", IndexOfValue(kCapacityValues, std::size(kCapacityValues), b.Capacity));
+    fx_.Enabled("CapacityUserDefEdit", b.Capacity == 1);
+    o.FreeSpaceCheck = b.EnFreeSpaceCheck != 0;
+    fx_.Text("FreeSpaceEdit", b.EnFreeSpaceCheck != 0 && b.FreeSpace != 0
+                                  ? std::to_string(b.FreeSpace)
+                                  : std::string("Don't Care"));
+
+    fx_.Checked("PartitionCheckBox", b.EnPartition);
+    fx_.Checked("cbCloneProduct", b.EnCloneProduct);
+    fx_.Click("cbCloneProduct");
+    if (b.FmtSecPerClus < 0) {
+      b.ClusterChoiceShown = 0;
+      b.FmtSecPerClus = 0;
+      fx_.Visible("FmtSecPerClusCbox", 0);
+      o.ClusterChoice = 0;
+    } else {
+      b.ClusterChoiceShown = 1;
+      fx_.Visible("FmtSecPerClusCbox", 1);
+      b.FmtSecPerClus = CheckSectorSize(b.DiskFormat, b.FmtSecPerClus);
+      fx_.ItemIndex("FmtSecPerClusCbox",
+                    IndexOfValue(kClusterValues, std::size(kClusterValues), b.FmtSecPerClus));
+      o.ClusterChoice = 1;
+    }
+
+    fx_.Checked("FormatCheckBox", b.EnFormat);
+    fx_.Enabled("VolumeLabeledEdit", b.EnFormat);
+    fx_.Enabled("FmtTypeComboBox", b.EnFormat);
+    fx_.ItemIndex("FmtTypeComboBox", b.DiskFormat);
+    fx_.Text("VolumeLabeledEdit", FieldText(b.DiskLabel));
+    fx_.Text("FwFileNameEdit", FieldText(b.FwFileName));
+    fx_.Checked("RWTestCheckBox", b.EnRWTest);
+    fx_.Checked("EEPROMCheckBox", b.EnEEPROMUpdate);
+    fx_.Visible("GroupBox2", b.EnEEPROMUpdate);
+    fx_.Visible("Panel5", b.EnEEPROMUpdate);
+    fx_.Checked("FWUpdateCheckBox", b.EnFWUpdate);
+    fx_.Checked("SWCopyChkBox", b.EnSWCopy);
+    fx_.Text("SwImgPathEdit", FieldText(b.SwImgPath));
+    fx_.Text("DstISOEdit", FieldText(b.SwDstFolder));
+    fx_.Checked("FWCheckBox", b.EnFWCheck);
+    fx_.Checked("enFolderCPChk", b.EnFolderCompare);
+    fx_.Checked("bAdvCompareChk", b.bAdvenceCompare);
+  }
+
+  // After the last key: the identity and verification controls.
+  void FinalControls() {
+    const SettingsBlock& b = block_;
+    fx_.Text("VendorIDEdit", FieldText(b.VenderID));
+    fx_.Text("ProductIDEdit", FieldText(b.ProductID));
+    fx_.Text("TimerEdit", std::to_string(b.StandbyTimer));
+    fx_.Text("RevisionEdit", FieldText(b.ProductRevsion));
+    fx_.Text("OddSizeEdit", std::to_string(b.ODDSize));
+    const std::string_view stringA = FieldText(b.StringA);
+    if (b.MapToHDName != 0) {
+      fx_.Text("VendorStrEdit", stringA.substr(0, 8));
+      fx_.Text("ProdStrEdit", stringA.size() > 8 ? stringA.substr(8, 16) : std::string_view());
+    } else {
+      fx_.Text("StringAEdit", stringA);
+    }
+    fx_.Text("StringBEdit", FieldText(b.StringB));
+    fx_.Text("String3Edit", FieldText(b.String3));
+    fx_.Text("StringCEdit", FieldText(b.StringC));
+    fx_.Checked("Str3AutoInc", b.String3Inc);
+    fx_.Visible("EnableUSBFirst", 0);
+    fx_.Checked("EEPROMVerifyBox", b.EnVenderCheck);
+    fx_.Visible("EEVerifyGroup", b.EnVenderCheck);
+    fx_.Text("vfVIDEdit", FieldText(b.VerifyVenderID));
+    fx_.Text("vfPIDEdit", FieldText(b.VerifyProductID));
+    fx_.Text("vfStringAEdit", FieldText(b.VerifyStringA));
+    fx_.Text("vfStringBEdit", FieldText(b.VerifyStringB));
+    fx_.Text("vfDiskNameEdit", FieldText(b.DiskName));
+    fx_.Text("vfVolumnLabelEdit", FieldText(b.VolumeLabel));
+    fx_.Text("vfHDDFWRevEdit", FieldText(b.HDDFwRev));
+    fx_.Checked("vfDiskNameChk", b.EnCheckDiskName);
+    fx_.Checked("vfVolLabelChk", b.EnCheckVolLabel);
+    fx_.Checked("vfHDDFWRevChk", b.EnCheckHDDFwRev);
+    fx_.Checked("enU3CheckBox", b.EnUSB30Check);
+    fx_.Checked("enU31Gen2CheckBox", b.EnUSB31Gen2Check);
+  }
+
+  const platform::IniFile& ini_;
+  SettingsBlock& block_;
+  StationOptions& options_;
+  Effects fx_;
+};
+
+void ReadYieldCounters(SettingsBlock& block) {
+  const platform::IniFile yield(YieldFilePath());
+  block.TotalTestCount = yield.ReadInteger(kYieldSection, "TotalTestCount", 0);
+  block.NumberOfPass = yield.ReadInteger(kYieldSection, "NumberOfPass", 0);
+}
+
+std::string YieldText(const SettingsBlock& block) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d / %d", block.NumberOfPass, block.TotalTestCount);
+  return text;
+}
+
+}  // namespace
+
+std::string LocalPath(std::string_view name) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::string DefaultIniPath() { return platform::ResolveInProgramFolder(kSettingsFileName); }
+
+std::string YieldFilePath() { return platform::ResolveInProgramFolder(LocalPath(kYieldFileName)); }
+
+std::span<const SettingsKey> SettingsKeys() { return kKeys; }
+
+LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOptions& options) {
+  LoadResult result;
+  if (!EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName))) {
+    result.error = "Cannot create log directory.";
+    ShowError(result.error);
+    return result;
+  }
+
+  // The counters in memory are newer than the file once it has been read:
+  // store them before reading it again, and keep them if that fails.
+  if (options.YieldCountersLoaded == 0 || SaveYieldCounters(block) == 1) ReadYieldCounters(block);
+  options.YieldCountersLoaded = 1;
+  Effects(result.effects).Text("YieldEdit", YieldText(block));
+
+  const std::string file = platform::ResolveInProgramFolder(path);
+  if (!IsExistingFile(file)) {
+    ShowError(Replace("Please make sure the file %s exist!\n", file));
+    return result;
+  }
+  const platform::IniFile ini(file);
+  Loader(ini, block, options, result.effects).Run();
+  result.settingsRead = 1;
+  return result;
+}
+
+int SaveSettingsToIni(const std::string& path, SettingsBlock block, const StationOptions& options) {
+  StationOptions copy = options;
+  std::vector<const SettingsKey*> order;
+  for (const SettingsKey& key : kKeys)
+    if (key.write != WriteForm::kNone) order.push_back(&key);
+  std::sort(order.begin(), order.end(),
+            [](const SettingsKey* a, const SettingsKey* b) { return a->writeRank < b->writeRank; });
+
+  const std::string file = platform::ResolveInProgramFolder(path);
+  platform::IniFile ini(file);
+  for (const SettingsKey* key : order) {
+    const FieldRef field = key->field(block, copy);
+    if (const auto* text = std::get_if<std::span<char>>(&field)) {
+      const auto nul = std::find(text->begin(), text->end(), '\0');
+      ini.WriteString(key->section, key->name,
+                      std::string_view(text->data(), static_cast<size_t>(nul - text->begin())));
+      continue;
+    }
+    if (const auto* p = std::get_if<float*>(&field)) {
+      ini.WriteFloat(key->section, key->name, static_cast<double>(**p));
+      continue;
+    }
+    int64_t value = 0;
+    if (const auto* p = std::get_if<int32_t*>(&field)) value = **p;
+    if (const auto* p = std::get_if<uint8_t*>(&field)) value = **p;
+    if (const auto* p = std::get_if<int64_t*>(&field)) value = **p;
+    if (key->name == "FmtSecPerClus" && copy.ClusterChoice == 0) value = -1;
+    // The flash type goes out as a signed byte: 255, no type, is written -1.
+    if (key->name == "FlashType") value = static_cast<int8_t>(static_cast<uint8_t>(value));
+    if (key->write == WriteForm::kBoolean) ini.WriteBool(key->section, key->name, value != 0);
+    else ini.WriteInteger(key->section, key->name, value);
+  }
+  if (!ini.Flush()) {
+    ShowError(Replace("Unable to write to %s", file));
+    return 0;
+  }
+  return 1;
+}
+
+int SaveYieldCounters(const SettingsBlock& block) {
+  EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName));
+  platform::IniFile yield(YieldFilePath());
+  yield.WriteInteger(kYieldSection, "TotalTestCount", block.TotalTestCount);
+  yield.WriteInteger(kYieldSection, "NumberOfPass", block.NumberOfPass);
+  if (!yield.Flush()) {
+    ShowError(Replace("Unable to write to %s", yield.path()));
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace station
