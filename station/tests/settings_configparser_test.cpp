@@ -1,0 +1,135 @@
+// Our written files read by an independent INI reader: Python's configparser
+// (raw, not strict, no interpolation, names with their case).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <utility>
+
+#include "platform/ini_file.h"
+#include "station/settings_file.h"
+#include "station/tests/settings_fixture.h"
+
+namespace station {
+namespace {
+
+using testing::Slurp;
+using testing::Spit;
+using testing::TestData;
+
+constexpr char kReader[] =
+    "import configparser, sys\n"
+    "p = configparser.RawConfigParser(strict=False, interpolation=None)\n"
+    "p.optionxform = str\n"
+    "with open(sys.argv[1], encoding='latin-1') as f:\n"
+    "    p.read_file(f)\n"
+    "for s in p.sections():\n"
+    "    for k, v in p.items(s):\n"
+    "        print(s + '\\t' + k + '\\t' + v)\n";
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+using Entries = std::map<std::pair<std::string, std::string>, std::string>;
+
+class ConfigParserReading : public testing::SettingsFileTest {
+ public:
+  void SetUp() override {
+    if (std::system("python3 -c 'import configparser' >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "python3 with configparser is not available";
+    Spit(Path("reader.py"), kReader);
+  }
+
+  // What configparser makes of the file, or an empty map after a failure.
+  Entries ReadWithPython(const std::string& file) {
+    Entries entries;
+    const std::string command = "python3 " + Path("reader.py") + " " + file + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return entries;
+    std::string output;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    if (::pclose(pipe) != 0) {
+      ADD_FAILURE() << "configparser failed:\n" << output;
+      return entries;
+    }
+    size_t at = 0;
+    while (at < output.size()) {
+      const size_t end = output.find('\n', at);
+      const std::string line = output.substr(at, end - at);
+      at = end == std::string::npos ? output.size() : end + 1;
+      const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
+      if (t1 == std::string::npos || t2 == std::string::npos) {
+        ADD_FAILURE() << "unexpected line: " << line;
+        continue;
+      }
+      entries[{line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1)}] = line.substr(t2 + 1);
+    }
+    return entries;
+  }
+
+  // Both readers agree on every entry, and every written key is there.
+  void ExpectSameReading(const std::string& file) {
+    const Entries python = ReadWithPython(file);
+    const platform::IniFile ours(file);
+    for (const auto& [name, value] : python)
+      EXPECT_EQ(ours.Read(name.first, name.second), value) << name.first << "/" << name.second;
+    for (const SettingsKey& key : SettingsKeys()) {
+      if (key.write == WriteForm::kNone) continue;
+      const bool found = std::any_of(python.begin(), python.end(), [&](const auto& entry) {
+        return entry.first.first == key.section && Lower(entry.first.second) == Lower(key.name);
+      });
+      EXPECT_TRUE(found) << key.section << "/" << key.name;
+    }
+  }
+};
+
+TEST_F(ConfigParserReading, ANewlyWrittenFile) {
+  LoadFresh(
+      "[setting]\r\nWriteFileName=/opt/kestrova/pattern 1.txt\r\nProductModel=50% ; model #2\r\n"
+      "PerfShift=0.3\r\n"
+      "[QVEXECUTE]\r\nDiskLabel=Label: a=b\r\nFwFileName=/opt/fw [v2].bin\r\nFreeSpace=-7\r\n"
+      "FmtSecPerClus=512\r\n"
+      "[QVEEPROM]\r\nStringA=Orvanta QV Bridge\r\nFlashType=255\r\n");
+  ASSERT_EQ(SaveSettingsToIni("written.ini", block_, options_), 1);
+  ExpectSameReading(Path("written.ini"));
+
+  const Entries python = ReadWithPython(Path("written.ini"));
+  EXPECT_EQ((python.at({"setting", "ProductModel"})), "50% ; model #2");
+  EXPECT_EQ((python.at({"setting", "PerfShift"})), "0.300000011920929");
+  EXPECT_EQ((python.at({"QVEXECUTE", "DiskLabel"})), "Label: a=b");
+  EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "-7");
+  EXPECT_EQ((python.at({"QVEXECUTE", "FmtSecPerClus"})), "512");
+  EXPECT_EQ((python.at({"QVEEPROM", "FlashType"})), "-1");
+  EXPECT_EQ((python.at({"QVEEPROM", "TableType"})), "3");
+}
+
+TEST_F(ConfigParserReading, AFileSavedOverHandEditedLines) {
+  Spit(Path(kSettingsFileName), Slurp(TestData("foreign.ini")));
+  Load();
+  ASSERT_EQ(SaveSettingsToIni(kSettingsFileName, block_, options_), 1);
+  ExpectSameReading(Path(kSettingsFileName));
+  const Entries python = ReadWithPython(Path(kSettingsFileName));
+  EXPECT_EQ((python.at({"Operator", "Name"})), "Night shift");
+  EXPECT_EQ((python.at({"setting", "usbwriteperformance"})), "30");
+}
+
+TEST_F(ConfigParserReading, TheYieldFile) {
+  block_.TotalTestCount = 12;
+  block_.NumberOfPass = 11;
+  ASSERT_EQ(SaveYieldCounters(block_), 1);
+  const Entries python = ReadWithPython(YieldFilePath());
+  EXPECT_EQ((python.at({"TestRecord", "TotalTestCount"})), "12");
+  EXPECT_EQ((python.at({"TestRecord", "NumberOfPass"})), "11");
+  EXPECT_EQ(YieldFilePath(), Path("log/QV4164x.log"));
+}
+
+}  // namespace
+}  // namespace station
