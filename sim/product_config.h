@@ -24,6 +24,7 @@ struct DiskConfig {
 struct FlashConfig {
   bool present = true;
   std::vector<uint8_t> jedecId = {0xEF, 0x40, 0x14};  // 9F reply, manufacturer first
+  int signature = -1;                                 // AB/90 device id; -1: last id byte - 1
   uint32_t size = 1024 * 1024;                        // bytes
   uint32_t sectorSize = 4096;                         // erase geometry, apart from the id
   uint32_t blockSize = 32 * 1024;

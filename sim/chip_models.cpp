@@ -1,0 +1,41 @@
+#include "sim/chip_models.h"
+
+#include <algorithm>
+
+namespace sim {
+
+const ChipModel* FindChipModel(uint8_t chipType) {
+  if (chipType < 1 || chipType > kChipModels.size()) return nullptr;
+  return &kChipModels[chipType - 1];
+}
+
+bool ConfigMemoryInFlash(ChipFamily family) {
+  return family == ChipFamily::kDf48K || family == ChipFamily::kBuffer4K ||
+         family == ChipFamily::kBuffer1K;
+}
+
+BufferGeometry BufferGeometryFor(const ChipModel& model, bool bootRom) {
+  const bool small = model.chipType == 25 || model.chipType == 26;
+  if (bootRom) return {0xFF, small ? 0xC400u : 0x10000u};
+  if (model.family == ChipFamily::kBuffer4K) return {0x0C, 0x46000};  // two banks + config at 0x45000
+  if (model.family == ChipFamily::kBuffer1K) return {0x0A, small ? 0xC600u : 0x10600u};
+  return {};
+}
+
+std::array<uint8_t, 16> DefaultChipInfo(const ChipModel& model, const uint8_t* firmwareVersion,
+                                        size_t versionLength) {
+  std::array<uint8_t, 16> info{};
+  info[0] = 0xF4;
+  info[1] = 0xE7;
+  info[5] = static_cast<uint8_t>(model.modelLetter);
+  info[6] = model.infoByte6;
+  info[7] = model.infoByte7;
+  for (size_t i = 0; i < 3 && i < model.digits.size(); ++i)
+    info[8 + i] = static_cast<uint8_t>(model.digits[i]);
+  info[11] = static_cast<uint8_t>(model.revisionDigit);
+  if (firmwareVersion != nullptr)
+    std::copy_n(firmwareVersion, std::min<size_t>(versionLength, 4), info.begin() + 12);
+  return info;
+}
+
+}  // namespace sim

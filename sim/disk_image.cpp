@@ -1,0 +1,185 @@
+#include "sim/disk_image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+// ATA strings: space-filled, two characters per word, the first in the
+// word's high byte.
+void PutAtaString(std::array<uint8_t, 512>& id, int firstWord, int words, const std::string& text) {
+  for (int i = 0; i < words * 2; ++i) {
+    const char c = i < static_cast<int>(text.size()) ? text[i] : ' ';
+    id[firstWord * 2 + (i ^ 1)] = static_cast<uint8_t>(c);
+  }
+}
+
+void PutWord(std::array<uint8_t, 512>& id, int word, uint16_t value) {
+  id[word * 2] = static_cast<uint8_t>(value & 0xFF);
+  id[word * 2 + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+bool FullPread(int fd, uint8_t* out, size_t length, off_t offset) {
+  while (length > 0) {
+    const ssize_t n = ::pread(fd, out, length, offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // past the end of a short file: zeros
+      std::memset(out, 0, length);
+      return true;
+    }
+    out += n;
+    length -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+bool FullPwrite(int fd, const uint8_t* in, size_t length, off_t offset) {
+  while (length > 0) {
+    const ssize_t n = ::pwrite(fd, in, length, offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    in += n;
+    length -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+DiskImage::DiskImage(const DiskConfig& config) : config_(config) {
+  if (config_.sectorSize != 512 && config_.sectorSize != 4096) config_.sectorSize = 512;
+  if (!config_.present) return;
+  if (config_.imagePath.empty()) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
+                          "/kestrova-disk-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd_ = ::mkstemp(name.data());
+    if (fd_ < 0) return;
+    path_ = name.data();
+    temporary_ = true;
+  } else {
+    path_ = config_.imagePath;
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return;
+  }
+  const off_t bytes = static_cast<off_t>(totalSectors() * config_.sectorSize);
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && st.st_size < bytes && ::ftruncate(fd_, bytes) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+    if (temporary_) ::unlink(path_.c_str());
+  }
+}
+
+DiskImage::~DiskImage() {
+  if (fd_ >= 0) ::close(fd_);
+  if (temporary_) ::unlink(path_.c_str());
+}
+
+bool DiskImage::Read(uint64_t lba, uint64_t count, uint8_t* out) const {
+  if (!present() || lba > totalSectors() || count > totalSectors() - lba) return false;
+  return FullPread(fd_, out, count * sectorSize(), static_cast<off_t>(lba * sectorSize()));
+}
+
+bool DiskImage::Write(uint64_t lba, uint64_t count, const uint8_t* in) {
+  if (!present() || lba > totalSectors() || count > totalSectors() - lba) return false;
+  // Zero sectors stay holes where they are holes, so a format that writes
+  // zeros keeps the image sparse.
+  const uint32_t ss = sectorSize();
+  for (uint64_t i = 0; i < count;) {
+    const uint8_t* sector = in + i * ss;
+    const bool zero = sector[0] == 0 && std::memcmp(sector, sector + 1, ss - 1) == 0;
+    uint64_t run = 1;
+    if (!zero) {
+      while (i + run < count) {
+        const uint8_t* next = in + (i + run) * ss;
+        if (next[0] == 0 && std::memcmp(next, next + 1, ss - 1) == 0) break;
+        ++run;
+      }
+      if (!FullPwrite(fd_, sector, run * ss, static_cast<off_t>((lba + i) * ss))) return false;
+    } else {
+      std::vector<uint8_t> current(ss);
+      if (!FullPread(fd_, current.data(), ss, static_cast<off_t>((lba + i) * ss))) return false;
+      const bool alreadyZero = current[0] == 0 && std::memcmp(current.data(), current.data() + 1, ss - 1) == 0;
+      if (!alreadyZero && !FullPwrite(fd_, sector, ss, static_cast<off_t>((lba + i) * ss)))
+        return false;
+    }
+    i += run;
+  }
+  return true;
+}
+
+std::array<uint8_t, 512> DiskImage::Identify() const {
+  std::array<uint8_t, 512> id{};
+  const uint64_t capacity = config_.sectors;
+  if (config_.packetDevice) {
+    PutWord(id, 0, 0x85C0);  // ATAPI, CD-ROM class, removable, 50 us DRQ
+  } else {
+    PutWord(id, 0, 0x0040);  // fixed device
+    PutWord(id, 1, 16383);
+    PutWord(id, 3, 16);
+    PutWord(id, 6, 63);
+  }
+  PutAtaString(id, 10, 10, config_.serial);
+  PutAtaString(id, 23, 4, config_.firmware);
+  PutAtaString(id, 27, 20, config_.model);
+  PutWord(id, 47, 0x8010);
+  PutWord(id, 49, 0x0300);  // LBA and DMA
+  PutWord(id, 53, 0x0007);
+  PutWord(id, 63, 0x0407);
+  PutWord(id, 80, 0x01F0);
+  PutWord(id, 88, 0x207F);
+  if (!config_.packetDevice) {
+    const uint32_t lba28 = static_cast<uint32_t>(std::min<uint64_t>(capacity, 0x0FFFFFFF));
+    PutWord(id, 60, static_cast<uint16_t>(lba28 & 0xFFFF));
+    PutWord(id, 61, static_cast<uint16_t>(lba28 >> 16));
+    PutWord(id, 82, 0x7468);
+    PutWord(id, 83, 0x7400);  // 48-bit addressing, FLUSH CACHE EXT
+    PutWord(id, 84, 0x4000);
+    PutWord(id, 85, 0x7468);
+    PutWord(id, 86, 0x3400);
+    PutWord(id, 87, 0x4000);
+    for (int w = 0; w < 4; ++w)
+      PutWord(id, 100 + w, static_cast<uint16_t>((capacity >> (16 * w)) & 0xFFFF));
+    if (config_.sectorSize == 4096) {
+      PutWord(id, 106, 0x5000);  // valid, logical sector longer than 256 words
+      const uint32_t words = config_.sectorSize / 2;
+      PutWord(id, 117, static_cast<uint16_t>(words & 0xFFFF));
+      PutWord(id, 118, static_cast<uint16_t>(words >> 16));
+    } else {
+      PutWord(id, 106, 0x4000);
+    }
+  }
+  // Integrity word: signature A5 and a checksum that makes all bytes sum to 0.
+  id[510] = 0xA5;
+  uint8_t sum = 0;
+  for (int i = 0; i < 511; ++i) sum = static_cast<uint8_t>(sum + id[i]);
+  id[511] = static_cast<uint8_t>(-sum);
+  return id;
+}
+
+uint64_t DiskImage::AllocatedBytes() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_blocks) * 512;
+}
+
+}  // namespace sim

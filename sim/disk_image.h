@@ -1,0 +1,48 @@
+// The disk behind a bridge: a sparse image file with the drive's visible
+// capacity plus reserved sectors past it, and the ATA IDENTIFY data the
+// drive answers. A temp image is removed when the object dies; a configured
+// path is kept.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "sim/product_config.h"
+
+namespace sim {
+
+class DiskImage {
+ public:
+  explicit DiskImage(const DiskConfig& config);
+  ~DiskImage();
+  DiskImage(const DiskImage&) = delete;
+  DiskImage& operator=(const DiskImage&) = delete;
+
+  // A drive is attached and its image is open.
+  bool present() const { return fd_ >= 0; }
+  bool packetDevice() const { return config_.packetDevice; }
+  uint64_t sectors() const { return config_.sectors; }  // visible capacity
+  uint64_t totalSectors() const { return config_.sectors + config_.reservedSectors; }
+  uint32_t sectorSize() const { return config_.sectorSize; }
+  const std::string& path() const { return path_; }
+
+  // Sector I/O over the visible and the reserved sectors; false when the
+  // range leaves them or the file fails. Unwritten sectors read as zeros.
+  bool Read(uint64_t lba, uint64_t count, uint8_t* out) const;
+  bool Write(uint64_t lba, uint64_t count, const uint8_t* in);
+
+  // IDENTIFY DEVICE (ATA drive) or IDENTIFY PACKET DEVICE (packet device).
+  std::array<uint8_t, 512> Identify() const;
+
+  // Bytes the image occupies on the host disk (sparse check).
+  uint64_t AllocatedBytes() const;
+
+ private:
+  DiskConfig config_;
+  std::string path_;
+  bool temporary_ = false;
+  int fd_ = -1;
+};
+
+}  // namespace sim

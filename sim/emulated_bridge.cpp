@@ -1,0 +1,734 @@
+#include "sim/emulated_bridge.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "sim/chip_models.h"
+#include "sim/disk_image.h"
+#include "sim/spi_flash.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t kGood = 0;
+constexpr uint8_t kCheckCondition = 2;
+constexpr uint32_t kRegisterSpace = 64 * 1024;
+constexpr uint32_t kRevisionBlockLength = 40;
+constexpr uint32_t kConfigBlockLength = 256;
+constexpr uint32_t kInquiryLength = 96;
+constexpr uint32_t kPageC3Length = 84;
+constexpr uint32_t kIdentityRecordLength = 72;
+constexpr uint32_t kModeHeaderLength = 8;
+constexpr uint32_t kPowerPageLength = 40;
+constexpr uint32_t kEepromSector = 4096;
+
+// Command sequences of the other flash family: FF 04 04 hands the erase
+// sequence, FF 04 02 carries the program sequence in its CDB.
+constexpr std::array<uint8_t, 18> kEraseSequence02 = {0x55, 0x55, 0xAA, 0x2A, 0x55, 0x55,
+                                                      0x55, 0x55, 0xAA, 0x2A, 0x55, 0x55,
+                                                      0xAA, 0x55, 0x80, 0xAA, 0x55, 0x10};
+constexpr std::array<uint8_t, 18> kEraseSequence1 = {0x55, 0x05, 0xAA, 0x02, 0x55, 0x05,
+                                                     0x55, 0x05, 0xAA, 0x02, 0x55, 0x05,
+                                                     0xAA, 0x55, 0x80, 0xAA, 0x55, 0x10};
+constexpr std::array<uint8_t, 9> kProgramSequence02 = {0x55, 0x55, 0xAA, 0x2A, 0x55,
+                                                       0x55, 0xAA, 0x55, 0xA0};
+constexpr std::array<uint8_t, 9> kProgramSequence1 = {0x55, 0x05, 0xAA, 0x02, 0x55,
+                                                      0x05, 0xAA, 0x55, 0xA0};
+
+// The firmware's flash type code (FF 04 23) from the JEDEC id: the station's
+// SpiFlashType is this code + 2; 0 means unknown.
+struct FlashCodeRow {
+  uint8_t b0;
+  int b1;  // -1: any
+  uint8_t flashType;
+};
+constexpr std::array<FlashCodeRow, 15> kFlashCodes = {{
+    {0x7F, 0x37, 9},
+    {0x37, 0x30, 9},
+    {0x1F, -1, 6},
+    {0xC2, -1, 7},
+    {0xEF, -1, 8},
+    {0x20, -1, 5},
+    {0x1C, -1, 10},
+    {0x8C, -1, 11},
+    {0x7F, 0x9D, 3},
+    {0x62, -1, 12},
+    {0xC8, -1, 13},
+    {0xA1, -1, 14},
+    {0x9D, 0x40, 15},
+    {0xE0, 0x40, 16},
+    {0xBF, -1, 4},
+}};
+
+uint8_t FlashTypeCode(const std::vector<uint8_t>& id) {
+  if (id.empty()) return 0;
+  const int b1 = id.size() > 1 ? id[1] : -2;
+  for (const auto& row : kFlashCodes)
+    if (row.b0 == id[0] && (row.b1 < 0 || row.b1 == b1)) return row.flashType - 2;
+  return 0;
+}
+
+uint32_t Be16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
+uint32_t Be24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
+uint32_t Be32(const uint8_t* p) { return (Be16(p) << 16) | Be16(p + 2); }
+void PutBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+void PutBe64(uint8_t* p, uint64_t v) {
+  PutBe32(p, static_cast<uint32_t>(v >> 32));
+  PutBe32(p + 4, static_cast<uint32_t>(v));
+}
+
+void PutText(uint8_t* out, size_t width, const std::string& text, uint8_t fill) {
+  for (size_t i = 0; i < width; ++i)
+    out[i] = i < text.size() ? static_cast<uint8_t>(text[i]) : fill;
+}
+
+// One request as Execute got it.
+struct Request {
+  const uint8_t* cdb;
+  uint8_t cdbLength;
+  bool dataIn;
+  uint8_t* data;
+  uint32_t length;
+};
+
+CommandResult Check() { return {kCheckCondition, 0, false}; }
+CommandResult Good(uint32_t moved = 0) { return {kGood, moved, false}; }
+
+// A data-in reply of `size` bytes, cut to the allocation and to the buffer.
+CommandResult Reply(const Request& r, const uint8_t* reply, uint32_t size,
+                    uint32_t allocation = UINT32_MAX) {
+  if (!r.dataIn && r.length > 0) return Check();
+  const uint32_t n = std::min({size, allocation, r.length});
+  if (n > 0) std::memcpy(r.data, reply, n);
+  return Good(n);
+}
+
+// A command that moves exactly `n` bytes named in its CDB: the buffer must
+// hold them and the direction must agree.
+bool Fits(const Request& r, bool in, uint32_t n) {
+  if (n == 0) return r.dataIn == in || r.length == 0;
+  return r.dataIn == in && r.length >= n;
+}
+
+bool NoData(const Request& r) { return r.length == 0; }
+
+}  // namespace
+
+struct EmulatedBridge::State {
+  const ChipModel* model = nullptr;
+  bool bootCode = false;
+  VendorState vendor;
+  std::array<uint8_t, kConfigBlockLength> configBlock{};
+  std::array<uint8_t, kRevisionBlockLength> revisionBlock{};
+  std::map<uint8_t, std::vector<uint8_t>> buffers;  // WRITE/READ BUFFER memory by id
+};
+
+EmulatedBridge::EmulatedBridge(const ProductConfig& config)
+    : config_(config),
+      flash_(std::make_unique<SpiFlash>(config.flash)),
+      disk_(std::make_unique<DiskImage>(config.disk)),
+      state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.model = FindChipModel(config_.chipType);
+  if (s.model == nullptr) s.model = FindChipModel(21);
+  s.bootCode = config_.bootCodeOnly || s.model->family == ChipFamily::kBootCodeOnly;
+  if (!ConfigMemoryInFlash(s.model->family) && config_.configEepromPresent)
+    configMemory_.assign(config_.configMemorySize, 0xFF);
+  s.configBlock[8] = s.model->configType;
+  s.configBlock[19] = 1;  // firmware state: a product firmware runs
+  const std::string revision =
+      config_.revisionText.empty() ? std::string(s.model->revisionText) : config_.revisionText;
+  PutText(s.revisionBlock.data(), s.revisionBlock.size(), revision, 0);
+  s.vendor.flashOpcodes = {0xC7, 0xD8, 0x02, 0x20};
+  s.vendor.powerCondition[0] = 0x1A;
+  s.vendor.powerCondition[1] = kPowerPageLength - 2;
+  PowerOn();
+}
+
+EmulatedBridge::~EmulatedBridge() = default;
+
+const VendorState& EmulatedBridge::vendorState() const { return state_->vendor; }
+
+bool EmulatedBridge::configMemoryInFlash() const {
+  return ConfigMemoryInFlash(state_->model->family);
+}
+
+void EmulatedBridge::PowerOn() {
+  State& s = *state_;
+  flash_->Reset();
+  s.buffers.clear();
+  s.vendor.keyCommand = false;
+  s.vendor.flashMode = false;
+  registers_.assign(kRegisterSpace, 0);
+  if (s.bootCode) return;
+  // Running-firmware marks the station reads: 0x7038 byte 0 (bits 0, 2, 4
+  // by family), 0x70F0 byte 3 bit 0, and the signature record at 0xC000.
+  registers_[0x7038] = 0x15;
+  registers_[0x70F3] = 0x01;
+  const uint8_t signature[4] = {0x55, 0xAA, 0xAA, 0x55};
+  std::copy(std::begin(signature), std::end(signature), registers_.begin() + 0xC000);
+  for (size_t i = 0; i < 3; ++i)
+    registers_[0xC004 + i] = static_cast<uint8_t>(s.model->digits[i]);
+}
+
+namespace {
+
+// The device state Execute's helpers work on.
+struct Context {
+  const ProductConfig& config;
+  const ChipModel& model;
+  bool bootCode;
+  SpiFlash& flash;
+  DiskImage& disk;
+  std::vector<uint8_t>& configMemory;
+  std::vector<uint8_t>& registers;
+  VendorState& vendor;
+  std::array<uint8_t, kConfigBlockLength>& configBlock;
+  std::array<uint8_t, kRevisionBlockLength>& revisionBlock;
+  std::map<uint8_t, std::vector<uint8_t>>& buffers;
+  bool configInFlash;
+};
+
+bool DriveAt(const Context& c, uint8_t device) {
+  return c.disk.present() && (device & 0x10) == 0;  // the drive is the master
+}
+
+// Block transfer in sectors over the given range; `limit` is the last
+// sector + 1 the command may reach.
+CommandResult BlockTransfer(Context& c, const Request& r, bool in, uint64_t lba, uint64_t count,
+                            uint64_t limit) {
+  const uint32_t ss = c.disk.sectorSize();
+  if (!c.disk.present() || c.disk.packetDevice()) return Check();
+  if (lba > limit || count > limit - lba) return Check();
+  const uint64_t bytes = count * ss;
+  if (r.dataIn != in && r.length > 0) return Check();
+  // Whole sectors only, and the buffer must hold them.
+  if (r.length % ss != 0 || r.length < bytes) return Check();
+  if (!in && r.length != bytes) return Check();
+  if (count == 0) return Good();
+  const bool ok = in ? c.disk.Read(lba, count, r.data) : c.disk.Write(lba, count, r.data);
+  if (!ok) return Check();
+  return Good(static_cast<uint32_t>(bytes));
+}
+
+CommandResult ConfigRead(Context& c, const Request& r, uint32_t address, uint32_t n) {
+  if (!Fits(r, true, n)) return Check();
+  if (c.configInFlash) {
+    if (!c.flash.present() || uint64_t{address} + n > c.flash.size()) return Check();
+    c.flash.Read(address, r.data, n);
+  } else {
+    if (c.configMemory.empty() || uint64_t{address} + n > c.configMemory.size()) return Check();
+    std::memcpy(r.data, c.configMemory.data() + address, n);
+  }
+  return Good(n);
+}
+
+// Erase types (byte 1 AND 0x87; bit 7 only marks the first chunk for one
+// flash type): 0 write as it stands, 1/4 erase the sector at the address
+// first, 2/5 the block, 3/6/7 the whole memory (3 with no data only erases).
+CommandResult ConfigWrite(Context& c, const Request& r, uint32_t address, uint32_t n,
+                          uint8_t eraseType) {
+  if (!Fits(r, false, n)) return Check();
+  const uint8_t type = eraseType & 0x07;
+  if (c.configInFlash) {
+    SpiFlash& f = c.flash;
+    if (!f.present() || address >= f.size() || uint64_t{address} + n > f.size()) return Check();
+    const auto& ops = c.vendor.flashOpcodes;
+    if (type == 1 || type == 4) f.EraseByOpcode(ops[3], address);
+    if (type == 2 || type == 5) f.EraseByOpcode(ops[1], address);
+    if (type == 3 || type == 6 || type == 7) f.EraseByOpcode(ops[0], 0);
+    f.Program(address, r.data, n);  // without an erase this ANDs, as the flash does
+    return Good(n);
+  }
+  auto& m = c.configMemory;
+  if (m.empty() || address >= m.size() || uint64_t{address} + n > m.size()) return Check();
+  auto eraseUnit = [&](uint32_t unit) {
+    const uint32_t base = address - address % unit;
+    std::fill(m.begin() + base, m.begin() + std::min<uint64_t>(uint64_t{base} + unit, m.size()),
+              0xFF);
+  };
+  if (type == 1 || type == 4) eraseUnit(kEepromSector);
+  if (type == 2 || type == 5) eraseUnit(c.flash.config().blockSize);
+  if (type == 3 || type == 6 || type == 7) std::fill(m.begin(), m.end(), 0xFF);
+  if (n > 0) std::memcpy(m.data() + address, r.data, n);  // an EEPROM overwrites
+  return Good(n);
+}
+
+CommandResult AtaTask(Context& c, const Request& r) {
+  const uint8_t* cdb = r.cdb;
+  if (cdb[1] != 0x10 && cdb[1] != 0x00) return Check();
+  const bool in = cdb[1] == 0x10;
+  const uint32_t n = Be24(cdb + 2);
+  const uint8_t feature = cdb[5], count = cdb[6], lbaLow = cdb[7], lbaMid = cdb[8],
+                lbaHigh = cdb[9], device = cdb[10], command = cdb[11];
+  if (in != r.dataIn && r.length > 0) return Check();
+  if (!DriveAt(c, device)) return Check();
+  switch (command) {
+    case 0xEC:
+    case 0xA1: {
+      // A drive answers only the IDENTIFY of its own kind.
+      if ((command == 0xA1) != c.disk.packetDevice()) return Check();
+      if (!in || n != 512 || !Fits(r, true, n)) return Check();
+      const auto id = c.disk.Identify();
+      std::memcpy(r.data, id.data(), id.size());
+      return Good(512);
+    }
+    case 0xB0: {
+      if (feature != 0xDA || lbaMid != 0x4F || lbaHigh != 0xC2) return Check();
+      if (c.disk.packetDevice() || !in || n != 1 || !Fits(r, true, n)) return Check();
+      r.data[0] = 0xC2;  // LBA high of a drive that reports no threshold exceeded
+      return Good(1);
+    }
+    case 0x25:
+    case 0x35: {
+      // The tunnel carries LBA28: LBA low/mid/high and the device register's
+      // low nibble; a count of 0 means 256 sectors.
+      if (in != (command == 0x25)) return Check();
+      const uint64_t lba = lbaLow | (uint32_t{lbaMid} << 8) | (uint32_t{lbaHigh} << 16) |
+                           (uint32_t{device & 0x0Fu} << 24);
+      const uint64_t sectors = count == 0 ? 256 : count;
+      if (n != sectors * c.disk.sectorSize() || r.length < n) return Check();
+      const Request exact{r.cdb, r.cdbLength, r.dataIn, r.data, in ? r.length : n};
+      return BlockTransfer(c, exact, in, lba, sectors, c.disk.totalSectors());
+    }
+    case 0xE7:
+    case 0xEA:
+      return n == 0 && NoData(r) ? Good() : Check();
+    default:
+      return Check();
+  }
+}
+
+CommandResult DfCommand(Context& c, const Request& r) {
+  if (r.cdbLength < 12) return Check();
+  const uint8_t* cdb = r.cdb;
+  const uint32_t n = Be24(cdb + 2);
+  switch (cdb[11]) {
+    case 0xFF: {
+      if (cdb[1] != 0x10) return Check();
+      const uint8_t id[2] = {static_cast<uint8_t>((c.model.bridgeIdClass & 3) << 5),
+                             c.model.chipType};
+      return Reply(r, id, sizeof id, n);
+    }
+    case 0xFA:
+      if (cdb[1] != 0x10 || c.bootCode) return Check();
+      return ConfigRead(c, r, Be24(cdb + 8), n);
+    case 0xFB:
+      if (c.bootCode) return Check();
+      return ConfigWrite(c, r, Be24(cdb + 8), n, cdb[1] & 0x87);
+    case 0xFD:
+    case 0xFE: {
+      const bool in = cdb[11] == 0xFD;
+      if (cdb[1] != (in ? 0x10 : 0x00)) return Check();
+      const uint32_t address = Be16(cdb + 6);
+      if (uint64_t{address} + n > kRegisterSpace || !Fits(r, in, n)) return Check();
+      if (in)
+        std::memcpy(r.data, c.registers.data() + address, n);
+      else if (n > 0)
+        std::memcpy(c.registers.data() + address, r.data, n);
+      return Good(n);
+    }
+    default:
+      if (c.bootCode) return Check();
+      return AtaTask(c, r);
+  }
+}
+
+// Raw SPI: clock `n` bytes from `out` (or zeros) and keep what came back.
+void Clock(SpiFlash& f, const uint8_t* out, uint8_t* in, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t b = f.Transfer(out != nullptr ? out[i] : 0x00);
+    if (in != nullptr) in[i] = b;
+  }
+}
+
+bool ValidSequence(const uint8_t* bytes, const uint8_t* a, const uint8_t* b, size_t n) {
+  return std::equal(bytes, bytes + n, a) || std::equal(bytes, bytes + n, b);
+}
+
+CommandResult Ff04Command(Context& c, const Request& r) {
+  if (r.cdbLength < 12 || r.cdb[1] != 0x04 || c.bootCode) return Check();
+  const uint8_t* cdb = r.cdb;
+  SpiFlash& f = c.flash;
+  const uint32_t a24 = Be24(cdb + 3);
+  auto flashRange = [&](uint64_t address, uint64_t n) {
+    return f.present() && address + n <= f.size();
+  };
+  switch (cdb[2]) {
+    case 0x00: {
+      const uint8_t busy = f.Busy() ? 1 : 0;
+      return Reply(r, &busy, 1);
+    }
+    case 0x01:  // other flash family: run the erase sequence FF 04 04 handed over
+      if (!NoData(r)) return Check();
+      if (ValidSequence(c.vendor.flashTypeBlock.data(), kEraseSequence02.data(),
+                        kEraseSequence1.data(), kEraseSequence02.size()))
+        f.EraseByOpcode(0xC7, 0);
+      return Good();
+    case 0x02:  // other flash family: program from address 0 behind the unlock bytes
+      if (r.dataIn && r.length > 0) return Check();
+      if (!flashRange(0, r.length)) return Check();
+      if (ValidSequence(cdb + 3, kProgramSequence02.data(), kProgramSequence1.data(),
+                        kProgramSequence02.size()))
+        f.Program(0, r.data, r.length);
+      return Good(r.length);
+    case 0x03: {
+      const uint32_t address = cdb[3] | (uint32_t{cdb[4]} << 8) | (uint32_t{cdb[5]} << 16) |
+                               (uint32_t{cdb[6]} << 24);
+      if (!r.dataIn || !flashRange(address, r.length)) return Check();
+      f.Read(address, r.data, r.length);
+      return Good(r.length);
+    }
+    case 0x04:
+      if (!Fits(r, false, 18)) return Check();
+      std::copy_n(r.data, 18, c.vendor.flashTypeBlock.begin());
+      return Good(18);
+    case 0x05:
+      if (!NoData(r)) return Check();
+      c.vendor.flashMode = true;
+      return Good();
+    case 0x10:
+      if (!r.dataIn || !flashRange(a24, r.length)) return Check();
+      f.Read(a24, r.data, r.length);
+      return Good(r.length);
+    case 0x11:
+      if ((r.dataIn && r.length > 0) || !flashRange(a24, r.length)) return Check();
+      f.Program(a24, r.data, r.length);
+      return Good(r.length);
+    case 0x12: {
+      const uint8_t status = f.Status();
+      return Reply(r, &status, 1);
+    }
+    case 0x13:
+      if (!NoData(r)) return Check();
+      f.EraseByOpcode(c.vendor.flashOpcodes[0], 0);
+      return Good();
+    case 0x14:
+      if (!NoData(r) || !flashRange(a24, 1)) return Check();
+      f.EraseByOpcode(c.vendor.flashOpcodes[1], a24);
+      return Good();
+    case 0x15: {
+      // 15 03/04 v [03]: reply of 3 or 4 bytes to SPI opcode v (0: the id the
+      // firmware read at start), with three dummy bytes clocked first when wide.
+      const uint32_t n = cdb[3];
+      if (n != 3 && n != 4) return Check();
+      std::array<uint8_t, 4> reply{};
+      if (cdb[4] == 0) {
+        const auto& id = f.present() ? f.jedecId() : std::vector<uint8_t>(4, 0xFF);
+        std::copy_n(id.begin(), std::min<size_t>(id.size(), n), reply.begin());
+      } else {
+        const uint8_t opcode = cdb[4];
+        f.Select();
+        Clock(f, &opcode, nullptr, 1);
+        if (cdb[5] == 0x03) Clock(f, nullptr, nullptr, 3);
+        Clock(f, nullptr, reply.data(), n);
+        f.Deselect();
+      }
+      return Reply(r, reply.data(), n);
+    }
+    case 0x20: {
+      const uint32_t count = cdb[3];
+      const uint8_t dataPhase = cdb[4];
+      if (count < 1 || count > 7 || dataPhase > 1) return Check();
+      if (r.dataIn && r.length > 0) return Check();
+      f.Select();
+      Clock(f, cdb + 5, nullptr, count);
+      Clock(f, r.data, nullptr, r.length);
+      if (dataPhase == 0) f.Deselect();
+      return Good(r.length);
+    }
+    case 0x21: {
+      const uint32_t n = Be16(cdb + 7);
+      if (!f.selected() || !Fits(r, true, n)) return Check();
+      Clock(f, nullptr, r.data, n);
+      f.Deselect();
+      return Good(n);
+    }
+    case 0x22: {
+      const uint32_t n = cdb[8];
+      if (!f.selected() || !Fits(r, false, n)) return Check();
+      Clock(f, r.data, nullptr, n);
+      f.Deselect();
+      return Good(n);
+    }
+    case 0x23: {
+      if (cdb[3] != 0x04) return Check();
+      const uint8_t reply[4] = {f.present() ? FlashTypeCode(f.jedecId()) : uint8_t{0}, 0, 0, 0};
+      return Reply(r, reply, sizeof reply);
+    }
+    case 0x24: {
+      if (cdb[3] != 0x02) return Check();
+      c.vendor.flashOpcodes[0] = cdb[4];
+      c.vendor.flashOpcodes[1] = cdb[5];
+      c.vendor.flashOpcodes[2] = cdb[6];
+      c.vendor.flashCode = cdb[7];
+      const uint8_t reply[2] = {0, 0};
+      return Reply(r, reply, sizeof reply);
+    }
+    case 0x25:
+      if (cdb[3] == 0x02) {
+        c.vendor.flashOption = cdb[4];
+        const uint8_t reply[2] = {0, 0};
+        return Reply(r, reply, sizeof reply);
+      }
+      if (!NoData(r)) return Check();
+      c.vendor.vendorCmd25 = true;
+      return Good();
+    case 0x0F:
+      if (!NoData(r)) return Check();
+      std::copy_n(cdb + 3, 4, c.vendor.flashOpcodes.begin());
+      c.vendor.opcodeParameter = static_cast<uint16_t>(Be16(cdb + 7));
+      return Good();
+    case 0x26:
+      if (cdb[3] != 'Q' || cdb[4] != 'V' || !NoData(r)) return Check();
+      return {kGood, 0, true};
+    case 0x30:
+      if (cdb[3] != 0x08) return Check();
+      return Reply(r, c.revisionBlock.data(), kRevisionBlockLength);
+    case 0xA0:
+      return Reply(r, c.configBlock.data(), kConfigBlockLength, cdb[3]);
+    case 0xA3:
+      if (!NoData(r)) return Check();
+      c.vendor.standbyEnabled = cdb[3] != 0;
+      c.vendor.standbyTime = Be32(cdb + 4);
+      return Good();
+    case 0xC8: {
+      if (cdb[3] == 0x05) {
+        if (!NoData(r)) return Check();
+        c.vendor.status5 = cdb[4];
+        return Good();
+      }
+      if (cdb[3] > 0x03) return Check();
+      const uint8_t status = cdb[3] == 0x03 ? 1 : 0;  // status 3: ready
+      return Reply(r, &status, 1);
+    }
+    case 0x51:
+      if (cdb[3] != 'V' || cdb[4] != 'U' || !NoData(r)) return Check();
+      c.vendor.keyCommand = true;
+      return Good();
+    default:
+      return Check();
+  }
+}
+
+CommandResult Inquiry(Context& c, const Request& r) {
+  if (r.cdbLength < 6) return Check();
+  const uint8_t* cdb = r.cdb;
+  const uint32_t allocation = Be16(cdb + 3);
+  if (cdb[1] & 0x01) {
+    if (cdb[2] != 0xC3) return Check();
+    std::array<uint8_t, kPageC3Length> page{};
+    page[1] = 0xC3;
+    page[3] = kPageC3Length - 4;
+    page[8] = static_cast<uint8_t>(c.config.vid >> 8);
+    page[9] = static_cast<uint8_t>(c.config.vid);
+    page[10] = static_cast<uint8_t>(c.config.pid >> 8);
+    page[11] = static_cast<uint8_t>(c.config.pid);
+    PutText(page.data() + 64, 20, c.config.usbSerial, ' ');
+    return Reply(r, page.data(), page.size(), allocation);
+  }
+  if (cdb[2] != 0) return Check();
+  std::array<uint8_t, kInquiryLength> data{};
+  data[0] = c.disk.packetDevice() ? 0x05 : 0x00;
+  data[2] = 0x06;
+  data[3] = 0x02;
+  data[4] = kInquiryLength - 5;
+  PutText(data.data() + 8, 8, c.config.inquiryVendor, ' ');
+  PutText(data.data() + 16, 16, c.config.inquiryProduct, ' ');
+  PutText(data.data() + 32, 4, c.config.inquiryRevision, ' ');
+  if (!c.bootCode && !c.model.inquiryCode.empty())
+    PutText(data.data() + 36, 4, std::string(c.model.inquiryCode), ' ');
+  return Reply(r, data.data(), data.size(), allocation);
+}
+
+CommandResult SatCommand(Context& c, const Request& r) {
+  if (r.cdbLength < 12 || c.bootCode) return Check();
+  const uint8_t device = r.cdb[8];
+  const uint8_t command = r.cdb[9];
+  if (!DriveAt(c, device)) return Check();
+  switch (command) {
+    case 0xEC:
+    case 0xA1: {
+      if ((command == 0xA1) != c.disk.packetDevice() || !Fits(r, true, 512)) return Check();
+      const auto id = c.disk.Identify();
+      std::memcpy(r.data, id.data(), id.size());
+      return Good(512);
+    }
+    case 0xE7:
+    case 0xEA:
+      return NoData(r) ? Good() : Check();
+    default:
+      return Check();
+  }
+}
+
+CommandResult AtaPassThrough16(Context& c, const Request& r) {
+  if (r.cdbLength < 16 || c.bootCode) return Check();
+  const uint8_t* cdb = r.cdb;
+  const uint8_t command = cdb[14];
+  if (command != 0x25 && command != 0x35) return Check();
+  if (!DriveAt(c, cdb[13])) return Check();
+  const uint64_t count = Be16(cdb + 5);
+  const uint64_t lba = (uint64_t{cdb[11]} << 40) | (uint64_t{cdb[9]} << 32) |
+                       (uint64_t{cdb[7]} << 24) | (uint64_t{cdb[12]} << 16) |
+                       (uint64_t{cdb[10]} << 8) | cdb[8];
+  return BlockTransfer(c, r, command == 0x25, lba, count == 0 ? 65536 : count,
+                       c.disk.totalSectors());
+}
+
+CommandResult BufferCommand(Context& c, const Request& r) {
+  const bool bufferFamily =
+      c.model.family == ChipFamily::kBuffer4K || c.model.family == ChipFamily::kBuffer1K;
+  if (r.cdbLength < 10 || !bufferFamily) return Check();
+  const uint8_t* cdb = r.cdb;
+  const uint8_t mode = cdb[1] & 0x1F;
+  const uint8_t id = cdb[2];
+  const uint32_t offset = Be24(cdb + 3);
+  const uint32_t n = Be24(cdb + 6);
+  const BufferGeometry geometry = BufferGeometryFor(c.model, c.bootCode);
+  auto memory = [&]() -> std::vector<uint8_t>& {
+    auto& m = c.buffers[id];
+    if (m.size() != geometry.capacity) m.assign(geometry.capacity, 0);
+    return m;
+  };
+  if (cdb[0] == 0x3C) {
+    if (mode == 0x03) {
+      const uint8_t descriptor[4] = {geometry.state, static_cast<uint8_t>(geometry.capacity >> 16),
+                                     static_cast<uint8_t>(geometry.capacity >> 8),
+                                     static_cast<uint8_t>(geometry.capacity)};
+      return Reply(r, descriptor, sizeof descriptor, n);
+    }
+    if (mode != 0x01 && mode != 0x02) return Check();
+    if (uint64_t{offset} + n > geometry.capacity || !Fits(r, true, n)) return Check();
+    if (n > 0) std::memcpy(r.data, memory().data() + offset, n);
+    return Good(n);
+  }
+  if (mode == 0x0F) {  // activate what was written: the bridge restarts
+    if (!NoData(r)) return Check();
+    return {kGood, 0, true};
+  }
+  if (mode != 0x02 && mode != 0x05 && mode != 0x06 && mode != 0x07 && mode != 0x0E)
+    return Check();
+  if (uint64_t{offset} + n > geometry.capacity || !Fits(r, false, n)) return Check();
+  if (n > 0) std::memcpy(memory().data() + offset, r.data, n);
+  return Good(n);
+}
+
+CommandResult ModeSense(Context& c, const Request& r) {
+  if (r.cdbLength < 10 || (r.cdb[2] & 0x3F) != 0x1A) return Check();
+  std::array<uint8_t, kModeHeaderLength + kPowerPageLength> data{};
+  data[1] = static_cast<uint8_t>(data.size() - 2);  // mode data length; no block descriptors
+  std::copy(c.vendor.powerCondition.begin(), c.vendor.powerCondition.end(),
+            data.begin() + kModeHeaderLength);
+  return Reply(r, data.data(), data.size(), Be16(r.cdb + 7));
+}
+
+CommandResult ModeSelect(Context& c, const Request& r) {
+  if (r.cdbLength < 10) return Check();
+  const uint32_t n = Be16(r.cdb + 7);
+  if (!Fits(r, false, n) || n < kModeHeaderLength) return Check();
+  const uint32_t pageAt = kModeHeaderLength + Be16(r.data + 6);  // after block descriptors
+  if (uint64_t{pageAt} + kPowerPageLength > n) return Check();
+  const uint8_t* page = r.data + pageAt;
+  if ((page[0] & 0x3F) != 0x1A || page[1] != kPowerPageLength - 2) return Check();
+  std::copy_n(page, kPowerPageLength, c.vendor.powerCondition.begin());
+  c.vendor.powerCondition[0] &= 0x7F;
+  return Good(n);
+}
+
+CommandResult IdentityRecord(Context& c, const Request& r) {
+  if (r.cdbLength < 12 || r.cdb[1] != 0x30) return Check();
+  if (c.model.family != ChipFamily::kBuffer4K && c.model.family != ChipFamily::kBuffer1K)
+    return Check();
+  if (Be16(r.cdb + 8) != kIdentityRecordLength || !Fits(r, false, kIdentityRecordLength))
+    return Check();
+  c.vendor.identityRecord.assign(r.data, r.data + kIdentityRecordLength);
+  c.vendor.identityValue1 = static_cast<uint16_t>(Be16(r.cdb + 4));
+  c.vendor.identityValue2 = static_cast<uint16_t>(Be16(r.cdb + 6));
+  return Good(kIdentityRecordLength);
+}
+
+CommandResult DiskCommand(Context& c, const Request& r) {
+  if (c.bootCode || !c.disk.present() || c.disk.packetDevice()) return Check();
+  const uint8_t* cdb = r.cdb;
+  const uint64_t sectors = c.disk.sectors();
+  const uint32_t ss = c.disk.sectorSize();
+  switch (cdb[0]) {
+    case 0x25: {
+      if (r.cdbLength < 10) return Check();
+      uint8_t data[8];
+      PutBe32(data, sectors == 0 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(sectors - 1, 0xFFFFFFFF)));
+      PutBe32(data + 4, ss);
+      return Reply(r, data, sizeof data);
+    }
+    case 0x9E: {
+      if (r.cdbLength < 16 || (cdb[1] & 0x1F) != 0x10) return Check();
+      uint8_t data[32] = {};
+      PutBe64(data, sectors == 0 ? 0 : sectors - 1);
+      PutBe32(data + 8, ss);
+      return Reply(r, data, sizeof data, Be32(cdb + 10));
+    }
+    case 0x28:
+    case 0x2A:
+      if (r.cdbLength < 10) return Check();
+      return BlockTransfer(c, r, cdb[0] == 0x28, Be32(cdb + 2), Be16(cdb + 7), sectors);
+    default:
+      return Check();
+  }
+}
+
+}  // namespace
+
+CommandResult EmulatedBridge::Execute(const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
+                                      uint8_t* data, uint32_t length) {
+  if (cdb == nullptr || cdbLength == 0 || cdbLength > 16) return Check();
+  if (length > 0 && data == nullptr) return Check();
+  State& s = *state_;
+  Context c{config_,  *s.model,         s.bootCode,      *flash_,   *disk_,
+            configMemory_, registers_,   s.vendor,        s.configBlock, s.revisionBlock,
+            s.buffers, ConfigMemoryInFlash(s.model->family)};
+  const Request r{cdb, cdbLength, dataIn, data, length};
+  switch (cdb[0]) {
+    case 0xDF:
+      return DfCommand(c, r);
+    case 0xFF:
+      return Ff04Command(c, r);
+    case 0xE0: {
+      if (cdbLength < 3 || cdb[1] != 0xF4 || cdb[2] != 0xE7 || c.bootCode) return Check();
+      const auto info = DefaultChipInfo(*s.model, config_.firmwareVersion.data(),
+                                        config_.firmwareVersion.size());
+      return Reply(r, info.data(), info.size());
+    }
+    case 0x12:
+      return Inquiry(c, r);
+    case 0xA1:
+      return SatCommand(c, r);
+    case 0x85:
+      return AtaPassThrough16(c, r);
+    case 0x3B:
+    case 0x3C:
+      return BufferCommand(c, r);
+    case 0x5A:
+      return ModeSense(c, r);
+    case 0x55:
+      return ModeSelect(c, r);
+    case 0xC3:
+      return IdentityRecord(c, r);
+    case 0x25:
+    case 0x9E:
+    case 0x28:
+    case 0x2A:
+      return DiskCommand(c, r);
+    default:
+      return Check();
+  }
+}
+
+}  // namespace sim
