@@ -1,4 +1,5 @@
 #include "platform/ini_file.h"
+#include "platform/program_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -275,6 +276,18 @@ TEST_F(IniFileFlush, KeepsASymbolicLinkAndWritesItsTarget) {
   ASSERT_TRUE(ini.Flush());
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(Slurp(target), "[s]\nk=2\n");  // the line keeps its own line end
+}
+
+TEST(ProgramFolder, IsTheExecutablesFolderUnlessOverridden) {
+  EXPECT_TRUE(std::filesystem::exists(ProgramFolder() + "/platform_tests")) << ProgramFolder();
+  {
+    ScopedProgramFolder folder("/opt/kestrova/");
+    EXPECT_EQ(ProgramFolder(), "/opt/kestrova");
+    EXPECT_EQ(ResolveInProgramFolder("Kestrova.ini"), "/opt/kestrova/Kestrova.ini");
+    EXPECT_EQ(ResolveInProgramFolder("log/QV4164x.log"), "/opt/kestrova/log/QV4164x.log");
+    EXPECT_EQ(ResolveInProgramFolder("/etc/other.ini"), "/etc/other.ini");
+  }
+  EXPECT_NE(ProgramFolder(), "/opt/kestrova");
 }
 
 }  // namespace
