@@ -38,7 +38,7 @@ bool Send(platform::Handle h, ScsiPassThroughDirect& r) {
 
 class BenchTest : public ::testing::Test {
  protected:
-  BenchTest() {
+  static std::shared_ptr<sim::Bench> TwoProducts() {
     sim::ProductConfig a;
     a.name = "a";
     a.chipType = 21;
@@ -47,9 +47,9 @@ class BenchTest : public ::testing::Test {
     sim::ProductConfig b = a;
     b.name = "b";
     b.usbSerial = "000000000002";
-    bench_ = std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{a, b});
+    return std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{a, b});
   }
-  std::shared_ptr<sim::Bench> bench_;
+  std::shared_ptr<sim::Bench> bench_ = TwoProducts();
   platform::ScopedBackend installed_{bench_};
   platform::ScopedClockScale fast_{1000.0};
 };
@@ -154,9 +154,9 @@ TEST_P(BenchFaultTest, FaultHitsOnlyTheChosenMatchingCommand) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, BenchFaultTest,
     ::testing::Values(
-        FaultCase{"CheckCondition", {sim::Fault::Kind::CheckCondition}, true, 2, 0},
+        FaultCase{"CheckCondition", {sim::Fault::Kind::CheckCondition, {}, 0, 1, 0, 0}, true, 2, 0},
         FaultCase{"RequestFails", {sim::Fault::Kind::RequestFails, {}, 0, 1, 0, 31}, false, 0, 31},
-        FaultCase{"Vanish", {sim::Fault::Kind::Vanish}, false, 0, platform::kErrorDeviceNotConnected},
+        FaultCase{"Vanish", {sim::Fault::Kind::Vanish, {}, 0, 1, 0, 0}, false, 0, platform::kErrorDeviceNotConnected},
         FaultCase{"Delay", {sim::Fault::Kind::Delay, {}, 0, 1, 500}, true, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
