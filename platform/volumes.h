@@ -1,0 +1,44 @@
+// Logical drives and volumes: which letters exist, what kind of drive each
+// is, its label, file system and free space, and the system's own folders.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Drive types.
+inline constexpr uint32_t kDriveUnknown = 0;
+inline constexpr uint32_t kDriveNoRootDir = 1;
+inline constexpr uint32_t kDriveRemovable = 2;
+inline constexpr uint32_t kDriveFixed = 3;
+inline constexpr uint32_t kDriveRemote = 4;
+inline constexpr uint32_t kDriveCdRom = 5;
+
+// Bit 0 = A: ... bit 25 = Z:.
+uint32_t GetLogicalDrives();
+// root: "X:\" (or "X:").
+uint32_t GetDriveType(const char* root);
+// Any out pointer may be null. Fails (last-error set) for a letter without a
+// volume, or a volume without a recognised file system.
+bool GetVolumeInformation(const char* root, char* label, uint32_t labelSize,
+                          uint32_t* serialNumber, uint32_t* maxComponentLength,
+                          uint32_t* fileSystemFlags, char* fileSystemName,
+                          uint32_t fileSystemNameSize);
+bool GetDiskFreeSpaceEx(const char* root, uint64_t* freeBytesAvailableToCaller,
+                        uint64_t* totalBytes, uint64_t* totalFreeBytes);
+// "C:\Windows" style; returns the length, or the size needed when too small.
+uint32_t GetWindowsDirectory(char* buffer, uint32_t size);
+uint32_t GetSystemDirectory(char* buffer, uint32_t size);
+
+// What a backend reports about one drive letter.
+struct VolumeInfo {
+  uint32_t driveType = kDriveNoRootDir;
+  bool mounted = false;           // a file system is recognised
+  char label[33] = {};
+  char fileSystem[16] = {};
+  uint32_t serialNumber = 0;
+  uint64_t totalBytes = 0;
+  uint64_t freeBytes = 0;
+};
+
+}  // namespace platform
