@@ -244,9 +244,10 @@ class Loader {
         return;
       }
       case ValueType::kDecimal: {
+        // Empty or malformed takes the default too, rather than ending the load.
+        const int64_t fallback = ParseDecimal(key.fallback).value_or(0);
         const std::optional<std::string> text = ini_.Read(key.section, key.name);
-        *std::get<int64_t*>(field) =
-            text ? ParseDecimal(*text).value_or(0) : ParseDecimal(key.fallback).value_or(0);
+        *std::get<int64_t*>(field) = text ? ParseDecimal(*text).value_or(fallback) : fallback;
         return;
       }
       case ValueType::kInteger:

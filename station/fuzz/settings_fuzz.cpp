@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -27,12 +28,20 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-std::string MakeFolder() {
-  char pattern[] = "/tmp/settings_fuzz.XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  Check(made != nullptr);
-  return made;
-}
+// The program folder of the run, removed when the fuzzer exits.
+struct Folder {
+  Folder() {
+    char pattern[] = "/tmp/settings_fuzz.XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    Check(made != nullptr);
+    path = made;
+  }
+  ~Folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
 
 size_t Lines(std::string_view text) {
   size_t n = 0;
@@ -112,11 +121,11 @@ void FuzzLoad(const std::string& folder, std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static SilentSink sink;
-  static const std::string folder = MakeFolder();
-  static platform::ScopedProgramFolder programFolder(folder);
+  static const Folder folder;
+  static platform::ScopedProgramFolder programFolder(folder.path);
   platform::SetMessageBoxSink(&sink);
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   FuzzReader(text);
-  FuzzLoad(folder, text);
+  FuzzLoad(folder.path, text);
   return 0;
 }
