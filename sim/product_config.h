@@ -47,12 +47,17 @@ struct ProductConfig {
   std::string inquiryRevision = "0100";       // bytes 32-35
   std::string revisionText;                   // FF 04 30 block; empty: the chip's default
   std::vector<uint8_t> firmwareVersion = {0x01, 0x00, 0x00, 0x00};  // chip-information bytes 12-15
+  std::vector<uint8_t> infoVersion;           // chip-information bytes 6-7; empty: the chip's own
   bool bootCodeOnly = false;                  // boot ROM only: no chip code, no chip information
+  bool internalCode = false;                  // the maker's internal build runs, not a product firmware
+  bool bankSelect = false;                    // register 0x506A bit 0 reads 1 (second bank selected)
+  bool usb3Enabled = true;                    // register 0x702B bit 2
   uint32_t configMemorySize = 64 * 1024;      // DF-addressed configuration memory
   bool configEepromPresent = true;
   uint32_t resetDelayMs = 1500;               // off the bus after a reset
   FlashConfig flash;
-  DiskConfig disk;
+  DiskConfig disk;                            // port 0 (master, device 0xA0)
+  DiskConfig disk2{.present = false, .serial = "SIM0000002"};  // port 1 (slave, device 0xB0)
 };
 
 }  // namespace sim
