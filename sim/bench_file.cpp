@@ -1,6 +1,6 @@
-// Bench descriptions: a small text format, one block per product.
+// Bench descriptions: a small text format of blocks.
 //
-//   # comment
+//   # comment (also ';')
 //   [product NAME]
 //   chip = 21               ChipType of the bridge (1-34)
 //   vid = 0x152d            numbers: decimal or 0x hex; sizes may end in K, M or G
@@ -8,6 +8,65 @@
 //   disk.model = "QV DISK"  texts: the rest of the line, quotes optional
 //
 // Every key has a default (ProductConfig), so "[product a]" alone is a product.
+//
+// Blocks:
+//
+//   [system]                the machine itself; at most one block, all optional
+//   os = 10.0               version the system reports: major.minor (5.0 ... 10.0)
+//   service_pack = 0        service-pack major number
+//   windows_drive = C       drive of the Windows folder ("C:\Windows"); never a product
+//   network = Z             letters of network drives (drive type remote)
+//   system_disk = 1         the system's own disk is listed among the disk
+//                           interfaces ("scsi#" path, disk number 0); default 0
+//
+//   [hub NAME]              a USB hub
+//   parent = NAME           the hub it is plugged into; absent: a root hub
+//   port = 2                its port on the parent; absent: the parent's lowest free port
+//   ports = 4               number of ports (1-127); default 4
+//   root = root_hub30       root hubs: the name the interface path holds (root_hub30,
+//                           root_hub20, asmediausbd_hub, root_hub_fl30, tiusbd_hub,
+//                           via_root_hub, root_hub); default root_hub30
+//   speed = high            fastest link the hub's ports give: low, full, high, super,
+//                           superplus. Defaults: root_hub30 superplus, root_hub full,
+//                           other root hubs super, an external hub its parent's
+//                           speed but at most super
+//   vid, pid                an external hub's USB ids (default 0x05E3 / 0x0610)
+//
+//   [product NAME]          a bridge with its disk (keys above), and where it sits:
+//   hub = NAME              its hub; absent: the hub named "root" (made when no
+//                           block declares it: a root_hub30 root hub with as many
+//                           ports as needed, at least 4)
+//   port = 3                its port; absent: the hub's lowest free port, in file order
+//   speed = super           negotiated speed, capped by the hub: low, full, high,
+//                           super, superplus. Default: super for ChipTypes 13 and
+//                           19-28, else high
+//   serial =                an empty USB serial: the device has no serial string
+//                           (string index 0), its instance ids are location ids
+//   languages = 0409        language table (hex words); empty: a table without ids
+//   uas = 1                 driven by the UAS driver: "scsi#disk&..." interface path,
+//                           "SCSI\DISK&VEN_..&PROD_..\..." device node
+//   cdrom = 1               the product's interface is of the CD-ROM class
+//                           ("usbstor#cdrom&...", device type CD-ROM)
+//   letters = EF            drive letters of the volumes on the (first) drive; absent:
+//                           the next free letter from D in file order; "-" or empty: none
+//   disk2.letters = G       letters of the volumes on the bridge's second drive
+//   volume.fs = NTFS        file system of the product's volumes; "-" or empty: raw
+//   volume.label = DATA     volume label
+//   volume.type = fixed     drive type: fixed, removable or cdrom
+//   volume.free = 1G        free bytes (default: 90 % of the disk)
+//   reset_new_path = 1      after a reset the product comes back with a new instance
+//                           suffix and interface path ("...#SERIAL&1#..." after the
+//                           first reset); default 0: the same path
+//
+//   [device NAME]           a USB device that is not storage (a mouse, the
+//                           power-control box of the Type-C mode)
+//   hub, port, speed        as for products; speed defaults to full
+//   vid, pid, manufacturer, product, serial, languages
+//   class = 3               bDeviceClass of its device descriptor (default 0)
+//
+// Hubs are walked in file order; a hub's `parent` must be declared before it.
+// A port holds one product, device or hub. An old file of only [product] blocks
+// puts the products on ports 1, 2, ... of the default root hub.
 #include <cctype>
 #include <charconv>
 #include <cstdio>
