@@ -21,6 +21,15 @@ struct DiskConfig {
   std::string imagePath;         // sparse image; empty: a temp file removed at exit
 };
 
+// Port 1 of a bridge is empty unless the bench puts a drive there; its own
+// serial keeps two drives' IDENTIFY data apart.
+inline DiskConfig NoSecondDrive() {
+  DiskConfig drive;
+  drive.present = false;
+  drive.serial = "SIM0000002";
+  return drive;
+}
+
 struct FlashConfig {
   bool present = true;
   std::vector<uint8_t> jedecId = {0xEF, 0x40, 0x14};  // 9F reply, manufacturer first
@@ -57,7 +66,7 @@ struct ProductConfig {
   uint32_t resetDelayMs = 1500;               // off the bus after a reset
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)
-  DiskConfig disk2{.present = false, .serial = "SIM0000002"};  // port 1 (slave, device 0xB0)
+  DiskConfig disk2 = NoSecondDrive();        // port 1 (slave, device 0xB0)
 };
 
 }  // namespace sim
