@@ -14,6 +14,14 @@ bool ConfigMemoryInFlash(ChipFamily family) {
          family == ChipFamily::kBuffer1K;
 }
 
+uint32_t ChipInfoLength(const ChipModel& model) {
+  const bool shortBlock = std::find(kShortChipInfoTypes.begin(), kShortChipInfoTypes.end(),
+                                    model.chipType) != kShortChipInfoTypes.end();
+  return shortBlock ? kShortChipInfoLength : 16;
+}
+
+uint32_t ConfigBlockLength(const ChipModel& model) { return model.chipType == 20 ? 32 : 20; }
+
 BufferGeometry BufferGeometryFor(const ChipModel& model, bool bootRom) {
   const bool small = model.chipType == 25 || model.chipType == 26;
   if (bootRom) return {0xFF, small ? 0xC400u : 0x10000u};
@@ -35,6 +43,23 @@ std::array<uint8_t, 16> DefaultChipInfo(const ChipModel& model, const uint8_t* f
   info[11] = static_cast<uint8_t>(model.revisionDigit);
   if (firmwareVersion != nullptr)
     std::copy_n(firmwareVersion, std::min<size_t>(versionLength, 4), info.begin() + 12);
+  return info;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+std::array<uint8_t, 16> ChipInfoFor(const ChipModel& model, const std::vector<uint8_t>& version,
+                                    const std::vector<uint8_t>& infoVersion, bool internalCode) {
+  auto info = DefaultChipInfo(model, version.data(), version.size());
+  for (size_t i = 0; i < 2 && i < infoVersion.size(); ++i) info[6 + i] = infoVersion[i];
+  if (!internalCode) return info;
+  for (const InternalBuild& build : kInternalBuilds) {
+    if (build.chipType != model.chipType) continue;
+    for (size_t i = 0; i < build.bytes.size(); ++i)
+      if (build.bytes[i] >= 0) info[kVersionPositions[i]] = static_cast<uint8_t>(build.bytes[i]);
+  }
   return info;
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace sim {
 
@@ -81,6 +82,82 @@ inline constexpr std::array<ChipModel, 34> kChipModels = {{
 // The row of a ChipType, or null outside 1..34.
 const ChipModel* FindChipModel(uint8_t chipType);
 
+// The older firmware generations answer E0 F4 E7 with bytes 0..11 only: their
+// version is bytes 6-7 and nothing follows the revision digit. The later ones
+// (7 and 18 among the 32 KB family, 8, 11-13, 17, 19-28) answer all 16 bytes.
+inline constexpr std::array<uint8_t, 13> kShortChipInfoTypes = {1, 2,  3,  4,  5,  6, 9,
+                                                                10, 14, 15, 16, 29, 34};
+inline constexpr uint32_t kShortChipInfoLength = 12;
+uint32_t ChipInfoLength(const ChipModel& model);
+
+// FF 04 A0 block length: the QVS879 keeps 32 bytes, the others 20.
+uint32_t ConfigBlockLength(const ChipModel& model);
+
+// Where a running product firmware shows itself: a bit in register space,
+// set at power-on unless an internal build runs.
+struct RunningMark {
+  uint8_t chipType;
+  uint16_t address;
+  uint8_t mask;
+};
+inline constexpr std::array<RunningMark, 9> kRunningMarks = {{
+    {4, 0x7038, 0x01},
+    {6, 0x7038, 0x01},
+    {7, 0x7038, 0x01},
+    {18, 0x7038, 0x01},
+    {9, 0x7038, 0x04},
+    {11, 0x7038, 0x04},
+    {12, 0x7038, 0x04},
+    {13, 0x7038, 0x10},
+    {19, 0x70F3, 0x01},  // byte 3 of the 4-byte register at 0x70F0
+}};
+
+// The signature a product firmware carries besides the record every running
+// firmware shows at register 0xC000: a record (55 AA AA 55, digits) in the
+// configuration memory, or a header (55 AA "QV", digits) in the SPI flash.
+enum class SignaturePlace : uint8_t { kConfigMemory, kFlashHeader };
+struct FirmwareSignature {
+  uint8_t chipType;
+  SignaturePlace place;
+  uint32_t address;
+};
+inline constexpr std::array<FirmwareSignature, 6> kFirmwareSignatures = {{
+    {7, SignaturePlace::kFlashHeader, 0x4000},
+    {18, SignaturePlace::kFlashHeader, 0x4000},
+    {11, SignaturePlace::kConfigMemory, 0x1000},
+    {12, SignaturePlace::kConfigMemory, 0x1000},
+    {13, SignaturePlace::kConfigMemory, 0x1000},
+    {19, SignaturePlace::kConfigMemory, 0xBC00 + 1008},
+}};
+inline constexpr std::array<uint8_t, 4> kSignatureMagic = {0x55, 0xAA, 0xAA, 0x55};
+inline constexpr uint32_t kSignatureRecordLength = 10;
+
+// Version bytes of the maker's internal builds where the family tells them
+// from a product firmware by the version alone (the chip-information
+// positions 6, 7, 12, 13, 14, 15; -1 keeps the product's byte).
+struct InternalBuild {
+  uint8_t chipType;
+  std::array<int16_t, 6> bytes;
+};
+inline constexpr std::array<size_t, 6> kVersionPositions = {6, 7, 12, 13, 14, 15};
+inline constexpr std::array<InternalBuild, 15> kInternalBuilds = {{
+    {7, {-1, -1, 2, 0, 0, 0}},           // 2.00.00
+    {18, {-1, -1, 2, 0, 0, 0}},
+    {11, {7, 7, 0, 16, 0, 0}},           // 7.07.00.16.00
+    {12, {11, 19, 2, 16, 0, 0}},         // 11.19.02.16.00
+    {13, {2, 5, 11, 16, 0, 0}},          // 2.05.11.16.00
+    {19, {-1, -1, '1', '0', '0', '1'}},  // 49.48.48.49
+    {20, {-1, -1, 0, 0, 0, 1}},          // 00.00.00.01
+    {21, {5, -1, -1, -1, -1, -1}},       // byte 6 neither 0 nor 3
+    {22, {5, -1, -1, -1, -1, -1}},
+    {23, {5, -1, -1, -1, -1, -1}},
+    {24, {5, -1, -1, -1, -1, -1}},
+    {25, {0, -1, -1, -1, -1, -1}},       // byte 6 zero
+    {26, {0, -1, -1, -1, -1, -1}},
+    {27, {0, -1, -1, -1, -1, -1}},
+    {28, {0, -1, -1, -1, -1, -1}},
+}};
+
 // DF FA/FB reach the SPI flash itself (the image and its configuration area
 // share it); otherwise they reach a separate configuration EEPROM.
 bool ConfigMemoryInFlash(ChipFamily family);
@@ -93,8 +170,15 @@ struct BufferGeometry {
 // Only for the buffer families; bootRom: waiting for a manufacturing image.
 BufferGeometry BufferGeometryFor(const ChipModel& model, bool bootRom);
 
-// The 16-byte chip-information block the model answers to E0 F4 E7.
+// The 16-byte chip-information block the model answers to E0 F4 E7 (of
+// which ChipInfoLength bytes go out).
 std::array<uint8_t, 16> DefaultChipInfo(const ChipModel& model,
                                         const uint8_t* firmwareVersion, size_t versionLength);
+
+// The block as a product answers it: its firmware version bytes 12-15,
+// bytes 6-7 when given (else the model's), and an internal build's bytes
+// over them.
+std::array<uint8_t, 16> ChipInfoFor(const ChipModel& model, const std::vector<uint8_t>& version,
+                                    const std::vector<uint8_t>& infoVersion, bool internalCode);
 
 }  // namespace sim

@@ -24,6 +24,24 @@ constexpr uint32_t kModeHeaderLength = 8;
 constexpr uint32_t kPowerPageLength = 40;
 constexpr uint32_t kEepromSector = 4096;
 
+// Registers the station reads besides plain memory.
+constexpr uint16_t kPortRegister = 0x720F;
+constexpr uint8_t kPort0Drive = 0x04;
+constexpr uint8_t kPort0Atapi = 0x01;
+constexpr uint8_t kPort1Drive = 0x40;
+constexpr uint8_t kPort1Atapi = 0x10;
+constexpr uint16_t kBankSelectRegister = 0x506A;
+constexpr uint8_t kBankSelectBit = 0x01;
+constexpr uint16_t kUsbModeRegister = 0x702B;
+constexpr uint8_t kUsb3EnabledBit = 0x04;
+constexpr uint16_t kSignatureRegister = 0xC000;
+// The two 4-byte words the USB 3.0 check rewrites (bit 4 of their first
+// byte); power-on values with other bits set, which a read-modify-write keeps.
+constexpr uint16_t kPhyControl0 = 0x5000;
+constexpr uint16_t kPhyControl8 = 0x5008;
+constexpr std::array<uint8_t, 4> kPhyControl0PowerOn = {0x21, 0x00, 0x80, 0x00};
+constexpr std::array<uint8_t, 4> kPhyControl8PowerOn = {0x03, 0x40, 0x00, 0x01};
+
 // Command sequences of the other flash family: FF 04 04 hands the erase
 // sequence, FF 04 02 carries the program sequence in its CDB.
 constexpr std::array<uint8_t, 18> kEraseSequence02 = {0x55, 0x55, 0xAA, 0x2A, 0x55, 0x55,
@@ -89,6 +107,39 @@ void PutText(uint8_t* out, size_t width, const std::string& text, uint8_t fill) 
     out[i] = i < text.size() ? static_cast<uint8_t>(text[i]) : fill;
 }
 
+// 55 AA AA 55, the model digits and the revision digit as the fourth
+// character, two zero bytes.
+std::array<uint8_t, kSignatureRecordLength> SignatureRecord(const ChipModel& model) {
+  std::array<uint8_t, kSignatureRecordLength> record{};
+  std::copy(kSignatureMagic.begin(), kSignatureMagic.end(), record.begin());
+  for (size_t i = 0; i < 3; ++i) record[4 + i] = static_cast<uint8_t>(model.digits[i]);
+  record[7] = static_cast<uint8_t>(model.revisionDigit);
+  return record;
+}
+
+void Store(std::vector<uint8_t>& memory, uint32_t address, const uint8_t* bytes, size_t n) {
+  if (uint64_t{address} + n <= memory.size()) std::copy_n(bytes, n, memory.begin() + address);
+}
+
+// What a product firmware image leaves in the memories of a bridge that
+// came from the factory with it: its signature record or flash header.
+void StoreFirmwareSignatures(const ChipModel& model, SpiFlash& flash,
+                             std::vector<uint8_t>& configMemory, bool configInFlash) {
+  for (const FirmwareSignature& place : kFirmwareSignatures) {
+    if (place.chipType != model.chipType) continue;
+    if (place.place == SignaturePlace::kFlashHeader) {
+      const uint8_t header[7] = {0x55, 0xAA, 'Q', 'V', static_cast<uint8_t>(model.digits[0]),
+                                 static_cast<uint8_t>(model.digits[1]),
+                                 static_cast<uint8_t>(model.digits[2])};
+      Store(flash.memory(), place.address, header, sizeof header);
+    } else {
+      const auto record = SignatureRecord(model);
+      Store(configInFlash ? flash.memory() : configMemory, place.address, record.data(),
+            record.size());
+    }
+  }
+}
+
 // One request as Execute got it.
 struct Request {
   const uint8_t* cdb;
@@ -125,7 +176,7 @@ struct EmulatedBridge::State {
   const ChipModel* model = nullptr;
   bool bootCode = false;
   VendorState vendor;
-  std::array<uint8_t, kConfigBlockLength> configBlock{};
+  std::array<uint8_t, kConfigBlockLength> configBlock{};  // the first ConfigBlockLength bytes answer
   std::array<uint8_t, kRevisionBlockLength> revisionBlock{};
   std::map<uint8_t, std::vector<uint8_t>> buffers;  // WRITE/READ BUFFER memory by id
 };
@@ -134,6 +185,7 @@ EmulatedBridge::EmulatedBridge(const ProductConfig& config)
     : config_(config),
       flash_(std::make_unique<SpiFlash>(config.flash)),
       disk_(std::make_unique<DiskImage>(config.disk)),
+      disk2_(std::make_unique<DiskImage>(config.disk2)),
       state_(std::make_unique<State>()) {
   State& s = *state_;
   s.model = FindChipModel(config_.chipType);
@@ -141,8 +193,10 @@ EmulatedBridge::EmulatedBridge(const ProductConfig& config)
   s.bootCode = config_.bootCodeOnly || s.model->family == ChipFamily::kBootCodeOnly;
   if (!ConfigMemoryInFlash(s.model->family) && config_.configEepromPresent)
     configMemory_.assign(config_.configMemorySize, 0xFF);
+  if (!s.bootCode && !config_.internalCode)
+    StoreFirmwareSignatures(*s.model, *flash_, configMemory_, ConfigMemoryInFlash(s.model->family));
   s.configBlock[8] = s.model->configType;
-  s.configBlock[19] = 1;  // firmware state: a product firmware runs
+  s.configBlock[19] = config_.internalCode ? 0 : 1;  // firmware state: 1 a product firmware runs
   const std::string revision =
       config_.revisionText.empty() ? std::string(s.model->revisionText) : config_.revisionText;
   PutText(s.revisionBlock.data(), s.revisionBlock.size(), revision, 0);
@@ -167,15 +221,20 @@ void EmulatedBridge::PowerOn() {
   s.vendor.keyCommand = false;
   s.vendor.flashMode = false;
   registers_.assign(kRegisterSpace, 0);
-  if (s.bootCode) return;
-  // Running-firmware marks the station reads: 0x7038 byte 0 (bits 0, 2, 4
-  // by family), 0x70F0 byte 3 bit 0, and the signature record at 0xC000.
-  registers_[0x7038] = 0x15;
-  registers_[0x70F3] = 0x01;
-  const uint8_t signature[4] = {0x55, 0xAA, 0xAA, 0x55};
-  std::copy(std::begin(signature), std::end(signature), registers_.begin() + 0xC000);
-  for (size_t i = 0; i < 3; ++i)
-    registers_[0xC004 + i] = static_cast<uint8_t>(s.model->digits[i]);
+  // Hardware registers, there with or without a firmware.
+  registers_[kBankSelectRegister] = config_.bankSelect ? kBankSelectBit : 0;
+  std::copy(kPhyControl0PowerOn.begin(), kPhyControl0PowerOn.end(),
+            registers_.begin() + kPhyControl0);
+  std::copy(kPhyControl8PowerOn.begin(), kPhyControl8PowerOn.end(),
+            registers_.begin() + kPhyControl8);
+  if (config_.usb3Enabled) registers_[kUsbModeRegister] |= kUsb3EnabledBit;
+  if (s.bootCode || config_.internalCode) return;
+  // A product firmware marks itself running (the bit its family has) and
+  // shows its signature record at 0xC000.
+  for (const RunningMark& mark : kRunningMarks)
+    if (mark.chipType == s.model->chipType) registers_[mark.address] |= mark.mask;
+  const auto record = SignatureRecord(*s.model);
+  std::copy(record.begin(), record.end(), registers_.begin() + kSignatureRegister);
 }
 
 namespace {
@@ -186,7 +245,9 @@ struct Context {
   const ChipModel& model;
   bool bootCode;
   SpiFlash& flash;
-  DiskImage& disk;
+  DiskImage& disk;   // port 0
+  DiskImage& disk2;  // port 1
+  uint8_t unit;      // 0: the bridge's unit; 1: the port-1 drive's own
   std::vector<uint8_t>& configMemory;
   std::vector<uint8_t>& registers;
   VendorState& vendor;
@@ -196,16 +257,39 @@ struct Context {
   bool configInFlash;
 };
 
-bool DriveAt(const Context& c, uint8_t device) {
-  return c.disk.present() && (device & 0x10) == 0;  // the drive is the master
+// The drive a task file reaches: the port its device byte names (0xA0
+// master, 0xB0 slave), or on the port-1 unit that drive alone. Null when
+// no drive is there.
+DiskImage* DriveAt(Context& c, uint8_t device) {
+  DiskImage& drive = (c.unit == 1 || (device & 0x10) != 0) ? c.disk2 : c.disk;
+  return drive.present() ? &drive : nullptr;
+}
+
+// The drive the unit's SCSI commands address.
+DiskImage& UnitDrive(Context& c) { return c.unit == 1 ? c.disk2 : c.disk; }
+
+uint8_t PortRegister(const Context& c) {
+  if (c.bootCode) return 0;  // the boot code does not look for drives
+  uint8_t value = 0;
+  if (c.disk.present()) value |= c.disk.packetDevice() ? kPort0Drive | kPort0Atapi : kPort0Drive;
+  if (c.disk2.present()) value |= c.disk2.packetDevice() ? kPort1Drive | kPort1Atapi : kPort1Drive;
+  return value;
+}
+
+// A register read as the hardware answers it over [address, address + n).
+void ReadRegisters(const Context& c, uint32_t address, uint8_t* out, uint32_t n) {
+  std::memcpy(out, c.registers.data() + address, n);
+  auto at = [&](uint32_t reg) { return reg >= address && reg < address + n ? out + (reg - address) : nullptr; };
+  if (uint8_t* p = at(kPortRegister)) *p = PortRegister(c);
+  if (uint8_t* p = at(kBankSelectRegister); p != nullptr && c.config.bankSelect) *p |= kBankSelectBit;
 }
 
 // Block transfer in sectors over the given range; `limit` is the last
 // sector + 1 the command may reach.
-CommandResult BlockTransfer(Context& c, const Request& r, bool in, uint64_t lba, uint64_t count,
-                            uint64_t limit) {
-  const uint32_t ss = c.disk.sectorSize();
-  if (!c.disk.present() || c.disk.packetDevice()) return Check();
+CommandResult BlockTransfer(DiskImage& disk, const Request& r, bool in, uint64_t lba,
+                            uint64_t count, uint64_t limit) {
+  const uint32_t ss = disk.sectorSize();
+  if (!disk.present() || disk.packetDevice()) return Check();
   if (lba > limit || count > limit - lba) return Check();
   const uint64_t bytes = count * ss;
   if (r.dataIn != in && r.length > 0) return Check();
@@ -213,7 +297,7 @@ CommandResult BlockTransfer(Context& c, const Request& r, bool in, uint64_t lba,
   if (r.length % ss != 0 || r.length < bytes) return Check();
   if (!in && r.length != bytes) return Check();
   if (count == 0) return Good();
-  const bool ok = in ? c.disk.Read(lba, count, r.data) : c.disk.Write(lba, count, r.data);
+  const bool ok = in ? disk.Read(lba, count, r.data) : disk.Write(lba, count, r.data);
   if (!ok) return Check();
   return Good(static_cast<uint32_t>(bytes));
 }
@@ -269,20 +353,21 @@ CommandResult AtaTask(Context& c, const Request& r) {
   const uint8_t feature = cdb[5], count = cdb[6], lbaLow = cdb[7], lbaMid = cdb[8],
                 lbaHigh = cdb[9], device = cdb[10], command = cdb[11];
   if (in != r.dataIn && r.length > 0) return Check();
-  if (!DriveAt(c, device)) return Check();
+  DiskImage* drive = DriveAt(c, device);
+  if (drive == nullptr) return Check();
   switch (command) {
     case 0xEC:
     case 0xA1: {
       // A drive answers only the IDENTIFY of its own kind.
-      if ((command == 0xA1) != c.disk.packetDevice()) return Check();
+      if ((command == 0xA1) != drive->packetDevice()) return Check();
       if (!in || n != 512 || !Fits(r, true, n)) return Check();
-      const auto id = c.disk.Identify();
+      const auto id = drive->Identify();
       std::memcpy(r.data, id.data(), id.size());
       return Good(512);
     }
     case 0xB0: {
       if (feature != 0xDA || lbaMid != 0x4F || lbaHigh != 0xC2) return Check();
-      if (c.disk.packetDevice() || !in || n != 1 || !Fits(r, true, n)) return Check();
+      if (drive->packetDevice() || !in || n != 1 || !Fits(r, true, n)) return Check();
       r.data[0] = 0xC2;  // LBA high of a drive that reports no threshold exceeded
       return Good(1);
     }
@@ -294,9 +379,9 @@ CommandResult AtaTask(Context& c, const Request& r) {
       const uint64_t lba = lbaLow | (uint32_t{lbaMid} << 8) | (uint32_t{lbaHigh} << 16) |
                            (uint32_t{device & 0x0Fu} << 24);
       const uint64_t sectors = count == 0 ? 256 : count;
-      if (n != sectors * c.disk.sectorSize() || r.length < n) return Check();
+      if (n != sectors * drive->sectorSize() || r.length < n) return Check();
       const Request exact{r.cdb, r.cdbLength, r.dataIn, r.data, in ? r.length : n};
-      return BlockTransfer(c, exact, in, lba, sectors, c.disk.totalSectors());
+      return BlockTransfer(*drive, exact, in, lba, sectors, drive->totalSectors());
     }
     case 0xE7:
     case 0xEA:
@@ -330,7 +415,7 @@ CommandResult DfCommand(Context& c, const Request& r) {
       const uint32_t address = Be16(cdb + 6);
       if (uint64_t{address} + n > kRegisterSpace || !Fits(r, in, n)) return Check();
       if (in)
-        std::memcpy(r.data, c.registers.data() + address, n);
+        ReadRegisters(c, address, r.data, n);
       else if (n > 0)
         std::memcpy(c.registers.data() + address, r.data, n);
       return Good(n);
@@ -493,7 +578,7 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       if (cdb[3] != 0x08) return Check();
       return Reply(r, c.revisionBlock.data(), kRevisionBlockLength);
     case 0xA0:
-      return Reply(r, c.configBlock.data(), kConfigBlockLength, cdb[3]);
+      return Reply(r, c.configBlock.data(), ConfigBlockLength(c.model), cdb[3]);
     case 0xA3:
       if (!NoData(r)) return Check();
       c.vendor.standbyEnabled = cdb[3] != 0;
@@ -536,7 +621,7 @@ CommandResult Inquiry(Context& c, const Request& r) {
   }
   if (cdb[2] != 0) return Check();
   std::array<uint8_t, kInquiryLength> data{};
-  data[0] = c.disk.packetDevice() ? 0x05 : 0x00;
+  data[0] = UnitDrive(c).packetDevice() ? 0x05 : 0x00;
   data[2] = 0x06;
   data[3] = 0x02;
   data[4] = kInquiryLength - 5;
@@ -552,12 +637,13 @@ CommandResult SatCommand(Context& c, const Request& r) {
   if (r.cdbLength < 12 || c.bootCode) return Check();
   const uint8_t device = r.cdb[8];
   const uint8_t command = r.cdb[9];
-  if (!DriveAt(c, device)) return Check();
+  DiskImage* drive = DriveAt(c, device);
+  if (drive == nullptr) return Check();
   switch (command) {
     case 0xEC:
     case 0xA1: {
-      if ((command == 0xA1) != c.disk.packetDevice() || !Fits(r, true, 512)) return Check();
-      const auto id = c.disk.Identify();
+      if ((command == 0xA1) != drive->packetDevice() || !Fits(r, true, 512)) return Check();
+      const auto id = drive->Identify();
       std::memcpy(r.data, id.data(), id.size());
       return Good(512);
     }
@@ -574,13 +660,14 @@ CommandResult AtaPassThrough16(Context& c, const Request& r) {
   const uint8_t* cdb = r.cdb;
   const uint8_t command = cdb[14];
   if (command != 0x25 && command != 0x35) return Check();
-  if (!DriveAt(c, cdb[13])) return Check();
+  DiskImage* drive = DriveAt(c, cdb[13]);
+  if (drive == nullptr) return Check();
   const uint64_t count = Be16(cdb + 5);
   const uint64_t lba = (uint64_t{cdb[11]} << 40) | (uint64_t{cdb[9]} << 32) |
                        (uint64_t{cdb[7]} << 24) | (uint64_t{cdb[12]} << 16) |
                        (uint64_t{cdb[10]} << 8) | cdb[8];
-  return BlockTransfer(c, r, command == 0x25, lba, count == 0 ? 65536 : count,
-                       c.disk.totalSectors());
+  return BlockTransfer(*drive, r, command == 0x25, lba, count == 0 ? 65536 : count,
+                       drive->totalSectors());
 }
 
 CommandResult BufferCommand(Context& c, const Request& r) {
@@ -656,10 +743,11 @@ CommandResult IdentityRecord(Context& c, const Request& r) {
 }
 
 CommandResult DiskCommand(Context& c, const Request& r) {
-  if (c.bootCode || !c.disk.present() || c.disk.packetDevice()) return Check();
+  DiskImage& disk = UnitDrive(c);
+  if (c.bootCode || !disk.present() || disk.packetDevice()) return Check();
   const uint8_t* cdb = r.cdb;
-  const uint64_t sectors = c.disk.sectors();
-  const uint32_t ss = c.disk.sectorSize();
+  const uint64_t sectors = disk.sectors();
+  const uint32_t ss = disk.sectorSize();
   switch (cdb[0]) {
     case 0x25: {
       if (r.cdbLength < 10) return Check();
@@ -678,7 +766,7 @@ CommandResult DiskCommand(Context& c, const Request& r) {
     case 0x28:
     case 0x2A:
       if (r.cdbLength < 10) return Check();
-      return BlockTransfer(c, r, cdb[0] == 0x28, Be32(cdb + 2), Be16(cdb + 7), sectors);
+      return BlockTransfer(disk, r, cdb[0] == 0x28, Be32(cdb + 2), Be16(cdb + 7), sectors);
     default:
       return Check();
   }
@@ -688,12 +776,18 @@ CommandResult DiskCommand(Context& c, const Request& r) {
 
 CommandResult EmulatedBridge::Execute(const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
                                       uint8_t* data, uint32_t length) {
+  return ExecuteOnUnit(0, cdb, cdbLength, dataIn, data, length);
+}
+
+CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, uint8_t cdbLength,
+                                            bool dataIn, uint8_t* data, uint32_t length) {
   if (cdb == nullptr || cdbLength == 0 || cdbLength > 16) return Check();
   if (length > 0 && data == nullptr) return Check();
+  if (unit > 1 || (unit == 1 && !disk2_->present())) return Check();
   State& s = *state_;
-  Context c{config_,  *s.model,         s.bootCode,      *flash_,   *disk_,
-            configMemory_, registers_,   s.vendor,        s.configBlock, s.revisionBlock,
-            s.buffers, ConfigMemoryInFlash(s.model->family)};
+  Context c{config_,       *s.model,   s.bootCode, *flash_,       *disk_,
+            *disk2_,       unit,       configMemory_, registers_, s.vendor,
+            s.configBlock, s.revisionBlock, s.buffers, ConfigMemoryInFlash(s.model->family)};
   const Request r{cdb, cdbLength, dataIn, data, length};
   switch (cdb[0]) {
     case 0xDF:
@@ -702,9 +796,9 @@ CommandResult EmulatedBridge::Execute(const uint8_t* cdb, uint8_t cdbLength, boo
       return Ff04Command(c, r);
     case 0xE0: {
       if (cdbLength < 3 || cdb[1] != 0xF4 || cdb[2] != 0xE7 || c.bootCode) return Check();
-      const auto info = DefaultChipInfo(*s.model, config_.firmwareVersion.data(),
-                                        config_.firmwareVersion.size());
-      return Reply(r, info.data(), info.size());
+      const auto info = ChipInfoFor(*s.model, config_.firmwareVersion, config_.infoVersion,
+                                    config_.internalCode);
+      return Reply(r, info.data(), ChipInfoLength(*s.model));
     }
     case 0x12:
       return Inquiry(c, r);

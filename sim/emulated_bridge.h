@@ -54,14 +54,24 @@ class EmulatedBridge {
   // asked for.
   CommandResult Execute(const uint8_t* cdb, uint8_t cdbLength, bool dataIn, uint8_t* data,
                         uint32_t length);
+  // The same, sent to one drive's own logical unit (the volume of that
+  // drive): unit 0 is what Execute reaches; on unit 1, the port-1 drive's
+  // unit, the ATA tunnel reaches that drive whatever its device byte says
+  // and the block commands address it. A unit without a drive refuses all.
+  CommandResult ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
+                              uint8_t* data, uint32_t length);
 
   // The bridge comes back on the bus after a reset.
   void PowerOn();
 
   const ProductConfig& config() const { return config_; }
   SpiFlash& flash() { return *flash_; }
-  DiskImage& disk() { return *disk_; }
+  DiskImage& disk() { return *disk_; }    // port 0
+  DiskImage& disk2() { return *disk2_; }  // port 1
   std::vector<uint8_t>& configMemory() { return configMemory_; }
+  // Register space as stored; a read answers two bytes from the hardware
+  // instead: the port register 0x720F from the drives, and bit 0 of 0x506A
+  // set while the second bank is selected.
   std::vector<uint8_t>& registers() { return registers_; }
   const VendorState& vendorState() const;
   // DF FA/FB address the SPI flash (else the configuration EEPROM above).
@@ -72,6 +82,7 @@ class EmulatedBridge {
   ProductConfig config_;
   std::unique_ptr<SpiFlash> flash_;
   std::unique_ptr<DiskImage> disk_;
+  std::unique_ptr<DiskImage> disk2_;
   std::vector<uint8_t> configMemory_;
   std::vector<uint8_t> registers_;  // 64 KB register (XDATA) space
   std::unique_ptr<State> state_;
