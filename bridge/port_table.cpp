@@ -1,0 +1,14 @@
+#include "bridge/port_table.h"
+
+namespace bridge {
+
+const char* StatusText(int32_t status) {
+  if (status < kFirstStatusWithText || status > kLastStatusWithText) return "";
+  return kStatusTexts[status - kFirstStatusWithText];
+}
+
+void PortTable::Clear() {
+  for (PortRecord& record : records) record = PortRecord{};
+}
+
+}  // namespace bridge
