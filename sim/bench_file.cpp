@@ -212,7 +212,11 @@ const std::vector<Key>& Keys() {
       {"inquiry.revision", Text(&ProductConfig::inquiryRevision)},
       {"revision_text", Text(&ProductConfig::revisionText)},
       {"firmware_version", Bytes(&ProductConfig::firmwareVersion)},
+      {"info_version", Bytes(&ProductConfig::infoVersion)},
       {"boot_code_only", Flag(&ProductConfig::bootCodeOnly)},
+      {"internal_code", Flag(&ProductConfig::internalCode)},
+      {"bank_select", Flag(&ProductConfig::bankSelect)},
+      {"usb3", Flag(&ProductConfig::usb3Enabled)},
       {"config_memory", Number(&ProductConfig::configMemorySize, 16u << 20)},
       {"config_eeprom", Flag(&ProductConfig::configEepromPresent)},
       {"reset_delay_ms", Number(&ProductConfig::resetDelayMs, 600000)},
@@ -236,6 +240,16 @@ const std::vector<Key>& Keys() {
       {"disk.serial", SubText(&ProductConfig::disk, &DiskConfig::serial)},
       {"disk.firmware", SubText(&ProductConfig::disk, &DiskConfig::firmware)},
       {"disk.image", SubText(&ProductConfig::disk, &DiskConfig::imagePath)},
+      {"disk2", SubFlag(&ProductConfig::disk2, &DiskConfig::present)},
+      {"disk2.packet", SubFlag(&ProductConfig::disk2, &DiskConfig::packetDevice)},
+      {"disk2.sectors", SubNumber(&ProductConfig::disk2, &DiskConfig::sectors, 1ull << 40)},
+      {"disk2.sector_size", SubNumber(&ProductConfig::disk2, &DiskConfig::sectorSize, 4096)},
+      {"disk2.reserved_sectors",
+       SubNumber(&ProductConfig::disk2, &DiskConfig::reservedSectors, 1ull << 32)},
+      {"disk2.model", SubText(&ProductConfig::disk2, &DiskConfig::model)},
+      {"disk2.serial", SubText(&ProductConfig::disk2, &DiskConfig::serial)},
+      {"disk2.firmware", SubText(&ProductConfig::disk2, &DiskConfig::firmware)},
+      {"disk2.image", SubText(&ProductConfig::disk2, &DiskConfig::imagePath)},
   };
   return keys;
 }
