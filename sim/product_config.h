@@ -42,6 +42,28 @@ struct FlashConfig {
   uint32_t chipEraseBusyMs = 0;
 };
 
+// Where a product sits on the USB tree and how the system presents it.
+struct PlacementConfig {
+  std::string hub;                            // empty: the default root hub "root"
+  uint32_t port = 0;                          // 0: the hub's lowest free port
+  std::string speed;                          // low/full/high/super/superplus; empty: by chip type
+  std::vector<uint16_t> languages = {0x0409}; // string descriptor 0
+  bool uas = false;                           // UAS driver: "scsi#" path, SCSI\ device node
+  bool cdrom = false;                         // a CD-ROM class interface instead of a disk
+  bool resetNewPath = false;                  // comes back from a reset with a new instance suffix
+};
+
+// The volumes the system mounts from a product's drives.
+struct VolumeConfig {
+  bool autoLetter = true;          // no letters given: the next free letter from D
+  std::string letters;             // volumes on the first drive, e.g. "EF"
+  std::string letters2;            // volumes on the second drive of a two-drive bridge
+  std::string fileSystem = "NTFS"; // empty: a raw volume
+  std::string label;
+  uint32_t driveType = 0;          // platform kDrive*; 0: fixed (CD-ROM for a CD-ROM product)
+  uint64_t freeBytes = ~0ull;      // ~0: 90 % of the volume
+};
+
 struct ProductConfig {
   std::string name;               // a label for traces and test output
   std::string path;               // storage interface path; empty: derived from the name
