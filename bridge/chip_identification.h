@@ -45,6 +45,12 @@ inline constexpr std::array<ChipNumber, 21> kChipNumbers = {{
     {"872", 22}, {"873", 23}, {"875", 24}, {"887", 25}, {"891", 27}, {"884", 26}, {"894", 28},
 }};
 
+// The drive behind these bridges answers IDENTIFY through SAT ATA
+// PASS-THROUGH rather than the bridge's own tunnel.
+constexpr bool UsesSatIdentify(unsigned chipType) {
+  return (chipType >= 19 && chipType <= 22) || (chipType >= 25 && chipType <= 28);
+}
+
 inline constexpr uint32_t kInquiryIdentifyLength = 40;
 inline constexpr uint32_t kChipInfoLength = 16;
 inline constexpr uint32_t kRevisionBlockLength = 40;
