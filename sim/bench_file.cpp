@@ -214,6 +214,8 @@ const std::vector<Key>& Keys() {
       {"firmware_version", Bytes(&ProductConfig::firmwareVersion)},
       {"info_version", Bytes(&ProductConfig::infoVersion)},
       {"boot_code_only", Flag(&ProductConfig::bootCodeOnly)},
+      {"inquiry.chip_code", Flag(&ProductConfig::chipCodeInInquiry)},
+      {"foreign", Flag(&ProductConfig::foreignBridge)},
       {"internal_code", Flag(&ProductConfig::internalCode)},
       {"bank_select", Flag(&ProductConfig::bankSelect)},
       {"usb3", Flag(&ProductConfig::usb3Enabled)},

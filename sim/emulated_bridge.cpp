@@ -149,6 +149,12 @@ struct Request {
   uint32_t length;
 };
 
+// The maker's own commands, which another maker's bridge does not know.
+bool IsVendorOpcode(uint8_t opcode) {
+  return opcode == 0xDF || opcode == 0xFF || opcode == 0xE0 || opcode == 0xC3 || opcode == 0x3B ||
+         opcode == 0x3C;
+}
+
 CommandResult Check() { return {kCheckCondition, 0, false}; }
 CommandResult Good(uint32_t moved = 0) { return {kGood, moved, false}; }
 
@@ -628,7 +634,8 @@ CommandResult Inquiry(Context& c, const Request& r) {
   PutText(data.data() + 8, 8, c.config.inquiryVendor, ' ');
   PutText(data.data() + 16, 16, c.config.inquiryProduct, ' ');
   PutText(data.data() + 32, 4, c.config.inquiryRevision, ' ');
-  if (!c.bootCode && !c.model.inquiryCode.empty())
+  if (!c.bootCode && c.config.chipCodeInInquiry && !c.config.foreignBridge &&
+      !c.model.inquiryCode.empty())
     PutText(data.data() + 36, 4, std::string(c.model.inquiryCode), ' ');
   return Reply(r, data.data(), data.size(), allocation);
 }
@@ -789,6 +796,7 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
             *disk2_,       unit,       configMemory_, registers_, s.vendor,
             s.configBlock, s.revisionBlock, s.buffers, ConfigMemoryInFlash(s.model->family)};
   const Request r{cdb, cdbLength, dataIn, data, length};
+  if (config_.foreignBridge && IsVendorOpcode(cdb[0])) return Check();
   switch (cdb[0]) {
     case 0xDF:
       return DfCommand(c, r);

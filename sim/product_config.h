@@ -80,6 +80,8 @@ struct ProductConfig {
   std::vector<uint8_t> firmwareVersion = {0x01, 0x00, 0x00, 0x00};  // chip-information bytes 12-15
   std::vector<uint8_t> infoVersion;           // chip-information bytes 6-7; empty: the chip's own
   bool bootCodeOnly = false;                  // boot ROM only: no chip code, no chip information
+  bool chipCodeInInquiry = true;              // INQUIRY bytes 36-39 carry the chip code
+  bool foreignBridge = false;                 // another maker's bridge: no vendor command answers
   bool internalCode = false;                  // the maker's internal build runs, not a product firmware
   bool bankSelect = false;                    // register 0x506A bit 0 reads 1 (second bank selected)
   bool usb3Enabled = true;                    // register 0x702B bit 2
