@@ -91,6 +91,8 @@ struct ProductConfig {
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)
   DiskConfig disk2 = NoSecondDrive();        // port 1 (slave, device 0xB0)
+  PlacementConfig placement;                  // where it sits on the USB tree
+  VolumeConfig volume;                        // the volumes of its drives
 };
 
 }  // namespace sim
