@@ -1,6 +1,10 @@
-// The simulated bench: a set of products (a bridge with its disk) that
-// answers the platform's device requests as attached hardware would. It is a
-// platform::Backend; tests and a new user's station run on it.
+// The simulated bench: a set of products (a bridge with its disk) on a USB
+// hub tree, with the other devices and drives of the machine, that answers
+// the platform's device, hub, device-tree and volume requests as attached
+// hardware and the system would. It is a platform::Backend; tests and a new
+// user's station run on it. The topology is fixed when the bench is made;
+// what changes at run time (plugged, reset windows, drive letters) is atomic,
+// so commands to products take no bench-wide lock.
 #pragma once
 
 #include <array>
@@ -18,6 +22,51 @@
 #include "sim/product_config.h"
 
 namespace sim {
+
+enum class UsbSpeed : uint8_t { Low = 0, Full = 1, High = 2, Super = 3, SuperPlus = 4 };
+
+// The machine itself.
+struct SystemConfig {
+  uint32_t osMajor = 10;
+  uint32_t osMinor = 0;
+  uint16_t servicePack = 0;
+  char windowsDrive = 'C';
+  std::string networkLetters;  // drive letters of network drives
+  bool systemDisk = false;     // list the system's own disk among the disk interfaces
+};
+
+struct HubConfig {
+  std::string name;
+  std::string parent;                 // empty: a root hub
+  uint32_t port = 0;                  // on the parent; 0: its lowest free port
+  uint32_t ports = 4;
+  std::string rootName = "root_hub30";  // root hubs: the name in the interface path
+  std::string speed;                  // fastest link of its ports; empty: by kind
+  uint16_t vid = 0x05E3;
+  uint16_t pid = 0x0610;
+};
+
+// A USB device that is not storage (a mouse, the power-control box).
+struct UsbDeviceConfig {
+  std::string name;
+  std::string hub;
+  uint32_t port = 0;
+  std::string speed;  // empty: full
+  uint16_t vid = 0x1D6C;
+  uint16_t pid = 0x0001;
+  std::string manufacturer = "Kestrova Sim";
+  std::string product = "USB Device";
+  std::string serial;  // empty: no serial string
+  std::vector<uint16_t> languages = {0x0409};
+  uint8_t deviceClass = 0;
+};
+
+struct BenchConfig {
+  SystemConfig system;
+  std::vector<HubConfig> hubs;
+  std::vector<ProductConfig> products;
+  std::vector<UsbDeviceConfig> devices;
+};
 
 // One command as it reached a product.
 struct TraceEntry {
@@ -59,8 +108,24 @@ class Product {
 
   const ProductConfig& config() const { return config_; }
   size_t index() const { return index_; }
-  // The interface path the product presents now.
+  // The interface path the product presents now (it changes after a reset
+  // when the product re-enumerates with a new path).
   std::string path() const;
+  // The instance id of its USB device node ("USB\VID_1D6B&PID_0871\serial")
+  // and of its disk node ("USBSTOR\DISK&VEN_..\serial&0"), as now.
+  std::string usbInstanceId() const { return usbInstanceId_; }
+  std::string diskInstanceId() const;
+  // Where it sits.
+  const std::string& hubName() const { return hubName_; }
+  uint32_t hubPort() const { return hubPort_; }
+  UsbSpeed speed() const { return speed_; }
+  // Storage device number of its disk (or CD-ROM) and of its volumes.
+  uint32_t deviceNumber() const { return deviceNumber_; }
+
+  // Drive letters of its volumes on drive 0 or 1 (bit 0 = A:); shown while
+  // the product is on the bus. Changing them is a drive arriving or leaving.
+  uint32_t Letters(int drive) const { return letters_[drive & 1].load(); }
+  void SetLetters(int drive, uint32_t mask) { letters_[drive & 1].store(mask); }
 
   // Runs f on the bridge under the product's lock (state checks in tests).
   template <class F>
@@ -91,15 +156,31 @@ class Product {
   // Backend side.
   bool CanOpen(uint32_t* error) const;
   bool PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error);
+  // How often it has come back under a new path (0: its first path).
+  uint32_t Generation() const;
 
  private:
   bool TakeFault(const uint8_t* cdb, uint8_t cdbLength, Fault* out);
   void ComeBackIfDue();
+  std::string GenerationText(uint32_t generation) const;
+  bool MatchesFolded(std::string_view folded, size_t hash) const;
 
   ProductConfig config_;
   size_t index_;
-  std::string foldedPath_;  // lower-case path: interface paths compare without case
-  size_t pathHash_ = 0;
+  // The path is pathStem_ + generation + pathTail_ (an explicit path has no
+  // generation); folded lower-case, as interface paths compare without case.
+  std::string pathStem_, pathTail_;
+  std::string foldedStem_, foldedTail_;
+  std::atomic<size_t> pathHash_{0};  // of the folded path of the current generation
+  std::string usbInstanceId_;
+  std::string diskIdStem_, diskIdTail_;
+  std::string hubName_;
+  uint32_t hubPort_ = 0;
+  UsbSpeed speed_ = UsbSpeed::High;
+  UsbSpeed maxSpeed_ = UsbSpeed::High;
+  uint32_t deviceNumber_ = 0;
+  platform::DevInst usbNode_ = 0;
+  std::atomic<uint32_t> letters_[2] = {0, 0};
   friend class Bench;
   mutable std::mutex mutex_;  // serialises commands to this product, like the hardware
   std::unique_ptr<EmulatedBridge> bridge_;
@@ -119,9 +200,32 @@ class Product {
   bool pendingPowerOn_ = false;  // guarded by mutex_
 };
 
+// A non-storage USB device on the bench.
+class UsbDevice {
+ public:
+  explicit UsbDevice(const UsbDeviceConfig& config) : config_(config) {}
+  const UsbDeviceConfig& config() const { return config_; }
+  void Unplug() { plugged_.store(false); }
+  void Plug() { plugged_.store(true); }
+  bool Online() const { return plugged_.load(); }
+  const std::string& instanceId() const { return instanceId_; }
+
+ private:
+  friend class Bench;
+  UsbDeviceConfig config_;
+  std::atomic<bool> plugged_{true};
+  std::string instanceId_;
+  UsbSpeed speed_ = UsbSpeed::Full;
+  platform::DevInst node_ = 0;
+};
+
 class Bench : public platform::Backend, public std::enable_shared_from_this<Bench> {
  public:
+  // Products alone sit on the ports of one default root hub, in order.
   explicit Bench(const std::vector<ProductConfig>& products);
+  // Throws std::invalid_argument on a topology that cannot be built (unknown
+  // hub, port taken or out of range, duplicate letters).
+  explicit Bench(const BenchConfig& config);
   ~Bench() override;
 
   // Parses a bench description; returns null and sets *error (with the line
@@ -133,6 +237,10 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   static std::string_view EmbeddedText();
   static bool ParseText(std::string_view text, std::vector<ProductConfig>* products,
                         std::string* error);
+  // The whole description; the topology is checked too.
+  static bool ParseText(std::string_view text, BenchConfig* config, std::string* error);
+  // Empty when the topology can be built, else why not.
+  static std::string CheckTopology(const BenchConfig& config);
 
   size_t size() const { return products_.size(); }
   Product& product(size_t index) { return *products_.at(index); }
@@ -140,6 +248,17 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   Product* FindByName(std::string_view name);
   // Paths of the products on the bus now.
   std::vector<std::string> DevicePaths() const;
+  UsbDevice* FindDevice(std::string_view name);
+  // Interface path of a hub, and the name a port query reports for it.
+  std::string HubPath(std::string_view name) const;
+
+  // The system: version (changeable for tests), network drives.
+  void SetOsVersion(uint32_t major, uint32_t minor, uint16_t servicePack);
+  void SetNetworkLetters(uint32_t mask) { networkLetters_.store(mask); }
+  // Called with the query's number (from 1) before each logical-drive query
+  // is answered; it may change letters (a drive arriving during a pass).
+  void SetDriveQueryHook(std::function<void(int query)> hook);
+  int DriveQueryCount() const { return driveQueries_.load(); }
 
   // platform::Backend
   platform::Handle OpenDevice(const char* path, uint32_t access, uint32_t share,
@@ -148,12 +267,43 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   bool DeviceIoControl(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize,
                        void* out, uint32_t outSize, uint32_t* returned,
                        uint32_t* error) override;
+  bool ListDeviceInterfaces(const platform::Guid& interfaceClass,
+                            std::vector<platform::DeviceInterfaceEntry>* out) override;
+  bool ListClassDevices(const platform::Guid& deviceClass,
+                        std::vector<platform::DevInst>* out) override;
+  platform::DevInst RootNode() override { return 1; }
+  bool GetNode(platform::DevInst node, platform::DeviceNodeInfo* out) override;
+  uint32_t LogicalDrives() override;
+  bool GetVolume(char letter, platform::VolumeInfo* out) override;
+  char SystemDriveLetter() override { return system_.windowsDrive; }
+  void GetOsVersion(uint32_t* major, uint32_t* minor, uint16_t* servicePackMajor) override;
 
   // Open handles right now (tests check nothing leaks).
   int OpenHandleCount() const { return openHandles_.load(); }
 
+  struct Hub;
+  struct TreeNode;
+
  private:
+  void Build(const BenchConfig& config);
+  bool HubRequest(const Hub& hub, uint32_t code, const void* in, uint32_t inSize, void* out,
+                  uint32_t outSize, uint32_t* returned, uint32_t* error) const;
+  bool NodeOnline(const TreeNode& node) const;
+  uint32_t LettersNow() const;
+  Product* ProductOfLetter(char letter, int* drive, uint32_t* partition) const;
+
+  SystemConfig system_;
   std::vector<std::unique_ptr<Product>> products_;
+  std::vector<std::unique_ptr<UsbDevice>> devices_;
+  std::vector<std::unique_ptr<Hub>> hubs_;
+  std::vector<TreeNode> tree_;  // index = DevInst; 0 unused, 1 the root
+  std::string systemDiskPath_, systemDiskId_;
+  platform::DevInst systemDiskNode_ = 0;
+  std::atomic<uint32_t> osMajor_{10}, osMinor_{0}, servicePack_{0};
+  std::atomic<uint32_t> networkLetters_{0};
+  std::atomic<int> driveQueries_{0};
+  std::mutex hookMutex_;  // guards the hook only; never taken by commands
+  std::function<void(int)> driveQueryHook_;
   std::atomic<int> openHandles_{0};
 };
 

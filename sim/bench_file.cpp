@@ -27,9 +27,9 @@
 //                           root_hub20, asmediausbd_hub, root_hub_fl30, tiusbd_hub,
 //                           via_root_hub, root_hub); default root_hub30
 //   speed = high            fastest link the hub's ports give: low, full, high, super,
-//                           superplus. Defaults: root_hub30 superplus, root_hub full,
-//                           other root hubs super, an external hub its parent's
-//                           speed but at most super
+//                           superplus. Defaults: root_hub30 superplus, root_hub20 high,
+//                           root_hub full, other root hubs super; an external hub
+//                           its parent's speed but at most super
 //   vid, pid                an external hub's USB ids (default 0x05E3 / 0x0610)
 //
 //   [product NAME]          a bridge with its disk (keys above), and where it sits:
@@ -75,6 +75,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/volumes.h"
 #include "sim/bench.h"
 
 namespace sim {
@@ -132,6 +133,46 @@ std::string Unquote(std::string_view text) {
   return std::string(text);
 }
 
+// Hex words: "0409 0407".
+bool ParseWords(std::string_view text, std::vector<uint16_t>* out) {
+  out->clear();
+  std::istringstream in{std::string(text)};
+  std::string token;
+  while (in >> token) {
+    uint16_t word = 0;
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), word, 16);
+    if (ec != std::errc() || end != token.data() + token.size() || token.size() > 4) return false;
+    out->push_back(word);
+  }
+  return true;
+}
+
+bool ValidLetters(std::string_view letters) {
+  if (letters == "-") return true;
+  std::string seen;
+  for (char c : letters) {
+    const char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (u < 'A' || u > 'Z' || seen.find(u) != std::string::npos) return false;
+    seen.push_back(u);
+  }
+  return true;
+}
+
+bool ValidSpeed(std::string_view speed) {
+  for (std::string_view s : {"low", "full", "high", "super", "superplus"})
+    if (speed == s) return true;
+  return false;
+}
+
+bool ParseDriveType(std::string_view text, uint32_t* out) {
+  const std::string v = Unquote(text);
+  if (v == "fixed") *out = platform::kDriveFixed;
+  else if (v == "removable") *out = platform::kDriveRemovable;
+  else if (v == "cdrom") *out = platform::kDriveCdRom;
+  else return false;
+  return true;
+}
+
 using Setter = std::function<bool(ProductConfig&, std::string_view)>;
 
 template <class T>
@@ -167,6 +208,14 @@ Setter SubText(Sub ProductConfig::*sub, std::string Sub::*field) {
   return [sub, field](ProductConfig& c, std::string_view v) {
     (c.*sub).*field = Unquote(v);
     return true;
+  };
+}
+
+template <class Sub>
+Setter SpeedText(Sub ProductConfig::*sub, std::string Sub::*field) {
+  return [sub, field](ProductConfig& c, std::string_view v) {
+    (c.*sub).*field = Unquote(v);
+    return ValidSpeed((c.*sub).*field);
   };
 }
 
@@ -252,12 +301,180 @@ const std::vector<Key>& Keys() {
       {"disk2.serial", SubText(&ProductConfig::disk2, &DiskConfig::serial)},
       {"disk2.firmware", SubText(&ProductConfig::disk2, &DiskConfig::firmware)},
       {"disk2.image", SubText(&ProductConfig::disk2, &DiskConfig::imagePath)},
+      {"hub", SubText(&ProductConfig::placement, &PlacementConfig::hub)},
+      {"port", SubNumber(&ProductConfig::placement, &PlacementConfig::port, 127)},
+      {"speed", SpeedText(&ProductConfig::placement, &PlacementConfig::speed)},
+      {"languages",
+       [](ProductConfig& c, std::string_view v) { return ParseWords(v, &c.placement.languages); }},
+      {"uas", SubFlag(&ProductConfig::placement, &PlacementConfig::uas)},
+      {"cdrom", SubFlag(&ProductConfig::placement, &PlacementConfig::cdrom)},
+      {"reset_new_path", SubFlag(&ProductConfig::placement, &PlacementConfig::resetNewPath)},
+      {"letters",
+       [](ProductConfig& c, std::string_view v) {
+         c.volume.autoLetter = false;
+         c.volume.letters = Unquote(v);
+         return ValidLetters(c.volume.letters);
+       }},
+      {"disk2.letters",
+       [](ProductConfig& c, std::string_view v) {
+         c.volume.letters2 = Unquote(v);
+         return ValidLetters(c.volume.letters2);
+       }},
+      {"volume.fs", SubText(&ProductConfig::volume, &VolumeConfig::fileSystem)},
+      {"volume.label", SubText(&ProductConfig::volume, &VolumeConfig::label)},
+      {"volume.type",
+       [](ProductConfig& c, std::string_view v) { return ParseDriveType(v, &c.volume.driveType); }},
+      {"volume.free", SubNumber(&ProductConfig::volume, &VolumeConfig::freeBytes, 1ull << 50)},
   };
   return keys;
 }
 
-constexpr std::string_view kEmbeddedBench = R"(# The embedded bench: products of different chip families, no file needed.
+template <class T>
+struct SectionKey {
+  const char* name;
+  std::function<bool(T&, std::string_view)> set;
+};
+
+template <class T, class F>
+SectionKey<T> NumberKey(const char* name, F T::*field, uint64_t max) {
+  return {name, [field, max](T& t, std::string_view v) {
+            uint64_t n = 0;
+            if (!ParseUnsigned(v, max, &n)) return false;
+            t.*field = static_cast<F>(n);
+            return true;
+          }};
+}
+
+template <class T>
+SectionKey<T> TextKey(const char* name, std::string T::*field) {
+  return {name, [field](T& t, std::string_view v) {
+            t.*field = Unquote(v);
+            return true;
+          }};
+}
+
+template <class T>
+SectionKey<T> SpeedKey(const char* name, std::string T::*field) {
+  return {name, [field](T& t, std::string_view v) {
+            t.*field = Unquote(v);
+            return ValidSpeed(t.*field);
+          }};
+}
+
+const std::vector<SectionKey<HubConfig>>& HubKeys() {
+  static const std::vector<SectionKey<HubConfig>> keys = {
+      TextKey("parent", &HubConfig::parent),
+      NumberKey("port", &HubConfig::port, 127),
+      NumberKey("ports", &HubConfig::ports, 127),
+      TextKey("root", &HubConfig::rootName),
+      SpeedKey("speed", &HubConfig::speed),
+      NumberKey("vid", &HubConfig::vid, 0xFFFF),
+      NumberKey("pid", &HubConfig::pid, 0xFFFF),
+  };
+  return keys;
+}
+
+const std::vector<SectionKey<UsbDeviceConfig>>& DeviceKeys() {
+  static const std::vector<SectionKey<UsbDeviceConfig>> keys = {
+      TextKey("hub", &UsbDeviceConfig::hub),
+      NumberKey("port", &UsbDeviceConfig::port, 127),
+      SpeedKey("speed", &UsbDeviceConfig::speed),
+      NumberKey("vid", &UsbDeviceConfig::vid, 0xFFFF),
+      NumberKey("pid", &UsbDeviceConfig::pid, 0xFFFF),
+      TextKey("manufacturer", &UsbDeviceConfig::manufacturer),
+      TextKey("product", &UsbDeviceConfig::product),
+      TextKey("serial", &UsbDeviceConfig::serial),
+      {"languages", [](UsbDeviceConfig& d, std::string_view v) { return ParseWords(v, &d.languages); }},
+      NumberKey("class", &UsbDeviceConfig::deviceClass, 0xFF),
+  };
+  return keys;
+}
+
+const std::vector<SectionKey<SystemConfig>>& SystemKeys() {
+  static const std::vector<SectionKey<SystemConfig>> keys = {
+      {"os",
+       [](SystemConfig& s, std::string_view v) {
+         v = Trim(v);
+         const size_t dot = v.find('.');
+         if (dot == std::string_view::npos) return false;
+         uint64_t major = 0, minor = 0;
+         if (!ParseUnsigned(v.substr(0, dot), 99, &major) || !ParseUnsigned(v.substr(dot + 1), 99, &minor))
+           return false;
+         s.osMajor = static_cast<uint32_t>(major);
+         s.osMinor = static_cast<uint32_t>(minor);
+         return true;
+       }},
+      NumberKey("service_pack", &SystemConfig::servicePack, 0xFFFF),
+      {"windows_drive",
+       [](SystemConfig& s, std::string_view v) {
+         const std::string letter = Unquote(v);
+         if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) return false;
+         s.windowsDrive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+         return true;
+       }},
+      {"network",
+       [](SystemConfig& s, std::string_view v) {
+         s.networkLetters = Unquote(v);
+         return ValidLetters(s.networkLetters);
+       }},
+      {"system_disk",
+       [](SystemConfig& s, std::string_view v) {
+         uint64_t n = 0;
+         if (!ParseUnsigned(v, 1, &n)) return false;
+         s.systemDisk = n != 0;
+         return true;
+       }},
+  };
+  return keys;
+}
+
+template <class T>
+bool SetKey(const std::vector<SectionKey<T>>& keys, T& target, std::string_view key,
+            std::string_view value, bool* known) {
+  for (const auto& k : keys)
+    if (key == k.name) {
+      *known = true;
+      return k.set(target, value);
+    }
+  *known = false;
+  return false;
+}
+
+constexpr std::string_view kEmbeddedBench = R"(# The embedded bench: a station PC with two root hubs, a USB 3 hub
+# with a USB 2 hub behind it, nine products of old and new chip families
+# (one bridge with two drives, one UAS disk), a mouse and a keyboard.
+[system]
+os = 10.0
+windows_drive = C
+network = Z
+system_disk = 1
+
+[hub xhci]
+root = root_hub30
+ports = 6
+
+[hub ehci]
+root = root_hub20
+ports = 4
+
+[hub front]
+parent = xhci
+port = 1
+ports = 4
+vid = 0x05E3
+pid = 0x0620
+
+[hub tray]
+parent = front
+port = 4
+ports = 7
+speed = high
+vid = 0x05E3
+pid = 0x0608
+
 [product port1]
+hub = tray
+port = 1
 chip = 4
 vid = 0x1D6B
 pid = 0x0649
@@ -269,6 +486,8 @@ disk.serial = "KVH000000001"
 disk.sectors = 976773168
 
 [product port2]
+hub = front
+port = 1
 chip = 13
 vid = 0x1D6B
 pid = 0x0857
@@ -280,6 +499,8 @@ disk.serial = "KVS000000002"
 disk.sectors = 500118192
 
 [product port3]
+hub = front
+port = 2
 chip = 21
 vid = 0x1D6B
 pid = 0x0871
@@ -291,6 +512,8 @@ disk.serial = "KVS000000003"
 disk.sectors = 1953525168
 
 [product port4]
+hub = front
+port = 3
 chip = 25
 vid = 0x1D6B
 pid = 0x0887
@@ -301,8 +524,11 @@ disk.model = "KV SIM HDD 4K"
 disk.serial = "KVH000000004"
 disk.sector_size = 4096
 disk.sectors = 244190646
+reset_new_path = 1
 
 [product port5]
+hub = xhci
+port = 3
 chip = 29
 vid = 0x1D6B
 pid = 0x0646
@@ -312,6 +538,84 @@ flash.size = 512K
 disk.model = "KV SIM SSD 128"
 disk.serial = "KVS000000005"
 disk.sectors = 250069680
+
+[product dual645]
+hub = ehci
+port = 1
+chip = 1
+vid = 0x1D6B
+pid = 0x0645
+serial = 410000000006
+flash.id = BF 25 8D
+flash.size = 512K
+disk.model = "KV SIM HDD 320"
+disk.serial = "KVH000000006"
+disk.sectors = 625142448
+disk2 = 1
+disk2.model = "KV SIM HDD 160"
+disk2.serial = "KVH000000016"
+disk2.sectors = 312581808
+letters = G
+disk2.letters = H
+
+[product port7]
+hub = tray
+port = 2
+chip = 8
+vid = 0x1D6B
+pid = 0x0639
+serial = 480000000007
+flash.id = EF 30 13
+flash.size = 512K
+disk.model = "KV SIM HDD 80"
+disk.serial = "KVH000000007"
+disk.sectors = 156301488
+
+[product port8]
+hub = tray
+port = 3
+chip = 17
+vid = 0x1D6B
+pid = 0x0819
+serial = 510000000008
+flash.id = C2 20 13
+flash.size = 512K
+disk.model = "KV SIM SSD 64"
+disk.serial = "KVS000000008"
+disk.sectors = 125045424
+
+[product uas891]
+hub = xhci
+port = 2
+chip = 27
+vid = 0x1D6B
+pid = 0x0891
+serial = 5D0000000009
+speed = superplus
+uas = 1
+flash.id = EF 40 15
+flash.size = 2M
+disk.model = "KV SIM NVME 512"
+disk.serial = "KVN000000009"
+disk.sectors = 1000215216
+
+[device mouse]
+hub = ehci
+port = 2
+vid = 0x1D6C
+pid = 0x0C01
+manufacturer = "Kestrova Sim"
+product = "USB Optical Mouse"
+serial = "MS00000001"
+speed = low
+
+[device keyboard]
+hub = ehci
+port = 3
+vid = 0x1D6C
+pid = 0x0C02
+product = "USB Keyboard"
+serial =
 )";
 
 }  // namespace
@@ -320,7 +624,16 @@ std::string_view Bench::EmbeddedText() { return kEmbeddedBench; }
 
 bool Bench::ParseText(std::string_view text, std::vector<ProductConfig>* products,
                       std::string* error) {
-  products->clear();
+  BenchConfig config;
+  const bool ok = ParseText(text, &config, error);
+  *products = std::move(config.products);
+  return ok;
+}
+
+bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* error) {
+  *config = BenchConfig{};
+  enum class Section { None, System, Hub, Product, Device } section = Section::None;
+  bool sawSystem = false;
   int lineNumber = 0;
   auto fail = [&](const std::string& why) {
     if (error) *error = "bench line " + std::to_string(lineNumber) + ": " + why;
@@ -336,39 +649,77 @@ bool Bench::ParseText(std::string_view text, std::vector<ProductConfig>* product
     if (line.front() == '[') {
       if (line.back() != ']') return fail("unclosed section");
       std::string_view inner = Trim(line.substr(1, line.size() - 2));
-      if (inner.substr(0, 7) != "product") return fail("unknown section '" + std::string(inner) + "'");
-      ProductConfig product;
-      product.name = std::string(Trim(inner.substr(7)));
-      if (product.name.empty()) product.name = "product" + std::to_string(products->size() + 1);
-      for (const ProductConfig& other : *products)
-        if (other.name == product.name) return fail("duplicate product '" + product.name + "'");
-      products->push_back(product);
+      const size_t space = inner.find_first_of(" \t");
+      const std::string_view kind = inner.substr(0, space);
+      const std::string name(space == std::string_view::npos ? std::string_view() : Trim(inner.substr(space)));
+      if (kind == "product") {
+        ProductConfig product;
+        product.name = name.empty() ? "product" + std::to_string(config->products.size() + 1) : name;
+        for (const ProductConfig& other : config->products)
+          if (other.name == product.name) return fail("duplicate product '" + product.name + "'");
+        config->products.push_back(product);
+        section = Section::Product;
+      } else if (kind == "hub") {
+        if (name.empty()) return fail("a hub needs a name");
+        for (const HubConfig& other : config->hubs)
+          if (other.name == name) return fail("duplicate hub '" + name + "'");
+        config->hubs.push_back(HubConfig{});
+        config->hubs.back().name = name;
+        section = Section::Hub;
+      } else if (kind == "device") {
+        UsbDeviceConfig device;
+        device.name = name.empty() ? "device" + std::to_string(config->devices.size() + 1) : name;
+        for (const UsbDeviceConfig& other : config->devices)
+          if (other.name == device.name) return fail("duplicate device '" + device.name + "'");
+        config->devices.push_back(device);
+        section = Section::Device;
+      } else if (kind == "system" && name.empty()) {
+        if (sawSystem) return fail("a second [system] block");
+        sawSystem = true;
+        section = Section::System;
+      } else {
+        return fail("unknown section '" + std::string(inner) + "'");
+      }
       continue;
     }
     const size_t eq = line.find('=');
     if (eq == std::string_view::npos) return fail("expected key = value");
-    if (products->empty()) return fail("key outside a [product] block");
+    if (section == Section::None) return fail("key outside a [product] block");
     const std::string_view key = Trim(line.substr(0, eq));
     const std::string_view value = Trim(line.substr(eq + 1));
-    const Key* found = nullptr;
-    for (const Key& k : Keys())
-      if (key == k.name) found = &k;
-    if (found == nullptr) return fail("unknown key '" + std::string(key) + "'");
-    if (!found->set(products->back(), value))
-      return fail("bad value '" + std::string(value) + "' for " + std::string(key));
+    bool known = false, ok = false;
+    switch (section) {
+      case Section::Product:
+        for (const Key& k : Keys())
+          if (key == k.name) {
+            known = true;
+            ok = k.set(config->products.back(), value);
+          }
+        break;
+      case Section::Hub: ok = SetKey(HubKeys(), config->hubs.back(), key, value, &known); break;
+      case Section::Device: ok = SetKey(DeviceKeys(), config->devices.back(), key, value, &known); break;
+      case Section::System: ok = SetKey(SystemKeys(), config->system, key, value, &known); break;
+      case Section::None: break;
+    }
+    if (!known) return fail("unknown key '" + std::string(key) + "'");
+    if (!ok) return fail("bad value '" + std::string(value) + "' for " + std::string(key));
   }
-  for (const ProductConfig& p : *products) {
+  for (const ProductConfig& p : config->products) {
     if (p.chipType < 1) return fail("product '" + p.name + "': chip must be 1-34");
     if (p.disk.sectorSize != 512 && p.disk.sectorSize != 4096)
       return fail("product '" + p.name + "': disk.sector_size must be 512 or 4096");
+  }
+  if (std::string why = CheckTopology(*config); !why.empty()) {
+    if (error) *error = "bench: " + why;
+    return false;
   }
   return true;
 }
 
 std::shared_ptr<Bench> Bench::FromText(std::string_view text, std::string* error) {
-  std::vector<ProductConfig> products;
-  if (!ParseText(text, &products, error)) return nullptr;
-  return std::make_shared<Bench>(products);
+  BenchConfig config;
+  if (!ParseText(text, &config, error)) return nullptr;
+  return std::make_shared<Bench>(config);
 }
 
 std::shared_ptr<Bench> Bench::FromFile(const std::string& path, std::string* error) {
