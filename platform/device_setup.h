@@ -37,6 +37,7 @@ inline constexpr uint32_t kDigcfPresent = 0x02;
 inline constexpr uint32_t kDigcfDeviceInterface = 0x10;
 
 inline constexpr uint32_t kErrorNoMoreItems = 259;
+inline constexpr uint32_t kErrorInvalidUserBuffer = 1784;  // a record whose cbSize is wrong
 
 struct DeviceInterfaceData {
   uint32_t cbSize;  // sizeof(DeviceInterfaceData)
@@ -83,6 +84,7 @@ bool EnumDeviceInfo(DevInfoHandle set, uint32_t index, DevInfoData* data);
 // ---- The device tree (configuration-manager calls). Each returns kCrSuccess
 // or a kCr* failure code.
 inline constexpr uint32_t kCrSuccess = 0x00;
+inline constexpr uint32_t kCrInvalidPointer = 0x03;
 inline constexpr uint32_t kCrInvalidDevNode = 0x05;
 inline constexpr uint32_t kCrNoSuchDevNode = 0x0D;
 inline constexpr uint32_t kCrBufferSmall = 0x1A;
@@ -92,7 +94,8 @@ uint32_t LocateRootNode(DevInst* root);
 uint32_t GetChild(DevInst* child, DevInst node);
 uint32_t GetSibling(DevInst* sibling, DevInst node);
 uint32_t GetParent(DevInst* parent, DevInst node);
-// The instance id ("USB\VID_1D6B&PID_0871\0001"), NUL-terminated in `size` bytes.
+// The instance id ("USB\VID_1D6B&PID_0871\0001"), NUL-terminated in `size` bytes
+// (a buffer too small gets as much as fits, terminated, and kCrBufferSmall).
 uint32_t GetDeviceId(DevInst node, char* buffer, uint32_t size);
 // The driver key property ("{36fc9e60-...}\0007"); *size in: buffer bytes,
 // out: bytes needed (with NUL).

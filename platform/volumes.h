@@ -14,6 +14,10 @@ inline constexpr uint32_t kDriveFixed = 3;
 inline constexpr uint32_t kDriveRemote = 4;
 inline constexpr uint32_t kDriveCdRom = 5;
 
+// Last-error codes of the volume queries.
+inline constexpr uint32_t kErrorPathNotFound = 3;          // no drive of that letter
+inline constexpr uint32_t kErrorUnrecognizedVolume = 1005;  // a drive without a file system
+
 // Bit 0 = A: ... bit 25 = Z:.
 uint32_t GetLogicalDrives();
 // root: "X:\" (or "X:").

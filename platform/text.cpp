@@ -1,0 +1,29 @@
+#include "platform/text.h"
+
+namespace platform {
+
+// Latin-1 is the first 256 code points; anything else (a surrogate pair
+// counting as one character) has no mapping and becomes '?'.
+std::string WideToAnsi(const char16_t* text, size_t length) {
+  std::string out;
+  if (text == nullptr) return out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      ++i;
+    out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+  }
+  return out;
+}
+
+std::string WideToAnsi(const std::u16string& text) { return WideToAnsi(text.data(), text.size()); }
+
+std::u16string AnsiToWide(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (char c : text) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace platform
