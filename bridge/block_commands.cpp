@@ -1,0 +1,185 @@
+// READ/WRITE(10), READ CAPACITY, and the capacity, free space and file
+// system of the drive behind a bridge.
+#include "bridge/block_commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bridge/cdb.h"
+#include "bridge/storage_enumeration.h"
+#include "bridge/vendor_commands.h"
+#include "disk/partition_layout.h"
+#include "platform/volumes.h"
+
+namespace bridge {
+namespace {
+
+using cdb::Cdb10;
+using cdb::Cdb12;
+using cdb::Cdb16;
+using cdb::Fits;
+using cdb::PutBigEndian;
+
+constexpr uint8_t kRead10 = 0x28;
+constexpr uint8_t kWrite10 = 0x2A;
+constexpr Cdb12 kReadCapacity10 = {0x25};
+constexpr uint32_t kReadCapacity10Length = 8;
+constexpr uint8_t kServiceActionIn16 = 0x9E;
+constexpr uint8_t kReadCapacity16Action = 0x10;
+constexpr uint32_t kReadCapacity16Length = 16;
+
+// IDENTIFY DEVICE words, as byte offsets.
+constexpr size_t kLba28Sectors = 120;        // words 60-61
+constexpr size_t kLba48Sectors = 200;        // words 100-103, 40 bits used
+constexpr size_t kSectorSizeInfo = 212;      // word 106
+constexpr size_t kLogicalSectorWords = 234;  // words 117-118
+constexpr uint32_t kLba28Saturated = 0x0FFFFFFF;
+constexpr uint16_t kSectorSizeInfoMask = 0xF00F;
+// Word 106 valid (bit 14) with "logical sector longer than 256 words" (bit
+// 12): only then do words 117-118 hold the logical sector size. 0x6000
+// (several logical sectors per physical one) leaves them unset.
+constexpr uint16_t kLongLogicalSectors = 0x5000;
+constexpr uint64_t kSectorsPerMB = 2048;  // of 512 bytes
+constexpr uint32_t kSectorBytes = 512;
+
+uint32_t LittleEndian32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint64_t BigEndian(const uint8_t* bytes, size_t count) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < count; ++i) value = value << 8 | bytes[i];
+  return value;
+}
+
+// Builds the READ/WRITE(10) CDB; false when the request cannot be expressed
+// without cutting a field.
+bool BlockCdb(uint8_t opcode, uint64_t lba, uint32_t bytes, uint32_t blockSize, Cdb10* out) {
+  if (blockSize == 0 || bytes % blockSize != 0 || !Fits(lba, 32)) return false;
+  const uint32_t blocks = bytes / blockSize;
+  if (!Fits(blocks, 16)) return false;
+  Cdb10 cdb = {opcode};
+  PutBigEndian(cdb, 2, lba, 4);
+  PutBigEndian(cdb, 7, blocks, 2);
+  *out = cdb;
+  return true;
+}
+
+uint32_t BlockLengthOf(const uint8_t (&reply)[kReadCapacity10Length]) {
+  const auto length = static_cast<uint32_t>(BigEndian(reply + 4, 4));
+  return length != 0 ? length : kDefaultBlockLength;
+}
+
+}  // namespace
+
+int Read10Handle(platform::Handle device, uint8_t* buffer, uint64_t lba, uint32_t bytes,
+                 uint32_t blockSize) {
+  Cdb10 cdb;
+  if (!BlockCdb(kRead10, lba, bytes, blockSize, &cdb)) return 0;
+  uint32_t moved = 0;
+  return ScsiPassThroughInHandle(device, cdb.data(), cdb.size(), buffer, bytes, &moved);
+}
+
+int Write10Handle(platform::Handle device, const uint8_t* data, uint64_t lba, uint32_t bytes,
+                  uint32_t blockSize) {
+  Cdb10 cdb;
+  if (!BlockCdb(kWrite10, lba, bytes, blockSize, &cdb)) return 0;
+  uint32_t moved = 0;
+  return ScsiPassThroughOutHandle(device, cdb.data(), cdb.size(), data, bytes, &moved);
+}
+
+uint32_t ReadCapacity10(const char* devicePath) {
+  uint8_t reply[kReadCapacity10Length] = {};
+  if (!cdb::SendIn(devicePath, kReadCapacity10, reply, sizeof(reply))) return kDefaultBlockLength;
+  return BlockLengthOf(reply);
+}
+
+uint32_t ReadCapacity10Handle(platform::Handle device) {
+  uint8_t reply[kReadCapacity10Length] = {};
+  uint32_t moved = 0;
+  if (!ScsiPassThroughInHandle(device, kReadCapacity10.data(), kReadCapacity10.size(), reply,
+                               sizeof(reply), &moved)) {
+    return kDefaultBlockLength;
+  }
+  return BlockLengthOf(reply);
+}
+
+int ReadCapacity16Data(const char* devicePath, uint8_t* buffer, uint32_t length) {
+  if (!Fits(length, 8)) return 0;
+  Cdb16 cdb = {kServiceActionIn16, kReadCapacity16Action};
+  cdb[13] = static_cast<uint8_t>(length);
+  return cdb::SendIn(devicePath, cdb, buffer, length);
+}
+
+uint64_t ReadCapacity16(const char* devicePath) {
+  uint8_t reply[kReadCapacity16Length] = {};
+  if (!ReadCapacity16Data(devicePath, reply, sizeof(reply))) return 0;
+  return BigEndian(reply, 8);
+}
+
+uint64_t CapacityMBFromIdentify(const uint8_t* identify) {
+  uint64_t sectors = LittleEndian32(identify + kLba28Sectors);
+  if (sectors == kLba28Saturated) {
+    sectors = 0;
+    for (size_t i = 5; i-- > 0;) sectors = sectors << 8 | identify[kLba48Sectors + i];
+  }
+  const uint16_t sizeInfo =
+      static_cast<uint16_t>(identify[kSectorSizeInfo] | identify[kSectorSizeInfo + 1] << 8);
+  if ((sizeInfo & kSectorSizeInfoMask) == kLongLogicalSectors) {
+    // Words 117-118 count 16-bit words; a size below one 512-byte sector is
+    // no logical sector size and leaves the 512-byte reading.
+    const uint64_t sectorBytes = uint64_t{2} * LittleEndian32(identify + kLogicalSectorWords);
+    if (sectorBytes >= kSectorBytes) return (sectors / kSectorsPerMB) * (sectorBytes / kSectorBytes);
+  }
+  return sectors / kSectorsPerMB;
+}
+
+uint64_t GetDiskCapacityMB(const char* devicePath, ChipType chipType) {
+  uint8_t identify[kIdentifyDataSize] = {};
+  if (!IdentifyDevice(devicePath, identify, UsesSatIdentify(chipType) ? 1 : 0)) {
+    return disk::GetDiskSizeMB(devicePath);
+  }
+  return CapacityMBFromIdentify(identify);
+}
+
+uint64_t GetDriveFreeSpace(const char* devicePath) {
+  char letters[disk::kDriveLetterCount + 1] = {};
+  const int count = disk::FindDriveLetters(devicePath, letters);
+  uint64_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    const char root[] = {letters[i], ':', '\0'};
+    uint64_t available = 0;
+    if (platform::GetDiskFreeSpaceEx(root, &available, nullptr, nullptr)) total += available;
+  }
+  return total;
+}
+
+uint32_t GetVolumeFileSystem(char driveLetter, char* label, int* kind) {
+  if (label != nullptr) label[0] = '\0';
+  if (kind != nullptr) *kind = kFileSystemOther;
+
+  const char root[] = {driveLetter, ':', '\\', '\0'};
+  char volumeLabel[kVolumeLabelSize] = {};
+  char fileSystem[kVolumeLabelSize] = {};
+  // The result is this query's own code, never one left by an earlier call.
+  platform::SetLastError(platform::kErrorSuccess);
+  if (!platform::GetVolumeInformation(root, volumeLabel, sizeof(volumeLabel), nullptr, nullptr,
+                                      nullptr, fileSystem, sizeof(fileSystem))) {
+    const uint32_t error = platform::GetLastError();
+    return error != platform::kErrorSuccess ? error : platform::kErrorGenFailure;
+  }
+  volumeLabel[kVolumeLabelSize - 1] = '\0';
+  fileSystem[kVolumeLabelSize - 1] = '\0';
+  if (label != nullptr) std::memcpy(label, volumeLabel, kVolumeLabelSize);
+  if (kind != nullptr) {
+    if (std::strstr(fileSystem, "FAT32") != nullptr) {
+      *kind = kFileSystemFat32;
+    } else if (std::strstr(fileSystem, "NTFS") != nullptr) {
+      *kind = kFileSystemNtfs;
+    }
+  }
+  return platform::kErrorSuccess;
+}
+
+}  // namespace bridge
