@@ -175,9 +175,9 @@ uint8_t NextEraseUnit(uint32_t address, uint32_t* chunkLength, uint8_t eraseType
       unit = FlashBlockSize(flashType);
       break;
     case 3: case 6: case 7:
-      return address == 0 ? eraseType : kEraseTypeNone;
+      return address == 0 ? eraseType : kEraseNone;
     default:
-      return kEraseTypeNone;
+      return kEraseNone;
   }
   uint8_t type = eraseType;
   if (uint64_t{address} >= uint64_t{unit} * *unitsDone) {
@@ -185,7 +185,7 @@ uint8_t NextEraseUnit(uint32_t address, uint32_t* chunkLength, uint8_t eraseType
     // erases the unit it begins in and ends where that unit ends.
     *unitsDone = address / unit + 1;
   } else {
-    type = kEraseTypeNone;
+    type = kEraseNone;
   }
   const uint64_t erasedEnd = uint64_t{unit} * *unitsDone;
   if (uint64_t{address} + *chunkLength >= erasedEnd)
@@ -222,7 +222,7 @@ int WriteBridgeFlashChunked(const char* devicePath, uint32_t address, const uint
     uint32_t chunk = std::min(kDfMaxChunk, rounded - done);
     if (at == 0) chunk = std::min(chunk, kDfFirstChunk);
     uint8_t type = NextEraseUnit(at, &chunk, eraseType, &unitsDone, flashType);
-    if (at == 0 && flashType == 7 && type != kEraseTypeNone) type |= kEraseTypeFlagAtZero;
+    if (at == 0 && flashType == 7 && type != kEraseNone) type |= kEraseFlagFirstChunk;
     if (!WaitFlashReady(devicePath) ||
         !WriteBridgeFlash(devicePath, at, buffer.data() + done, chunk, type))
       return 0;
@@ -246,12 +246,12 @@ int WriteVerifyFlash(const char* devicePath, const uint8_t* image, uint32_t leng
     if (!head.valid()) return 0;
     std::memcpy(head.data(), image, std::min(length, kFlashType7HeadLength));
     WaitFlashReady(devicePath);
-    if (WriteBridgeFlash(devicePath, 0, head.data(), kFlashType7HeadLength, kEraseTypeBlock))
+    if (WriteBridgeFlash(devicePath, 0, head.data(), kFlashType7HeadLength, kEraseBlock))
       platform::Sleep(kSettleMs);
   }
 
   const uint8_t eraseTypes[kWriteVerifyTries] = {
-      flashType == 9 ? kEraseTypeWhole : kEraseTypeBlock, kEraseTypeWhole, kEraseTypeSector};
+      flashType == 9 ? kEraseWhole : kEraseBlock, kEraseWhole, kEraseSector};
   for (uint8_t eraseType : eraseTypes) {
     if (WriteBridgeFlashChunked(devicePath, 0, image, length, eraseType, flashType) &&
         WaitFlashReady(devicePath) && ReadFlashChunked(devicePath, 0, readBack.data(), length) &&

@@ -44,11 +44,11 @@ inline constexpr uint32_t kDfFirstChunk = 0x1000;  // the chunk at flash address
 inline constexpr uint32_t kDfLengthUnit = 512;
 
 // Erase types (byte 1 of the 0xDF write, masked with 0x87).
-inline constexpr uint8_t kEraseTypeNone = 0;
-inline constexpr uint8_t kEraseTypeSector = 1;
-inline constexpr uint8_t kEraseTypeBlock = 2;
-inline constexpr uint8_t kEraseTypeWhole = 3;
-inline constexpr uint8_t kEraseTypeFlagAtZero = 0x80;  // on the chunk at 0 of SpiFlashType 7
+inline constexpr uint8_t kEraseNone = 0;
+inline constexpr uint8_t kEraseSector = 1;
+inline constexpr uint8_t kEraseBlock = 2;
+inline constexpr uint8_t kEraseWhole = 3;
+inline constexpr uint8_t kEraseFlagFirstChunk = 0x80;  // on the chunk at 0 of SpiFlashType 7
 
 // CRC-16, polynomial 0x1021, MSB first, no final XOR, fed nibble by nibble
 // from length / 4 little-endian 32-bit words (trailing bytes are ignored).
