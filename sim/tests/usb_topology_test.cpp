@@ -131,20 +131,20 @@ TEST_F(UsbTopologyTest, RootHubPathsCarryTheirNamesAndDownstreamHubsOpenByConnec
   EXPECT_EQ(node.HubDescriptor.bNumberOfPorts, 4);
 
   const auto info = ConnectionEx(hub, 2);
-  EXPECT_EQ(info.ConnectionStatus, kUsbDeviceConnected);
+  EXPECT_EQ(+info.ConnectionStatus, kUsbDeviceConnected);
   EXPECT_EQ(info.DeviceIsHub, 1);
   UsbNodeConnectionName name{};
   name.ConnectionIndex = 2;
   ASSERT_TRUE(DeviceIoControl(hub, kIoctlUsbGetNodeConnectionName, &name, sizeof name, &name, sizeof name, &returned));
   const std::string text = WideToAnsi(name.NodeName, (name.ActualLength - 8) / 2 - 1);
-  EXPECT_EQ(returned, name.ActualLength);
+  EXPECT_EQ(returned, +name.ActualLength);
   Handle ext = OpenHub("\\\\.\\" + text);
   ASSERT_TRUE(DeviceIoControl(ext, kIoctlUsbGetNodeInformation, nullptr, 0, &node, sizeof node, &returned));
   EXPECT_EQ(node.HubDescriptor.bNumberOfPorts, 4);
-  EXPECT_EQ(ConnectionEx(ext, 1).DeviceDescriptor.idVendor, bench_->FindByName("fast")->config().vid);
+  EXPECT_EQ(+ConnectionEx(ext, 1).DeviceDescriptor.idVendor, bench_->FindByName("fast")->config().vid);
 
   // An empty port, a port past the last, a product port asked for a hub name.
-  EXPECT_EQ(ConnectionEx(hub, 4).ConnectionStatus, kUsbNoDeviceConnected);
+  EXPECT_EQ(+ConnectionEx(hub, 4).ConnectionStatus, kUsbNoDeviceConnected);
   UsbNodeConnectionInformation plain{};
   plain.ConnectionIndex = 5;
   EXPECT_FALSE(DeviceIoControl(hub, kIoctlUsbGetNodeConnectionInformation, &plain, sizeof plain, &plain, sizeof plain, &returned));
@@ -213,7 +213,7 @@ TEST_F(UsbTopologyTest, StringDescriptorsAreBoundedByLengthBufferAndBLength) {
 TEST_F(UsbTopologyTest, DeviceWithoutSerialStringReadsItsLanguageTableAsQuestionMark) {
   Handle ext2 = OpenHub(bench_->HubPath("ext2"));
   const auto info = ConnectionEx(ext2, 1);
-  ASSERT_EQ(info.ConnectionStatus, kUsbDeviceConnected);
+  ASSERT_EQ(+info.ConnectionStatus, kUsbDeviceConnected);
   EXPECT_EQ(info.DeviceDescriptor.iSerialNumber, 0);
   UsbDescriptorRequest r;
   const uint32_t got = Descriptor(ext2, 1, 0x0300 | info.DeviceDescriptor.iSerialNumber, 0x0409, 255, &r);
@@ -240,11 +240,11 @@ TEST_P(UsbSpeedTest, ExSpeedByteAndV2FlagsFollowTheLinkAndTheHub) {
   UsbNodeConnectionInformationExV2 v2{c.port, 16, kUsbProtocol300, 0};
   uint32_t returned = 0;
   ASSERT_TRUE(DeviceIoControl(hub, kIoctlUsbGetNodeConnectionInformationExV2, &v2, sizeof v2, &v2, sizeof v2, &returned));
-  EXPECT_EQ(v2.Flags, c.v2Flags);
+  EXPECT_EQ(+v2.Flags, c.v2Flags);
   // Not asking about USB 3 gets no SuperSpeed flags.
   UsbNodeConnectionInformationExV2 usb2Only{c.port, 16, kUsbProtocol200, 0};
   ASSERT_TRUE(DeviceIoControl(hub, kIoctlUsbGetNodeConnectionInformationExV2, &usb2Only, 16, &usb2Only, 16, &returned));
-  EXPECT_EQ(usb2Only.Flags, 0u);
+  EXPECT_EQ(+usb2Only.Flags, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -297,12 +297,12 @@ TEST_F(UsbTopologyTest, ResetWindowReadsNotConnectedThenTheSamePortUnderANewPath
   ASSERT_TRUE(SendReset(before));
 
   Handle hub = OpenHub(bench_->HubPath("root"));
-  EXPECT_EQ(ConnectionEx(hub, 3).ConnectionStatus, kUsbNoDeviceConnected);
+  EXPECT_EQ(+ConnectionEx(hub, 3).ConnectionStatus, kUsbNoDeviceConnected);
   EXPECT_FALSE(Listed(before));
   Sleep(2100);
   const auto again = ConnectionEx(hub, 3);
-  EXPECT_EQ(again.ConnectionStatus, kUsbDeviceConnected);
-  EXPECT_EQ(again.DeviceDescriptor.idProduct, p.config().pid);
+  EXPECT_EQ(+again.ConnectionStatus, kUsbDeviceConnected);
+  EXPECT_EQ(+again.DeviceDescriptor.idProduct, p.config().pid);
   // Same USB device on the same port; its disk comes back under a new path.
   EXPECT_EQ(p.usbInstanceId(), usbId);
   const std::string after = p.path();
