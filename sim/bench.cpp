@@ -64,6 +64,7 @@ struct BenchHandle final : platform::HandleObject {
   Product* product = nullptr;
   uint32_t generation = 0;  // of the product's path when opened
   uint32_t partition = 0;   // volumes: 1-based
+  uint8_t unit = 0;         // volumes of the second drive reach its own unit
   const Bench::Hub* hub = nullptr;
 };
 
@@ -480,7 +481,7 @@ void Product::ComeBackIfDue() {
   }
 }
 
-bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error) {
+bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error, uint8_t unit) {
   Fault fault;
   bool faulted = false;
   uint32_t delayMs = 0;
@@ -546,9 +547,12 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
     return false;
   }
 
+  const bool dataIn = request.DataIn == platform::kScsiDataIn;
+  auto* buffer = static_cast<uint8_t*>(request.DataBuffer);
   const CommandResult result =
-      bridge_->Execute(request.Cdb, request.CdbLength, request.DataIn == platform::kScsiDataIn,
-                       static_cast<uint8_t*>(request.DataBuffer), request.DataTransferLength);
+      unit == 0 ? bridge_->Execute(request.Cdb, request.CdbLength, dataIn, buffer, request.DataTransferLength)
+                : bridge_->ExecuteOnUnit(unit, request.Cdb, request.CdbLength, dataIn, buffer,
+                                         request.DataTransferLength);
   request.ScsiStatus = result.status;
   request.DataTransferLength = std::min(result.transferred, request.DataTransferLength);
   if (entry) entry->status = result.status;
@@ -917,6 +921,7 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
       handle->product = p;
       handle->generation = p->Generation();
       handle->partition = partition;
+      handle->unit = static_cast<uint8_t>(drive);
     } else {
       *error = platform::kErrorFileNotFound;
       return platform::kInvalidHandle;
@@ -980,7 +985,7 @@ bool Bench::DeviceIoControl(platform::Handle handle, uint32_t code, const void* 
       }
       bool ok = true;
       if (h->product != nullptr) {
-        ok = h->product->PassThrough(request, error);
+        ok = h->product->PassThrough(request, error, h->unit);
       } else {
         // The system's own disk takes no bridge commands.
         request.ScsiStatus = platform::kScsiStatusCheckCondition;

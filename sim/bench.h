@@ -155,7 +155,8 @@ class Product {
 
   // Backend side.
   bool CanOpen(uint32_t* error) const;
-  bool PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error);
+  // `unit` 1 is the second drive's own unit (a command on that drive's volume).
+  bool PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error, uint8_t unit = 0);
   // How often it has come back under a new path (0: its first path).
   uint32_t Generation() const;
 

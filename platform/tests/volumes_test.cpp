@@ -26,6 +26,7 @@ volume.label = PRODUCT
 chip = 1
 serial = TWO00001
 disk2 = 1
+disk2.sectors = 2048
 letters = GH
 disk2.letters = K
 [product raw]
@@ -159,6 +160,32 @@ TEST_F(VolumesTest, LettersLeaveWithTheirProductAndTheHookChangesTheSetMidPass) 
   bench_->SetDriveQueryHook([&](int query) { bench_->SetNetworkLetters(query % 2 ? Bit('Y') : 0); });
   EXPECT_NE(GetLogicalDrives(), GetLogicalDrives());
   bench_->SetDriveQueryHook(nullptr);
+}
+
+// READ CAPACITY(10) through a volume: the last block of the drive it lies on.
+uint32_t LastBlockThrough(const char* volume) {
+  ScopedDevice handle(volume, kAccessRead | kAccessWrite, kShareRead | kShareWrite);
+  uint8_t data[8] = {};
+  ScsiPassThroughDirect r{};
+  r.Length = kScsiPassThroughDirectLength;
+  r.CdbLength = 10;
+  r.DataIn = kScsiDataIn;
+  r.DataTransferLength = sizeof data;
+  r.TimeOutValue = 10;
+  r.DataBuffer = data;
+  r.Cdb[0] = 0x25;
+  uint32_t returned = 0;
+  if (!DeviceIoControl(handle.get(), kIoctlScsiPassThroughDirect, &r, sizeof r, &r, sizeof r, &returned) ||
+      r.ScsiStatus != kScsiStatusGood)
+    return 0;
+  return static_cast<uint32_t>(data[0] << 24 | data[1] << 16 | data[2] << 8 | data[3]);
+}
+
+TEST_F(VolumesTest, VolumesOfTheSecondDriveReachThatDrive) {
+  const auto& c = bench_->FindByName("two")->config();
+  EXPECT_EQ(LastBlockThrough("\\\\.\\G:"), c.disk.sectors - 1);
+  EXPECT_EQ(LastBlockThrough("\\\\.\\H:"), c.disk.sectors - 1);
+  EXPECT_EQ(LastBlockThrough("\\\\.\\K:"), c.disk2.sectors - 1);
 }
 
 struct VersionCase {
