@@ -64,9 +64,17 @@
 //   vid, pid, manufacturer, product, serial, languages
 //   class = 3               bDeviceClass of its device descriptor (default 0)
 //
-// Hubs are walked in file order; a hub's `parent` must be declared before it.
-// A port holds one product, device or hub. An old file of only [product] blocks
-// puts the products on ports 1, 2, ... of the default root hub.
+// Hubs are listed in file order (a default root hub, when made, first); a
+// hub's `parent` must be declared before it. A port holds one product, device
+// or hub; explicit ports are taken before free ones are handed out. An old
+// file of only [product] blocks puts the products on ports 1, 2, ... of the
+// default root hub.
+//
+// At run time: an unplugged product, or one inside its reset window, reads
+// "no device connected" on its port and leaves the interface lists, the
+// device tree and the drive letters; with reset_new_path its old handles
+// fail once it is back. Bench::SetDriveQueryHook changes drives during a
+// letter pass (called before each logical-drive query is answered).
 #include <cctype>
 #include <charconv>
 #include <cstdio>
