@@ -1,14 +1,17 @@
 // Any bytes as a firmware file, checked against every ChipType and revision
 // the station knows: no crash, no overflow, no box (the file always opens),
-// and an answer of 0 or 1. The ChipType 26 revision 2 rule sees a table
-// whose QVS884 port has not yet been found running product firmware, so no
-// device command is needed.
+// and an answer of 0 or 1. The ChipType 26 revision 2 size rule asks a
+// simulated QVS884 on a bench for its layout status.
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bridge/firmware_file_check.h"
 #include "bridge/fuzz/fuzz_file.h"
+#include "platform/backend.h"
 #include "platform/message_box.h"
+#include "sim/bench.h"
 
 namespace {
 
@@ -27,12 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bridge::fuzz::ScratchFile file("firmware_file_fuzz");
   static CountingSink sink;
   static bridge::PortTable* ports = [] {
+    sim::ProductConfig qvs884Config;
+    qvs884Config.name = "qvs884";
+    qvs884Config.chipType = 26;
+    auto bench = std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{qvs884Config});
+    platform::InstallBackend(bench);
     auto* table = new bridge::PortTable();
     bridge::PortRecord& qvs884 = table->records[3];
     qvs884.inUse = 1;
     qvs884.present = 1;
     qvs884.chipType = 26;
-    qvs884.firmwareAccepted = 0;
+    qvs884.firmwareAccepted = 1;
+    bridge::SetFieldText(qvs884.devicePath, bench->product(0).path());
     return table;
   }();
   platform::SetMessageBoxSink(&sink);

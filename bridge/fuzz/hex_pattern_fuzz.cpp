@@ -7,9 +7,15 @@
 
 #include "bridge/firmware_file_check.h"
 #include "bridge/fuzz/fuzz_file.h"
+#include "platform/backend.h"
+
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bridge::fuzz::ScratchFile file("hex_pattern_fuzz");
+  // The reader makes no device request; asking for the backend once pulls
+  // the platform's backend selection into the link.
+  static platform::Backend& backend = platform::CurrentBackend();
+  (void)backend;
   file.Write(data, size);
   size_t symbols = 0;
   for (size_t i = 0; i < size; ++i) {
