@@ -295,6 +295,24 @@ letters = DEFGHIJKL
   EXPECT_STREQ(EntryOf("many")->port0Letters, "DEFGHIJ");
 }
 
+TEST_F(LetterLimitTest, APathLongerThanItsFieldIsSkippedAndTheOthersAreTaken) {
+  const std::string longPath = "\\\\?\\usbstor#disk&ven_kv&prod_long#" + std::string(280, 'x') +
+                               "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+  Load("[product longpath]\nchip = 4\nserial = LONG0001\npath = " + longPath +
+       "\n[product fits]\nchip = 4\nserial = FITS0001\n");
+  Scan();
+  EXPECT_EQ(count_, 1);
+  EXPECT_NE(EntryOf("fits"), nullptr);
+}
+
+TEST_F(LetterLimitTest, AParentIdLongerThanItsFieldIsLeftEmptyNotCut) {
+  Load("[product longid]\nchip = 4\nserial = " + std::string(120, 'L') + "\n");
+  Scan();
+  ASSERT_NE(EntryOf("longid"), nullptr);
+  ASSERT_GE(bench_->FindByName("longid")->usbInstanceId().size(), sizeof StorageDeviceEntry::parentId);
+  EXPECT_STREQ(EntryOf("longid")->parentId, "");
+}
+
 TEST(ContainsTextTest, FindsThePartAnywhereWithoutRegardToCase) {
   struct Case {
     const char* text;
