@@ -22,14 +22,6 @@ uint32_t ChipInfoLength(const ChipModel& model) {
 
 uint32_t ConfigBlockLength(const ChipModel& model) { return model.chipType == 20 ? 32 : 20; }
 
-BufferGeometry BufferGeometryFor(const ChipModel& model, bool bootRom) {
-  const bool small = model.chipType == 25 || model.chipType == 26;
-  if (bootRom) return {0xFF, small ? 0xC400u : 0x10000u};
-  if (model.family == ChipFamily::kBuffer4K) return {0x0C, 0x46000};  // two banks + config at 0x45000
-  if (model.family == ChipFamily::kBuffer1K) return {0x0A, small ? 0xC600u : 0x10600u};
-  return {};
-}
-
 std::array<uint8_t, 16> DefaultChipInfo(const ChipModel& model, const uint8_t* firmwareVersion,
                                         size_t versionLength) {
   std::array<uint8_t, 16> info{};

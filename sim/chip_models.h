@@ -162,13 +162,7 @@ inline constexpr std::array<InternalBuild, 15> kInternalBuilds = {{
 // share it); otherwise they reach a separate configuration EEPROM.
 bool ConfigMemoryInFlash(ChipFamily family);
 
-// READ BUFFER mode 03 answer of running firmware: state byte and capacity.
-struct BufferGeometry {
-  uint8_t state = 0;
-  uint32_t capacity = 0;
-};
-// Only for the buffer families; bootRom: waiting for a manufacturing image.
-BufferGeometry BufferGeometryFor(const ChipModel& model, bool bootRom);
+// The READ/WRITE BUFFER answers: sim/firmware_download.h.
 
 // The 16-byte chip-information block the model answers to E0 F4 E7 (of
 // which ChipInfoLength bytes go out).

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
+#include "sim/firmware_download.h"
 #include "sim/spi_flash.h"
+#include "sim/standby_state.h"
 
 namespace sim {
 
@@ -184,7 +184,7 @@ struct EmulatedBridge::State {
   VendorState vendor;
   std::array<uint8_t, kConfigBlockLength> configBlock{};  // the first ConfigBlockLength bytes answer
   std::array<uint8_t, kRevisionBlockLength> revisionBlock{};
-  std::map<uint8_t, std::vector<uint8_t>> buffers;  // WRITE/READ BUFFER memory by id
+  std::unique_ptr<FirmwareDownload> download;  // READ/WRITE BUFFER families only
 };
 
 EmulatedBridge::EmulatedBridge(const ProductConfig& config)
@@ -197,6 +197,8 @@ EmulatedBridge::EmulatedBridge(const ProductConfig& config)
   s.model = FindChipModel(config_.chipType);
   if (s.model == nullptr) s.model = FindChipModel(21);
   s.bootCode = config_.bootCodeOnly || s.model->family == ChipFamily::kBootCodeOnly;
+  if (FindDownloadFamily(s.model->chipType) != nullptr)
+    s.download = std::make_unique<FirmwareDownload>(*s.model, config_, *flash_);
   if (!ConfigMemoryInFlash(s.model->family) && config_.configEepromPresent)
     configMemory_.assign(config_.configMemorySize, 0xFF);
   if (!s.bootCode && !config_.internalCode)
@@ -216,6 +218,12 @@ EmulatedBridge::~EmulatedBridge() = default;
 
 const VendorState& EmulatedBridge::vendorState() const { return state_->vendor; }
 
+const FirmwareDownload* EmulatedBridge::firmwareDownload() const { return state_->download.get(); }
+
+std::vector<uint8_t> EmulatedBridge::BootedImage() const {
+  return state_->download ? state_->download->BootedImage(*flash_) : std::vector<uint8_t>{};
+}
+
 bool EmulatedBridge::configMemoryInFlash() const {
   return ConfigMemoryInFlash(state_->model->family);
 }
@@ -223,7 +231,7 @@ bool EmulatedBridge::configMemoryInFlash() const {
 void EmulatedBridge::PowerOn() {
   State& s = *state_;
   flash_->Reset();
-  s.buffers.clear();
+  if (s.download) s.download->PowerOn(*flash_);
   s.vendor.keyCommand = false;
   s.vendor.flashMode = false;
   registers_.assign(kRegisterSpace, 0);
@@ -234,7 +242,7 @@ void EmulatedBridge::PowerOn() {
   std::copy(kPhyControl8PowerOn.begin(), kPhyControl8PowerOn.end(),
             registers_.begin() + kPhyControl8);
   if (config_.usb3Enabled) registers_[kUsbModeRegister] |= kUsb3EnabledBit;
-  if (s.bootCode || config_.internalCode) return;
+  if (s.bootCode || config_.internalCode || (s.download && s.download->inBootRom())) return;
   // A product firmware marks itself running (the bit its family has) and
   // shows its signature record at 0xC000.
   for (const RunningMark& mark : kRunningMarks)
@@ -259,7 +267,6 @@ struct Context {
   VendorState& vendor;
   std::array<uint8_t, kConfigBlockLength>& configBlock;
   std::array<uint8_t, kRevisionBlockLength>& revisionBlock;
-  std::map<uint8_t, std::vector<uint8_t>>& buffers;
   bool configInFlash;
 };
 
@@ -587,8 +594,7 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       return Reply(r, c.configBlock.data(), ConfigBlockLength(c.model), cdb[3]);
     case 0xA3:
       if (!NoData(r)) return Check();
-      c.vendor.standbyEnabled = cdb[3] != 0;
-      c.vendor.standbyTime = Be32(cdb + 4);
+      SetStandby(c.vendor, cdb[3] != 0, Be32(cdb + 4));
       return Good();
     case 0xC8: {
       if (cdb[3] == 0x05) {
@@ -677,44 +683,6 @@ CommandResult AtaPassThrough16(Context& c, const Request& r) {
                        drive->totalSectors());
 }
 
-CommandResult BufferCommand(Context& c, const Request& r) {
-  const bool bufferFamily =
-      c.model.family == ChipFamily::kBuffer4K || c.model.family == ChipFamily::kBuffer1K;
-  if (r.cdbLength < 10 || !bufferFamily) return Check();
-  const uint8_t* cdb = r.cdb;
-  const uint8_t mode = cdb[1] & 0x1F;
-  const uint8_t id = cdb[2];
-  const uint32_t offset = Be24(cdb + 3);
-  const uint32_t n = Be24(cdb + 6);
-  const BufferGeometry geometry = BufferGeometryFor(c.model, c.bootCode);
-  auto memory = [&]() -> std::vector<uint8_t>& {
-    auto& m = c.buffers[id];
-    if (m.size() != geometry.capacity) m.assign(geometry.capacity, 0);
-    return m;
-  };
-  if (cdb[0] == 0x3C) {
-    if (mode == 0x03) {
-      const uint8_t descriptor[4] = {geometry.state, static_cast<uint8_t>(geometry.capacity >> 16),
-                                     static_cast<uint8_t>(geometry.capacity >> 8),
-                                     static_cast<uint8_t>(geometry.capacity)};
-      return Reply(r, descriptor, sizeof descriptor, n);
-    }
-    if (mode != 0x01 && mode != 0x02) return Check();
-    if (uint64_t{offset} + n > geometry.capacity || !Fits(r, true, n)) return Check();
-    if (n > 0) std::memcpy(r.data, memory().data() + offset, n);
-    return Good(n);
-  }
-  if (mode == 0x0F) {  // activate what was written: the bridge restarts
-    if (!NoData(r)) return Check();
-    return {kGood, 0, true};
-  }
-  if (mode != 0x02 && mode != 0x05 && mode != 0x06 && mode != 0x07 && mode != 0x0E)
-    return Check();
-  if (uint64_t{offset} + n > geometry.capacity || !Fits(r, false, n)) return Check();
-  if (n > 0) std::memcpy(memory().data() + offset, r.data, n);
-  return Good(n);
-}
-
 CommandResult ModeSense(Context& c, const Request& r) {
   if (r.cdbLength < 10 || (r.cdb[2] & 0x3F) != 0x1A) return Check();
   std::array<uint8_t, kModeHeaderLength + kPowerPageLength> data{};
@@ -734,6 +702,7 @@ CommandResult ModeSelect(Context& c, const Request& r) {
   if ((page[0] & 0x3F) != 0x1A || page[1] != kPowerPageLength - 2) return Check();
   std::copy_n(page, kPowerPageLength, c.vendor.powerCondition.begin());
   c.vendor.powerCondition[0] &= 0x7F;
+  StandbyFromPage(c.vendor);
   return Good(n);
 }
 
@@ -792,9 +761,11 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
   if (length > 0 && data == nullptr) return Check();
   if (unit > 1 || (unit == 1 && !disk2_->present())) return Check();
   State& s = *state_;
-  Context c{config_,       *s.model,   s.bootCode, *flash_,       *disk_,
+  // A boot ROM waiting for a manufacturing image answers as boot code does.
+  const bool bootCode = s.bootCode || (s.download && s.download->inBootRom());
+  Context c{config_,       *s.model,   bootCode, *flash_,       *disk_,
             *disk2_,       unit,       configMemory_, registers_, s.vendor,
-            s.configBlock, s.revisionBlock, s.buffers, ConfigMemoryInFlash(s.model->family)};
+            s.configBlock, s.revisionBlock, ConfigMemoryInFlash(s.model->family)};
   const Request r{cdb, cdbLength, dataIn, data, length};
   if (config_.foreignBridge && IsVendorOpcode(cdb[0])) return Check();
   switch (cdb[0]) {
@@ -803,9 +774,12 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
     case 0xFF:
       return Ff04Command(c, r);
     case 0xE0: {
-      if (cdbLength < 3 || cdb[1] != 0xF4 || cdb[2] != 0xE7 || c.bootCode) return Check();
-      const auto info = ChipInfoFor(*s.model, config_.firmwareVersion, config_.infoVersion,
+      // The buffer families' boot ROM answers it too (the station picks the
+      // manufacturing image by it).
+      if (cdbLength < 3 || cdb[1] != 0xF4 || cdb[2] != 0xE7 || s.bootCode) return Check();
+      auto info = ChipInfoFor(*s.model, config_.firmwareVersion, config_.infoVersion,
                                     config_.internalCode);
+      if (s.download) s.download->AdjustChipInfo(info);
       return Reply(r, info.data(), ChipInfoLength(*s.model));
     }
     case 0x12:
@@ -816,7 +790,8 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
       return AtaPassThrough16(c, r);
     case 0x3B:
     case 0x3C:
-      return BufferCommand(c, r);
+      if (!s.download) return Check();
+      return s.download->Execute(cdb, cdbLength, dataIn, data, length, *flash_, s.vendor);
     case 0x5A:
       return ModeSense(c, r);
     case 0x55:

@@ -14,6 +14,7 @@
 namespace sim {
 
 class DiskImage;
+class FirmwareDownload;
 class SpiFlash;
 
 // What the station's commands left in the bridge besides its memories, for
@@ -21,6 +22,8 @@ class SpiFlash;
 struct VendorState {
   bool standbyEnabled = false;      // FF 04 A3
   uint32_t standbyTime = 0;         // 100 ms units
+  uint32_t standbyPackets = 0;         // accepted from a download's configuration block
+  uint32_t refusedStandbyPackets = 0;  // marked as packets, with a wrong checksum
   std::array<uint8_t, 40> powerCondition{};  // mode page 1A as last selected
   std::vector<uint8_t> identityRecord;       // C3 30: the 72 bytes, empty until written
   uint16_t identityValue1 = 0;
@@ -74,6 +77,14 @@ class EmulatedBridge {
   // set while the second bank is selected.
   std::vector<uint8_t>& registers() { return registers_; }
   const VendorState& vendorState() const;
+  // The READ/WRITE BUFFER firmware path of ChipTypes 21-28 (null for the
+  // others): stage, running bank, refused images.
+  const FirmwareDownload* firmwareDownload() const;
+  // The product firmware that booted from the flash at the last power-on,
+  // in the firmware file's layout (see FirmwareDownload::BootedImage); empty
+  // while the firmware the bench was set up with runs. Identity decoding
+  // reads the new identity from it.
+  std::vector<uint8_t> BootedImage() const;
   // DF FA/FB address the SPI flash (else the configuration EEPROM above).
   bool configMemoryInFlash() const;
 

@@ -87,6 +87,11 @@ struct ProductConfig {
   bool usb3Enabled = true;                    // register 0x702B bit 2
   uint32_t configMemorySize = 64 * 1024;      // DF-addressed configuration memory
   bool configEepromPresent = true;
+  // READ/WRITE BUFFER families (ChipTypes 21-28):
+  bool bootRom = false;                       // the boot ROM runs, waiting for a manufacturing image
+  char revisionDigit = 0;                     // chip-information byte 11; 0: the chip's own
+  uint32_t buffer1Bank = 0;                   // QVS87x: the bank (0/1) that boots and READ BUFFER 1 shows
+  bool checkBankChecksums = false;            // QVS87x: a bank with a wrong bank checksum does not boot
   uint32_t resetDelayMs = 1500;               // off the bus after a reset
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)

@@ -480,7 +480,7 @@ TEST(Vendor, BufferDescriptorPerFamily) {
   const struct {
     uint8_t type;
     Bytes descriptor;
-  } cases[] = {{21, {0x0C, 0x04, 0x60, 0x00}}, {25, {0x0A, 0x00, 0xC6, 0x00}},
+  } cases[] = {{21, {0x0C, 0x02, 0x00, 0x00}}, {25, {0x0A, 0x00, 0xC6, 0x00}},
                {27, {0x0A, 0x01, 0x06, 0x00}}};
   for (const auto& c : cases) {
     EmulatedBridge bridge(Config(c.type));
