@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint8_t kGood = 0;
 constexpr uint8_t kCheckCondition = 2;
-constexpr uint32_t kRelaidHead = 0x200;   // file 0..0x1FF sit at flash 0xE00
+constexpr uint32_t kRelaidHead = 0x200;    // file 0..0x1FF sit at flash 0xE00
 constexpr uint32_t kRelaidVector = 0x400;  // file 0x200..0x3FF sit at flash 0
 constexpr uint32_t kRelaidHeadAt = 0xE00;
 constexpr uint32_t kRelaidShift = 0xC00;
@@ -63,7 +63,9 @@ size_t RelaidPieces(uint32_t offset, uint32_t n, std::array<Piece, 3>& out) {
   size_t count = 0;
   const uint64_t end = uint64_t{offset} + n;
   for (uint64_t at = offset; at < end && count < out.size();) {
-    const uint64_t limit = at < kRelaidHead ? kRelaidHead : at < kRelaidVector ? kRelaidVector : end;
+    const uint64_t limit = at < kRelaidHead     ? kRelaidHead
+                           : at < kRelaidVector ? kRelaidVector
+                                                : end;
     const uint32_t run = static_cast<uint32_t>(std::min(end, limit) - at);
     out[count++] = {static_cast<uint32_t>(at), RelaidFlashAddress(static_cast<uint32_t>(at)), run};
     at += run;
@@ -267,8 +269,7 @@ void FirmwareDownload::WriteView(const View& view, uint32_t offset, const uint8_
     case Area::kDownload: {
       if (areaRam_.size() != kDownloadAreaSize) areaRam_.assign(kDownloadAreaSize, 0);
       std::memcpy(areaRam_.data() + offset, in, n);
-      if (offset < 2 * kBankSize)
-        store(offset, in, std::min<uint32_t>(n, 2 * kBankSize - offset));
+      if (offset < 2 * kBankSize) store(offset, in, std::min<uint32_t>(n, 2 * kBankSize - offset));
       const uint64_t end = uint64_t{offset} + n;
       if (offset < kConfigBlockOffset + kStandbyPacketLength && end > kConfigBlockOffset) {
         const StandbyPacket packet =

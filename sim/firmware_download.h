@@ -127,8 +127,8 @@ class FirmwareDownload {
   bool InFlash(const View& view, uint32_t offset, uint32_t n, uint32_t flashSize) const;
   void ReadView(const View& view, uint32_t offset, uint8_t* out, uint32_t n,
                 const SpiFlash& flash) const;
-  void WriteView(const View& view, uint32_t offset, const uint8_t* in, uint32_t n,
-                 SpiFlash& flash, VendorState& vendor);
+  void WriteView(const View& view, uint32_t offset, const uint8_t* in, uint32_t n, SpiFlash& flash,
+                 VendorState& vendor);
   CommandResult TakeMfgImage(uint32_t offset, const uint8_t* in, uint32_t n);
   bool BankBoots(const SpiFlash& flash, uint32_t bank) const;
   uint64_t CodeAreaHash(const SpiFlash& flash) const;

@@ -35,7 +35,8 @@ uint16_t StandbyChecksum(const uint8_t* data, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     for (int bit = 0; bit < 8; ++bit) {
       const unsigned in = (data[i] >> bit) & 1u;
-      reg = (reg & 1u) != in ? static_cast<uint16_t>((reg >> 1) ^ 0xD008) : static_cast<uint16_t>(reg >> 1);
+      reg = (reg & 1u) != in ? static_cast<uint16_t>((reg >> 1) ^ 0xD008)
+                             : static_cast<uint16_t>(reg >> 1);
     }
   }
   return Reverse16(reg);

@@ -14,7 +14,7 @@ struct VendorState;
 inline constexpr size_t kStandbyPacketLength = 24;
 
 enum class StandbyPacketCheck : uint8_t {
-  kNoPacket,     // no "IUP0" mark or packet type: the block carries no timer
+  kNoPacket,  // no "IUP0" mark or packet type: the block carries no timer
   kAccepted,
   kBadChecksum,  // marked as a packet, but a checksum field does not match
 };
