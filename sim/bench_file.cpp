@@ -278,6 +278,15 @@ const std::vector<Key>& Keys() {
       {"usb3", Flag(&ProductConfig::usb3Enabled)},
       {"config_memory", Number(&ProductConfig::configMemorySize, 16u << 20)},
       {"config_eeprom", Flag(&ProductConfig::configEepromPresent)},
+      {"boot_rom", Flag(&ProductConfig::bootRom)},
+      {"chip_revision",
+       [](ProductConfig& c, std::string_view v) {
+         if (v.size() != 1 || v[0] < '0' || v[0] > '9') return false;
+         c.revisionDigit = v[0];
+         return true;
+       }},
+      {"buffer1_bank", Number(&ProductConfig::buffer1Bank, 1)},
+      {"bank_checksums", Flag(&ProductConfig::checkBankChecksums)},
       {"reset_delay_ms", Number(&ProductConfig::resetDelayMs, 600000)},
       {"flash", SubFlag(&ProductConfig::flash, &FlashConfig::present)},
       {"flash.id",

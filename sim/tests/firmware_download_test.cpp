@@ -753,6 +753,23 @@ TEST(Bounds, NoTransferLeavesTheBufferOrTheCapacity) {
   }
 }
 
+TEST(BenchKeys, DownloadSettingsReachTheProduct) {
+  std::vector<ProductConfig> products;
+  std::string error;
+  ASSERT_TRUE(Bench::ParseText(
+      "[product a]\nchip = 26\nboot_rom = 1\nchip_revision = 2\nbuffer1_bank = 1\n"
+      "bank_checksums = 1\n",
+      &products, &error))
+      << error;
+  ASSERT_EQ(products.size(), 1u);
+  EXPECT_TRUE(products[0].bootRom);
+  EXPECT_EQ(products[0].revisionDigit, '2');
+  EXPECT_EQ(products[0].buffer1Bank, 1u);
+  EXPECT_TRUE(products[0].checkBankChecksums);
+  EXPECT_FALSE(Bench::ParseText("[product a]\nbuffer1_bank = 2\n", &products, &error));
+  EXPECT_FALSE(Bench::ParseText("[product a]\nchip_revision = A1\n", &products, &error));
+}
+
 // --- On the bench: WRITE BUFFER 0F takes the product off the bus; it comes
 // back after its delay running the image that was written.
 
