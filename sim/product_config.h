@@ -40,6 +40,11 @@ struct FlashConfig {
   uint32_t programBusyMs = 0;                         // busy time after a page program
   uint32_t eraseBusyMs = 0;                           // after a sector or block erase
   uint32_t chipEraseBusyMs = 0;
+  uint32_t busyStatusReads = 0;  // status reads that still answer busy after each erase or program
+  uint8_t status = 0;            // status register at first power-on (protect bits 0x1C, 0x80)
+  int typeCode = -1;             // FF 04 23 flash type code; -1: the firmware's own from the id
+  uint8_t commandSet = 0;        // ChipTypes 29, 34: parallel flash unlock addresses,
+                                 // 0: 5555/2AAA, 1: 555/2AA
 };
 
 // Where a product sits on the USB tree and how the system presents it.
