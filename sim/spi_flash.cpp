@@ -19,6 +19,7 @@ SpiFlash::SpiFlash(const FlashConfig& config) : config_(config) {
   if (config_.present && config_.size != 0) memory_.assign(config_.size, 0xFF);
   config_.sectorSize = OrDefault(config_.sectorSize, 4096);
   config_.blockSize = OrDefault(config_.blockSize, 64 * 1024);
+  status_ = config_.status & 0xFC;
 }
 
 uint8_t SpiFlash::ElectronicSignature() const {
@@ -27,15 +28,25 @@ uint8_t SpiFlash::ElectronicSignature() const {
   return 0xFF;
 }
 
-bool SpiFlash::Busy() const { return platform::GetTickCount64() < busyUntil_; }
+bool SpiFlash::Busy() const {
+  return busyReads_ > 0 || platform::GetTickCount64() < busyUntil_;
+}
 
 uint8_t SpiFlash::Status() const {
   if (!present()) return 0xFF;
   return static_cast<uint8_t>(status_ | (Busy() ? kBusy : 0));
 }
 
+uint8_t SpiFlash::ReadStatus() {
+  ++statusReads_;
+  const uint8_t status = Status();
+  if (busyReads_ > 0) --busyReads_;
+  return status;
+}
+
 void SpiFlash::StartBusy(uint32_t ms) {
   busyUntil_ = std::max<uint64_t>(busyUntil_, platform::GetTickCount64()) + ms;
+  busyReads_ = config_.busyStatusReads;
 }
 
 bool SpiFlash::IsProtected(uint32_t address) const {
@@ -51,7 +62,7 @@ void SpiFlash::ProgramByte(uint32_t address, uint8_t value) {
 }
 
 void SpiFlash::Read(uint32_t address, uint8_t* out, uint32_t length) const {
-  if (!present()) {
+  if (!present() || aai_) {  // the read opcode is ignored: an undriven bus
     std::memset(out, 0xFF, length);
     return;
   }
@@ -64,7 +75,7 @@ void SpiFlash::Read(uint32_t address, uint8_t* out, uint32_t length) const {
 }
 
 void SpiFlash::Program(uint32_t address, const uint8_t* data, uint32_t length) {
-  if (!present() || length == 0) return;
+  if (!present() || aai_ || length == 0) return;
   for (uint32_t i = 0; i < length; ++i) ProgramByte(address + i, data[i]);
   const uint32_t pages = (length + kPageSize - 1) / kPageSize;
   StartBusy(config_.programBusyMs * pages);
@@ -81,8 +92,26 @@ uint32_t SpiFlash::EraseUnit(uint32_t address, uint32_t unit) {
   return end - base;
 }
 
+uint32_t SpiFlash::EraseSize(uint8_t opcode) const {
+  switch (opcode) {
+    case 0x20:
+    case 0xD7:
+      return config_.sectorSize;
+    case 0x52:
+      return k32K;
+    case 0xD8:
+      return config_.blockSize;
+    case 0xC7:
+    case 0x60:
+    case 0x62:
+      return size();
+    default:
+      return 0;
+  }
+}
+
 uint32_t SpiFlash::EraseByOpcode(uint8_t opcode, uint32_t address) {
-  if (!present()) return 0;
+  if (!present() || aai_) return 0;
   uint32_t erased = 0;
   switch (opcode) {
     case 0x20:
@@ -125,7 +154,7 @@ void SpiFlash::Select() {
 uint8_t SpiFlash::OutputFor(uint32_t index) const {
   if (!present() || index == 0) return 0xFF;
   const uint8_t opcode = head_[0];
-  if (ignoring_ && opcode != 0x05) return 0xFF;
+  if ((ignoring_ || aai_) && opcode != 0x05) return 0xFF;
   const uint32_t address = (uint32_t{head_[1]} << 16) | (uint32_t{head_[2]} << 8) | head_[3];
   const auto& id = config_.jedecId;
   switch (opcode) {
@@ -160,7 +189,7 @@ uint8_t SpiFlash::Transfer(uint8_t out) {
   if (!selected_) return 0xFF;
   const uint32_t index = count_;
   if (index < head_.size()) head_[index] = out;
-  const uint8_t in = OutputFor(index);
+  const uint8_t in = index > 0 && head_[0] == 0x05 && present() ? ReadStatus() : OutputFor(index);
   if (head_[0] == 0x02 && index >= 4 && !ignoring_) {
     // The page latch wraps: bytes past the page end start over at its
     // beginning, and only the last 256 bytes count.
@@ -185,6 +214,7 @@ void SpiFlash::Commit() {
   const uint32_t address =
       ((uint32_t{head_[1]} << 16) | (uint32_t{head_[2]} << 8) | head_[3]) % size();
   const bool wel = (status_ & kWriteEnable) != 0;
+  if (aai_ && opcode != 0xAD && opcode != 0x04) return;
   switch (opcode) {
     case 0x06:
       if (count_ == 1) status_ |= kWriteEnable;
@@ -202,7 +232,9 @@ void SpiFlash::Commit() {
       if ((count_ == 2 || count_ == 3) && (wel || statusWriteEnabled_)) {
         status_ = head_[1] & 0xFC & static_cast<uint8_t>(~kWriteEnable);
         statusWriteEnabled_ = false;
-        StartBusy(config_.programBusyMs);
+        // The station waits a fixed time after a status write, it does not poll.
+        busyUntil_ = std::max<uint64_t>(busyUntil_, platform::GetTickCount64()) +
+                     config_.programBusyMs;
       }
       break;
     case 0x02:
@@ -216,20 +248,22 @@ void SpiFlash::Commit() {
       break;
     case 0xAD:
       // Auto address increment: the first command carries the address, the
-      // following ones two data bytes each. A command with an address starts
-      // over there even while the mode is on.
-      if (count_ == 6 && (wel || aai_)) {
+      // following ones two data bytes each, right after the opcode; in the
+      // mode an address sent again is taken as data, as the part does. A word
+      // programs in microseconds, well inside one command's round trip, so it
+      // leaves no busy time.
+      if (aai_) {
+        if (count_ >= 3) {
+          ProgramByte(aaiAddress_, head_[1]);
+          ProgramByte(aaiAddress_ + 1, head_[2]);
+          aaiAddress_ = (aaiAddress_ + 2) % size();
+        }
+      } else if (count_ == 6 && wel) {
         aai_ = true;
         aaiAddress_ = address;
         ProgramByte(aaiAddress_, head_[4]);
         ProgramByte(aaiAddress_ + 1, head_[5]);
         aaiAddress_ = (aaiAddress_ + 2) % size();
-        StartBusy(config_.programBusyMs);
-      } else if (count_ == 3 && aai_) {
-        ProgramByte(aaiAddress_, head_[1]);
-        ProgramByte(aaiAddress_ + 1, head_[2]);
-        aaiAddress_ = (aaiAddress_ + 2) % size();
-        StartBusy(config_.programBusyMs);
       }
       break;
     case 0x20:
@@ -260,6 +294,7 @@ void SpiFlash::Reset() {
   status_ &= 0xFC;  // the protect bits are non-volatile
   statusWriteEnabled_ = false;
   aai_ = false;
+  busyReads_ = 0;
 }
 
 }  // namespace sim

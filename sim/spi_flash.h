@@ -2,8 +2,14 @@
 // transactions (chip select, one byte out and one byte in per clocked byte)
 // for the raw SPI commands, plus the direct operations the bridge firmware
 // runs for its high-level flash commands. Busy times run on the station
-// clock. Every operation costs time in proportion to its own bytes only,
-// except a chip erase.
+// clock, and an erase or program may in addition stay busy for a number of
+// status reads. Every operation costs time in proportion to its own bytes
+// only, except a chip erase.
+//
+// In auto-address-increment mode (AD, the SST parts) the flash takes only
+// AD, RDSR and WRDI: every other command, the firmware's own included, is
+// ignored, so the running address survives the enable and status commands
+// around it.
 #pragma once
 
 #include <array>
@@ -44,9 +50,15 @@ class SpiFlash {
   // Erase by opcode: 20/D7 sector, 52 32 KB, D8 block, C7/60/62 chip; other
   // opcodes erase nothing (the flash ignores them). Returns the bytes erased.
   uint32_t EraseByOpcode(uint8_t opcode, uint32_t address);
+  // The bytes one erase by this opcode covers (the whole array for the chip
+  // erases), 0 for an opcode that erases nothing.
+  uint32_t EraseSize(uint8_t opcode) const;
 
-  uint8_t Status() const;
+  uint8_t Status() const;    // a look at the register, as a test takes it
+  uint8_t ReadStatus();      // an RDSR on the bus: counts, and counts busy down
   bool Busy() const;
+  uint64_t statusReads() const { return statusReads_; }
+  bool aaiMode() const { return aai_; }
   void SetStatusForTest(uint8_t value) { status_ = value & 0xFC; }
   uint64_t busyUntil() const { return busyUntil_; }
 
@@ -64,6 +76,7 @@ class SpiFlash {
  private:
   uint8_t OutputFor(uint32_t index) const;
   void Commit();
+  // An erase or program: busy for `ms` and for the configured status reads.
   void StartBusy(uint32_t ms);
   bool IsProtected(uint32_t address) const;
   uint32_t EraseUnit(uint32_t address, uint32_t unit);
@@ -74,6 +87,8 @@ class SpiFlash {
   uint8_t status_ = 0;          // WEL and protect bits; busy is computed
   bool statusWriteEnabled_ = false;  // EWSR latch
   uint64_t busyUntil_ = 0;      // station ms
+  uint32_t busyReads_ = 0;      // status reads still to answer busy
+  uint64_t statusReads_ = 0;
 
   bool selected_ = false;
   bool ignoring_ = false;       // transaction started while busy
