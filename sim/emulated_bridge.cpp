@@ -5,6 +5,8 @@
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
 #include "sim/firmware_download.h"
+#include "sim/identity_image.h"
+#include "sim/parallel_flash.h"
 #include "sim/spi_flash.h"
 #include "sim/standby_state.h"
 
@@ -117,6 +119,18 @@ std::array<uint8_t, kSignatureRecordLength> SignatureRecord(const ChipModel& mod
   return record;
 }
 
+bool HasParallelFlash(uint8_t chipType) {
+  const ChipModel* model = FindChipModel(chipType);
+  return model != nullptr && model->family == ChipFamily::kOtherFlash;
+}
+
+// The identity the bench gives a product, which its firmware presents
+// unless an identity image says otherwise.
+DeviceIdentity ConfiguredIdentity(const ProductConfig& c) {
+  return {c.vid,           c.pid,           c.manufacturer,  c.product,
+          c.usbSerial,     c.inquiryVendor, c.inquiryProduct, c.inquiryRevision};
+}
+
 void Store(std::vector<uint8_t>& memory, uint32_t address, const uint8_t* bytes, size_t n) {
   if (uint64_t{address} + n <= memory.size()) std::copy_n(bytes, n, memory.begin() + address);
 }
@@ -190,6 +204,8 @@ struct EmulatedBridge::State {
 EmulatedBridge::EmulatedBridge(const ProductConfig& config)
     : config_(config),
       flash_(std::make_unique<SpiFlash>(config.flash)),
+      otherFlash_(std::make_unique<ParallelFlash>(
+          config.flash, HasParallelFlash(config.chipType) ? &flash_->memory() : nullptr)),
       disk_(std::make_unique<DiskImage>(config.disk)),
       disk2_(std::make_unique<DiskImage>(config.disk2)),
       state_(std::make_unique<State>()) {
@@ -203,6 +219,9 @@ EmulatedBridge::EmulatedBridge(const ProductConfig& config)
     configMemory_.assign(config_.configMemorySize, 0xFF);
   if (!s.bootCode && !config_.internalCode)
     StoreFirmwareSignatures(*s.model, *flash_, configMemory_, ConfigMemoryInFlash(s.model->family));
+  // The other flash family came from the factory with its identity image.
+  if (otherFlash_->present())
+    EncodeIdentityImage(ConfiguredIdentity(config_), flash_->memory().data(), flash_->size());
   s.configBlock[8] = s.model->configType;
   s.configBlock[19] = config_.internalCode ? 0 : 1;  // firmware state: 1 a product firmware runs
   const std::string revision =
@@ -231,6 +250,10 @@ bool EmulatedBridge::configMemoryInFlash() const {
 void EmulatedBridge::PowerOn() {
   State& s = *state_;
   flash_->Reset();
+  otherFlash_->Reset();
+  identity_ = ConfiguredIdentity(config_);
+  if (otherFlash_->present() && !s.bootCode)
+    identity_ = DecodeIdentityImage(flash_->memory().data(), flash_->size(), identity_);
   if (s.download) s.download->PowerOn(*flash_);
   s.vendor.keyCommand = false;
   s.vendor.flashMode = false;
@@ -268,6 +291,8 @@ struct Context {
   std::array<uint8_t, kConfigBlockLength>& configBlock;
   std::array<uint8_t, kRevisionBlockLength>& revisionBlock;
   bool configInFlash;
+  ParallelFlash& otherFlash;
+  const DeviceIdentity& identity;
 };
 
 // The drive a task file reaches: the port its device byte names (0xA0
@@ -327,6 +352,20 @@ CommandResult ConfigRead(Context& c, const Request& r, uint32_t address, uint32_
   return Good(n);
 }
 
+// The head of a flash-backed configuration memory is the configuration
+// record, which the station rewrites in place (a write-verify of its first
+// 128 bytes, a test pattern and the bytes restored): a write without erase
+// that stays inside the first sector keeps the rest of that sector and
+// rewrites it. Writes elsewhere program as the flash does, so a chunk that
+// the station forgot to erase still shows on verify.
+void UpdateConfigRecord(SpiFlash& f, uint8_t sectorOpcode, const uint8_t* data, uint32_t n) {
+  std::vector<uint8_t> sector(f.EraseSize(sectorOpcode));
+  f.Read(0, sector.data(), static_cast<uint32_t>(sector.size()));
+  std::copy_n(data, n, sector.begin());
+  f.EraseByOpcode(sectorOpcode, 0);
+  f.Program(0, sector.data(), static_cast<uint32_t>(sector.size()));
+}
+
 // Erase types (byte 1 AND 0x87; bit 7 only marks the first chunk for one
 // flash type): 0 write as it stands, 1/4 erase the sector at the address
 // first, 2/5 the block, 3/6/7 the whole memory (3 with no data only erases).
@@ -341,6 +380,10 @@ CommandResult ConfigWrite(Context& c, const Request& r, uint32_t address, uint32
     if (type == 1 || type == 4) f.EraseByOpcode(ops[3], address);
     if (type == 2 || type == 5) f.EraseByOpcode(ops[1], address);
     if (type == 3 || type == 6 || type == 7) f.EraseByOpcode(ops[0], 0);
+    if (type == 0 && address == 0 && n > 0 && n <= f.EraseSize(ops[3])) {
+      UpdateConfigRecord(f, ops[3], r.data, n);
+      return Good(n);
+    }
     f.Program(address, r.data, n);  // without an erase this ANDs, as the flash does
     return Good(n);
   }
@@ -459,9 +502,15 @@ CommandResult Ff04Command(Context& c, const Request& r) {
   auto flashRange = [&](uint64_t address, uint64_t n) {
     return f.present() && address + n <= f.size();
   };
+  if (c.model.family == ChipFamily::kOtherFlash && cdb[2] <= 0x05) {
+    const OtherFlashReply reply = RunOtherFlashCommand(
+        c.otherFlash, {c.vendor.flashMode, c.vendor.flashTypeBlock}, cdb, r.dataIn, r.data,
+        r.length);
+    return reply.good ? Good(reply.transferred) : Check();
+  }
   switch (cdb[2]) {
     case 0x00: {
-      const uint8_t busy = f.Busy() ? 1 : 0;
+      const uint8_t busy = (f.ReadStatus() & SpiFlash::kBusy) != 0 ? 1 : 0;
       return Reply(r, &busy, 1);
     }
     case 0x01:  // other flash family: run the erase sequence FF 04 04 handed over
@@ -501,7 +550,7 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       f.Program(a24, r.data, r.length);
       return Good(r.length);
     case 0x12: {
-      const uint8_t status = f.Status();
+      const uint8_t status = f.ReadStatus();
       return Reply(r, &status, 1);
     }
     case 0x13:
@@ -558,7 +607,9 @@ CommandResult Ff04Command(Context& c, const Request& r) {
     }
     case 0x23: {
       if (cdb[3] != 0x04) return Check();
-      const uint8_t reply[4] = {f.present() ? FlashTypeCode(f.jedecId()) : uint8_t{0}, 0, 0, 0};
+      uint8_t code = f.present() ? FlashTypeCode(f.jedecId()) : uint8_t{0};
+      if (f.present() && f.config().typeCode >= 0) code = static_cast<uint8_t>(f.config().typeCode);
+      const uint8_t reply[4] = {code, 0, 0, 0};
       return Reply(r, reply, sizeof reply);
     }
     case 0x24: {
@@ -624,11 +675,11 @@ CommandResult Inquiry(Context& c, const Request& r) {
     std::array<uint8_t, kPageC3Length> page{};
     page[1] = 0xC3;
     page[3] = kPageC3Length - 4;
-    page[8] = static_cast<uint8_t>(c.config.vid >> 8);
-    page[9] = static_cast<uint8_t>(c.config.vid);
-    page[10] = static_cast<uint8_t>(c.config.pid >> 8);
-    page[11] = static_cast<uint8_t>(c.config.pid);
-    PutText(page.data() + 64, 20, c.config.usbSerial, ' ');
+    page[8] = static_cast<uint8_t>(c.identity.vid >> 8);
+    page[9] = static_cast<uint8_t>(c.identity.vid);
+    page[10] = static_cast<uint8_t>(c.identity.pid >> 8);
+    page[11] = static_cast<uint8_t>(c.identity.pid);
+    PutText(page.data() + 64, 20, c.identity.serial, ' ');
     return Reply(r, page.data(), page.size(), allocation);
   }
   if (cdb[2] != 0) return Check();
@@ -637,9 +688,9 @@ CommandResult Inquiry(Context& c, const Request& r) {
   data[2] = 0x06;
   data[3] = 0x02;
   data[4] = kInquiryLength - 5;
-  PutText(data.data() + 8, 8, c.config.inquiryVendor, ' ');
-  PutText(data.data() + 16, 16, c.config.inquiryProduct, ' ');
-  PutText(data.data() + 32, 4, c.config.inquiryRevision, ' ');
+  PutText(data.data() + 8, 8, c.identity.inquiryVendor, ' ');
+  PutText(data.data() + 16, 16, c.identity.inquiryProduct, ' ');
+  PutText(data.data() + 32, 4, c.identity.inquiryRevision, ' ');
   if (!c.bootCode && c.config.chipCodeInInquiry && !c.config.foreignBridge &&
       !c.model.inquiryCode.empty())
     PutText(data.data() + 36, 4, std::string(c.model.inquiryCode), ' ');
@@ -765,7 +816,8 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
   const bool bootCode = s.bootCode || (s.download && s.download->inBootRom());
   Context c{config_,       *s.model,   bootCode, *flash_,       *disk_,
             *disk2_,       unit,       configMemory_, registers_, s.vendor,
-            s.configBlock, s.revisionBlock, ConfigMemoryInFlash(s.model->family)};
+            s.configBlock, s.revisionBlock, ConfigMemoryInFlash(s.model->family),
+            *otherFlash_,  identity_};
   const Request r{cdb, cdbLength, dataIn, data, length};
   if (config_.foreignBridge && IsVendorOpcode(cdb[0])) return Check();
   switch (cdb[0]) {

@@ -9,12 +9,14 @@
 #include <memory>
 #include <vector>
 
+#include "sim/identity_image.h"
 #include "sim/product_config.h"
 
 namespace sim {
 
 class DiskImage;
 class FirmwareDownload;
+class ParallelFlash;
 class SpiFlash;
 
 // What the station's commands left in the bridge besides its memories, for
@@ -87,11 +89,21 @@ class EmulatedBridge {
   std::vector<uint8_t> BootedImage() const;
   // DF FA/FB address the SPI flash (else the configuration EEPROM above).
   bool configMemoryInFlash() const;
+  // How the other flash family (ChipTypes 29, 34) reaches the flash memory
+  // above: a parallel part behind FF 04 00..05 (not present on the others).
+  ParallelFlash& otherFlash() { return *otherFlash_; }
+  // What the bridge presents: its USB ids and strings, and the INQUIRY
+  // texts. The other flash family reads them from its identity image at
+  // power-on, so a programmed image shows after the next reset; the others
+  // present the bench's settings.
+  const DeviceIdentity& PresentedIdentity() const { return identity_; }
 
  private:
   struct State;
   ProductConfig config_;
   std::unique_ptr<SpiFlash> flash_;
+  std::unique_ptr<ParallelFlash> otherFlash_;
+  DeviceIdentity identity_;
   std::unique_ptr<DiskImage> disk_;
   std::unique_ptr<DiskImage> disk2_;
   std::vector<uint8_t> configMemory_;
