@@ -91,12 +91,12 @@ void BuildInquiryField(uint8_t* field, std::string_view text, size_t fieldLength
   const size_t space = text.find(' ');
   const std::string_view vendor =
       text.substr(0, space == std::string_view::npos ? kInquiryVendorSize : space + 1);
-  std::memcpy(field, vendor.data(), std::min({vendor.size(), kInquiryVendorSize, fieldLength}));
+  std::copy_n(vendor.begin(), std::min({vendor.size(), kInquiryVendorSize, fieldLength}), field);
   if (space == std::string_view::npos || fieldLength <= kInquiryVendorSize) return;
   const std::string_view product =
       WithoutLeadingBlanks(text.substr(space + 1)).substr(0, kInquiryProductSize);
-  std::memcpy(field + kInquiryVendorSize, product.data(),
-              std::min(product.size(), fieldLength - kInquiryVendorSize));
+  std::copy_n(product.begin(), std::min(product.size(), fieldLength - kInquiryVendorSize),
+              field + kInquiryVendorSize);
 }
 
 int IsBlank(const uint8_t* bytes, size_t length) {
