@@ -150,7 +150,7 @@ TEST(DeviceChecksums, WorkedValues) {
   EXPECT_EQ(BankChecksum(abcd, 4), 0xA4B608B2u);
   EXPECT_EQ(BankChecksum(abcd, 0), 0xFFFFFFFFu);
   EXPECT_EQ(BankChecksum(abcd, 3), 0xFFFFFFFFu);  // a short group is ignored
-  const Bytes data = Pattern(1023, 7);
+  const Bytes data = Pattern(1024, 7);
   EXPECT_EQ(BankChecksum(data.data(), 1023), BankChecksum(data.data(), 1020));
   EXPECT_NE(BankChecksum(data.data(), 1024), BankChecksum(data.data(), 1020));
   const uint8_t abc[] = {'a', 'b', 'c'};
