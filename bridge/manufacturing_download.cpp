@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bridge/chip_identification.h"
+#include "bridge/df_flash_programming.h"
 #include "bridge/heap_buffer.h"
 #include "bridge/image_crc.h"
 #include "bridge/mfg_images.h"
@@ -252,6 +253,15 @@ int ReadFirmwareDualBank(const char* devicePath, uint32_t start, uint8_t* out, u
 
 int ReadFirmwareBuf1K(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length) {
   return ReadBack(devicePath, kBuffer1, kState1KUnits, start, out, length, UINT32_MAX, kChunk1K);
+}
+
+int ReadFirmwareRelayout(const char* devicePath, uint8_t* out) {
+  HeapBuffer flash(kRelayoutFlashSize);
+  if (!flash.valid()) return 0;
+  if (ReadFlashChunked(devicePath, 0, flash.data(), kRelayoutFlashSize) == 0) return 0;
+  for (const RelayoutPiece& piece : kRelayoutPieces)
+    std::memcpy(out + piece.fileOffset, flash.data() + piece.flashOffset, piece.length);
+  return 1;
 }
 
 }  // namespace bridge

@@ -100,4 +100,22 @@ int ReadFirmwareDualBank(const char* devicePath, uint32_t start, uint8_t* out, u
                          bool cloneMark);
 int ReadFirmwareBuf1K(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
 
+// The QVS884 large layout: 80 KB of flash read from 0 and laid out as the
+// file image of kRelayoutImageSize bytes (`out` holds that many): file
+// 0..0x1FF = flash 0xE00..0xFFF, 0x200..0x3FF = flash 0..0x1FF,
+// 0x400..0xC3FF = flash 0x1000..0xCFFF, 0xC400..0xC5FF = flash
+// 0xD000..0xD1FF, 0xC600..0x105FF = flash 0x10000..0x13FFF.
+inline constexpr uint32_t kRelayoutFlashSize = 0x14000;
+inline constexpr uint32_t kRelayoutImageSize = 0x10600;
+struct RelayoutPiece {
+  uint32_t fileOffset;
+  uint32_t flashOffset;
+  uint32_t length;
+};
+inline constexpr RelayoutPiece kRelayoutPieces[] = {
+    {0x0000, 0x0E00, 0x200}, {0x0200, 0x0000, 0x200}, {0x0400, 0x1000, 0xC000},
+    {0xC400, 0xD000, 0x200}, {0xC600, 0x10000, 0x4000},
+};
+int ReadFirmwareRelayout(const char* devicePath, uint8_t* out);
+
 }  // namespace bridge
