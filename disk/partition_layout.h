@@ -4,18 +4,13 @@
 
 #include <cstdint>
 
+#include "platform/disk_ioctl.h"
+
 namespace disk {
 
 // IOCTL_DISK_GET_DRIVE_GEOMETRY and the 24 bytes it returns.
-inline constexpr uint32_t kIoctlDiskGetDriveGeometry = 0x70000;
-struct DiskGeometry {
-  int64_t Cylinders;
-  uint32_t MediaType;
-  uint32_t TracksPerCylinder;
-  uint32_t SectorsPerTrack;
-  uint32_t BytesPerSector;
-};
-static_assert(sizeof(DiskGeometry) == 24);
+using platform::DiskGeometry;
+using platform::kIoctlDiskGetDriveGeometry;
 
 inline constexpr int kDriveLetterCount = 26;
 

@@ -4,13 +4,15 @@
 
 #include <cstdint>
 #include <memory>
-
 #include <string>
 #include <vector>
 
 #include "platform/device_io.h"
 #include "platform/device_setup.h"
+#include "platform/module.h"
+#include "platform/windows.h"
 #include "platform/os_version.h"
+#include "platform/process.h"
 #include "platform/volumes.h"
 
 namespace platform {
@@ -44,6 +46,50 @@ class Backend {
 
   // The version the system reports (Windows 10 by default).
   virtual void GetOsVersion(uint32_t* major, uint32_t* minor, uint16_t* servicePackMajor);
+
+  // ---- Raw device I/O and volumes (the defaults refuse: kErrorInvalidFunction).
+  // Opens a device for CreateFile, with its flags (unbuffered). The default
+  // is OpenDevice.
+  virtual Handle OpenDeviceFile(const char* path, uint32_t access, uint32_t share, uint32_t flags,
+                                uint32_t* error);
+  // Byte offset: volume handles from the partition start, disk handles from
+  // sector 0. *done is always written.
+  virtual bool ReadDevice(Handle handle, uint64_t offset, void* buffer, uint32_t size,
+                          uint32_t* done, uint32_t* error);
+  virtual bool WriteDevice(Handle handle, uint64_t offset, const void* buffer, uint32_t size,
+                           uint32_t* done, uint32_t* error);
+  virtual bool SetVolumeLabel(char letter, const std::string& label, uint32_t* error);
+
+  // ---- Files: the host folder behind a drive letter ("X:\..."). False
+  // for a letter without a file view (no drive, a raw or locked volume).
+  struct DriveFolder {
+    std::string hostPath;     // an existing host folder, without a trailing '/'
+    bool fatRules = false;    // names without case, write times rounded up to 2 s
+    std::shared_ptr<void> pin;  // held while a file or listing of the drive is open
+  };
+  virtual bool GetDriveFolder(char letter, DriveFolder* out, uint32_t* error);
+  // The temporary folder ("C:\...\Temp\"); empty: none.
+  virtual std::string TempPath();
+
+  // ---- Programs and modules.
+  // Starts a program; *process is set when the caller asked to keep it.
+  virtual bool ShellExecute(const ShellExecuteInfo& info, Handle* process, uint32_t* error);
+  // Process handles the backend made (HandleKind::Process).
+  virtual uint32_t WaitProcess(Handle process, uint32_t milliseconds);
+  virtual bool ProcessExitCode(Handle process, uint32_t* exitCode);
+  virtual bool TerminateProcess(Handle process, uint32_t exitCode);
+  // Whether the system has the module (entry null) or one of its entries.
+  // The default system has every module the platform provides.
+  virtual bool HasModule(const char* module, const char* entry);
+  // The format service. The default reports a failed format.
+  virtual void FormatEx(const char16_t* driveRoot, uint32_t mediaType,
+                        const char16_t* fileSystemName, const char16_t* label, bool quick,
+                        uint32_t clusterSize, FmifsCallback callback);
+
+  // ---- Windows of other programs (the default desktop has none).
+  virtual void ListWindows(std::vector<WindowEntry>* out);
+  virtual bool PostWindowMessage(WindowId window, uint32_t message, uintptr_t wParam,
+                                 intptr_t lParam, uint32_t* error);
 };
 
 // The backend new handles are opened on. The first call without an installed

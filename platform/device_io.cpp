@@ -22,7 +22,12 @@ Handle OpenDevice(const char* path, uint32_t access, uint32_t share) {
 }
 
 void CloseDevice(Handle handle) {
-  if (handle != kInvalidHandle) handle->owner->CloseDevice(handle);
+  if (handle == kInvalidHandle) return;
+  if (handle->owner == nullptr) {
+    delete handle;  // the platform's own (a host file)
+    return;
+  }
+  handle->owner->CloseDevice(handle);
 }
 
 bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
@@ -32,6 +37,10 @@ bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSi
   moved = 0;
   if (handle == kInvalidHandle) {
     SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (handle->owner == nullptr || handle->kind != HandleKind::Device) {
+    SetLastError(1);  // ERROR_INVALID_FUNCTION: a file or process takes no control requests
     return false;
   }
   uint32_t error = kErrorSuccess;

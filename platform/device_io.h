@@ -11,12 +11,19 @@ class Backend;
 
 // An open device. Backends derive their own handle objects from it; the
 // handle is the object, so a command needs no table lookup and no lock.
+// What a handle is: a device (disk, volume, hub), a file of the host (the
+// platform's own, no owner) or a process the backend started.
+enum class HandleKind : uint8_t { Device, File, Process };
 struct HandleObject {
-  explicit HandleObject(Backend* owner) : owner(owner) {}
+  explicit HandleObject(Backend* owner, HandleKind kind = HandleKind::Device)
+      : owner(owner), kind(kind) {}
   virtual ~HandleObject() = default;
   HandleObject(const HandleObject&) = delete;
   HandleObject& operator=(const HandleObject&) = delete;
   Backend* const owner;
+  const HandleKind kind;
+  // ReadFile/WriteFile position of a device handle, in bytes.
+  uint64_t filePointer = 0;
 };
 using Handle = HandleObject*;
 inline constexpr Handle kInvalidHandle = nullptr;
