@@ -1,11 +1,13 @@
 #include "platform/volumes.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "platform/backend.h"
 #include "platform/device_io.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -107,6 +109,68 @@ uint32_t GetWindowsDirectory(char* buffer, uint32_t size) { return PutFolder(buf
 
 uint32_t GetSystemDirectory(char* buffer, uint32_t size) {
   return PutFolder(buffer, size, WindowsFolder() + "\\system32");
+}
+
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+std::string Narrow(const char16_t* text) {
+  if (text == nullptr) return {};
+  size_t n = 0;
+  while (text[n] != 0) ++n;
+  return WideToAnsi(text, n);
+}
+
+bool PutWide(char16_t* out, uint32_t size, const char* text) {
+  if (out == nullptr) return true;
+  const std::u16string wide = AnsiToWide(text);
+  if (size < wide.size() + 1) return false;
+  std::copy(wide.begin(), wide.end(), out);
+  out[wide.size()] = 0;
+  return true;
+}
+
+}  // namespace
+
+bool SetVolumeLabel(const char* root, const char* label) {
+  VolumeInfo info;
+  if (!PresentVolume(root, &info)) return false;
+  uint32_t error = kErrorSuccess;
+  if (!CurrentBackend().SetVolumeLabel(RootLetter(root), label ? label : "", &error)) {
+    SetLastError(error ? error : kErrorGenFailure);
+    return false;
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+uint32_t GetDriveType(const char16_t* root) { return GetDriveType(Narrow(root).c_str()); }
+
+bool GetVolumeInformation(const char16_t* root, char16_t* label, uint32_t labelSize,
+                          uint32_t* serialNumber, uint32_t* maxComponentLength,
+                          uint32_t* fileSystemFlags, char16_t* fileSystemName,
+                          uint32_t fileSystemNameSize) {
+  char narrowLabel[256] = {}, narrowFs[64] = {};
+  if (!GetVolumeInformation(Narrow(root).c_str(), narrowLabel, sizeof narrowLabel, serialNumber,
+                            maxComponentLength, fileSystemFlags, narrowFs, sizeof narrowFs))
+    return false;
+  if (!PutWide(label, labelSize, narrowLabel) || !PutWide(fileSystemName, fileSystemNameSize, narrowFs)) {
+    SetLastError(kErrorInsufficientBuffer);
+    return false;
+  }
+  return true;
+}
+
+bool GetDiskFreeSpaceEx(const char16_t* root, uint64_t* freeBytesAvailableToCaller,
+                        uint64_t* totalBytes, uint64_t* totalFreeBytes) {
+  return GetDiskFreeSpaceEx(Narrow(root).c_str(), freeBytesAvailableToCaller, totalBytes, totalFreeBytes);
+}
+
+bool SetVolumeLabel(const char16_t* root, const char16_t* label) {
+  const std::string narrow = Narrow(label);
+  return SetVolumeLabel(Narrow(root).c_str(), narrow.c_str());
 }
 
 }  // namespace platform

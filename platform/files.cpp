@@ -1,0 +1,649 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/clock.h"
+#include "platform/disk_ioctl.h"
+
+namespace platform {
+namespace {
+
+constexpr uint32_t kErrorNoMoreFiles = 18;
+
+// A host file opened through CreateFile.
+struct HostFile final : HandleObject {
+  HostFile(int fd, std::shared_ptr<void> pin, bool fatRules)
+      : HandleObject(nullptr, HandleKind::File), fd(fd), pin(std::move(pin)), fatRules(fatRules) {}
+  ~HostFile() override {
+    if (fatRules && written) RoundWriteTimeUp(fd);
+    ::close(fd);
+  }
+  // FAT keeps write times in 2-second steps and rounds up.
+  static void RoundWriteTimeUp(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return;
+    int64_t seconds = st.st_mtim.tv_sec + (st.st_mtim.tv_nsec != 0 ? 1 : 0);
+    seconds += seconds & 1;
+    if (seconds == st.st_mtim.tv_sec && st.st_mtim.tv_nsec == 0) return;
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    ::futimens(fd, times);
+  }
+  int fd;
+  std::shared_ptr<void> pin;
+  bool fatRules;
+  bool written = false;
+};
+
+uint32_t ErrnoToError(int e) {
+  switch (e) {
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES: case EPERM: case EISDIR: case EROFS: return kErrorAccessDenied;
+    case EEXIST: return kErrorFileExists;
+    case ENOTEMPTY: return kErrorDirNotEmpty;
+    case ENOSPC: return kErrorDiskFull;
+    case ENAMETOOLONG: return kErrorInvalidName;
+    case ENOMEM: return kErrorNotEnoughMemory;
+    default: return kErrorGenFailure;
+  }
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsDevicePath(const char* path) {
+  return IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '.' || path[2] == '?') &&
+         IsSeparator(path[3]);
+}
+
+// Where a path leads on the host.
+struct Resolved {
+  std::string host;
+  std::shared_ptr<void> pin;
+  bool fatRules = false;
+  bool driveRoot = false;  // the root folder of a drive
+};
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The entry of `folder` that `name` means without case (the name itself
+// when it exists or nothing matches).
+std::string MatchNoCase(const std::string& folder, const std::string& name) {
+  struct stat st {};
+  if (::lstat((folder + "/" + name).c_str(), &st) == 0) return name;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return name;
+  std::string found = name;
+  while (dirent* e = ::readdir(dir)) {
+    if (EqualNoCase(e->d_name, name)) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// False with the last error set when the path cannot lead anywhere.
+bool Resolve(const char* path, Resolved* out) {
+  if (path == nullptr || *path == '\0') {
+    SetLastError(kErrorPathNotFound);
+    return false;
+  }
+  const bool drive = std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                     (path[2] == '\0' || IsSeparator(path[2]));
+  if (!drive) {
+    out->host = path;
+    std::replace(out->host.begin(), out->host.end(), '\\', '/');
+    return true;
+  }
+  Backend::DriveFolder folder;
+  uint32_t error = kErrorPathNotFound;
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  if (!CurrentBackend().GetDriveFolder(letter, &folder, &error)) {
+    SetLastError(error ? error : kErrorPathNotFound);
+    return false;
+  }
+  out->host = folder.hostPath;
+  out->pin = std::move(folder.pin);
+  out->fatRules = folder.fatRules;
+  std::string rest = path + 2;
+  size_t start = 0;
+  bool any = false;
+  while (start < rest.size()) {
+    size_t end = start;
+    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
+    std::string part = rest.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      // Never above the drive's root.
+      if (any) {
+        const size_t slash = out->host.rfind('/');
+        if (slash != std::string::npos && slash >= folder.hostPath.size()) out->host.resize(slash);
+        any = out->host.size() > folder.hostPath.size();
+      }
+      continue;
+    }
+    if (out->fatRules) part = MatchNoCase(out->host, part);
+    out->host += "/" + part;
+    any = true;
+  }
+  out->driveRoot = !any;
+  return true;
+}
+
+}  // namespace
+
+Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition,
+                  uint32_t flags) {
+  if (path == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return kInvalidHandle;
+  }
+  if (IsDevicePath(path)) {
+    if (disposition != kOpenExisting) {
+      SetLastError(kErrorInvalidParameter);
+      return kInvalidHandle;
+    }
+    uint32_t error = kErrorSuccess;
+    Handle handle = CurrentBackend().OpenDeviceFile(path, access, share, flags, &error);
+    SetLastError(handle == kInvalidHandle ? (error ? error : kErrorGenFailure) : kErrorSuccess);
+    return handle;
+  }
+  Resolved r;
+  if (!Resolve(path, &r)) return kInvalidHandle;
+  int oflags = O_CLOEXEC;
+  const bool read = access & kAccessRead, write = access & kAccessWrite;
+  oflags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  switch (disposition) {
+    case kCreateNew: oflags |= O_CREAT | O_EXCL; break;
+    case kCreateAlways: oflags |= O_CREAT | O_TRUNC; break;
+    case kOpenExisting: break;
+    case kOpenAlways: oflags |= O_CREAT; break;
+    case kTruncateExisting: oflags |= O_TRUNC; break;
+    default:
+      SetLastError(kErrorInvalidParameter);
+      return kInvalidHandle;
+  }
+  if ((oflags & O_TRUNC) && !write) {
+    SetLastError(kErrorInvalidParameter);
+    return kInvalidHandle;
+  }
+  struct stat st {};
+  if (::stat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastError(kErrorAccessDenied);  // a folder is no file
+    return kInvalidHandle;
+  }
+  const int fd = ::open(r.host.c_str(), oflags, 0644);
+  if (fd < 0) {
+    uint32_t error = ErrnoToError(errno);
+    if (error == kErrorFileNotFound && disposition != kOpenExisting && disposition != kTruncateExisting)
+      error = kErrorPathNotFound;  // the folder is missing
+    SetLastError(error);
+    return kInvalidHandle;
+  }
+  auto* file = new HostFile(fd, std::move(r.pin), r.fatRules);
+  // CREATE_ALWAYS over an existing file and OPEN_ALWAYS of one report it.
+  SetLastError(((disposition == kCreateAlways || disposition == kOpenAlways) && st.st_mode != 0)
+                   ? kErrorAlreadyExists
+                   : kErrorSuccess);
+  return file;
+}
+
+bool ReadFile(Handle handle, void* buffer, uint32_t size, uint32_t* read) {
+  uint32_t dummy = 0;
+  uint32_t& done = read ? *read : dummy;
+  done = 0;
+  if (handle == kInvalidHandle || handle->kind == HandleKind::Process || (size && !buffer)) {
+    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
+    return false;
+  }
+  if (handle->kind == HandleKind::File) {
+    auto* file = static_cast<HostFile*>(handle);
+    size_t total = 0;
+    while (total < size) {
+      const ssize_t n = ::read(file->fd, static_cast<uint8_t*>(buffer) + total, size - total);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        SetLastError(ErrnoToError(errno));
+        done = static_cast<uint32_t>(total);
+        return false;
+      }
+      if (n == 0) break;
+      total += static_cast<size_t>(n);
+    }
+    done = static_cast<uint32_t>(total);
+    SetLastError(kErrorSuccess);
+    return true;
+  }
+  uint32_t error = kErrorSuccess;
+  const bool ok = handle->owner->ReadDevice(handle, handle->filePointer, buffer, size, &done, &error);
+  handle->filePointer += done;
+  SetLastError(ok ? kErrorSuccess : (error ? error : kErrorGenFailure));
+  return ok;
+}
+
+bool WriteFile(Handle handle, const void* buffer, uint32_t size, uint32_t* written) {
+  uint32_t dummy = 0;
+  uint32_t& done = written ? *written : dummy;
+  done = 0;
+  if (handle == kInvalidHandle || handle->kind == HandleKind::Process || (size && !buffer)) {
+    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
+    return false;
+  }
+  if (handle->kind == HandleKind::File) {
+    auto* file = static_cast<HostFile*>(handle);
+    size_t total = 0;
+    while (total < size) {
+      const ssize_t n = ::write(file->fd, static_cast<const uint8_t*>(buffer) + total, size - total);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        SetLastError(ErrnoToError(errno));
+        done = static_cast<uint32_t>(total);
+        return false;
+      }
+      total += static_cast<size_t>(n);
+    }
+    file->written = true;
+    done = static_cast<uint32_t>(total);
+    SetLastError(kErrorSuccess);
+    return true;
+  }
+  uint32_t error = kErrorSuccess;
+  const bool ok = handle->owner->WriteDevice(handle, handle->filePointer, buffer, size, &done, &error);
+  handle->filePointer += done;
+  SetLastError(ok ? kErrorSuccess : (error ? error : kErrorGenFailure));
+  return ok;
+}
+
+bool SetFilePointerEx(Handle handle, int64_t distance, int64_t* newPosition, uint32_t method) {
+  if (handle == kInvalidHandle || handle->kind == HandleKind::Process || method > kFileEnd) {
+    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
+    return false;
+  }
+  if (handle->kind == HandleKind::File) {
+    const int whence = method == kFileBegin ? SEEK_SET : method == kFileCurrent ? SEEK_CUR : SEEK_END;
+    const off_t at = ::lseek(static_cast<HostFile*>(handle)->fd, distance, whence);
+    if (at < 0) {
+      SetLastError(errno == EINVAL ? kErrorNegativeSeek : ErrnoToError(errno));
+      return false;
+    }
+    if (newPosition) *newPosition = at;
+    SetLastError(kErrorSuccess);
+    return true;
+  }
+  if (method == kFileEnd) {
+    SetLastError(kErrorInvalidParameter);  // a raw device has no end to count from here
+    return false;
+  }
+  const int64_t base = method == kFileBegin ? 0 : static_cast<int64_t>(handle->filePointer);
+  int64_t at = 0;
+  if (__builtin_add_overflow(base, distance, &at) || at < 0) {
+    SetLastError(kErrorNegativeSeek);
+    return false;
+  }
+  handle->filePointer = static_cast<uint64_t>(at);
+  if (newPosition) *newPosition = at;
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool GetFileSizeEx(Handle handle, int64_t* size) {
+  if (handle == kInvalidHandle || handle->kind != HandleKind::File || size == nullptr) {
+    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(static_cast<HostFile*>(handle)->fd, &st) != 0) {
+    SetLastError(ErrnoToError(errno));
+    return false;
+  }
+  *size = st.st_size;
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool CloseHandle(Handle handle) {
+  if (handle == kInvalidHandle) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  CloseDevice(handle);
+  return true;
+}
+
+bool DeleteFile(const char* path) {
+  Resolved r;
+  if (!Resolve(path, &r)) return false;
+  struct stat st {};
+  if (::lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  if (::unlink(r.host.c_str()) != 0) {
+    SetLastError(ErrnoToError(errno));
+    return false;
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool CreateDirectory(const char* path) {
+  Resolved r;
+  if (!Resolve(path, &r)) return false;
+  if (::mkdir(r.host.c_str(), 0755) != 0) {
+    SetLastError(errno == EEXIST ? kErrorAlreadyExists
+                 : errno == ENOENT ? kErrorPathNotFound
+                                   : ErrnoToError(errno));
+    return false;
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool RemoveDirectory(const char* path) {
+  Resolved r;
+  if (!Resolve(path, &r)) return false;
+  if (r.driveRoot || ::rmdir(r.host.c_str()) != 0) {
+    SetLastError(r.driveRoot ? kErrorAccessDenied : ErrnoToError(errno));
+    return false;
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool CopyFile(const char* from, const char* to, bool failIfExists) {
+  Resolved src, dst;
+  if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
+  const int in = ::open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    SetLastError(ErrnoToError(errno));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(in);
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  const int out = ::open(dst.host.c_str(),
+                         O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC), 0644);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    SetLastError(e == EEXIST ? kErrorFileExists : e == ENOENT ? kErrorPathNotFound : ErrnoToError(e));
+    return false;
+  }
+  std::vector<uint8_t> buffer(1 << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t off = 0; off < n;) {
+      const ssize_t w = ::write(out, buffer.data() + off, static_cast<size_t>(n - off));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      off += w;
+    }
+    if (!ok) break;
+  }
+  const int e = errno;
+  timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  ::futimens(out, times);
+  if (dst.fatRules) HostFile::RoundWriteTimeUp(out);
+  ::close(in);
+  ::close(out);
+  if (!ok) {
+    ::unlink(dst.host.c_str());
+    SetLastError(ErrnoToError(e));
+    return false;
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+uint32_t GetFileAttributes(const char* path) {
+  Resolved r;
+  if (!Resolve(path, &r)) return kInvalidFileAttributes;
+  struct stat st {};
+  if (::stat(r.host.c_str(), &st) != 0) {
+    SetLastError(errno == ENOENT ? kErrorFileNotFound : ErrnoToError(errno));
+    return kInvalidFileAttributes;
+  }
+  SetLastError(kErrorSuccess);
+  if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
+  uint32_t attributes = kFileAttributeArchive;
+  if (!(st.st_mode & S_IWUSR)) attributes |= kFileAttributeReadOnly;
+  return attributes;
+}
+
+uint32_t GetTempPath(uint32_t size, char* buffer) {
+  std::string path = CurrentBackend().TempPath();
+  if (path.empty()) {
+    SetLastError(kErrorPathNotFound);
+    return 0;
+  }
+  if (!IsSeparator(path.back())) path += '\\';
+  const auto needed = static_cast<uint32_t>(path.size() + 1);
+  if (buffer == nullptr || size < needed) return needed;
+  std::memcpy(buffer, path.c_str(), needed);
+  SetLastError(kErrorSuccess);
+  return needed - 1;
+}
+
+uint32_t GetTempFileName(const char* path, const char* prefix, uint32_t unique, char* out) {
+  if (path == nullptr || out == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  std::string folder = path;
+  if (folder.empty() || !IsSeparator(folder.back())) folder += '\\';
+  const std::string stem = folder + std::string(prefix ? prefix : "").substr(0, 3);
+  auto nameOf = [&](uint32_t n) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%X", n & 0xFFFF);
+    return stem + hex + ".TMP";
+  };
+  auto put = [&](const std::string& name) -> bool {
+    if (name.size() >= kMaxPath) {
+      SetLastError(kErrorInvalidName);
+      return false;
+    }
+    std::memcpy(out, name.c_str(), name.size() + 1);
+    return true;
+  };
+  if (unique != 0) {
+    if (!put(nameOf(unique))) return 0;
+    SetLastError(kErrorSuccess);
+    return unique & 0xFFFF;
+  }
+  const uint32_t attributes = GetFileAttributes(folder.c_str());
+  if (attributes == kInvalidFileAttributes || !(attributes & kFileAttributeDirectory)) {
+    SetLastError(kErrorPathNotFound);
+    return 0;
+  }
+  // Start from the clock, as the system does, and take the first free name.
+  const uint32_t start = static_cast<uint32_t>(GetTickCount64() ^ static_cast<uint64_t>(::getpid()));
+  for (uint32_t i = 0; i < 0x10000; ++i) {
+    const uint32_t n = ((start + i) & 0xFFFF) ? (start + i) & 0xFFFF : 1;
+    const std::string name = nameOf(n);
+    Handle h = CreateFile(name.c_str(), kAccessWrite, 0, kCreateNew, kFileAttributeNormal);
+    if (h != kInvalidHandle) {
+      CloseHandle(h);
+      if (!put(name)) {
+        DeleteFile(name.c_str());
+        return 0;
+      }
+      SetLastError(kErrorSuccess);
+      return n;
+    }
+    if (GetLastError() != kErrorFileExists) return 0;
+  }
+  SetLastError(kErrorFileExists);
+  return 0;
+}
+
+// ---- Listings.
+
+void UnixTimeToDosDateTime(int64_t seconds, uint16_t* date, uint16_t* time) {
+  const time_t t = static_cast<time_t>(seconds);
+  tm local {};
+  ::localtime_r(&t, &local);
+  int year = local.tm_year + 1900;
+  if (year < 1980) {
+    *date = (1 << 5) | 1;  // the first day DOS can say
+    *time = 0;
+    return;
+  }
+  if (year > 2107) year = 2107;
+  *date = static_cast<uint16_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  *time = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+}
+
+namespace {
+
+struct Search {
+  struct Entry {
+    std::string name;
+    uint8_t attrib;
+    uint16_t date, time;
+    uint64_t size;
+  };
+  std::vector<Entry> entries;
+  size_t next = 0;
+  std::shared_ptr<void> pin;
+};
+
+// DOS wildcards without case: '*' any run, '?' one character; "*.*" matches
+// names without a dot too.
+bool WildMatch(const char* pattern, const char* name) {
+  if (std::strcmp(pattern, "*.*") == 0 || std::strcmp(pattern, "*") == 0) return true;
+  if (*pattern == '\0') return *name == '\0';
+  if (*pattern == '*') {
+    for (const char* n = name;; ++n) {
+      if (WildMatch(pattern + 1, n)) return true;
+      if (*n == '\0') return false;
+    }
+  }
+  if (*name == '\0') return std::strcmp(pattern, ".*") == 0;
+  if (*pattern == '?' ||
+      std::tolower(static_cast<unsigned char>(*pattern)) == std::tolower(static_cast<unsigned char>(*name)))
+    return WildMatch(pattern + 1, name + 1);
+  return false;
+}
+
+bool Take(FindData* data) {
+  auto* search = static_cast<Search*>(data->search);
+  if (search == nullptr || search->next >= search->entries.size()) {
+    FindClose(data);
+    SetLastError(kErrorNoMoreFiles);
+    return false;
+  }
+  const Search::Entry& e = search->entries[search->next++];
+  data->attrib = e.attrib;
+  data->date = e.date;
+  data->time = e.time;
+  data->size = e.size;
+  const size_t n = std::min(e.name.size(), sizeof data->name - 1);
+  std::memcpy(data->name, e.name.data(), n);
+  data->name[n] = '\0';
+  return true;
+}
+
+}  // namespace
+
+int FindFirst(const char* pattern, FindData* data, int attributes) {
+  if (pattern == nullptr || data == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return -1;
+  }
+  data->search = nullptr;
+  std::string text = pattern;
+  const size_t cut = text.find_last_of("\\/");
+  std::string folder = cut == std::string::npos ? std::string(".") : text.substr(0, cut + 1);
+  const std::string mask = cut == std::string::npos ? text : text.substr(cut + 1);
+  if (folder.size() == 3 && folder[1] == ':') folder.pop_back();  // "E:\" names the root
+  Resolved r;
+  if (!Resolve(folder.c_str(), &r)) return -1;
+  DIR* dir = ::opendir(r.host.c_str());
+  if (dir == nullptr) {
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : ErrnoToError(errno));
+    return -1;
+  }
+  auto search = std::make_unique<Search>();
+  search->pin = r.pin;
+  const bool wild = mask.find_first_of("*?") != std::string::npos;
+  while (dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    const bool dots = name == "." || name == "..";
+    if (dots && r.driveRoot) continue;  // a drive's root lists no dots
+    if (!WildMatch(mask.c_str(), name.c_str())) continue;
+    struct stat st {};
+    if (::stat((r.host + "/" + name).c_str(), &st) != 0) continue;
+    Search::Entry entry;
+    entry.name = name;
+    entry.attrib = S_ISDIR(st.st_mode) ? kFaDirectory : kFaArchive;
+    if (!S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) entry.attrib |= kFaReadOnly;
+    // The DOS rule: folders, hidden and system entries only when asked for.
+    const uint8_t special = entry.attrib & (kFaDirectory | kFaHidden | kFaSystem | kFaLabel);
+    if (special & ~attributes) continue;
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    UnixTimeToDosDateTime(st.st_mtim.tv_sec, &entry.date, &entry.time);
+    search->entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  // Dots first, then by name; an exact name before its case twins.
+  std::sort(search->entries.begin(), search->entries.end(), [&](const auto& a, const auto& b) {
+    auto rank = [&](const Search::Entry& e) {
+      return e.name == "." ? 0 : e.name == ".." ? 1 : (!wild && e.name == mask) ? 2 : 3;
+    };
+    if (rank(a) != rank(b)) return rank(a) < rank(b);
+    return a.name < b.name;
+  });
+  data->search = search.release();
+  if (!Take(data)) {
+    SetLastError(kErrorFileNotFound);
+    return -1;
+  }
+  SetLastError(kErrorSuccess);
+  return 0;
+}
+
+int FindNext(FindData* data) {
+  if (data == nullptr) return -1;
+  return Take(data) ? 0 : -1;
+}
+
+void FindClose(FindData* data) {
+  if (data == nullptr) return;
+  delete static_cast<Search*>(data->search);
+  data->search = nullptr;
+}
+
+}  // namespace platform
