@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -180,9 +181,11 @@ TEST_F(DownloadTest, Qvs87xRunningFirmware) {
     sent.insert(sent.end(), e.dataOut.begin(), e.dataOut.end());
   }
   ASSERT_EQ(sent.size(), d.capacity);
-  EXPECT_TRUE(std::equal(image.begin(), image.end(), sent.begin()));
+  // The image up to the capacity, never more.
+  const size_t imageSent = std::min(image.size(), sent.size());
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + imageSent, sent.begin()));
   const bool version2 = IsChipInfoVersion2(path()) != 0;
-  for (size_t i = image.size(); i < sent.size(); ++i) {
+  for (size_t i = imageSent; i < sent.size(); ++i) {
     const bool inConfig = i >= kConfigBlockOffset && i < kConfigBlockOffset + kConfigBlockSize;
     ASSERT_EQ(sent[i], version2 && inConfig ? 0xC5 : 0) << i;
   }
