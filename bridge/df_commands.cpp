@@ -24,7 +24,6 @@ constexpr uint8_t kSubWriteRegister = 0xFE;
 constexpr uint8_t kEraseTypeMask = 0x87;
 
 // Field positions.
-constexpr size_t kDirection = 1;
 constexpr size_t kLength16 = 3;  // n-hi n-lo
 constexpr size_t kLength24 = 2;  // task form: 24-bit length
 constexpr size_t kRegister = 6;  // r-hi r-lo
