@@ -390,6 +390,21 @@ TEST(IdentityRecord, Layout) {
   EXPECT_EQ(std::memcmp(record + 52, "                    ", 20), 0);
 }
 
+class IdentityRecordOnBench : public BenchTest {
+ protected:
+  IdentityRecordOnBench() : BenchTest({Family(22)}) {}
+};
+
+TEST_F(IdentityRecordOnBench, SentAsBuilt) {
+  uint8_t record[kIdentityRecordSize];
+  BuildIdentityRecord(record, "KV-0001", 7, {2, 30, 500, 77});
+  ASSERT_EQ(WriteIdentityRecord(path(), 0x1234, 0xABCD, record), 1);
+  const std::vector<sim::TraceEntry> trace = Trace();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].cdb, (std::vector<uint8_t>{0xC3, 0x30, 0, 0, 0x12, 0x34, 0xAB, 0xCD, 0, 0x48, 0, 0}));
+  EXPECT_EQ(trace[0].dataOut, std::vector<uint8_t>(record, record + kIdentityRecordSize));
+}
+
 // Sixteen workers build records at once (the thread sanitizer watches the
 // generator); every random byte lies in 1..255.
 TEST(IdentityRecord, SixteenWorkers) {
