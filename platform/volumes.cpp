@@ -73,7 +73,7 @@ bool GetVolumeInformation(const char* root, char* label, uint32_t labelSize,
   VolumeInfo info;
   if (!PresentVolume(root, &info)) return false;
   if (!info.mounted) {
-    SetLastError(kErrorUnrecognizedVolume);
+    SetLastError(info.queryError ? info.queryError : kErrorUnrecognizedVolume);
     return false;
   }
   info.label[sizeof info.label - 1] = '\0';
@@ -95,7 +95,7 @@ bool GetDiskFreeSpaceEx(const char* root, uint64_t* freeBytesAvailableToCaller,
   VolumeInfo info;
   if (!PresentVolume(root, &info)) return false;
   if (!info.mounted) {
-    SetLastError(kErrorUnrecognizedVolume);
+    SetLastError(info.queryError ? info.queryError : kErrorUnrecognizedVolume);
     return false;
   }
   if (freeBytesAvailableToCaller) *freeBytesAvailableToCaller = info.freeBytes;

@@ -59,6 +59,7 @@ struct VolumeInfo {
   uint32_t serialNumber = 0;
   uint64_t totalBytes = 0;
   uint64_t freeBytes = 0;
+  uint32_t queryError = 0;  // not mounted: why (0: no file system recognised)
 };
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/usb_ioctl.h"
+#include "sim/bench_handle.h"
 
 namespace sim {
 
@@ -54,19 +55,6 @@ constexpr const char* kHubInterfaceSuffix = "#{f18a0e88-c30c-11d0-8815-00a0c906b
 constexpr const char* kDiskInterfaceSuffix = "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 constexpr const char* kCdRomInterfaceSuffix = "#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
 
-// The handle object of a bench device: what it reached and how it was opened.
-struct BenchHandle final : platform::HandleObject {
-  enum class Kind : uint8_t { Interface, Volume, Hub, SystemDisk, SystemVolume };
-  BenchHandle(platform::Backend* owner, Kind kind, uint32_t access)
-      : HandleObject(owner), kind(kind), access(access) {}
-  Kind kind;
-  uint32_t access;
-  Product* product = nullptr;
-  uint32_t generation = 0;  // of the product's path when opened
-  uint32_t partition = 0;   // volumes: 1-based
-  uint8_t unit = 0;         // volumes of the second drive reach its own unit
-  const Bench::Hub* hub = nullptr;
-};
 
 std::string Fold(std::string_view text) {
   std::string folded(text);
@@ -569,7 +557,10 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
 Bench::Bench(const std::vector<ProductConfig>& products)
     : Bench(BenchConfig{SystemConfig{}, {}, products, {}}) {}
 
-Bench::Bench(const BenchConfig& config) { Build(config); }
+Bench::Bench(const BenchConfig& config) {
+  Build(config);
+  MakeStorage();
+}
 
 Bench::~Bench() = default;
 
@@ -805,9 +796,10 @@ void Bench::SetDriveQueryHook(std::function<void(int query)> hook) {
 // ---- Drive letters and volumes.
 
 uint32_t Bench::LettersNow() const {
+  Settle();
   uint32_t mask = (1u << (system_.windowsDrive - 'A')) | networkLetters_.load();
   for (const auto& p : products_)
-    if (p->Online()) mask |= p->Letters(0) | p->Letters(1);
+    if (p->Online() && !DiskPending(*p)) mask |= p->Letters(0) | p->Letters(1);
   return mask;
 }
 
@@ -828,7 +820,7 @@ Product* Bench::ProductOfLetter(char letter, int* drive, uint32_t* partition) co
   if (letter < 'A' || letter > 'Z') return nullptr;
   const uint32_t bit = 1u << (letter - 'A');
   for (const auto& p : products_) {
-    if (!p->Online()) continue;
+    if (!p->Online() || DiskPending(*p)) continue;
     const uint32_t first = p->Letters(0), second = p->Letters(1);
     if (!((first | second) & bit)) continue;
     *drive = (first & bit) ? 0 : 1;
@@ -875,8 +867,19 @@ bool Bench::GetVolume(char letter, platform::VolumeInfo* out) {
   }
   int drive = 0;
   uint32_t partition = 0;
+  Settle();
   Product* p = ProductOfLetter(letter, &drive, &partition);
   if (p == nullptr) return false;
+  if (StorageVolume(*p, drive, partition, letter, out)) return true;
+  ConfiguredVolume(*p, drive, letter, out);
+  return true;
+}
+
+// A volume as the bench file describes it (before any layout change,
+// dismount or format touched it).
+void Bench::ConfiguredVolume(Product& product, int drive, char letter, platform::VolumeInfo* out) const {
+  *out = platform::VolumeInfo{};
+  Product* p = &product;
   const ProductConfig& c = p->config();
   const VolumeConfig& v = c.volume;
   out->driveType = v.driveType ? v.driveType
@@ -890,7 +893,6 @@ bool Bench::GetVolume(char letter, platform::VolumeInfo* out) {
     out->totalBytes = c.disk.sectors * c.disk.sectorSize / static_cast<uint64_t>(std::max(volumes, 1));
     out->freeBytes = v.freeBytes == ~0ull ? out->totalBytes / 10 * 9 : std::min(v.freeBytes, out->totalBytes);
   }
-  return true;
 }
 
 // ---- Handles.
@@ -901,12 +903,17 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
   BenchHandle* handle = nullptr;
   if (Product* product = FindByPath(path)) {
     if (!product->CanOpen(error)) return platform::kInvalidHandle;
+    if (DiskPending(*product)) {
+      *error = platform::kErrorFileNotFound;
+      return platform::kInvalidHandle;
+    }
     handle = new BenchHandle(this, Kind::Interface, access);
     handle->product = product;
     handle->generation = product->Generation();
   } else if (std::strlen(path) == 6 && std::strncmp(path, "\\\\.\\", 4) == 0 && path[5] == ':') {
     // "\\.\X:": a volume.
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
+    Settle();
     int drive = 0;
     uint32_t partition = 0;
     if (letter == system_.windowsDrive) {
@@ -917,11 +924,13 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
       return platform::kInvalidHandle;
     } else if (Product* p = ProductOfLetter(letter, &drive, &partition)) {
       if (!p->CanOpen(error)) return platform::kInvalidHandle;
+      if (!VolumeOpenAllowed(*p, drive, letter, access, error)) return platform::kInvalidHandle;
       handle = new BenchHandle(this, Kind::Volume, access);
       handle->product = p;
       handle->generation = p->Generation();
       handle->partition = partition;
       handle->unit = static_cast<uint8_t>(drive);
+      handle->letter = letter;
     } else {
       *error = platform::kErrorFileNotFound;
       return platform::kInvalidHandle;
@@ -944,12 +953,17 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
     }
   }
   openHandles_.fetch_add(1, std::memory_order_relaxed);
+  HandleOpened(handle);
   return handle;
 }
 
 void Bench::CloseDevice(platform::Handle handle) {
+  HandleClosing(handle);
   openHandles_.fetch_sub(1, std::memory_order_relaxed);
-  delete static_cast<BenchHandle*>(handle);
+  if (handle->kind == platform::HandleKind::Process)
+    delete static_cast<BenchProcess*>(handle);
+  else
+    delete static_cast<BenchHandle*>(handle);
 }
 
 bool Bench::DeviceIoControl(platform::Handle handle, uint32_t code, const void* in,
@@ -958,7 +972,7 @@ bool Bench::DeviceIoControl(platform::Handle handle, uint32_t code, const void* 
   using Kind = BenchHandle::Kind;
   auto* h = static_cast<BenchHandle*>(handle);
   *returned = 0;
-  if (h->kind == Kind::Hub) return HubRequest(*h->hub, code, in, inSize, out, outSize, returned, error);
+  if (h->what == Kind::Hub) return HubRequest(*h->hub, code, in, inSize, out, outSize, returned, error);
   // A handle from before a re-enumeration under a new path reaches nothing.
   if (h->product != nullptr && h->generation != h->product->Generation()) {
     *error = platform::kErrorDeviceNotConnected;
@@ -1019,8 +1033,7 @@ bool Bench::DeviceIoControl(platform::Handle handle, uint32_t code, const void* 
       return true;
     }
     default:
-      *error = platform::kErrorInvalidParameter;
-      return false;
+      return StorageIoControl(handle, code, in, inSize, out, outSize, returned, error);
   }
 }
 
@@ -1337,7 +1350,8 @@ bool Bench::ListDeviceInterfaces(const platform::Guid& interfaceClass,
     const TreeNode& t = tree_[n];
     if (t.owner != TreeNode::Owner::ProductDisk) continue;
     const Product& p = *products_[t.index];
-    if (p.config().placement.cdrom == cdrom && p.Online()) out->push_back({p.path(), n});
+    if (p.config().placement.cdrom == cdrom && p.Online() && !DiskPending(p))
+      out->push_back({p.path(), n});
   }
   // The system lists storage in arrival order, not tree order.
   std::stable_sort(out->begin() + (disk && systemDiskNode_ ? 1 : 0), out->end(),

@@ -33,6 +33,38 @@ struct SystemConfig {
   char windowsDrive = 'C';
   std::string networkLetters;  // drive letters of network drives
   bool systemDisk = false;     // list the system's own disk among the disk interfaces
+  // A new volume shows (as RAW when nothing on it is recognised) this long
+  // after a layout change, under its old letter.
+  uint32_t volumeArrivalMs = 2000;
+  // The temporary folder (on the system drive); empty: the system has none.
+  std::string tempPath = "C:\\Users\\Station User\\AppData\\Local\\Temp\\";
+  // Programs of the system folder that this system lacks ("diskpart.exe",
+  // "format.com", "cmd.exe", "label.exe").
+  std::vector<std::string> missingPrograms;
+  bool formatService = true;  // "fmifs.dll" with its entries
+};
+
+// A fault armed on the system's services: programs, volume and raw disk
+// requests, labels and formats.
+enum class SystemOp : uint8_t {
+  Start,     // the program does not start (error: last-error code, 0: file not found)
+  ExitCode,  // the program ends with `error` as its exit code, doing nothing
+  Hang,      // the program never ends (as if waiting for input)
+  Lock, Unlock, Dismount,  // volume requests (error 0: access denied)
+  Read, Write, Verify,     // raw transfers and IOCTL_DISK_VERIFY on disk and volume handles
+  Layout,    // CREATE_DISK and SET_DRIVE_LAYOUT(_EX)
+  SetLabel,  // the volume label (SetVolumeLabel, "label")
+  Format,    // "format.com" and the format service fail on the volume
+};
+
+struct SystemFault {
+  SystemOp op = SystemOp::Start;
+  // Programs: the program's file name ("format.com"); volume and disk
+  // requests: the product's name; empty: any.
+  std::string target;
+  int skip = 0;   // matching requests let through first
+  int count = 1;  // matching requests that fault; -1: all from then on
+  uint32_t error = 0;
 };
 
 struct HubConfig {
@@ -282,6 +314,48 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   // Open handles right now (tests check nothing leaks).
   int OpenHandleCount() const { return openHandles_.load(); }
 
+  // ---- Disks, volumes and the system's programs.
+  void AddSystemFault(const SystemFault& fault);
+  void ClearSystemFaults();
+  // Every command the emulated shell ran, in order ("format.com E: /q ...",
+  // "label E: DATA", and anything a command line smuggled in).
+  std::vector<std::string> CommandLog() const;
+  // A pending disk is on the bus but not yet seen by the system: no disk
+  // interface, no volumes, until a re-scan ("diskpart" "rescan").
+  void SetDiskPending(Product& product, bool pending);
+  bool DiskPending(const Product& product) const;
+  // The host folder of a drive's file view; empty when it has none.
+  std::string HostFolder(char letter);
+  // A top-level window of another program (tests add decoys).
+  platform::WindowId AddWindow(const std::string& className, const std::string& title);
+  // Host path of a Windows path on this bench ("C:\\..." on the system
+  // drive's folder, "E:\\..." on a volume's view); empty when it leads nowhere.
+  std::string HostPathOf(const std::string& path);
+
+  platform::Handle OpenDeviceFile(const char* path, uint32_t access, uint32_t share, uint32_t flags,
+                                  uint32_t* error) override;
+  bool ReadDevice(platform::Handle handle, uint64_t offset, void* buffer, uint32_t size,
+                  uint32_t* done, uint32_t* error) override;
+  bool WriteDevice(platform::Handle handle, uint64_t offset, const void* buffer, uint32_t size,
+                   uint32_t* done, uint32_t* error) override;
+  bool SetVolumeLabel(char letter, const std::string& label, uint32_t* error) override;
+  bool GetDriveFolder(char letter, DriveFolder* out, uint32_t* error) override;
+  std::string TempPath() override;
+  bool ShellExecute(const platform::ShellExecuteInfo& info, platform::Handle* process,
+                    uint32_t* error) override;
+  uint32_t WaitProcess(platform::Handle process, uint32_t milliseconds) override;
+  bool ProcessExitCode(platform::Handle process, uint32_t* exitCode) override;
+  bool TerminateProcess(platform::Handle process, uint32_t exitCode) override;
+  bool HasModule(const char* module, const char* entry) override;
+  void FormatEx(const char16_t* driveRoot, uint32_t mediaType, const char16_t* fileSystemName,
+                const char16_t* label, bool quick, uint32_t clusterSize,
+                platform::FmifsCallback callback) override;
+  void ListWindows(std::vector<platform::WindowEntry>* out) override;
+  bool PostWindowMessage(platform::WindowId window, uint32_t message, uintptr_t wParam,
+                         intptr_t lParam, uint32_t* error) override;
+
+  struct Storage;
+
   struct Hub;
   struct TreeNode;
 
@@ -306,6 +380,29 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   std::mutex hookMutex_;  // guards the hook only; never taken by commands
   std::function<void(int)> driveQueryHook_;
   std::atomic<int> openHandles_{0};
+
+  // Disk, volume, program and window state (bench_storage.cpp).
+  struct StorageDeleter {
+    void operator()(Storage* storage) const;
+  };
+  std::unique_ptr<Storage, StorageDeleter> storage_;
+  Storage& storage() const { return *storage_; }
+  void MakeStorage();
+  // Volume side of the device requests (bench_storage.cpp).
+  bool StorageIoControl(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                        void* out, uint32_t outSize, uint32_t* returned, uint32_t* error);
+  // Brings due volume arrivals in; called before letters are read.
+  void Settle() const;
+  bool VolumeOpenAllowed(Product& product, int drive, char letter, uint32_t access, uint32_t* error);
+  void HandleOpened(platform::Handle handle);
+  void HandleClosing(platform::Handle handle);
+  bool StorageVolume(Product& product, int drive, uint32_t partition, char letter,
+                     platform::VolumeInfo* out);
+  void ConfiguredVolume(Product& product, int drive, char letter, platform::VolumeInfo* out) const;
+  std::string HostPathOfLocked(const std::string& path);
+  static std::string MatchPathNoCase(const std::string& host, const std::string& tail);
+  class Programs;
+  friend struct Storage;
 };
 
 // Station milliseconds now (the bench keeps time on the platform clock).
