@@ -1249,7 +1249,9 @@ int Bench::Storage::FormatVolume(Bench& bench, char letter, const std::string& f
   const uint64_t bytes = uint64_t{part.sectors} * bps;
   if (clusterBytes == 0) {
     if (ntfs) clusterBytes = 4096;
-    else if (fat32) clusterBytes = bytes <= (8ull << 30) ? 4096 : bytes <= (16ull << 30) ? 8192 : 16384;
+    else if (fat32)
+      clusterBytes = bytes <= (64ull << 20) ? 512 : bytes <= (128ull << 20) ? 1024 : bytes <= (256ull << 20) ? 2048
+                   : bytes <= (8ull << 30) ? 4096 : bytes <= (16ull << 30) ? 8192 : 16384;
     else clusterBytes = bytes <= (256ull << 20) ? 4096 : 32768;
     clusterBytes = std::max(clusterBytes, bps);
   }
