@@ -1,7 +1,10 @@
 // The format driver and its three routes.
 #include "disk/format_routes.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstring>
 #include <cinttypes>
 #include <mutex>
 #include <string>
@@ -93,8 +96,30 @@ struct BatchFile {
   }
 };
 
-int FormatCommandRoute(char letter, const char* fileSystem, const char* label,
-                       uint32_t clusterSize) {
+// The volume's serial number and file system, when it has one.
+struct VolumeStamp {
+  bool mounted = false;
+  uint32_t serial = 0;
+  std::string fileSystem;
+};
+
+VolumeStamp StampOf(const std::u16string& root) {
+  VolumeStamp stamp;
+  char16_t fileSystem[32] = {};
+  stamp.mounted = platform::GetVolumeInformation(root.c_str(), nullptr, 0, &stamp.serial, nullptr,
+                                                 nullptr, fileSystem, 32);
+  if (stamp.mounted) stamp.fileSystem = platform::WideToAnsi(fileSystem, std::char_traits<char16_t>::length(fileSystem));
+  return stamp;
+}
+
+bool SameName(const std::string& a, const char* b) {
+  return std::equal(a.begin(), a.end(), b, b + std::strlen(b), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+int FormatCommandRoute(char letter, const std::u16string& root, const char* fileSystem,
+                       const char* label, uint32_t clusterSize) {
   char temp[platform::kMaxPath] = {};
   const uint32_t tempLength = platform::GetTempPath(sizeof(temp), temp);
   if (tempLength == 0 || tempLength >= sizeof(temp)) return kFormatFailed;
@@ -118,6 +143,7 @@ int FormatCommandRoute(char letter, const char* fileSystem, const char* label,
   info.lpVerb = IsVistaOrLater() ? "runas" : nullptr;
   info.lpFile = batch.path.c_str();
   info.nShow = platform::kSwHide;
+  const VolumeStamp before = StampOf(root);
   if (!platform::ShellExecuteEx(&info) || info.hProcess == platform::kInvalidHandle) {
     return kFormatFailed;
   }
@@ -125,9 +151,17 @@ int FormatCommandRoute(char letter, const char* fileSystem, const char* label,
   uint32_t exitCode = 1;
   const bool read = platform::GetExitCodeProcess(info.hProcess, &exitCode);
   platform::CloseHandle(info.hProcess);
-  // The volume may keep its old file system when format.com failed: only a
-  // clean exit counts.
-  return read && exitCode == 0 ? kFormatOk : kFormatFailed;
+  if (read && exitCode == 0) return kFormatOk;
+  // The batch ends with the label command's code once format.com has
+  // succeeded. A volume that now carries the file system under a new serial
+  // number was formatted, and a label that could not be set does not fail
+  // the route; anything else (an old volume kept) is a failed format.
+  const VolumeStamp after = StampOf(root);
+  const bool formatted = after.mounted && SameName(after.fileSystem, fileSystem) &&
+                         (!before.mounted || before.serial != after.serial);
+  platform::DebugTrace("qvfmt.bat exited with %u%s", exitCode,
+                       formatted ? " after formatting the volume" : "");
+  return formatted ? kFormatOk : kFormatFailed;
 }
 
 int FormatServiceRoute(const char* driveRoot, const std::u16string& root, uint32_t media,
@@ -255,7 +289,7 @@ int FormatVolume(const char* driveRoot, int quick, const char* label, int fileSy
       result = FormatFat32Route(letter, quick, label, clusterSize);
       break;
     case FormatRoute::FormatCommand:
-      result = FormatCommandRoute(letter, fileSystem, label, clusterSize);
+      result = FormatCommandRoute(letter, root, fileSystem, label, clusterSize);
       break;
     case FormatRoute::FormatService:
       result = FormatServiceRoute(driveRoot, root, media, wideFileSystem, wideLabel, quick,
