@@ -163,14 +163,16 @@ struct SetPartitionInformationEx {
 };
 static_assert(sizeof(SetPartitionInformationEx) == 120);
 
+struct CreateDiskGpt {
+  uint8_t DiskId[16];
+  uint32_t MaxPartitionCount;
+};
+
 struct CreateDisk {
   uint32_t PartitionStyle;
   union {
     uint32_t MbrSignature;  // CREATE_DISK_MBR
-    struct {
-      uint8_t DiskId[16];
-      uint32_t MaxPartitionCount;
-    } Gpt;
+    CreateDiskGpt Gpt;
   };
 };
 static_assert(sizeof(CreateDisk) == 24);
