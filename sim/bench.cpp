@@ -469,6 +469,12 @@ void Product::ComeBackIfDue() {
   }
 }
 
+DeviceIdentity Product::PresentedIdentity() {
+  std::lock_guard lock(mutex_);
+  ComeBackIfDue();
+  return bridge_->PresentedIdentity();
+}
+
 bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error, uint8_t unit) {
   Fault fault;
   bool faulted = false;
@@ -1157,15 +1163,16 @@ bool Bench::HubRequest(const Hub& hub, uint32_t code, const void* in, uint32_t i
   v.address = slot.address;
   switch (slot.kind) {
     case Attached::Product: {
-      const Product& p = *products_[slot.index];
+      Product& p = *products_[slot.index];
       v.connected = p.Online();
       v.speed = p.speed_;
       v.maxSpeed = p.maxSpeed_;
       v.languages = &p.config().placement.languages;
-      v.strings[1] = p.config().manufacturer;
-      v.strings[2] = p.config().product;
-      v.strings[3] = p.config().usbSerial;
-      v.descriptor = MakeDescriptor(p.config().vid, p.config().pid, 0, v.speed, v.maxSpeed, v.strings);
+      const DeviceIdentity identity = p.PresentedIdentity();
+      v.strings[1] = identity.manufacturer;
+      v.strings[2] = identity.product;
+      v.strings[3] = identity.serial;
+      v.descriptor = MakeDescriptor(identity.vid, identity.pid, 0, v.speed, v.maxSpeed, v.strings);
       v.driverKey = tree_[p.usbNode_].driverKey;
       v.openPipes = 2;
       break;

@@ -184,6 +184,9 @@ class Product {
   uint64_t OnlineAgainAt() const;
   // How many times the bridge was reset.
   int ResetCount() const;
+  // What the bridge presents on the bus now: its USB ids and strings as the
+  // identity it booted with (a programmed identity image shows after a reset).
+  DeviceIdentity PresentedIdentity();
 
   // Backend side.
   bool CanOpen(uint32_t* error) const;
