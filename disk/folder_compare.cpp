@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "disk/aligned_buffer.h"
 #include "disk/disk_rescan.h"
@@ -80,12 +81,36 @@ uint32_t ReadFull(platform::Handle file, uint8_t* buffer, uint32_t size) {
   return total;
 }
 
-}  // namespace
+// The two content buffers of one walk: taken on the first content compare
+// and used for every file pair after it, so a tree of many files does not map
+// and fault in 32 MiB per pair.
+class CompareBuffers {
+ public:
+  bool Get(uint8_t** a, uint8_t** b) {
+    if (!a_) {
+      a_ = std::make_unique<AlignedBuffer>(kCompareChunkBytes);
+      b_ = std::make_unique<AlignedBuffer>(kCompareChunkBytes);
+    }
+    if (!a_->valid() || !b_->valid()) {
+      a_.reset();
+      b_.reset();
+      return false;
+    }
+    *a = a_->data();
+    *b = b_->data();
+    return true;
+  }
 
-std::string JoinPath(const std::string& folder, const char* name) { return folder + name; }
+ private:
+  std::unique_ptr<AlignedBuffer> a_, b_;
+};
 
-int CompareFolderTree(const char* source, const char* destination, int compare,
-                      station::SettingsBlock& settings) {
+int CompareContent(const char* source, const char* destination, CompareBuffers& buffers);
+int CompareEntry(const char* source, const char* destination, int content,
+                 CompareBuffers& buffers);
+
+int WalkTree(const char* source, const char* destination, int compare,
+             station::SettingsBlock& settings, CompareBuffers& buffers) {
   if (source == nullptr || !IsFolder(source)) return 0;
   if (compare && (destination == nullptr || !IsFolder(destination))) return 0;
   const std::string from = WithBackslash(source);
@@ -99,18 +124,81 @@ int CompareFolderTree(const char* source, const char* destination, int compare,
     if ((entry.attrib & platform::kFaDirectory) != 0) {
       if (Skipped(entry.name)) continue;
       ++settings.FolderCount;
-      if (!CompareFolderTree(sourcePath.c_str(), destinationPath.c_str(), compare, settings)) {
+      if (!WalkTree(sourcePath.c_str(), destinationPath.c_str(), compare, settings, buffers)) {
         return 0;
       }
       continue;
     }
     ++settings.FileCount;
-    if (compare && !CompareFileEntry(sourcePath.c_str(), destinationPath.c_str(),
-                                     settings.bAdvenceCompare)) {
+    if (compare && !CompareEntry(sourcePath.c_str(), destinationPath.c_str(),
+                                 settings.bAdvenceCompare, buffers)) {
       return 0;
     }
   }
   return 1;
+}
+
+int CompareEntry(const char* source, const char* destination, int content,
+                 CompareBuffers& buffers) {
+  const char* reason = nullptr;
+  if (!IsExistingFile(destination)) {
+    reason = " doesn't exist!!!";
+  } else {
+    Listing from(source, kListFiles);
+    Listing to(destination, kListFiles);
+    if (!from.found() || !to.found()) {
+      reason = "";
+    } else if (std::strcmp(from.entry().name, to.entry().name) != 0) {
+      reason = " Name does't match!!!";
+    } else if (from.entry().size != to.entry().size) {
+      reason = " Size does't match!!";
+    } else if (from.entry().date != to.entry().date || from.entry().time != to.entry().time) {
+      reason = " Time does't match!!";
+    } else if (content && !CompareContent(source, destination, buffers)) {
+      reason = " File Content does't match!!";
+    }
+  }
+  if (reason == nullptr) return 1;
+  const std::string text = std::string(destination) + reason;
+  platform::MessageBox(text.c_str(), kCompareFailCaption, platform::kMbOk);
+  return 0;
+}
+
+int CompareContent(const char* source, const char* destination, CompareBuffers& buffers) {
+  if (!IsExistingFile(source) || !IsExistingFile(destination)) return 0;
+  OpenFile from(source);
+  OpenFile to(destination);
+  if (!from.valid() || !to.valid()) return 0;
+  int64_t sourceSize = 0, destinationSize = 0;
+  if (!platform::GetFileSizeEx(from.get(), &sourceSize) ||
+      !platform::GetFileSizeEx(to.get(), &destinationSize) || sourceSize != destinationSize) {
+    return 0;
+  }
+  uint8_t* a = nullptr;
+  uint8_t* b = nullptr;
+  if (!buffers.Get(&a, &b)) return 0;
+  for (int64_t remaining = sourceSize; remaining > 0;) {
+    const uint32_t want =
+        static_cast<uint32_t>(std::min<int64_t>(remaining, kCompareChunkBytes));
+    // A file that gives fewer bytes than its size promised has changed
+    // under the compare: that is a mismatch, never a retry or stale bytes.
+    if (ReadFull(from.get(), a, want) != want || ReadFull(to.get(), b, want) != want ||
+        std::memcmp(a, b, want) != 0) {
+      return 0;
+    }
+    remaining -= want;
+  }
+  return 1;
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const char* name) { return folder + name; }
+
+int CompareFolderTree(const char* source, const char* destination, int compare,
+                      station::SettingsBlock& settings) {
+  CompareBuffers buffers;
+  return WalkTree(source, destination, compare, settings, buffers);
 }
 
 int VerifyCopiedFolder(const char* source, const char* destination,
@@ -133,54 +221,13 @@ int VerifyCopiedFolder(const char* source, const char* destination,
 }
 
 int CompareFileEntry(const char* source, const char* destination, int content) {
-  const char* reason = nullptr;
-  if (!IsExistingFile(destination)) {
-    reason = " doesn't exist!!!";
-  } else {
-    Listing from(source, kListFiles);
-    Listing to(destination, kListFiles);
-    if (!from.found() || !to.found()) {
-      reason = "";
-    } else if (std::strcmp(from.entry().name, to.entry().name) != 0) {
-      reason = " Name does't match!!!";
-    } else if (from.entry().size != to.entry().size) {
-      reason = " Size does't match!!";
-    } else if (from.entry().date != to.entry().date || from.entry().time != to.entry().time) {
-      reason = " Time does't match!!";
-    } else if (content && !CompareFileContent(source, destination)) {
-      reason = " File Content does't match!!";
-    }
-  }
-  if (reason == nullptr) return 1;
-  const std::string text = std::string(destination) + reason;
-  platform::MessageBox(text.c_str(), kCompareFailCaption, platform::kMbOk);
-  return 0;
+  CompareBuffers buffers;
+  return CompareEntry(source, destination, content, buffers);
 }
 
 int CompareFileContent(const char* source, const char* destination) {
-  if (!IsExistingFile(source) || !IsExistingFile(destination)) return 0;
-  OpenFile from(source);
-  OpenFile to(destination);
-  if (!from.valid() || !to.valid()) return 0;
-  int64_t sourceSize = 0, destinationSize = 0;
-  if (!platform::GetFileSizeEx(from.get(), &sourceSize) ||
-      !platform::GetFileSizeEx(to.get(), &destinationSize) || sourceSize != destinationSize) {
-    return 0;
-  }
-  AlignedBuffer a(kCompareChunkBytes), b(kCompareChunkBytes);
-  if (!a.valid() || !b.valid()) return 0;
-  for (int64_t remaining = sourceSize; remaining > 0;) {
-    const uint32_t want =
-        static_cast<uint32_t>(std::min<int64_t>(remaining, kCompareChunkBytes));
-    // A file that gives fewer bytes than its size promised has changed
-    // under the compare: that is a mismatch, never a retry or stale bytes.
-    if (ReadFull(from.get(), a.data(), want) != want || ReadFull(to.get(), b.data(), want) != want ||
-        std::memcmp(a.data(), b.data(), want) != 0) {
-      return 0;
-    }
-    remaining -= want;
-  }
-  return 1;
+  CompareBuffers buffers;
+  return CompareContent(source, destination, buffers);
 }
 
 }  // namespace disk

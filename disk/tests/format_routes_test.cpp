@@ -108,13 +108,14 @@ TEST_F(FormatRoutes, FormatCommandRunsTheBatchLineAndSetsTheLabel) {
 }
 
 TEST_F(FormatRoutes, NoCharacterOfTheLabelRunsACommand) {
-  DiskBench disk;
-  const char* label = "A&echo PWNED|x";
-  FormatVolume("E:\\", 1, label, kFileSystemNtfs, 0);
-  for (const std::string& command : disk.bench().CommandLog()) {
-    if (command.find("PWNED") != std::string::npos) {
-      EXPECT_EQ(command.rfind("label E: ", 0), 0u) << command;
-    }
+  for (const std::string label : {"A&echo PWNED|x", "%PATH%!x!^(y)", "\"q\" > out", "B&&del *"}) {
+    DiskBench disk;
+    ASSERT_EQ(FormatVolume("E:\\", 1, label.c_str(), kFileSystemNtfs, 0), kFormatOk) << label;
+    const std::vector<std::string> log = disk.bench().CommandLog();
+    // The shell ran the batch, the echo, the format and one label command
+    // that got the label whole, and nothing else.
+    ASSERT_EQ(log.size(), 4u) << ::testing::PrintToString(log);
+    EXPECT_EQ(log[3], "label E: " + label);
   }
 }
 
