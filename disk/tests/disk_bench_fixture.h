@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -54,11 +55,17 @@ struct DiskBenchOptions {
   bool formatService = true;
   std::string tempPath = "C:\\Users\\Station User\\AppData\\Local\\Temp\\";
   bool systemDisk = false;
+  uint32_t driveType = 0;  // platform kDrive*; 0: fixed
 };
 
 class DiskBench {
  public:
-  explicit DiskBench(const DiskBenchOptions& options = {})
+  using MakeBench = std::function<std::shared_ptr<sim::Bench>(const sim::BenchConfig&)>;
+  static std::shared_ptr<sim::Bench> PlainBench(const sim::BenchConfig& config) {
+    return std::make_shared<sim::Bench>(config);
+  }
+
+  explicit DiskBench(const DiskBenchOptions& options = {}, const MakeBench& make = PlainBench)
       : imagePath_(TempImagePath(std::to_string(options.sectors) + "x" +
                                  std::to_string(options.sectorSize))) {
     sim::BenchConfig config;
@@ -76,11 +83,15 @@ class DiskBench {
     product.volume.autoLetter = options.letters.empty();
     product.volume.letters = options.letters;
     product.volume.fileSystem = options.fileSystem;
+    product.volume.driveType = options.driveType;
     config.products.push_back(product);
-    bench_ = std::make_shared<sim::Bench>(config);
+    bench_ = make(config);
     installed_ = std::make_unique<platform::ScopedBackend>(bench_);
+    // As the pass sets it: five tries per present port.
+    retry_ = std::make_unique<ScopedHddAccessRetry>(5 * static_cast<int>(bench_->size()));
   }
   ~DiskBench() {
+    retry_.reset();
     installed_.reset();
     bench_.reset();
     std::filesystem::remove(imagePath_);
@@ -136,6 +147,7 @@ class DiskBench {
   platform::ScopedClockScale fastClock_{1000.0};
   std::shared_ptr<sim::Bench> bench_;
   std::unique_ptr<platform::ScopedBackend> installed_;
+  std::unique_ptr<ScopedHddAccessRetry> retry_;
 };
 
 }  // namespace disk::testing

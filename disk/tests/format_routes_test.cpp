@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -23,7 +24,6 @@ namespace {
 
 using testing::DiskBench;
 using testing::DiskBenchOptions;
-using testing::ScopedHddAccessRetry;
 
 // Records the diagnostic output and, at the texts named, whether another
 // thread could take the device lock then.
@@ -88,9 +88,28 @@ DiskBenchOptions WithoutFormatCom() {
   return options;
 }
 
-class FormatRoutes : public ::testing::Test {
- protected:
-  ScopedHddAccessRetry retry_{3};
+class FormatRoutes : public ::testing::Test {};
+
+// Keeps the verb of every start.
+class VerbRecordingBench : public sim::Bench {
+ public:
+  using sim::Bench::Bench;
+  bool ShellExecute(const platform::ShellExecuteInfo& info, platform::Handle* process,
+                    uint32_t* error) override {
+    {
+      std::lock_guard lock(mutex_);
+      verbs_.push_back(info.lpVerb != nullptr ? info.lpVerb : "(default)");
+    }
+    return sim::Bench::ShellExecute(info, process, error);
+  }
+  std::vector<std::string> verbs() {
+    std::lock_guard lock(mutex_);
+    return verbs_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> verbs_;
 };
 
 TEST_F(FormatRoutes, FormatCommandRunsTheBatchLineAndSetsTheLabel) {
@@ -125,6 +144,47 @@ TEST_F(FormatRoutes, EmptyLabelNeverWaitsForTheKeyboard) {
   disk.bench().AddSystemFault(Fault(sim::SystemOp::Hang, "label.exe", -1));
   EXPECT_EQ(FormatVolume("E:\\", 1, "", kFileSystemNtfs, 0), kFormatOk);
   EXPECT_EQ(Volume("E:\\").fileSystem, "NTFS");
+  for (const std::string& command : disk.bench().CommandLog()) {
+    EXPECT_NE(command.rfind("label", 0), 0u) << command;
+  }
+}
+
+TEST_F(FormatRoutes, TheBatchRunsElevatedFromVistaOn) {
+  for (const auto& [major, verb] : {std::pair<uint32_t, const char*>{5, "(default)"},
+                                    {6, "runas"},
+                                    {10, "runas"}}) {
+    DiskBenchOptions options;
+    options.osMajor = major;
+    std::shared_ptr<VerbRecordingBench> recorder;
+    DiskBench disk(options, [&](const sim::BenchConfig& config) {
+      recorder = std::make_shared<VerbRecordingBench>(config);
+      return recorder;
+    });
+    ASSERT_EQ(FormatVolume("E:\\", 1, "DATA", kFileSystemNtfs, 0), kFormatOk);
+    ASSERT_FALSE(recorder->verbs().empty());
+    EXPECT_EQ(recorder->verbs()[0], verb) << major;
+  }
+}
+
+TEST_F(FormatRoutes, ABatchFileThatCannotBeMadeIsAFailure) {
+  DiskBench disk;
+  const std::string host = disk.bench().HostPathOf(
+      "C:\\Users\\Station User\\AppData\\Local\\Temp\\qvfmt.bat");
+  ASSERT_FALSE(host.empty());
+  std::filesystem::create_directories(host);  // a folder where the file should go
+  EXPECT_EQ(FormatVolume("E:\\", 1, "DATA", kFileSystemNtfs, 0), kFormatFailed);
+  EXPECT_TRUE(disk.bench().CommandLog().empty());
+  EXPECT_FALSE(testing::DeviceLockHeldElsewhere());
+}
+
+TEST_F(FormatRoutes, AnOddDriveTypeNeverWaitsForStandardInput) {
+  DiskBenchOptions options;
+  options.driveType = platform::kDriveCdRom;
+  DiskBench disk(options);
+  TraceRecorder traces;
+  testing::ScopedHddAccessRetry none(0);
+  EXPECT_EQ(FormatVolume("E:\\", 1, "DATA", kFileSystemFat32, 0), kFormatFailed);
+  EXPECT_EQ(traces.Count("Insert a new floppy in drive E:\nand press Enter when ready..."), 1);
 }
 
 struct CommandFailureCase {
