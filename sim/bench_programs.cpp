@@ -144,7 +144,8 @@ std::vector<Pipeline> Parse(const std::string& line, bool batch) {
     }
     if (c == '>' || c == '<') {
       endWord();
-      if (c == '>' && i + 1 < text.size() && text[i + 1] == '>') ++i;
+      current.rawText += c;  // the log shows the command line as given
+      if (c == '>' && i + 1 < text.size() && text[i + 1] == '>') current.rawText += text[++i];
       redirect = c == '>';
       continue;
     }
