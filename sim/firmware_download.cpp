@@ -23,6 +23,7 @@ CommandResult Check() { return {kCheckCondition, 0, false}; }
 CommandResult Good(uint32_t moved = 0) { return {kGood, moved, false}; }
 
 uint32_t Be24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
+uint32_t Be32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | Be24(p + 1); }
 
 // Which manufacturing image a chip takes; -1 matches any value.
 struct MfgImageRow {
@@ -379,11 +380,14 @@ bool FirmwareDownload::BankBoots(const SpiFlash& flash, uint32_t bank) const {
   if (base + kBankSize > memory.size()) return false;
   if (Blank(memory, base, base + kBankSize)) return false;
   if (!checkBankChecksums_) return true;
+  // The station stamps the header after it computed the bank checksum, so
+  // the bank checksum no longer covers the bank as it stands; the boot
+  // checks the header by its own checksum and that the bank ends with the
+  // checksum the header names (a bank written only in part does not).
   const uint8_t* b = memory.data() + base;
-  const uint32_t stored = (uint32_t{b[kBankChecksumOffset]} << 24) |
-                          (uint32_t{b[kBankChecksumOffset + 1]} << 16) |
-                          (uint32_t{b[kBankChecksumOffset + 2]} << 8) | b[kBankChecksumOffset + 3];
-  return stored == BankChecksum(b, kBankChecksumOffset);
+  return std::equal(kBankHeaderMarkBytes.begin(), kBankHeaderMarkBytes.end(), b + kBankHeaderMark) &&
+         Be32(b + kBankHeaderChecksum) == BankChecksum(b, kBankHeaderChecksum) &&
+         Be32(b + kBankHeaderChecksumCopy) == Be32(b + kBankChecksumOffset);
 }
 
 // The flash bytes that hold product code (not the configuration areas).

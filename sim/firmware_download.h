@@ -59,6 +59,13 @@ const DownloadFamily* FindDownloadFamily(uint8_t chipType);
 
 inline constexpr uint32_t kBankSize = 0x20000;
 inline constexpr uint32_t kBankChecksumOffset = kBankSize - 4;
+// The bank header the station stamps after the identity and bank checksum:
+// a mark, a zero word, a copy of the bank checksum and a checksum of the
+// bank's first 0x3FC bytes.
+inline constexpr uint32_t kBankHeaderMark = 0x200;
+inline constexpr uint32_t kBankHeaderChecksumCopy = 0x208;
+inline constexpr uint32_t kBankHeaderChecksum = 0x3FC;
+inline constexpr std::array<uint8_t, 4> kBankHeaderMarkBytes = {0x5A, 0xC3, 0x69, 0xE1};
 inline constexpr uint32_t kDownloadAreaSize = 0x46000;
 inline constexpr uint32_t kConfigBlockOffset = 0x45000;
 inline constexpr uint32_t kConfigBlockSize = 0x1000;
@@ -76,7 +83,7 @@ uint32_t RelaidFlashAddress(uint32_t fileOffset);
 std::string_view ExpectedMfgImage(uint8_t chipType, char modelLetter, uint8_t romVersion,
                                   uint8_t revision);
 
-// The bank checksum the QVS87x boot checks: a CRC-32 (0x04C11DB7, register
+// The checksum of the QVS87x banks: a CRC-32 (0x04C11DB7, register
 // 0xFFFFFFFF, no final XOR) over 4-byte groups read as little-endian words,
 // each byte least significant bit first; a short last group is ignored.
 uint32_t BankChecksum(const uint8_t* data, size_t length);

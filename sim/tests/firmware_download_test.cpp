@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -133,12 +134,17 @@ void PutBe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 
-// A QVS87x image whose two banks carry a right bank checksum.
+// A QVS87x image sealed as the station seals it: each bank's checksum
+// first, then the header that copies it and is checked by its own.
 Bytes SealedImage(uint32_t seed) {
   Bytes image = Pattern(2 * kBankSize, seed);
   for (uint32_t bank = 0; bank < 2; ++bank) {
     uint8_t* b = image.data() + bank * kBankSize;
     PutBe32(b + kBankChecksumOffset, BankChecksum(b, kBankChecksumOffset));
+    std::copy(kBankHeaderMarkBytes.begin(), kBankHeaderMarkBytes.end(), b + kBankHeaderMark);
+    PutBe32(b + kBankHeaderMark + 4, 0);
+    std::copy(b + kBankChecksumOffset, b + kBankSize, b + kBankHeaderChecksumCopy);
+    PutBe32(b + kBankHeaderChecksum, BankChecksum(b, kBankHeaderChecksum));
   }
   return image;
 }
@@ -486,15 +492,20 @@ TEST(Banks, ABankWithABadChecksumDoesNotBoot) {
     bool check;
     uint32_t preferred;
     int broken;  // -1 none, 0, 1, 2 both
+    uint32_t at;  // the byte of a broken bank that differs
     bool boots;
     uint32_t running;
   } cases[] = {
-      {"both sealed", true, 0, -1, true, 0},
-      {"preferred bank broken: the other boots", true, 0, 0, true, 1},
-      {"other bank broken", true, 1, 0, true, 1},
-      {"preferred bank 1 broken", true, 1, 1, true, 0},
-      {"both broken: boot ROM", true, 0, 2, false, 0},
-      {"no check: a broken bank boots", false, 0, 2, true, 0},
+      {"both sealed", true, 0, -1, 0, true, 0},
+      {"preferred bank broken: the other boots", true, 0, 0, 0x100, true, 1},
+      {"other bank broken", true, 1, 0, 0x100, true, 1},
+      {"preferred bank 1 broken", true, 1, 1, 0x100, true, 0},
+      {"both broken: boot ROM", true, 0, 2, 0x100, false, 0},
+      {"header copy is not the bank's checksum", true, 0, 2, kBankHeaderChecksumCopy, false, 0},
+      {"bank checksum is not the header's copy", true, 0, 2, kBankChecksumOffset + 3, false, 0},
+      {"header mark missing", true, 0, 2, kBankHeaderMark, false, 0},
+      {"a code byte past the header is not checked at boot", true, 0, 2, 0x1000, true, 0},
+      {"no check: a broken bank boots", false, 0, 2, 0x100, true, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -505,8 +516,8 @@ TEST(Banks, ABankWithABadChecksumDoesNotBoot) {
     ASSERT_TRUE(Send(bridge, 0x06, 0, StandIn("QVS875_ROM1_MFG"), 0x10000));
     ASSERT_EQ(EraseFlash(bridge).status, 0);
     Bytes image = SealedImage(21);
-    if (c.broken == 0 || c.broken == 2) image[0x1000] ^= 0x40;
-    if (c.broken == 1 || c.broken == 2) image[kBankSize + 0x1000] ^= 0x40;
+    if (c.broken == 0 || c.broken == 2) image[c.at] ^= 0x40;
+    if (c.broken == 1 || c.broken == 2) image[kBankSize + c.at] ^= 0x40;
     Bytes sent(kDownloadAreaSize, 0);
     std::copy(image.begin(), image.end(), sent.begin());
     ASSERT_TRUE(Send(bridge, 0x0E, 0, sent, 4096));
