@@ -107,13 +107,17 @@ int Update1K(const char* devicePath, uint32_t start, uint32_t length, bool bootR
       if (WriteBridgeFlash(devicePath, driver.configAddress, block, sizeof block, kEraseTypeSector) == 0)
         continue;
     } else if (driver.qvs884 && driver.revision == 2 && !large) {
-      // The A1 keeps its configuration: take it from the other bank.
+      // The A1 keeps its configuration: take it from the other bank. A
+      // boot ROM (byte 7 0xFF) names no bank, so there is none to keep.
+      if (!chipInfoRead) continue;
       const uint8_t bank = chipInfo[kChipInfoBootRomVersion];
-      if (!chipInfoRead || bank > 1 || (bank == 0 && driver.configAddress < 0x10000)) continue;
-      const uint32_t from = bank == 0 ? driver.configAddress - 0x10000 : driver.configAddress + 0x10000;
-      if (ReadBridgeFlash(devicePath, from, block, sizeof block) == 0) continue;
-      if (WriteBridgeFlash(devicePath, driver.configAddress, block, sizeof block, kEraseTypeSector) == 0)
-        continue;
+      if (bank <= 1) {
+        if (bank == 0 && driver.configAddress < 0x10000) continue;
+        const uint32_t from = bank == 0 ? driver.configAddress - 0x10000 : driver.configAddress + 0x10000;
+        if (ReadBridgeFlash(devicePath, from, block, sizeof block) == 0) continue;
+        if (WriteBridgeFlash(devicePath, driver.configAddress, block, sizeof block, kEraseTypeSector) == 0)
+          continue;
+      }
     }
     std::memset(readBack.data(), 0, readBack.size());
     if (driver.readBack(devicePath, start, readBack.data(), length) == 0) continue;
