@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "bridge/disk_resident_firmware.h"
 #include "bridge/flash_detection.h"
 #include "bridge/heap_buffer.h"
 #include "bridge/vendor_commands.h"
@@ -299,11 +300,8 @@ int UpdateFirmwareByChipType(const char* devicePath, ChipType chipType, int flas
       return ProgramFirmware32K(devicePath, image);
     case 29: case 34:
       return ProgramOtherFlashFamily(devicePath, flashFamily, image);
-    case 7:
-      // The firmware of ChipType 7 lives on the disk; its update is the
-      // disk-resident route's, which this library does not carry.
-      platform::DebugTrace("ChipType 7: disk-resident firmware update not available");
-      return 0;
+    case 7:  // its firmware lives in the reserved area of the disk
+      return UpdateDiskFirmwareType7(devicePath, chipType, image);
     default:
       platform::MessageBox(kNoFirmwareUpdate, "Error", platform::kMbOk | platform::kMbIconError);
       return 0;
