@@ -113,9 +113,12 @@ int VerifyFlashSkipHeader(const char* devicePath, const char* firmwareFileName, 
   const auto images = LoadFile(firmwareFileName, kVerifySkipHeader);
   if (!images) return 0;
   WaitFlashReady(devicePath);
-  const int read = reader == SkipHeaderReader::kFf04
-                       ? ReadSpiFlashChunked(devicePath, 0, images->device.data(), images->length)
-                       : ReadFlashChunked(devicePath, 0, images->device.data(), images->length);
+  // The header-keeping route puts a bare image (no header block of its own)
+  // behind the device's header block: compare it where it was written.
+  const bool ff04 = reader == SkipHeaderReader::kFf04;
+  const uint32_t at = ff04 && !HasHeaderBlock(images->file.data(), images->length) ? kHeaderBlockSize : 0;
+  const int read = ff04 ? ReadSpiFlashChunked(devicePath, at, images->device.data(), images->length)
+                        : ReadFlashChunked(devicePath, 0, images->device.data(), images->length);
   if (read == 0) return 0;
   return CompareWithLayout(kVerifySkipHeader, images->file.data(), images->device.data(), images->length);
 }

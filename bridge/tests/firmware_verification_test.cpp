@@ -3,16 +3,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bridge/df_flash_programming.h"
+#include "bridge/ff04_flash_programming.h"
 #include "bridge/firmware_update.h"
 #include "bridge/loaded_image.h"
 #include "bridge/manufacturing_download.h"
 #include "bridge/tests/bench_fixture.h"
+#include "bridge/vendor_commands.h"
 #include "sim/spi_flash.h"
 
 namespace bridge {
@@ -90,7 +94,8 @@ sim::ProductConfig Chip(unsigned chipType) {
 
 class VerifyOnBench : public testing::BenchTest {
  protected:
-  explicit VerifyOnBench(unsigned chipType) : BenchTest({Chip(chipType)}) {
+  explicit VerifyOnBench(unsigned chipType) : VerifyOnBench(Chip(chipType)) {}
+  explicit VerifyOnBench(const sim::ProductConfig& config) : BenchTest({config}) {
     char pattern[] = "/tmp/kv_verify.XXXXXX";
     folder_ = ::mkdtemp(pattern);
   }
@@ -171,6 +176,36 @@ TEST_F(VerifySkipHeader, ConfigurationAreaIgnoredAndLimits) {
   EXPECT_EQ(CommandsSent(), 0);
 }
 
+// ChipType 9 end to end: the header-keeping route writes the file, the
+// verifier finds it where it was written, 4 KB up for a bare image.
+class VerifyKeepHeader : public VerifyOnBench {
+ protected:
+  VerifyKeepHeader() : VerifyOnBench(9) {}
+};
+
+TEST_F(VerifyKeepHeader, ProgrammedImageVerifiesWithOrWithoutItsHeaderBlock) {
+  std::vector<uint8_t> withHeader = Pattern(0x6000, 30);
+  const uint8_t mark[7] = {0x55, 0xAA, 0xAA, 0x55, '6', '6', '2'};
+  std::copy(mark, mark + 7, withHeader.begin() + 0x1000);
+  std::vector<uint8_t> bare = Pattern(0x5000, 31);
+  std::copy(mark, mark + 7, bare.begin());  // its signature at 0
+  for (std::vector<uint8_t>* image : {&bare, &withHeader}) {
+    SCOPED_TRACE(image == &bare ? "bare" : "with its header block");
+    ASSERT_EQ(HasHeaderBlock(image->data(), static_cast<uint32_t>(image->size())), image == &withHeader);
+    const uint8_t config[128] = {0x42};
+    ASSERT_EQ(ProgramFirmwareKeepHeader(path(), true, true, config,
+                                        LoadedImage{image->data(), static_cast<uint32_t>(image->size())}),
+              1);
+    EXPECT_EQ(VerifyFirmwareWithFile(path(), WriteFile(*image).c_str(), 9, 0, false), 1);
+    std::vector<uint8_t> other = *image;
+    other[0x90] ^= 1;  // the first compared byte
+    EXPECT_EQ(VerifyFirmwareWithFile(path(), WriteFile(other).c_str(), 9, 0, false), 0);
+    other = *image;
+    other.back() ^= 1;
+    EXPECT_EQ(VerifyFirmwareWithFile(path(), WriteFile(other).c_str(), 9, 0, false), 0);
+  }
+}
+
 class VerifyCrc : public VerifyOnBench {
  protected:
   VerifyCrc() : VerifyOnBench(19) {}
@@ -224,7 +259,9 @@ TEST(VerifyDispatch, TypesWithoutVerifier) {
     EXPECT_EQ(VerifyFirmwareWithFile("no-such-device", "/no/such/file", chipType, 0, false), 0);
 }
 
-// Written through the running firmware, read back by the verifier.
+// Written through the running firmware, read back by the verifier. A
+// QVS87x product firmware takes the update into the bank that does not run
+// and the check reads the running one, so it runs after the reset.
 class VerifyAfterDownload : public VerifyOnBench, public ::testing::WithParamInterface<FamilyCase> {
  protected:
   VerifyAfterDownload() : VerifyOnBench(GetParam().chipType) {}
@@ -243,13 +280,18 @@ TEST_P(VerifyAfterDownload, MatchesTheFile) {
                                 : DownloadFirmwareQVS891(path(), 0, kQvs891UpdateLength, false, image);
   }
   ASSERT_EQ(downloaded, 1);
+  if (chipType <= 24) {
+    ASSERT_EQ(ResetBridge(path()), 1);
+    platform::Sleep(product().config().resetDelayMs + 1000);
+  }
   const std::string name = WriteFile(file);
-  if (VerifyFirmwareWithFile(path(), name.c_str(), chipType, 1, false) == 0)
-    GTEST_SKIP() << "bench: buffer 1 does not show the firmware written through buffer 0";
-  // One byte in the bank header area changes nothing; one in the code does.
-  file[0x300] ^= 1;
+  ASSERT_EQ(VerifyFirmwareWithFile(path(), name.c_str(), chipType, 1, false), 1);
+  // A byte at the end of the skipped header area changes nothing; the first
+  // code byte after it does (the QVS87x also skips the identity fields).
+  const uint32_t lastSkipped = chipType <= 24 ? 0x9FF : 0x3FF;
+  file[lastSkipped] ^= 1;
   EXPECT_EQ(VerifyFirmwareWithFile(path(), WriteFile(file).c_str(), chipType, 1, false), 1);
-  file[0x400] ^= 1;
+  file[lastSkipped + 1] ^= 1;
   EXPECT_EQ(VerifyFirmwareWithFile(path(), WriteFile(file).c_str(), chipType, 1, false), 0);
 }
 
@@ -258,25 +300,46 @@ INSTANTIATE_TEST_SUITE_P(Families, VerifyAfterDownload,
                                            FamilyCase{27, 0x10600}, FamilyCase{28, 0x10600}),
                          [](const auto& info) { return "ChipType" + std::to_string(info.param.chipType); });
 
-// CLONE mode: buffer 1 carries "CLONE" at 0x430, so buffer 0 is read first.
+// CLONE mode: the bridge runs bank 1 (buffer 1), which carries "CLONE" at
+// 0x430, so buffer 0 (bank 0) is read first and both banks line up with the
+// file; unmarked, buffer 1 comes first and the banks are swapped.
 class VerifyClone : public VerifyOnBench {
  protected:
-  VerifyClone() : VerifyOnBench(21) {}
+  VerifyClone() : VerifyOnBench(RunningBankOne()) {}
+  static sim::ProductConfig RunningBankOne() {
+    sim::ProductConfig config = Chip(21);
+    config.buffer1Bank = 1;
+    return config;
+  }
+  std::vector<uint8_t> BufferOrder() {
+    std::vector<uint8_t> order;
+    for (const sim::TraceEntry& e : Trace())
+      if (e.cdb[0] == 0x3C && e.cdb[1] == 0x01 && e.cdb[3] == 0 && e.cdb[4] == 0 && e.cdb[5] == 0)
+        order.push_back(e.cdb[2]);
+    return order;
+  }
 };
 
 TEST_F(VerifyClone, ReadsBufferZeroFirstWhenMarked) {
-  const std::string name = WriteFile(Pattern(0x40000, 21));
+  std::vector<uint8_t> file = Pattern(0x40000, 21);
+  LoadFlash(file, false);
+  const std::string unmarked = WriteFile(file);
   uint8_t head[0x1000] = {};
   ASSERT_EQ(ScsiReadBuffer(path(), kBufferModeData, kBuffer1, 0, head, sizeof head), 1);
-  if (std::string_view(reinterpret_cast<const char*>(head + 0x430), 16).find("CLONE") == std::string_view::npos)
-    GTEST_SKIP() << "bench: no setting for which bank buffer 1 shows (a CLONE mark at 0x430)";
+  ASSERT_TRUE(std::equal(head, head + sizeof head, file.begin() + 0x20000));  // buffer 1 shows bank 1
   Trace();
-  VerifyFirmwareQVS87x(path(), name.c_str(), true);
-  std::vector<uint8_t> order;
-  for (const sim::TraceEntry& e : Trace())
-    if (e.cdb[0] == 0x3C && e.cdb[1] == 0x01 && e.cdb[3] == 0 && e.cdb[4] == 0 && e.cdb[5] == 0)
-      order.push_back(e.cdb[2]);
-  EXPECT_EQ(order, (std::vector<uint8_t>{1, 0, 1}));  // the mark, then bank 0, then bank 1
+  EXPECT_EQ(VerifyFirmwareQVS87x(path(), unmarked.c_str(), true), 0);
+  EXPECT_EQ(BufferOrder(), (std::vector<uint8_t>{1, 1, 0}));  // the mark, then bank 1, then bank 0
+
+  std::memcpy(file.data() + 0x20430, "CLONE", 5);  // inside the skipped identity area
+  LoadFlash(file, false);
+  const std::string marked = WriteFile(file);
+  EXPECT_EQ(VerifyFirmwareQVS87x(path(), marked.c_str(), true), 1);
+  EXPECT_EQ(BufferOrder(), (std::vector<uint8_t>{1, 0, 1}));  // the mark, then bank 0, then bank 1
+  EXPECT_EQ(VerifyFirmwareWithFile(path(), marked.c_str(), 21, 0, true), 1);
+  // A code byte of bank 1 differs: found in the second half.
+  file[0x20A00] ^= 1;
+  EXPECT_EQ(VerifyFirmwareQVS87x(path(), WriteFile(file).c_str(), true), 0);
 }
 
 }  // namespace
