@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bridge/cdb.h"
+#include "bridge/disk_resident_firmware.h"
 #include "bridge/storage_enumeration.h"
 #include "bridge/vendor_commands.h"
 #include "disk/partition_layout.h"
@@ -31,14 +32,7 @@ constexpr uint32_t kReadCapacity16Length = 16;
 // IDENTIFY DEVICE words, as byte offsets.
 constexpr size_t kLba28Sectors = 120;        // words 60-61
 constexpr size_t kLba48Sectors = 200;        // words 100-103, 40 bits used
-constexpr size_t kSectorSizeInfo = 212;      // word 106
-constexpr size_t kLogicalSectorWords = 234;  // words 117-118
 constexpr uint32_t kLba28Saturated = 0x0FFFFFFF;
-constexpr uint16_t kSectorSizeInfoMask = 0xF00F;
-// Word 106 valid (bit 14) with "logical sector longer than 256 words" (bit
-// 12): only then do words 117-118 hold the logical sector size. 0x6000
-// (several logical sectors per physical one) leaves them unset.
-constexpr uint16_t kLongLogicalSectors = 0x5000;
 constexpr uint64_t kSectorsPerMB = 2048;  // of 512 bytes
 constexpr uint32_t kSectorBytes = 512;
 
@@ -124,15 +118,8 @@ uint64_t CapacityMBFromIdentify(const uint8_t* identify) {
     sectors = 0;
     for (size_t i = 5; i-- > 0;) sectors = sectors << 8 | identify[kLba48Sectors + i];
   }
-  const uint16_t sizeInfo =
-      static_cast<uint16_t>(identify[kSectorSizeInfo] | identify[kSectorSizeInfo + 1] << 8);
-  if ((sizeInfo & kSectorSizeInfoMask) == kLongLogicalSectors) {
-    // Words 117-118 count 16-bit words; a size below one 512-byte sector is
-    // no logical sector size and leaves the 512-byte reading.
-    const uint64_t sectorBytes = uint64_t{2} * LittleEndian32(identify + kLogicalSectorWords);
-    if (sectorBytes >= kSectorBytes) return (sectors / kSectorsPerMB) * (sectorBytes / kSectorBytes);
-  }
-  return sectors / kSectorsPerMB;
+  // The same logical sector size as the disk-resident firmware area uses.
+  return (sectors / kSectorsPerMB) * (IdentifySectorSize(identify) / kSectorBytes);
 }
 
 uint64_t GetDiskCapacityMB(const char* devicePath, ChipType chipType) {

@@ -226,9 +226,16 @@ INSTANTIATE_TEST_SUITE_P(
         // sector stays 512 bytes and words 117-118 are not set.
         IdentifyCase{"Word106Is6000", 4194304, 0, 0x6000, 0, 2048},
         IdentifyCase{"Word106Is6000WithStaleWords", 4194304, 0, 0x6000, 2048, 2048},
-        // A logical size below 512 bytes is no size: 512-byte sectors.
+        // A logical size below 512 bytes, over 64 KB or not a power of two
+        // is no size: 512-byte sectors.
         IdentifyCase{"LogicalSizeZero", 4194304, 0, 0x5000, 0, 2048},
-        IdentifyCase{"LowBitsOfWord106DisableTheSize", 1048576, 0, 0x5003, 2048, 512}),
+        IdentifyCase{"LogicalSizeOver64K", 1048576, 0, 0x5000, 0x10000, 512},
+        IdentifyCase{"LogicalSizeNotAPowerOfTwo", 1048576, 0, 0x5000, 1000, 512},
+        // Word 106 counts when bit 14 is set and bit 15 clear, and bit 12
+        // says the logical sector is long; its other bits do not matter.
+        IdentifyCase{"Word106NotValid", 1048576, 0, 0xD000, 2048, 512},
+        IdentifyCase{"LowBitsOfWord106DoNotMatter", 1048576, 0, 0x5003, 2048, 4096},
+        IdentifyCase{"Word106Bit13DoesNotMatter", 1048576, 0, 0x7000, 2048, 4096}),
     [](const ::testing::TestParamInfo<IdentifyCase>& info) { return info.param.name; });
 
 TEST(DiskCapacity, FromTheBenchDrive) {
