@@ -224,9 +224,6 @@ class DfFlashTest : public BenchTest {
       return 0;
     });
   }
-  bool DfReachesTheFlash() {
-    return product().WithBridge([](sim::EmulatedBridge& b) { return b.configMemoryInFlash(); });
-  }
   // The 0xDF writes of the trace: address, length and erase type byte.
   std::vector<Chunk> DfWrites() {
     std::vector<Chunk> writes;
@@ -243,7 +240,6 @@ class DfFlashTest : public BenchTest {
 };
 
 TEST_F(DfFlashTest, WriteVerifyFlashLeavesTheImageInTheFlash) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   FillFlash(0x00);  // only an erase makes this writable
   const std::vector<uint8_t> image = Pattern(0xC200, 1);
   ASSERT_EQ(WriteVerifyFlash(path(), image.data(), static_cast<uint32_t>(image.size()), true), 1);
@@ -251,7 +247,6 @@ TEST_F(DfFlashTest, WriteVerifyFlashLeavesTheImageInTheFlash) {
 }
 
 TEST_F(DfFlashTest, ChunksOnTheWireFollowTheFlashType) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const unsigned flashType = ReportedFlashType();
   const std::vector<uint8_t> image = Pattern(0x9000, 2);
   Trace();
@@ -260,7 +255,6 @@ TEST_F(DfFlashTest, ChunksOnTheWireFollowTheFlashType) {
 }
 
 TEST_F(DfFlashTest, LengthIsRoundedUpToWholeSectorsWithZeroPadding) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const std::vector<uint8_t> image = Pattern(1000, 3);
   Trace();
   ASSERT_EQ(WriteBridgeFlashChunked(path(), 0, image.data(), 1000, 3, 8), 1);
@@ -272,7 +266,6 @@ TEST_F(DfFlashTest, LengthIsRoundedUpToWholeSectorsWithZeroPadding) {
 }
 
 TEST_F(DfFlashTest, FailedFirstTryIsRetriedWithWholeFlashThenSectorErase) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const std::vector<uint8_t> image = Pattern(0x8000, 4);
   // The first read-back of the first try fails.
   sim::Fault fault = MakeFault(sim::Fault::Kind::CheckCondition, {0xDF, 0x10});
@@ -288,7 +281,6 @@ TEST_F(DfFlashTest, FailedFirstTryIsRetriedWithWholeFlashThenSectorErase) {
 }
 
 TEST_F(DfFlashTest, MismatchOnEveryTryIsReportedAfterTheThirdEraseType) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const std::vector<uint8_t> image = Pattern(0x4000, 5);
   product().WithBridge([](sim::EmulatedBridge& b) {
     b.flash().SetStatusForTest(sim::SpiFlash::kProtectMask);  // erase and program silently refused
@@ -310,8 +302,7 @@ class DfFlashType7Test : public DfFlashTest {
 };
 
 TEST_F(DfFlashType7Test, FirstChunkOfEveryTryCarriesBit7AfterASeparateHeadWrite) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
-  if (ReportedFlashType() != 7) GTEST_SKIP() << "bench: C2 parts are not reported as type code 5";
+  ASSERT_EQ(ReportedFlashType(), 7u);
   const std::vector<uint8_t> shortImage = Pattern(0x800, 7);
   Trace();
   ASSERT_EQ(WriteVerifyFlash(path(), shortImage.data(), 0x800, false), 1);
@@ -329,9 +320,7 @@ class DfGeometryMismatchTest : public DfFlashTest {
 };
 
 TEST_F(DfGeometryMismatchTest, UnderErasedFirstTryIsMendedByTheWholeFlashErase) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
-  if (FlashBlockSize(ReportedFlashType()) != 0x10000)
-    GTEST_SKIP() << "bench: the part is not reported with 64 KB blocks";
+  ASSERT_EQ(FlashBlockSize(ReportedFlashType()), 0x10000u);
   FillFlash(0x00);
   const std::vector<uint8_t> image = Pattern(0x10000, 8);
   Trace();
@@ -345,7 +334,6 @@ TEST_F(DfGeometryMismatchTest, UnderErasedFirstTryIsMendedByTheWholeFlashErase) 
 }
 
 TEST_F(DfFlashTest, ReadFlashChunkedCopiesOnlyTheLengthAsked) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const std::vector<uint8_t> content = Pattern(0x3000, 9);
   PutFlash(0, content);
   std::vector<uint8_t> out(0x2345);  // exact size: the sanitizer sees any overrun
@@ -379,7 +367,6 @@ struct ConfigArea {
 };
 
 TEST_F(DfFlashTest, CrcImageWithBothFlagsIsSealedAndReadsBack) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const std::vector<uint8_t> firmware = Pattern(0xC100, 11);  // the smallest image, exactly
   const ConfigArea config(256, 0x5C);
   const LoadedImage image{firmware.data(), static_cast<uint32_t>(firmware.size())};
@@ -393,7 +380,6 @@ TEST_F(DfFlashTest, CrcImageWithBothFlagsIsSealedAndReadsBack) {
 }
 
 TEST_F(DfFlashTest, CrcFirmwareOnlyKeepsAValidDeviceConfigurationArea) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const ConfigArea deviceConfig(256, 0x3A);
   PutFlash(0xC000, deviceConfig.bytes);
   // An image of exactly 0xC100 bytes: the device's 4 KB at 0xC000 must not
@@ -408,7 +394,6 @@ TEST_F(DfFlashTest, CrcFirmwareOnlyKeepsAValidDeviceConfigurationArea) {
 }
 
 TEST_F(DfFlashTest, CrcExtFirmwareOnlyTakesTheImagesSecondAreaEvenWithAValidDevice) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const ConfigArea deviceConfig(256, 0x3A);
   PutFlash(0xC000, deviceConfig.bytes);
   const std::vector<uint8_t> firmware = Pattern(0xC200, 13);
@@ -420,7 +405,6 @@ TEST_F(DfFlashTest, CrcExtFirmwareOnlyTakesTheImagesSecondAreaEvenWithAValidDevi
 }
 
 TEST_F(DfFlashTest, CrcFirmwareOnlyOnABlankDeviceWritesTheWholeImage) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   FillFlash(0xFF);
   const std::vector<uint8_t> firmware = Pattern(0x10000, 14);
   const LoadedImage image{firmware.data(), 0x10000};
@@ -466,7 +450,6 @@ class HeaderImageTest : public DfFlashTest {
 };
 
 TEST_F(HeaderImageTest, BothFlagsPutTheConfigurationAndOptionsOverTheImage) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const std::vector<uint8_t> firmware = Pattern(0x8000, 17);
   const ConfigArea config(128, 0x21);
   const uint8_t option4[4] = {0xA1, 0xA2, 0xA3, 0xA4};
@@ -480,7 +463,6 @@ TEST_F(HeaderImageTest, BothFlagsPutTheConfigurationAndOptionsOverTheImage) {
 }
 
 TEST_F(HeaderImageTest, FirmwareOnlyUnderFourKilobytesKeepsTheDevicesArea) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   const ConfigArea deviceConfig(128, 0x44);
   PutFlash(0, deviceConfig.bytes);
   const std::vector<uint8_t> firmware = Pattern(1000, 18);  // under the 4 KB read
@@ -493,7 +475,6 @@ TEST_F(HeaderImageTest, FirmwareOnlyUnderFourKilobytesKeepsTheDevicesArea) {
 }
 
 TEST_F(HeaderImageTest, FirmwareOnlyOnABlankOrUnmarkedDeviceTakesTheWholeImage) {
-  if (!DfReachesTheFlash()) GTEST_SKIP() << "bench: DF FA/FB do not reach the SPI flash";
   std::vector<uint8_t> zerosAndErased(0x1000, 0x00);
   zerosAndErased[5] = 0xFF;
   std::vector<uint8_t> unmarked = Pattern(0x1000, 23);
@@ -516,7 +497,7 @@ TEST_F(HeaderImageTest, ByPagesWritesThroughTheFf04CommandsAndReadsBack) {
   FillFlash(0x00);
   const int result = ProgramImageByPages(path(), true, true, config.bytes.data(), option4,
                                          LoadedImage{firmware.data(), 0x5000});
-  if (!result) GTEST_SKIP() << "bench: FF 04 10/11/14 on the flash of ChipType 11";
+  ASSERT_EQ(result, 1);
   std::vector<uint8_t> expected = firmware;
   std::copy(config.bytes.begin(), config.bytes.end(), expected.begin());
   std::copy(option4, option4 + 4, expected.begin() + 136);
@@ -532,7 +513,7 @@ TEST_F(HeaderImageTest, ByPagesConfigOnlyReadsAnOddLengthWithoutOverrun) {
   const uint8_t option4[4] = {1, 2, 3, 4};
   const int result = ProgramImageByPages(path(), true, false, config.bytes.data(), option4,
                                          LoadedImage{firmware.data(), 0x5000});
-  if (!result) GTEST_SKIP() << "bench: FF 04 10/11/14 on the flash of ChipType 11";
+  ASSERT_EQ(result, 1);
   std::vector<uint8_t> expected = content;
   std::copy(config.bytes.begin(), config.bytes.end(), expected.begin());
   std::copy(option4, option4 + 4, expected.begin() + 136);

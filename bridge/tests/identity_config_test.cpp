@@ -15,8 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "bridge/device_queries.h"
 #include "bridge/tests/bench_fixture.h"
 #include "bridge/vendor_commands.h"
+#include "sim/emulated_bridge.h"
 #include "sim/parallel_flash.h"
 
 namespace bridge {
@@ -160,20 +162,9 @@ class IdentityImageTest : public BenchTest {
       return 0;
     });
   }
-  // The other family's route reaches this bench's flash: a blank part
-  // programmed without an identity holds the source unchanged.
-  bool Programmable() {
-    PutFlash(std::vector<uint8_t>(kIdentityImageSize, 0xFF));
-    const std::vector<uint8_t> image(kIdentityImageSize, 0x11);
-    const int ok = ProgramIdentityConfig(path(), false, true, IdentityRecord{}, 0,
-                                         LoadedImage{image.data(), kIdentityImageSize});
-    Trace();
-    return ok == 1 && Flash() == image;
-  }
 };
 
 TEST_F(IdentityImageTest, GivenIdentityIsWrittenIntoTheLoadedImage) {
-  if (!Programmable()) GTEST_SKIP() << "bench: FF 04 01..05 of ChipType 29 on its 64 KB flash";
   const std::vector<uint8_t> source = Pattern(kIdentityImageSize, 1);
   ASSERT_EQ(ProgramIdentityConfig(path(), true, true, Identity(), -1,
                                   LoadedImage{source.data(), kIdentityImageSize}),
@@ -192,7 +183,6 @@ TEST_F(IdentityImageTest, GivenIdentityIsWrittenIntoTheLoadedImage) {
 }
 
 TEST_F(IdentityImageTest, MakerFlagTakesTheMakersNameAndWritesBothInquiryFields) {
-  if (!Programmable()) GTEST_SKIP() << "bench: FF 04 01..05 of ChipType 29 on its 64 KB flash";
   IdentityRecord identity = Identity();
   identity.makerStrings = true;
   Put(identity.product, "");
@@ -214,7 +204,6 @@ TEST_F(IdentityImageTest, MakerFlagTakesTheMakersNameAndWritesBothInquiryFields)
 }
 
 TEST_F(IdentityImageTest, DeviceIdentitySurvivesANewImage) {
-  if (!Programmable()) GTEST_SKIP() << "bench: FF 04 01..05 of ChipType 29 on its 64 KB flash";
   const std::vector<uint8_t> device = Pattern(kIdentityImageSize, 2);
   PutFlash(device);
   const std::vector<uint8_t> source = Pattern(kIdentityImageSize, 3);
@@ -230,7 +219,6 @@ TEST_F(IdentityImageTest, DeviceIdentitySurvivesANewImage) {
 }
 
 TEST_F(IdentityImageTest, BlankDeviceWithoutIdentityGetsTheSourceUnchanged) {
-  if (!Programmable()) GTEST_SKIP() << "bench: FF 04 01..05 of ChipType 29 on its 64 KB flash";
   PutFlash(std::vector<uint8_t>(kIdentityImageSize, 0xFF));
   const std::vector<uint8_t> source = Pattern(kIdentityImageSize, 4);
   ASSERT_EQ(ProgramIdentityConfig(path(), false, true, IdentityRecord{}, 2,
@@ -240,7 +228,6 @@ TEST_F(IdentityImageTest, BlankDeviceWithoutIdentityGetsTheSourceUnchanged) {
 }
 
 TEST_F(IdentityImageTest, LoadedImageOverSixtyFourKilobytesIsCutToTheImage) {
-  if (!Programmable()) GTEST_SKIP() << "bench: FF 04 01..05 of ChipType 29 on its 64 KB flash";
   const std::vector<uint8_t> source = Pattern(0x40000, 5);  // a whole 256 KB firmware buffer
   ASSERT_EQ(ProgramIdentityConfig(path(), true, true, Identity(), 0,
                                   LoadedImage{source.data(), 0x40000}),
@@ -250,7 +237,6 @@ TEST_F(IdentityImageTest, LoadedImageOverSixtyFourKilobytesIsCutToTheImage) {
 }
 
 TEST_F(IdentityImageTest, DeviceImageIsReadBeforeItIsUsedAsTheSource) {
-  if (!Programmable()) GTEST_SKIP() << "bench: FF 04 01..05 of ChipType 29 on its 64 KB flash";
   const std::vector<uint8_t> device = Pattern(kIdentityImageSize, 6);
   PutFlash(device);
   Trace();
@@ -304,18 +290,52 @@ TEST_F(IdentityImageTest, FailedTypeOrEraseCommandWritesNothing) {
   }
 }
 
-TEST_F(IdentityImageTest, NextEnumerationPresentsTheNewIdentity) {
-  GTEST_SKIP() << "bench: the identity image is not presented at the next enumeration";
+// The bridge reads its identity image at power-on: the programmed identity
+// shows once the product is back from a reset, on both chips of the family.
+class IdentityAfterReset : public BenchTest, public ::testing::WithParamInterface<uint8_t> {
+ protected:
+  IdentityAfterReset() : BenchTest({Product(GetParam())}) {}
+  static sim::ProductConfig Product(uint8_t chipType) {
+    sim::ProductConfig config = TestProduct("identity" + std::to_string(chipType));
+    config.chipType = chipType;
+    return config;
+  }
+  std::string InquiryText() {
+    uint8_t inquiry[36] = {};
+    EXPECT_EQ(Inquiry(path(), inquiry, sizeof(inquiry)), 1);
+    return std::string(reinterpret_cast<char*>(inquiry) + 8, 24);
+  }
+};
+
+TEST_P(IdentityAfterReset, NextEnumerationPresentsTheNewIdentity) {
   IdentityRecord identity = Identity();
   identity.makerStrings = true;
   const std::vector<uint8_t> source = Pattern(kIdentityImageSize, 9);
   ASSERT_EQ(ProgramIdentityConfig(path(), true, true, identity, 0,
                                   LoadedImage{source.data(), kIdentityImageSize}),
             1);
-  uint8_t inquiry[36] = {};
-  ASSERT_EQ(Inquiry(path(), inquiry, sizeof(inquiry)), 1);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(inquiry) + 8, 24), "ACME    Storage Products");
+  EXPECT_EQ(InquiryText(), "KVTEST  WIRE CHECK      ");  // still the image read at power-on
+  ASSERT_EQ(ResetBridge(path()), 1);
+  platform::Sleep(product().config().resetDelayMs + 1000);
+  ASSERT_EQ(product().path(), path_);
+  EXPECT_EQ(InquiryText(), "ACME    Storage Products");
+  EXPECT_EQ(InquiryMatches(path(), "ACME Storage Products"), 1);
+  uint8_t page[84] = {};
+  ASSERT_EQ(InquiryPageC3(path(), page, sizeof(page)), 1);
+  EXPECT_EQ(page[8] << 8 | page[9], 0x1A2B);
+  EXPECT_EQ(page[10] << 8 | page[11], 0x3C4D);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(page) + 64, 12), "0123456789AB");
+  const sim::DeviceIdentity presented =
+      product().WithBridge([](sim::EmulatedBridge& b) { return b.PresentedIdentity(); });
+  EXPECT_EQ(presented.vid, 0x1A2B);
+  EXPECT_EQ(presented.pid, 0x3C4D);
+  EXPECT_EQ(presented.manufacturer, "Orvanta");
+  EXPECT_EQ(presented.product, "Portable Disk");
+  EXPECT_EQ(presented.serial, "0123456789AB");
 }
+
+INSTANTIATE_TEST_SUITE_P(OtherFlashFamily, IdentityAfterReset, ::testing::Values(uint8_t{29}, uint8_t{34}),
+                         [](const auto& info) { return "ChipType" + std::to_string(info.param); });
 
 }  // namespace
 }  // namespace bridge
