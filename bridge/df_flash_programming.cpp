@@ -4,11 +4,14 @@
 #include <cstring>
 
 #include "bridge/ff04_flash_programming.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/vendor_commands.h"
 #include "platform/clock.h"
+#include "platform/heap_buffer.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 constexpr uint32_t kFlashType7HeadLength = 4096;

@@ -4,12 +4,15 @@
 #include <cstring>
 
 #include "bridge/block_commands.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/scsi_pass_through.h"
 #include "bridge/vendor_commands.h"
+#include "platform/heap_buffer.h"
 #include "platform/resources.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 constexpr uint64_t kMaxLba48 = (uint64_t{1} << 48);

@@ -6,13 +6,16 @@
 
 #include "bridge/disk_resident_firmware.h"
 #include "bridge/flash_detection.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/vendor_commands.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/heap_buffer.h"
 #include "platform/message_box.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 constexpr uint8_t kStatusBusy = 0x01;

@@ -4,14 +4,17 @@
 #include <cstring>
 
 #include "bridge/chip_identification.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/image_crc.h"
 #include "bridge/manufacturing_download.h"
 #include "bridge/mfg_images.h"
 #include "bridge/vendor_commands.h"
 #include "platform/debug.h"
+#include "platform/heap_buffer.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 constexpr uint8_t kEraseTypeSector = 1;

@@ -7,12 +7,15 @@
 
 #include "bridge/df_flash_programming.h"
 #include "bridge/ff04_flash_programming.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/manufacturing_download.h"
 #include "bridge/vendor_commands.h"
 #include "platform/clock.h"
+#include "platform/heap_buffer.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 struct FileCloser {

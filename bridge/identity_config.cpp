@@ -4,10 +4,13 @@
 #include <cstring>
 
 #include "bridge/ff04_flash_programming.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/vendor_commands.h"
+#include "platform/heap_buffer.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 constexpr uint8_t kStringDescriptorType = 3;

@@ -5,13 +5,16 @@
 
 #include "bridge/chip_identification.h"
 #include "bridge/df_flash_programming.h"
-#include "bridge/heap_buffer.h"
 #include "bridge/image_crc.h"
 #include "bridge/mfg_images.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/heap_buffer.h"
 
 namespace bridge {
+
+using platform::HeapBuffer;
+
 namespace {
 
 // Erase of the whole flash before the product image goes in: a 0xDF write

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/heap_buffer.h"
 #include "platform/memory.h"
 
 namespace bridge {
@@ -33,38 +34,6 @@ constexpr uint8_t kEraseWholeFlash = 3;
 
 // Many bridges drop a one-byte transfer; one byte goes out as two.
 constexpr uint32_t WireLength(uint32_t length) { return length == 1 ? 2 : length; }
-
-// An 8 KB aligned, zeroed block of `size` bytes; none when size is 0.
-class AlignedBlock {
- public:
-  explicit AlignedBlock(size_t size)
-      : raw_(size ? AllocAlignedBuffer(size, kTransferAlignment) : nullptr),
-        aligned_(raw_ ? AlignBuffer(raw_, kTransferAlignment) : nullptr),
-        failed_(size != 0 && raw_ == nullptr) {}
-  ~AlignedBlock() { FreeAlignedBuffer(raw_); }
-  AlignedBlock(const AlignedBlock&) = delete;
-  AlignedBlock& operator=(const AlignedBlock&) = delete;
-  void* get() const { return aligned_; }
-  bool failed() const { return failed_; }
-
- private:
-  void* raw_;
-  void* aligned_;
-  bool failed_;
-};
-
-// The handle forms' header block: plain heap, no alignment.
-class HeapBlock {
- public:
-  explicit HeapBlock(size_t size) : block_(platform::HeapAllocZeroed(size)) {}
-  ~HeapBlock() { platform::HeapFree(block_); }
-  HeapBlock(const HeapBlock&) = delete;
-  HeapBlock& operator=(const HeapBlock&) = delete;
-  void* get() const { return block_; }
-
- private:
-  void* block_;
-};
 
 void Store(uint32_t* out, uint32_t value) {
   if (out != nullptr) *out = value;
@@ -118,22 +87,22 @@ int PathForm(const char* devicePath, const uint8_t* cdb, uint8_t cdbLength, uint
   if (!device.valid()) return 0;
 
   const uint32_t wireLength = WireLength(length);
-  AlignedBlock header(kRequestBlockSize);
-  AlignedBlock buffer(wireLength);
-  if (header.failed() || buffer.failed()) return 0;
+  platform::HeapBuffer header(kRequestBlockSize, kTransferAlignment);
+  platform::HeapBuffer buffer(wireLength, kTransferAlignment);
+  if (!header.valid() || (wireLength != 0 && !buffer.valid())) return 0;
 
   ScsiPassThroughDirect& request =
-      FillRequest(header.get(), cdb, cdbLength, dataIn, wireLength, 0, buffer.get());
+      FillRequest(header.data(), cdb, cdbLength, dataIn, wireLength, 0, buffer.data());
   if (dataIn) {
     request.TimeOutValue = TimeoutSeconds();
   } else {
     request.TimeOutValue = DataOutTimeout(request);
-    if (length > 0) std::memcpy(buffer.get(), outData, length);
+    if (length > 0) std::memcpy(buffer.data(), outData, length);
   }
 
   const bool carriedOut = Send(device.get(), request);
   const uint32_t lastError = platform::GetLastError();
-  if (dataIn && length > 0) std::memcpy(inData, buffer.get(), length);
+  if (dataIn && length > 0) std::memcpy(inData, buffer.data(), length);
   Store(bytesMoved, request.DataTransferLength);
   return carriedOut && lastError == platform::kErrorSuccess &&
                  request.ScsiStatus == platform::kScsiStatusGood
@@ -147,8 +116,9 @@ int HandleForm(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength, u
   const void* callerData = dataIn ? inData : outData;
   if (!ValidCommand(cdb, cdbLength, callerData, length)) return 0;
 
-  HeapBlock header(kRequestBlockSize);
-  if (header.get() == nullptr) return 0;
+  // No alignment here: the data moves straight from or into the caller's buffer.
+  platform::HeapBuffer header(kRequestBlockSize);
+  if (!header.valid()) return 0;
 
   uint8_t pair[2] = {};
   void* buffer = const_cast<void*>(callerData);
@@ -156,7 +126,7 @@ int HandleForm(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength, u
     if (!dataIn) pair[0] = *static_cast<const uint8_t*>(outData);
     buffer = pair;
   }
-  ScsiPassThroughDirect& request = FillRequest(header.get(), cdb, cdbLength, dataIn,
+  ScsiPassThroughDirect& request = FillRequest(header.data(), cdb, cdbLength, dataIn,
                                                WireLength(length), TimeoutSeconds(), buffer);
 
   const bool carriedOut = Send(device, request);
@@ -175,11 +145,7 @@ void* AllocAlignedBuffer(size_t size, size_t alignment) {
   return platform::HeapAllocZeroed(size + alignment);
 }
 
-void* AlignBuffer(void* pointer, size_t alignment) {
-  const uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
-  const uintptr_t mask = static_cast<uintptr_t>(alignment) - 1;
-  return reinterpret_cast<void*>((address + mask) & ~mask);
-}
+void* AlignBuffer(void* pointer, size_t alignment) { return platform::AlignUp(pointer, alignment); }
 
 void FreeAlignedBuffer(void* pointer) {
   if (pointer != nullptr) platform::HeapFree(pointer);

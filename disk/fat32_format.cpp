@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "bridge/block_commands.h"
-#include "disk/aligned_buffer.h"
 #include "disk/device_lock.h"
 #include "disk/fat32_layout.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/disk_ioctl.h"
 #include "platform/files.h"
+#include "platform/heap_buffer.h"
 #include "platform/message_box.h"
 
 namespace disk {
@@ -89,7 +89,8 @@ int zero_sectors(platform::Handle volume, uint64_t firstSector, uint32_t bytesPe
     platform::MessageBox("zero_sectors", "Error", platform::kMbOk);
     return 0;
   }
-  AlignedBuffer zeros(size_t{kZeroBurstSectors} * bytesPerSector);
+  const size_t burstBytes = size_t{kZeroBurstSectors} * bytesPerSector;
+  platform::HeapBuffer zeros(burstBytes, platform::kPageSize);
   if (!zeros.valid()) return 0;
   const int64_t begin = platform::QueryPerformanceCounter();
   bool ok = platform::SetFilePointerEx(volume, SeekSector(firstSector, bytesPerSector), nullptr,
@@ -138,7 +139,7 @@ int WriteFat32LabelEntry(platform::Handle volume, const char* label, uint64_t se
   // "NO NAME".
   if (label == nullptr || label[0] == '\0') return 1;
   const uint32_t blockLength = bridge::ReadCapacity10Handle(volume);
-  AlignedBuffer buffer(blockLength);
+  platform::HeapBuffer buffer(blockLength, platform::kPageSize);
   if (!buffer.valid()) return 0;
   uint8_t entry[12];
   Fat32LabelField(label, reinterpret_cast<char*>(entry));
@@ -197,7 +198,9 @@ int FormatFat32(char driveLetter, const Fat32FormatRequest& request, int quick) 
     }
   }
 
-  AlignedBuffer bootSector(bps), fsInfo(bps), fatSector(bps);
+  platform::HeapBuffer bootSector(bps, platform::kPageSize);
+  platform::HeapBuffer fsInfo(bps, platform::kPageSize);
+  platform::HeapBuffer fatSector(bps, platform::kPageSize);
   if (!bootSector.valid() || !fsInfo.valid() || !fatSector.valid()) {
     platform::DebugTrace("Failed to allocate memory");
     return 0;

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "disk/aligned_buffer.h"
 #include "disk/disk_rescan.h"
 #include "platform/files.h"
+#include "platform/heap_buffer.h"
 #include "platform/message_box.h"
 
 namespace disk {
@@ -88,8 +88,8 @@ class CompareBuffers {
  public:
   bool Get(uint8_t** a, uint8_t** b) {
     if (!a_) {
-      a_ = std::make_unique<AlignedBuffer>(kCompareChunkBytes);
-      b_ = std::make_unique<AlignedBuffer>(kCompareChunkBytes);
+      a_ = std::make_unique<platform::HeapBuffer>(kCompareChunkBytes, platform::kPageSize);
+      b_ = std::make_unique<platform::HeapBuffer>(kCompareChunkBytes, platform::kPageSize);
     }
     if (!a_->valid() || !b_->valid()) {
       a_.reset();
@@ -102,7 +102,7 @@ class CompareBuffers {
   }
 
  private:
-  std::unique_ptr<AlignedBuffer> a_, b_;
+  std::unique_ptr<platform::HeapBuffer> a_, b_;
 };
 
 int CompareContent(const char* source, const char* destination, CompareBuffers& buffers);
