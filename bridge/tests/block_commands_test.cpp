@@ -18,33 +18,14 @@
 namespace bridge {
 namespace {
 
+using testing::Always;
 using testing::AnswerByPrefix;
 using testing::FakeBackend;
+using testing::OneProduct;
 using testing::MakeFault;
 using Kind = sim::Fault::Kind;
 
 const char* const kFakePath = "\\\\?\\usbstor#disk&ven_q#4#{guid}";
-
-sim::Fault Always(Kind kind, std::vector<uint8_t> cdbPrefix) {
-  sim::Fault fault = MakeFault(kind, std::move(cdbPrefix));
-  fault.count = -1;
-  return fault;
-}
-
-class OneProduct {
- public:
-  explicit OneProduct(sim::ProductConfig config)
-      : bench_(std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{std::move(config)})),
-        installed_(bench_),
-        path_(bench_->product(0).path()) {}
-  const char* path() const { return path_.c_str(); }
-  sim::Product& product() { return bench_->product(0); }
-
- private:
-  std::shared_ptr<sim::Bench> bench_;
-  platform::ScopedBackend installed_;
-  std::string path_;
-};
 
 sim::ProductConfig Disk(uint8_t chipType, uint64_t sectors, uint32_t sectorSize = 512) {
   sim::ProductConfig config = testing::TestProduct("disk" + std::to_string(chipType));

@@ -19,6 +19,7 @@ namespace {
 using testing::AnswerByPrefix;
 using testing::FakeBackend;
 using testing::MakeFault;
+using testing::OneProduct;
 using testing::ScsiRule;
 using Kind = sim::Fault::Kind;
 
@@ -27,22 +28,6 @@ const std::vector<uint8_t> kBridgeIdPrefix = {0xDF, 0x10, 0x00, 0x00, 0x02};
 const std::vector<uint8_t> kChipInfoPrefix = {0xE0, 0xF4, 0xE7};
 const std::vector<uint8_t> kRevisionPrefix = {0xFF, 0x04, 0x30};
 const std::vector<uint8_t> kConfigPrefix = {0xFF, 0x04, 0xA0};
-
-// One product on a bench of its own, installed as the backend.
-class OneProduct {
- public:
-  explicit OneProduct(sim::ProductConfig config)
-      : bench_(std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{std::move(config)})),
-        installed_(bench_),
-        path_(bench_->product(0).path()) {}
-  const char* path() const { return path_.c_str(); }
-  sim::Product& product() { return bench_->product(0); }
-
- private:
-  std::shared_ptr<sim::Bench> bench_;
-  platform::ScopedBackend installed_;
-  std::string path_;
-};
 
 sim::ProductConfig Chip(uint8_t chipType, std::string revisionText = "", bool bootCode = false) {
   sim::ProductConfig config = testing::TestProduct("chip" + std::to_string(chipType));

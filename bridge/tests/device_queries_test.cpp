@@ -26,29 +26,19 @@
 namespace bridge {
 namespace {
 
+using testing::Always;
 using testing::AnswerByPrefix;
 using testing::FakeBackend;
 using testing::MakeFault;
 using Kind = sim::Fault::Kind;
 
-// A fault on every matching command from now on.
-sim::Fault Always(Kind kind, std::vector<uint8_t> cdbPrefix) {
-  sim::Fault fault = MakeFault(kind, std::move(cdbPrefix));
-  fault.count = -1;
-  return fault;
-}
-
 const std::vector<uint8_t> kChipInfoPrefix = {0xE0, 0xF4, 0xE7};
 const char* const kFakePath = "\\\\?\\usbstor#disk&ven_q#3#{guid}";
 
-class OneProduct {
+// A product of its own with the register reads and the wire CDB of one call.
+class QueriedProduct : public testing::OneProduct {
  public:
-  explicit OneProduct(sim::ProductConfig config)
-      : bench_(std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{std::move(config)})),
-        installed_(bench_),
-        path_(bench_->product(0).path()) {}
-  const char* path() const { return path_.c_str(); }
-  sim::Product& product() { return bench_->product(0); }
+  using OneProduct::OneProduct;
 
   // The CDB `send` puts on the wire (its first command).
   std::vector<uint8_t> CdbOf(const std::function<void()>& send) {
@@ -65,11 +55,6 @@ class OneProduct {
     EXPECT_EQ(ReadBridgeRegister(path(), address, &value, 1), 1);
     return value;
   }
-
- private:
-  std::shared_ptr<sim::Bench> bench_;
-  platform::ScopedBackend installed_;
-  std::string path_;
 };
 
 sim::ProductConfig Chip(uint8_t chipType) {
@@ -98,7 +83,7 @@ TEST_P(VersionText, PerFamily) {
   if (!c.infoVersion.empty()) config.infoVersion = c.infoVersion;
   config.firmwareVersion = c.firmwareVersion;
   config.bankSelect = c.bankSelect;
-  OneProduct bench(config);
+  QueriedProduct bench(config);
 
   // The field sits between guards that must stay untouched.
   struct {
@@ -134,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{12, {255, 255}, {255, 255, 255, 0}, false, "255.255.255.255.2"}));
 
 TEST(VersionTextFailure, NoBlockLeavesNoStaleText) {
-  OneProduct bench([] {
+  QueriedProduct bench([] {
     sim::ProductConfig config = Chip(21);
     config.bootCodeOnly = true;
     return config;
@@ -159,7 +144,7 @@ TEST(BankSelect, ProbeLeavesTheRegisterAsFound) {
   for (const bool second : {false, true}) {
     sim::ProductConfig config = Chip(13);
     config.bankSelect = second;
-    OneProduct bench(config);
+    QueriedProduct bench(config);
     const uint8_t before = bench.Register(0x506A);
     EXPECT_EQ(ProbeBankSelectBit(bench.path()), second ? 1 : 0);
     EXPECT_EQ(bench.Register(0x506A), before) << "second bank " << second;
@@ -169,7 +154,7 @@ TEST(BankSelect, ProbeLeavesTheRegisterAsFound) {
 TEST(BankSelect, FailedFirstReadWritesNothing) {
   sim::ProductConfig config = Chip(13);
   config.bankSelect = true;
-  OneProduct bench(config);
+  QueriedProduct bench(config);
   uint8_t value = 0;
   const std::vector<uint8_t> readCdb =
       bench.CdbOf([&] { ReadBridgeRegister(bench.path(), 0x506A, &value, 1); });
@@ -182,7 +167,7 @@ TEST(BankSelect, FailedFirstReadWritesNothing) {
 TEST(BankSelect, FailedWriteStillRestores) {
   sim::ProductConfig config = Chip(13);
   config.bankSelect = true;
-  OneProduct bench(config);
+  QueriedProduct bench(config);
   const uint8_t before = bench.Register(0x506A);
   const uint8_t zero = 0;
   const std::vector<uint8_t> writeCdb =
@@ -212,7 +197,7 @@ TEST_P(Acceptance, ProductAndInternalBuilds) {
   for (const bool internal : {false, true}) {
     sim::ProductConfig config = Chip(c.chip);
     config.internalCode = internal;
-    OneProduct bench(config);
+    QueriedProduct bench(config);
     char text[kFirmwareVersionSize] = {};
     FormatFirmwareVersion(c.chip, bench.path(), text);
     EXPECT_EQ(CheckFirmwareVersion(bench.path(), c.chip, text), (internal ? c.internal : c.product) ? 1 : 0)
@@ -253,14 +238,14 @@ TEST(AcceptanceRules, InternalVersionTextsAreRefusedOnRunningFirmware) {
                         // A product ChipType 20 marks its configuration block: accepted
                         // whatever the text; the internal build is the table's case.
                         Case{20, "00.00.00.01", 1}, Case{20, "00.00.00.02", 1}}) {
-    OneProduct bench(Chip(c.chip));  // product firmware running
+    QueriedProduct bench(Chip(c.chip));  // product firmware running
     EXPECT_EQ(CheckFirmwareVersion(bench.path(), c.chip, c.version), c.expected)
         << "chip " << int(c.chip) << " " << c.version;
   }
 }
 
 TEST(AcceptanceRules, FailedRegisterReadIsNotRunning) {
-  OneProduct bench(Chip(4));
+  QueriedProduct bench(Chip(4));
   uint8_t reg[4];
   const std::vector<uint8_t> runningCdb =
       bench.CdbOf([&] { ReadBridgeRegister(bench.path(), 0x7038, reg, 4); });
@@ -365,7 +350,7 @@ TEST(InquiryCheck, MatchesTheNameSgInqDecodes) {
   sim::ProductConfig config = Chip(21);
   config.inquiryVendor = "KVTEST";
   config.inquiryProduct = "WIRE  CHECK";
-  OneProduct bench(config);
+  QueriedProduct bench(config);
   uint8_t inquiry[kInquiryIdentifyLength] = {};
   ASSERT_EQ(Inquiry(bench.path(), inquiry, sizeof(inquiry)), 1);
 
@@ -387,7 +372,7 @@ TEST(InquiryCheck, MatchesTheNameSgInqDecodes) {
 }
 
 TEST(InquiryCheck, FailedInquiryMatchesNothing) {
-  OneProduct bench(Chip(21));
+  QueriedProduct bench(Chip(21));
   bench.product().AddFault(Always(Kind::CheckCondition, {0x12}));
   // Blank fields joined by the space would read " ".
   EXPECT_EQ(InquiryMatches(bench.path(), " "), 0);
@@ -411,7 +396,7 @@ TEST(DiskRevision, IdentifyStringsAsHdparmDecodesThem) {
     config.disk.model = "KV WIRE DISK 4000";
     config.disk.serial = "WIRE0042";
     config.disk.firmware = "2.07B";
-    OneProduct bench(config);
+    QueriedProduct bench(config);
     uint8_t identify[512] = {};
     ASSERT_EQ(IdentifyDevice(bench.path(), identify, UsesSatIdentify(chip) ? 1 : 0), 1);
 
@@ -437,7 +422,7 @@ TEST(DiskRevision, IdentifyStringsAsHdparmDecodesThem) {
 TEST(DiskRevision, ExpectedTextBeginsWithTheRevision) {
   sim::ProductConfig config = Chip(1);
   config.disk.firmware = "2.07";
-  OneProduct bench(config);
+  QueriedProduct bench(config);
   struct Case {
     const char* expected;
     int match;
@@ -451,14 +436,14 @@ TEST(DiskRevision, ExpectedTextBeginsWithTheRevision) {
 TEST(DiskRevision, EmptyRevisionMatchesAnyText) {
   sim::ProductConfig config = Chip(21);
   config.disk.firmware = "";
-  OneProduct bench(config);
+  QueriedProduct bench(config);
   EXPECT_EQ(CheckDiskFirmwareRevision(bench.path(), "9.99", 1), 1);
   EXPECT_EQ(CheckDiskFirmwareRevision(bench.path(), "", 1), 1);
 }
 
 TEST(DiskRevision, FailedIdentifyMatchesNothing) {
   sim::ProductConfig config = Chip(21);
-  OneProduct bench(config);
+  QueriedProduct bench(config);
   bench.product().AddFault(Always(Kind::CheckCondition, {0xA1}));  // SAT IDENTIFY
   EXPECT_EQ(CheckDiskFirmwareRevision(bench.path(), "", 1), 0);
   EXPECT_EQ(CheckDiskFirmwareRevision(bench.path(), "1.00", 1), 0);
@@ -486,7 +471,7 @@ TEST(IdentifyString, SwapsPairsAndEndsAfterTheLastNonSpace) {
 // ---- Registers ----
 
 TEST(Registers, SetBit4KeepsTheOtherBits) {
-  OneProduct bench(Chip(25));
+  QueriedProduct bench(Chip(25));
   uint8_t before5000[4], before5008[4];
   ASSERT_EQ(ReadBridgeRegister(bench.path(), 0x5000, before5000, 4), 1);
   ASSERT_EQ(ReadBridgeRegister(bench.path(), 0x5008, before5008, 4), 1);
@@ -502,7 +487,7 @@ TEST(Registers, SetBit4KeepsTheOtherBits) {
 }
 
 TEST(Registers, FailedReadIsNotWrittenBack) {
-  OneProduct bench(Chip(25));
+  QueriedProduct bench(Chip(25));
   uint8_t reg[4];
   const std::vector<uint8_t> readCdb =
       bench.CdbOf([&] { ReadBridgeRegister(bench.path(), 0x5008, reg, 4); });

@@ -205,25 +205,6 @@ sim::ProductConfig DfProduct(uint8_t chipType, std::vector<uint8_t> jedecId = {0
 class DfFlashTest : public BenchTest {
  protected:
   explicit DfFlashTest(sim::ProductConfig config = DfProduct(19)) : BenchTest({config}) {}
-
-  std::vector<uint8_t> Flash(uint32_t from, uint32_t length) {
-    return product().WithBridge([&](sim::EmulatedBridge& b) {
-      const auto& memory = b.flash().memory();
-      return std::vector<uint8_t>(memory.begin() + from, memory.begin() + from + length);
-    });
-  }
-  void FillFlash(uint8_t value) {
-    product().WithBridge([&](sim::EmulatedBridge& b) {
-      std::fill(b.flash().memory().begin(), b.flash().memory().end(), value);
-      return 0;
-    });
-  }
-  void PutFlash(uint32_t at, const std::vector<uint8_t>& bytes) {
-    product().WithBridge([&](sim::EmulatedBridge& b) {
-      std::copy(bytes.begin(), bytes.end(), b.flash().memory().begin() + at);
-      return 0;
-    });
-  }
   // The 0xDF writes of the trace: address, length and erase type byte.
   std::vector<Chunk> DfWrites() {
     std::vector<Chunk> writes;

@@ -18,6 +18,7 @@
 namespace bridge {
 namespace {
 
+using testing::Always;
 using testing::BenchTest;
 using testing::MakeFault;
 using testing::TestProduct;
@@ -50,25 +51,6 @@ struct Command {
 class Ff04Test : public BenchTest {
  protected:
   explicit Ff04Test(sim::ProductConfig config = Ff04Product(1)) : BenchTest({config}) {}
-
-  std::vector<uint8_t> Flash(uint32_t from, uint32_t length) {
-    return product().WithBridge([&](sim::EmulatedBridge& b) {
-      const auto& memory = b.flash().memory();
-      return std::vector<uint8_t>(memory.begin() + from, memory.begin() + from + length);
-    });
-  }
-  void FillFlash(uint8_t value) {
-    product().WithBridge([&](sim::EmulatedBridge& b) {
-      std::fill(b.flash().memory().begin(), b.flash().memory().end(), value);
-      return 0;
-    });
-  }
-  void PutFlash(uint32_t at, const std::vector<uint8_t>& bytes) {
-    product().WithBridge([&](sim::EmulatedBridge& b) {
-      std::copy(bytes.begin(), bytes.end(), b.flash().memory().begin() + at);
-      return 0;
-    });
-  }
   void Protect() {
     product().WithBridge([](sim::EmulatedBridge& b) {
       b.flash().SetStatusForTest(sim::SpiFlash::kProtectMask);
@@ -92,11 +74,6 @@ class Ff04Test : public BenchTest {
     }));
   }
 };
-
-sim::Fault Always(sim::Fault fault) {
-  fault.count = -1;
-  return fault;
-}
 
 // ---- the flash-ready wait and the chunked read ----
 
