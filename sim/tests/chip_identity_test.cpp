@@ -14,18 +14,18 @@
 
 #include "sim/chip_models.h"
 #include "sim/emulated_bridge.h"
+#include "sim/tests/cdb_helpers.h"
 
 namespace sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Cdb(std::initializer_list<int> bytes) {
-  Bytes cdb(12, 0);
-  size_t i = 0;
-  for (int b : bytes) cdb[i++] = static_cast<uint8_t>(b);
-  return cdb;
-}
+using testing::Bytes;
+using testing::Cdb;
+using testing::kChipCodes;
+using testing::kChipDigits;
+using testing::StartsWith;
+using testing::Text;
+using testing::TypeByRevisionText;
 
 // One bridge as the station's command builders reach it, on one unit.
 class Station {
@@ -86,21 +86,11 @@ class Station {
   uint8_t unit_;
 };
 
-std::string Text(const Bytes& data, size_t from, size_t n) {
-  std::string s;
-  for (size_t i = from; i < from + n && i < data.size(); ++i) s += static_cast<char>(data[i]);
-  return s;
-}
-
 // An IDENTIFY text: byte pairs swapped, trailing blanks cut.
 std::string IdentifyString(const Bytes& id, size_t offset, size_t length) {
   std::string s;
   for (size_t i = 0; i < length; ++i) s += static_cast<char>(id[offset + (i ^ 1)]);
   return s.substr(0, s.find_last_not_of(' ') + 1);
-}
-
-bool StartsWith(const std::string& s, const char* prefix) {
-  return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 ProductConfig Config(uint8_t chipType) {
@@ -113,23 +103,13 @@ ProductConfig Config(uint8_t chipType) {
 
 // --- Identification as the station decides it.
 
-constexpr std::pair<const char*, int> kCodes[] = {
-    {"q645", 1},  {"q649", 4},  {"q639", 8},  {"q662", 9},  {"q665", 11}, {"q666", 12},
-    {"q857", 13}, {"q647", 14}, {"q819", 17}, {"q829", 18}, {"q843", 19}, {"q879", 20},
-    {"q871", 21}, {"q872", 22}, {"q873", 23}, {"q875", 24}, {"q887", 25}, {"q884", 26},
-    {"q891", 27}, {"q894", 28}, {"q646", 29}};
-constexpr std::pair<const char*, int> kDigits[] = {
-    {"645", 1},  {"646", 29}, {"647", 14}, {"649", 4},  {"639", 8},  {"662", 9},  {"819", 17},
-    {"829", 18}, {"665", 11}, {"666", 12}, {"857", 13}, {"843", 19}, {"879", 20}, {"871", 21},
-    {"872", 22}, {"873", 23}, {"875", 24}, {"887", 25}, {"891", 27}, {"884", 26}, {"894", 28}};
-
 // Steps 1-3: chip code, else chip-information digits, else the bridge id
 // class. `fromInfo` says the chip-information block gave the type.
 int BaseType(Station& s, bool* fromInfo, Bytes* info) {
   *fromInfo = false;
   const auto inquiry = s.Inquiry();
   if (!inquiry) return 0;
-  for (const auto& [code, type] : kCodes)
+  for (const auto& [code, type] : kChipCodes)
     if (Text(*inquiry, 36, 4) == code) return type;
   const auto id = s.BridgeId();
   if (!id) return 0;
@@ -138,7 +118,7 @@ int BaseType(Station& s, bool* fromInfo, Bytes* info) {
   *info = Bytes(16, 0);
   std::copy(block->begin(), block->end(), info->begin());
   if ((*info)[0] != 0xF4 || (*info)[1] != 0xE7) return 0;
-  for (const auto& [digits, type] : kDigits) {
+  for (const auto& [digits, type] : kChipDigits) {
     if (Text(*info, 8, 3) == digits) {
       *fromInfo = true;
       return type;
@@ -170,14 +150,7 @@ int IdentifyChipType(Station& s) {
   if (type != 4 && type != 14) return type;
   const auto block = s.Block30();
   if (!block) return type;
-  const std::string text = Text(*block, 0, 8);
-  if (StartsWith(text, "q645C1")) return 3;
-  if (StartsWith(text, "q649C0")) return 5;
-  if (StartsWith(text, "q649E")) return 7;
-  if (StartsWith(text, "q649C3")) return 6;
-  if (StartsWith(text, "q647A1")) return 15;
-  if (StartsWith(text, "q647A3")) return 16;
-  return type;
+  return TypeByRevisionText(type, Text(*block, 0, 8));
 }
 
 std::pair<int, int> IdentifyChipTypeAndRevision(Station& s) {

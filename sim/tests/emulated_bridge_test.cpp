@@ -14,18 +14,20 @@
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
 #include "sim/spi_flash.h"
+#include "sim/tests/cdb_helpers.h"
 
 namespace sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Cdb(std::initializer_list<int> bytes, size_t size = 12) {
-  Bytes cdb(size, 0);
-  size_t i = 0;
-  for (int b : bytes) cdb[i++] = static_cast<uint8_t>(b);
-  return cdb;
-}
+using testing::Bytes;
+using testing::Cdb;
+using testing::In;
+using testing::kChipCodes;
+using testing::kChipDigits;
+using testing::Reply;
+using testing::StartsWith;
+using testing::Text;
+using testing::TypeByRevisionText;
 
 ProductConfig Config(uint8_t chipType) {
   ProductConfig config;
@@ -34,19 +36,6 @@ ProductConfig Config(uint8_t chipType) {
   config.disk.reservedSectors = 64;
   config.flash.size = 256 * 1024;
   return config;
-}
-
-struct Reply {
-  CommandResult result;
-  Bytes data;
-};
-
-Reply In(EmulatedBridge& b, const Bytes& cdb, uint32_t length) {
-  Reply r{{}, Bytes(length, 0)};
-  r.result = b.Execute(cdb.data(), static_cast<uint8_t>(cdb.size()), true,
-                       length ? r.data.data() : nullptr, length);
-  r.data.resize(std::min<uint32_t>(length, r.result.transferred));
-  return r;
 }
 
 CommandResult Out(EmulatedBridge& b, const Bytes& cdb, Bytes data = {}) {
@@ -58,38 +47,18 @@ CommandResult NoData(EmulatedBridge& b, const Bytes& cdb) { return Out(b, cdb); 
 
 // --- Identification, as the station decides it from the device's answers.
 
-std::string Text(const Bytes& data, size_t from, size_t n) {
-  std::string s;
-  for (size_t i = from; i < from + n && i < data.size(); ++i) s += static_cast<char>(data[i]);
-  return s;
-}
-
-bool StartsWith(const std::string& s, const char* prefix) {
-  return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 // Chip code, else chip-information digits, else the bridge id class.
 int BaseChipType(EmulatedBridge& b) {
-  static const std::pair<const char*, int> kCodes[] = {
-      {"q645", 1},  {"q649", 4},  {"q639", 8},  {"q662", 9},  {"q665", 11}, {"q666", 12},
-      {"q857", 13}, {"q647", 14}, {"q819", 17}, {"q829", 18}, {"q843", 19}, {"q879", 20},
-      {"q871", 21}, {"q872", 22}, {"q873", 23}, {"q875", 24}, {"q887", 25}, {"q884", 26},
-      {"q891", 27}, {"q894", 28}, {"q646", 29}};
-  static const std::pair<const char*, int> kDigits[] = {
-      {"645", 1},  {"646", 29}, {"647", 14}, {"649", 4},  {"639", 8},  {"662", 9},
-      {"819", 17}, {"829", 18}, {"665", 11}, {"666", 12}, {"857", 13}, {"843", 19},
-      {"879", 20}, {"871", 21}, {"872", 22}, {"873", 23}, {"875", 24}, {"887", 25},
-      {"891", 27}, {"884", 26}, {"894", 28}};
   const Reply inquiry = In(b, Cdb({0x12, 0, 0, 0, 40}, 6), 40);
   if (inquiry.result.status != 0) return 0;
-  for (const auto& [code, t] : kCodes)
+  for (const auto& [code, t] : kChipCodes)
     if (Text(inquiry.data, 36, 4) == code) return t;
   const Reply id = In(b, Cdb({0xDF, 0x10, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0xFF}), 2);
   if (id.result.status != 0) return 0;
   const Reply info = In(b, Cdb({0xE0, 0xF4, 0xE7}), 16);
   if (info.result.status != 0) return 30 + ((id.data[0] >> 5) & 3);
   if (info.data.size() < 12 || info.data[0] != 0xF4 || info.data[1] != 0xE7) return 0;
-  for (const auto& [digits, t] : kDigits)
+  for (const auto& [digits, t] : kChipDigits)
     if (Text(info.data, 8, 3) == digits) return t;
   return 0;
 }
@@ -102,14 +71,7 @@ std::string RevisionText(EmulatedBridge& b) {
 int IdentifyChipType(EmulatedBridge& b) {
   int type = BaseChipType(b);
   if (type != 4 && type != 14) return type;
-  const std::string text = RevisionText(b);
-  if (StartsWith(text, "q645C1")) return 3;
-  if (StartsWith(text, "q649C0")) return 5;
-  if (StartsWith(text, "q649E")) return 7;
-  if (StartsWith(text, "q649C3")) return 6;
-  if (StartsWith(text, "q647A1")) return 15;
-  if (StartsWith(text, "q647A3")) return 16;
-  return type;
+  return TypeByRevisionText(type, RevisionText(b));
 }
 
 int IdentifyWithRevisionType(EmulatedBridge& b) {

@@ -21,18 +21,15 @@
 #include "sim/emulated_bridge.h"
 #include "sim/spi_flash.h"
 #include "sim/standby_state.h"
+#include "sim/tests/cdb_helpers.h"
 
 namespace sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Cdb(std::initializer_list<int> bytes, size_t size = 12) {
-  Bytes cdb(size, 0);
-  size_t i = 0;
-  for (int b : bytes) cdb[i++] = static_cast<uint8_t>(b);
-  return cdb;
-}
+using testing::Bytes;
+using testing::Cdb;
+using testing::In;
+using testing::Reply;
 
 // 3C/3B mode id offset(3) length(3) 00.
 Bytes BufferCdb(uint8_t opcode, uint8_t mode, uint8_t id, uint32_t offset, uint32_t length) {
@@ -41,19 +38,6 @@ Bytes BufferCdb(uint8_t opcode, uint8_t mode, uint8_t id, uint32_t offset, uint3
        static_cast<int>(offset & 0xFF), static_cast<int>(length >> 16),
        static_cast<int>((length >> 8) & 0xFF), static_cast<int>(length & 0xFF), 0},
       10);
-}
-
-struct Reply {
-  CommandResult result;
-  Bytes data;
-};
-
-Reply In(EmulatedBridge& b, const Bytes& cdb, uint32_t length) {
-  Reply r{{}, Bytes(length, 0)};
-  r.result = b.Execute(cdb.data(), static_cast<uint8_t>(cdb.size()), true,
-                       length ? r.data.data() : nullptr, length);
-  r.data.resize(std::min<uint32_t>(length, r.result.transferred));
-  return r;
 }
 
 CommandResult Out(EmulatedBridge& b, const Bytes& cdb, const uint8_t* data, uint32_t length) {

@@ -17,18 +17,14 @@
 #include "sim/emulated_bridge.h"
 #include "sim/parallel_flash.h"
 #include "sim/spi_flash.h"
+#include "sim/tests/cdb_helpers.h"
 
 namespace sim {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Cdb(std::initializer_list<int> bytes) {
-  Bytes cdb(12, 0);
-  size_t i = 0;
-  for (int b : bytes) cdb[i++] = static_cast<uint8_t>(b);
-  return cdb;
-}
+using testing::Bytes;
+using testing::Cdb;
+using testing::Text;
 
 CommandResult In(EmulatedBridge& b, const Bytes& cdb, Bytes* data) {
   return b.Execute(cdb.data(), 12, true, data->empty() ? nullptr : data->data(),
@@ -187,9 +183,6 @@ void PutInquiry(Bytes& image, size_t at, const std::string& field24) {
   ASSERT_EQ(field24.size(), 24u);
   std::copy(field24.begin(), field24.end(), image.begin() + at);
 }
-std::string Text(const Bytes& data, size_t from, size_t n) {
-  return std::string(data.begin() + from, data.begin() + from + n);
-}
 
 void ProgramOtherFamily(EmulatedBridge& bridge, const Bytes& image) {
   ASSERT_EQ(Out(bridge, Cdb({0xFF, 0x04, 0x05})), 0);
@@ -288,7 +281,7 @@ TEST(ConfigMemoryEraseTypes, EachTypeErasesItsUnitWithOrWithoutBit7) {
                {4, 4095},      {5, 65535},     {6, 256 * 1024 - 1}, {7, 256 * 1024 - 1}};
   for (const auto& c : cases) {
     for (int flag : {0x00, 0x80}) {
-      SCOPED_TRACE(testing::Message() << "type " << c.type << " flag " << flag);
+      SCOPED_TRACE(::testing::Message() << "type " << c.type << " flag " << flag);
       ProductConfig flashBacked = Config(19);
       flashBacked.flash.blockSize = 64 * 1024;
       EmulatedBridge bridge(flashBacked);
@@ -349,7 +342,7 @@ TEST(ConfigMemoryHead, RewrittenInPlaceWhileOtherChunksShowAMissingErase) {
 TEST(ConfigEeprom, AbsentEepromGivesCheckCondition) {
   for (uint8_t chipType : {4, 7, 8, 17, 29}) {
     for (bool present : {true, false}) {
-      SCOPED_TRACE(testing::Message() << "chip " << int{chipType} << " present " << present);
+      SCOPED_TRACE(::testing::Message() << "chip " << int{chipType} << " present " << present);
       ProductConfig config = Config(chipType);
       config.configEepromPresent = present;
       EmulatedBridge bridge(config);
