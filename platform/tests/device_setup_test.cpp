@@ -11,6 +11,7 @@
 
 #include "platform/backend.h"
 #include "platform/device_io.h"
+#include "platform/tests/bench_text_fixture.h"
 #include "sim/bench.h"
 
 namespace {
@@ -44,14 +45,9 @@ std::string Lower(std::string s) {
   return s;
 }
 
-class DeviceSetupTest : public ::testing::Test {
+class DeviceSetupTest : public platform::testing::BenchTextTest {
  protected:
-  static std::shared_ptr<sim::Bench> Make() {
-    std::string error;
-    auto bench = sim::Bench::FromText(kBench, &error);
-    EXPECT_TRUE(bench) << error;
-    return bench;
-  }
+  DeviceSetupTest() : BenchTextTest(kBench) {}
 
   // Paths of a class's interfaces, read as the enumeration does.
   std::vector<std::string> Paths(const Guid& guid) {
@@ -99,9 +95,6 @@ class DeviceSetupTest : public ::testing::Test {
       node = next;
     }
   }
-
-  std::shared_ptr<sim::Bench> bench_ = Make();
-  ScopedBackend installed_{bench_};
 };
 
 TEST_F(DeviceSetupTest, ListsEachInterfaceClassWithItsPathShapes) {

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/backend.h"
 #include "platform/device_io.h"
+#include "platform/tests/bench_text_fixture.h"
 #include "platform/os_version.h"
 #include "sim/bench.h"
 
@@ -39,14 +42,25 @@ cdrom = 1
 
 constexpr uint32_t Bit(char letter) { return 1u << (letter - 'A'); }
 
-class VolumesTest : public ::testing::Test {
+// A data-in pass-through of `cdb` (its length is the CDB's) into `data`;
+// false when the request itself failed.
+bool SendDataIn(Handle device, std::initializer_list<uint8_t> cdb, void* data, uint32_t size,
+                ScsiPassThroughDirect* r) {
+  *r = ScsiPassThroughDirect{};
+  r->Length = kScsiPassThroughDirectLength;
+  r->CdbLength = static_cast<uint8_t>(cdb.size());
+  r->DataIn = kScsiDataIn;
+  r->DataTransferLength = size;
+  r->TimeOutValue = 10;
+  r->DataBuffer = data;
+  std::copy(cdb.begin(), cdb.end(), r->Cdb);
+  uint32_t returned = 0;
+  return DeviceIoControl(device, kIoctlScsiPassThroughDirect, r, sizeof *r, r, sizeof *r, &returned);
+}
+
+class VolumesTest : public platform::testing::BenchTextTest {
  protected:
-  static std::shared_ptr<sim::Bench> Make() {
-    std::string error;
-    auto bench = sim::Bench::FromText(kBench, &error);
-    EXPECT_TRUE(bench) << error;
-    return bench;
-  }
+  VolumesTest() : BenchTextTest(kBench) {}
 
   static bool DeviceNumber(const std::string& path, StorageDeviceNumber* number) {
     ScopedDevice device(path.c_str(), kAccessNone, kShareRead | kShareWrite);
@@ -54,9 +68,6 @@ class VolumesTest : public ::testing::Test {
     return device.valid() && DeviceIoControl(device.get(), kIoctlStorageGetDeviceNumber, nullptr, 0,
                                              number, sizeof *number, &returned);
   }
-
-  std::shared_ptr<sim::Bench> bench_ = Make();
-  ScopedBackend installed_{bench_};
 };
 
 TEST_F(VolumesTest, LettersOfProductsTheSystemAndTheNetwork) {
@@ -100,16 +111,7 @@ TEST_F(VolumesTest, VolumeHandlesShareTheirDiskNumberAndReachTheProduct) {
   ScopedDevice handle("\\\\.\\K:", kAccessRead | kAccessWrite, kShareRead | kShareWrite);
   uint8_t data[36] = {};
   ScsiPassThroughDirect r{};
-  r.Length = kScsiPassThroughDirectLength;
-  r.CdbLength = 6;
-  r.DataIn = kScsiDataIn;
-  r.DataTransferLength = sizeof data;
-  r.TimeOutValue = 10;
-  r.DataBuffer = data;
-  r.Cdb[0] = 0x12;
-  r.Cdb[4] = sizeof data;
-  uint32_t returned = 0;
-  ASSERT_TRUE(DeviceIoControl(handle.get(), kIoctlScsiPassThroughDirect, &r, sizeof r, &r, sizeof r, &returned));
+  ASSERT_TRUE(SendDataIn(handle.get(), {0x12, 0, 0, 0, sizeof data, 0}, data, sizeof data, &r));
   EXPECT_EQ(r.ScsiStatus, kScsiStatusGood);
   EXPECT_EQ(two.TakeTrace().size(), 1u);
 }
@@ -167,15 +169,7 @@ uint32_t LastBlockThrough(const char* volume) {
   ScopedDevice handle(volume, kAccessRead | kAccessWrite, kShareRead | kShareWrite);
   uint8_t data[8] = {};
   ScsiPassThroughDirect r{};
-  r.Length = kScsiPassThroughDirectLength;
-  r.CdbLength = 10;
-  r.DataIn = kScsiDataIn;
-  r.DataTransferLength = sizeof data;
-  r.TimeOutValue = 10;
-  r.DataBuffer = data;
-  r.Cdb[0] = 0x25;
-  uint32_t returned = 0;
-  if (!DeviceIoControl(handle.get(), kIoctlScsiPassThroughDirect, &r, sizeof r, &r, sizeof r, &returned) ||
+  if (!SendDataIn(handle.get(), {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data, sizeof data, &r) ||
       r.ScsiStatus != kScsiStatusGood)
     return 0;
   return static_cast<uint32_t>(data[0] << 24 | data[1] << 16 | data[2] << 8 | data[3]);
