@@ -13,6 +13,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/backend.h"
@@ -209,9 +210,16 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
   return file;
 }
 
-bool ReadFile(Handle handle, void* buffer, uint32_t size, uint32_t* read) {
+namespace {
+
+// ReadFile and WriteFile: the same checks; a host file moved whole, again
+// after EINTR, a read ending at the end of the file; a device through the
+// backend that owns it.
+template <bool kWrite>
+bool Transfer(Handle handle, std::conditional_t<kWrite, const void*, void*> buffer, uint32_t size,
+              uint32_t* moved) {
   uint32_t dummy = 0;
-  uint32_t& done = read ? *read : dummy;
+  uint32_t& done = moved ? *moved : dummy;
   done = 0;
   if (handle == kInvalidHandle || handle->kind == HandleKind::Process || (size && !buffer)) {
     SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
@@ -221,58 +229,46 @@ bool ReadFile(Handle handle, void* buffer, uint32_t size, uint32_t* read) {
     auto* file = static_cast<HostFile*>(handle);
     size_t total = 0;
     while (total < size) {
-      const ssize_t n = ::read(file->fd, static_cast<uint8_t*>(buffer) + total, size - total);
+      ssize_t n = 0;
+      if constexpr (kWrite) {
+        n = ::write(file->fd, static_cast<const uint8_t*>(buffer) + total, size - total);
+      } else {
+        n = ::read(file->fd, static_cast<uint8_t*>(buffer) + total, size - total);
+      }
       if (n < 0) {
         if (errno == EINTR) continue;
         SetLastError(ErrnoToError(errno));
         done = static_cast<uint32_t>(total);
         return false;
       }
-      if (n == 0) break;
+      if (n == 0 && !kWrite) break;
       total += static_cast<size_t>(n);
     }
+    if constexpr (kWrite) file->written = true;
     done = static_cast<uint32_t>(total);
     SetLastError(kErrorSuccess);
     return true;
   }
   uint32_t error = kErrorSuccess;
-  const bool ok = handle->owner->ReadDevice(handle, handle->filePointer, buffer, size, &done, &error);
+  bool ok = false;
+  if constexpr (kWrite) {
+    ok = handle->owner->WriteDevice(handle, handle->filePointer, buffer, size, &done, &error);
+  } else {
+    ok = handle->owner->ReadDevice(handle, handle->filePointer, buffer, size, &done, &error);
+  }
   handle->filePointer += done;
   SetLastError(ok ? kErrorSuccess : (error ? error : kErrorGenFailure));
   return ok;
 }
 
+}  // namespace
+
+bool ReadFile(Handle handle, void* buffer, uint32_t size, uint32_t* read) {
+  return Transfer<false>(handle, buffer, size, read);
+}
+
 bool WriteFile(Handle handle, const void* buffer, uint32_t size, uint32_t* written) {
-  uint32_t dummy = 0;
-  uint32_t& done = written ? *written : dummy;
-  done = 0;
-  if (handle == kInvalidHandle || handle->kind == HandleKind::Process || (size && !buffer)) {
-    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
-    return false;
-  }
-  if (handle->kind == HandleKind::File) {
-    auto* file = static_cast<HostFile*>(handle);
-    size_t total = 0;
-    while (total < size) {
-      const ssize_t n = ::write(file->fd, static_cast<const uint8_t*>(buffer) + total, size - total);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        SetLastError(ErrnoToError(errno));
-        done = static_cast<uint32_t>(total);
-        return false;
-      }
-      total += static_cast<size_t>(n);
-    }
-    file->written = true;
-    done = static_cast<uint32_t>(total);
-    SetLastError(kErrorSuccess);
-    return true;
-  }
-  uint32_t error = kErrorSuccess;
-  const bool ok = handle->owner->WriteDevice(handle, handle->filePointer, buffer, size, &done, &error);
-  handle->filePointer += done;
-  SetLastError(ok ? kErrorSuccess : (error ? error : kErrorGenFailure));
-  return ok;
+  return Transfer<true>(handle, buffer, size, written);
 }
 
 bool SetFilePointerEx(Handle handle, int64_t distance, int64_t* newPosition, uint32_t method) {
