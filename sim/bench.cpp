@@ -420,6 +420,13 @@ void Product::ClearFaults() {
   hasFaults_.store(false);
 }
 
+int Product::FaultsFired() const {
+  std::lock_guard lock(mutex_);
+  int fired = 0;
+  for (const ArmedFault& armed : faults_) fired += armed.fired;
+  return fired;
+}
+
 void Product::SetOpenFails(bool fails) { openFails_.store(fails); }
 
 void Product::Unplug() { plugged_.store(false); }
@@ -532,6 +539,7 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
         if (entry) entry->status = request.ScsiStatus;
         return true;
       case Fault::Kind::Delay:
+      case Fault::Kind::CorruptData:
         break;
     }
   }
@@ -550,6 +558,10 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
   request.ScsiStatus = result.status;
   request.DataTransferLength = std::min(result.transferred, request.DataTransferLength);
   if (entry) entry->status = result.status;
+  // A transfer fault on the way to the host: the device answered right.
+  if (faulted && fault.kind == Fault::Kind::CorruptData && dataIn &&
+      fault.offset < request.DataTransferLength)
+    buffer[fault.offset] ^= fault.xorMask;
   if (result.resetRequested) {
     resets_.fetch_add(1);
     offlineUntil_.store(NowMs() + config_.resetDelayMs);

@@ -122,6 +122,7 @@ struct Fault {
     RequestFails,    // the request itself fails with `error`
     Vanish,          // the product leaves the bus before answering
     Delay,           // the reply comes `delayMs` station milliseconds late
+    CorruptData,     // byte `offset` of the data-in reply XORed with `xorMask`
   };
   Kind kind = Kind::CheckCondition;
   std::vector<uint8_t> cdbPrefix;  // matches commands starting with these bytes; empty: any
@@ -129,6 +130,8 @@ struct Fault {
   int count = 1;                   // matching commands that fault; -1: all from then on
   uint32_t delayMs = 0;
   uint32_t error = 1117;           // last-error code for RequestFails
+  uint32_t offset = 0;             // CorruptData: the reply byte changed, if it got that far
+  uint8_t xorMask = 0;             // CorruptData: the bits flipped
 };
 
 class Product {
@@ -172,6 +175,8 @@ class Product {
 
   void AddFault(const Fault& fault);
   void ClearFaults();
+  // How often the faults added since the last ClearFaults have fired.
+  int FaultsFired() const;
   void SetOpenFails(bool fails);
 
   // Unplug: the product is gone until Plug. A reset takes it off the bus for

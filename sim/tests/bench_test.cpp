@@ -157,8 +157,49 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"CheckCondition", {sim::Fault::Kind::CheckCondition, {}, 0, 1, 0, 0}, true, 2, 0},
         FaultCase{"RequestFails", {sim::Fault::Kind::RequestFails, {}, 0, 1, 0, 31}, false, 0, 31},
         FaultCase{"Vanish", {sim::Fault::Kind::Vanish, {}, 0, 1, 0, 0}, false, 0, platform::kErrorDeviceNotConnected},
-        FaultCase{"Delay", {sim::Fault::Kind::Delay, {}, 0, 1, 500}, true, 0, 0}),
+        FaultCase{"Delay", {sim::Fault::Kind::Delay, {}, 0, 1, 500}, true, 0, 0},
+        FaultCase{"CorruptData", {sim::Fault::Kind::CorruptData, {}, 0, 1, 0, 0, 8, 0x40}, true, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BenchTest, CorruptDataFlipsOneReplyByteOnceAndOnlyWithinTheTransfer) {
+  sim::Product& p = bench_->product(0);
+  platform::ScopedDevice rw(p.path().c_str(), platform::kAccessRead | platform::kAccessWrite, 3);
+  uint8_t clean[36] = {};
+  auto r = InquiryRequest(clean, sizeof clean);
+  ASSERT_TRUE(Send(rw.get(), r));
+
+  sim::Fault f;
+  f.kind = sim::Fault::Kind::CorruptData;
+  f.cdbPrefix = {0x12};
+  f.skip = 1;
+  f.offset = 8;
+  f.xorMask = 0x41;
+  p.AddFault(f);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    uint8_t data[36] = {};
+    auto request = InquiryRequest(data, sizeof data);
+    ASSERT_TRUE(Send(rw.get(), request));
+    EXPECT_EQ(request.ScsiStatus, 0);
+    EXPECT_EQ(request.DataTransferLength, sizeof data);
+    uint8_t expected[36];
+    std::memcpy(expected, clean, sizeof clean);
+    if (i == 1) expected[8] ^= 0x41;  // the skipped one and the one after it are clean
+    EXPECT_EQ(std::memcmp(data, expected, sizeof data), 0);
+  }
+  EXPECT_EQ(p.FaultsFired(), 1);
+
+  // A reply that ends before the offset is left as it is; the fault is spent.
+  p.ClearFaults();
+  f.skip = 0;
+  f.offset = 36;
+  p.AddFault(f);
+  uint8_t data[36] = {};
+  auto request = InquiryRequest(data, sizeof data);
+  ASSERT_TRUE(Send(rw.get(), request));
+  EXPECT_EQ(std::memcmp(data, clean, sizeof data), 0);
+  EXPECT_EQ(p.FaultsFired(), 1);
+}
 
 TEST_F(BenchTest, DelayedReplyTakesStationTime) {
   sim::Product& p = bench_->product(0);
