@@ -1,11 +1,9 @@
-// The update drivers' retries against a transfer fault the bench cannot make
-// by itself: one byte of one read-back chunk corrupted on its way to the
-// host, once.
+// The update drivers' retries against a transfer fault: one byte of one
+// read-back chunk corrupted on its way to the host, once.
 #include "bridge/firmware_update.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,51 +15,6 @@
 
 namespace bridge {
 namespace {
-
-// The bench, with the data of the n-th READ BUFFER mode 01h changed in one byte.
-class CorruptingBackend : public platform::Backend {
- public:
-  explicit CorruptingBackend(std::shared_ptr<sim::Bench> bench) : bench_(std::move(bench)) {}
-  void CorruptReadBuffer(int which, uint32_t byte) {
-    remaining_ = which;
-    byte_ = byte;
-  }
-  int corrupted() const { return corrupted_; }
-
-  platform::Handle OpenDevice(const char* path, uint32_t access, uint32_t share, uint32_t* error) override {
-    platform::Handle inner = bench_->OpenDevice(path, access, share, error);
-    return inner == platform::kInvalidHandle ? inner : new Wrapped(this, inner);
-  }
-  void CloseDevice(platform::Handle handle) override {
-    auto* wrapped = static_cast<Wrapped*>(handle);
-    bench_->CloseDevice(wrapped->inner);
-    delete wrapped;
-  }
-  bool DeviceIoControl(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
-                       uint32_t outSize, uint32_t* returned, uint32_t* error) override {
-    handle = static_cast<Wrapped*>(handle)->inner;
-    const bool ok = bench_->DeviceIoControl(handle, code, in, inSize, out, outSize, returned, error);
-    if (ok && code == platform::kIoctlScsiPassThroughDirect && out != nullptr) {
-      auto* request = static_cast<platform::ScsiPassThroughDirect*>(out);
-      if (request->DataIn != 0 && request->Cdb[0] == 0x3C && request->Cdb[1] == 0x01 &&
-          request->DataTransferLength > byte_ && --remaining_ == 0) {
-        static_cast<uint8_t*>(request->DataBuffer)[byte_] ^= 0x40;
-        ++corrupted_;
-      }
-    }
-    return ok;
-  }
-
- private:
-  struct Wrapped : platform::HandleObject {
-    Wrapped(platform::Backend* owner, platform::Handle innerHandle) : HandleObject(owner), inner(innerHandle) {}
-    platform::Handle inner;
-  };
-  std::shared_ptr<sim::Bench> bench_;
-  std::atomic<int> remaining_{0};
-  uint32_t byte_ = 0;
-  std::atomic<int> corrupted_{0};
-};
 
 sim::ProductConfig Family(unsigned chipType) {
   sim::ProductConfig config = testing::TestProduct("update" + std::to_string(chipType));
@@ -84,9 +37,21 @@ class CorruptedReadBack : public ::testing::TestWithParam<unsigned> {
  protected:
   CorruptedReadBack()
       : bench_(std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{Family(GetParam())})),
-        backend_(std::make_shared<CorruptingBackend>(bench_)),
-        installed_(backend_),
+        installed_(bench_),
         path_(bench_->product(0).path()) {}
+
+  // The data of the `which`-th READ BUFFER mode 01h from now on changed in `byte`.
+  void CorruptReadBuffer(int which, uint32_t byte) {
+    sim::Fault fault;
+    fault.kind = sim::Fault::Kind::CorruptData;
+    fault.cdbPrefix = {0x3C, 0x01};
+    fault.skip = which - 1;
+    fault.offset = byte;
+    fault.xorMask = 0x40;
+    bench_->product(0).ClearFaults();
+    bench_->product(0).AddFault(fault);
+  }
+  int corrupted() { return bench_->product(0).FaultsFired(); }
 
   int Update() {
     const unsigned chipType = GetParam();
@@ -105,7 +70,6 @@ class CorruptedReadBack : public ::testing::TestWithParam<unsigned> {
   }
 
   std::shared_ptr<sim::Bench> bench_;
-  std::shared_ptr<CorruptingBackend> backend_;
   platform::ScopedBackend installed_;
   platform::ScopedClockScale fast_{1000.0};
   std::string path_;
@@ -117,15 +81,15 @@ TEST_P(CorruptedReadBack, FirstTryFailsSecondSucceeds) {
   bench_->product(0).EnableTrace(true);
   // File byte 0x500: in the first 4 KB chunk, or at 0x100 of the second 1 KB one.
   if (GetParam() <= 24) {
-    backend_->CorruptReadBuffer(1, 0x500);
+    CorruptReadBuffer(1, 0x500);
   } else {
-    backend_->CorruptReadBuffer(2, 0x100);
+    CorruptReadBuffer(2, 0x100);
   }
   EXPECT_EQ(Update(), 1);
-  EXPECT_EQ(backend_->corrupted(), 1);
+  EXPECT_EQ(corrupted(), 1);
   EXPECT_EQ(Downloads(), 2);
   // A header byte corrupted changes nothing: one try.
-  backend_->CorruptReadBuffer(1, 0x300);
+  CorruptReadBuffer(1, 0x300);
   EXPECT_EQ(Update(), 1);
   EXPECT_EQ(Downloads(), 1);
 }
