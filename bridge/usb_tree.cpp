@@ -122,24 +122,42 @@ bool ReadConnection(Handle hub, uint32_t port, platform::UsbNodeConnectionInform
                                    sizeof *info, info, sizeof *info, &returned);
 }
 
-// "\\.\" and the name of the hub on `port`; none when it cannot be had whole.
-std::optional<std::string> DownstreamHubName(Handle hub, uint32_t port) {
-  platform::UsbNodeConnectionName record{};
-  record.ConnectionIndex = port;
-  uint32_t returned = 0;
-  if (!platform::DeviceIoControl(hub, platform::kIoctlUsbGetNodeConnectionName, &record,
-                                 sizeof record, &record, sizeof record, &returned)) {
+// The first query of a connection-name record (port, the length the whole
+// record needs, the name) for `port`; that length, none when it fails.
+template <typename Record>
+std::optional<uint32_t> QueryNameRecord(Handle hub, uint32_t code, uint32_t port, Record* record,
+                                        uint32_t* returned) {
+  *record = Record{};
+  record->ConnectionIndex = port;
+  if (!platform::DeviceIoControl(hub, code, record, sizeof *record, record, sizeof *record,
+                                 returned)) {
     return std::nullopt;
   }
   uint32_t actual = 0;
-  std::memcpy(&actual, reinterpret_cast<const uint8_t*>(&record) + sizeof(uint32_t), sizeof actual);
+  std::memcpy(&actual, reinterpret_cast<const uint8_t*>(record) + sizeof(uint32_t), sizeof actual);
+  return actual;
+}
+
+// The name in a record of which `got` bytes came back and the whole would
+// take `actual`; none when not one character came.
+std::optional<std::string> NameInRecord(const uint8_t* record, uint32_t actual, uint32_t got) {
+  const uint32_t limit = actual < got ? actual : got;
+  if (limit <= kNameRecordHeader) return std::nullopt;
+  return WideBytesToAnsi(record + kNameRecordHeader, limit - kNameRecordHeader);
+}
+
+// "\\.\" and the name of the hub on `port`; none when it cannot be had whole.
+std::optional<std::string> DownstreamHubName(Handle hub, uint32_t port) {
+  platform::UsbNodeConnectionName record;
+  uint32_t returned = 0;
+  const std::optional<uint32_t> actual =
+      QueryNameRecord(hub, platform::kIoctlUsbGetNodeConnectionName, port, &record, &returned);
   // A name longer than the record comes back cut; a cut name opens nothing.
-  const uint32_t limit = actual < returned ? actual : returned;
-  if (actual > sizeof record || limit <= kNameRecordHeader) return std::nullopt;
-  const std::string name = WideBytesToAnsi(
-      reinterpret_cast<const uint8_t*>(&record) + kNameRecordHeader, limit - kNameRecordHeader);
-  if (name.empty()) return std::nullopt;
-  std::string path = "\\\\.\\" + name;
+  if (!actual || *actual > sizeof record) return std::nullopt;
+  const std::optional<std::string> name =
+      NameInRecord(reinterpret_cast<const uint8_t*>(&record), *actual, returned);
+  if (!name || name->empty()) return std::nullopt;
+  std::string path = "\\\\.\\" + *name;
   if (path.size() >= kRecordPathSize) return std::nullopt;
   return path;
 }
@@ -215,36 +233,26 @@ bool InstanceIdMatches(std::string_view instanceId, const char* parentId) {
 }
 
 std::optional<std::string> ReadDriverKeyName(Handle hub, uint32_t port) {
-  platform::UsbNodeConnectionDriverKeyName first{};
-  first.ConnectionIndex = port;
+  platform::UsbNodeConnectionDriverKeyName first;
   uint32_t returned = 0;
-  if (!platform::DeviceIoControl(hub, platform::kIoctlUsbGetNodeConnectionDriverKeyName, &first,
-                                 sizeof first, &first, sizeof first, &returned)) {
-    return std::nullopt;
-  }
-  uint32_t actual = 0;
-  std::memcpy(&actual, reinterpret_cast<const uint8_t*>(&first) + sizeof(uint32_t), sizeof actual);
-  std::string name;
-  if (actual > sizeof first) {
-    if (actual > kMaxDriverKeyRecord) return std::nullopt;
-    std::vector<uint8_t> record(actual, 0);
+  const std::optional<uint32_t> actual = QueryNameRecord(
+      hub, platform::kIoctlUsbGetNodeConnectionDriverKeyName, port, &first, &returned);
+  if (!actual) return std::nullopt;
+  std::optional<std::string> name;
+  if (*actual > sizeof first) {
+    if (*actual > kMaxDriverKeyRecord) return std::nullopt;
+    std::vector<uint8_t> record(*actual, 0);
     std::memcpy(record.data(), &port, sizeof port);
     uint32_t again = 0;
     if (!platform::DeviceIoControl(hub, platform::kIoctlUsbGetNodeConnectionDriverKeyName,
-                                   record.data(), actual, record.data(), actual, &again) ||
-        again <= kNameRecordHeader) {
+                                   record.data(), *actual, record.data(), *actual, &again)) {
       return std::nullopt;
     }
-    const size_t bytes = (again < actual ? again : actual) - kNameRecordHeader;
-    name = WideBytesToAnsi(record.data() + kNameRecordHeader, bytes);
+    name = NameInRecord(record.data(), *actual, again);
   } else {
-    if (returned <= kNameRecordHeader) return std::nullopt;
-    const uint32_t limit = actual < returned ? actual : returned;
-    if (limit <= kNameRecordHeader) return std::nullopt;
-    name = WideBytesToAnsi(reinterpret_cast<const uint8_t*>(&first) + kNameRecordHeader,
-                           limit - kNameRecordHeader);
+    name = NameInRecord(reinterpret_cast<const uint8_t*>(&first), *actual, returned);
   }
-  if (name.empty()) return std::nullopt;
+  if (!name || name->empty()) return std::nullopt;
   return name;
 }
 
