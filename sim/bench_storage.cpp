@@ -1142,23 +1142,30 @@ std::string Upper(std::string text) {
 
 }  // namespace
 
+Bench::Storage::Volume* Bench::Storage::UsableVolumeOfLetter(Bench& bench, char letter, Product** product,
+                                                             int* drive, uint32_t* partition, uint32_t* error) {
+  Volume* v = VolumeOfLetter(bench, letter, product, drive, partition);
+  if (v == nullptr) {
+    *error = platform::kErrorPathNotFound;
+    return nullptr;
+  }
+  if (v->lockedBy != nullptr) {
+    *error = platform::kErrorAccessDenied;
+    return nullptr;
+  }
+  if (!v->mounted) {
+    *error = platform::kErrorUnrecognizedVolume;
+    return nullptr;
+  }
+  return v;
+}
+
 bool Bench::Storage::SetLabel(Bench& bench, char letter, const std::string& label, uint32_t* error) {
   Product* p = nullptr;
   int drive = 0;
   uint32_t partition = 0;
-  Volume* v = VolumeOfLetter(bench, letter, &p, &drive, &partition);
-  if (v == nullptr) {
-    *error = platform::kErrorPathNotFound;
-    return false;
-  }
-  if (v->lockedBy != nullptr) {
-    *error = platform::kErrorAccessDenied;
-    return false;
-  }
-  if (!v->mounted) {
-    *error = platform::kErrorUnrecognizedVolume;
-    return false;
-  }
+  Volume* v = UsableVolumeOfLetter(bench, letter, &p, &drive, &partition, error);
+  if (v == nullptr) return false;
   if (const uint32_t bad = CheckLabel(v->fileSystem, label)) {
     *error = bad;
     return false;
@@ -1394,19 +1401,8 @@ bool Bench::GetDriveFolder(char letter, DriveFolder* out, uint32_t* error) {
   Product* p = nullptr;
   int drive = 0;
   uint32_t partition = 0;
-  Storage::Volume* v = st.VolumeOfLetter(*this, letter, &p, &drive, &partition);
-  if (v == nullptr) {
-    *error = platform::kErrorPathNotFound;
-    return false;
-  }
-  if (v->lockedBy != nullptr) {
-    *error = platform::kErrorAccessDenied;
-    return false;
-  }
-  if (!v->mounted) {
-    *error = platform::kErrorUnrecognizedVolume;
-    return false;
-  }
+  Storage::Volume* v = st.UsableVolumeOfLetter(*this, letter, &p, &drive, &partition, error);
+  if (v == nullptr) return false;
   if (v->folder.empty() && !st.FreshFolder(*v)) {
     *error = platform::kErrorPathNotFound;
     return false;

@@ -137,6 +137,10 @@ struct Bench::Storage {
   // The volume behind a letter (null when the letter has none on a
   // product); settles arrivals first.
   Volume* VolumeOfLetter(Bench& bench, char letter, Product** product, int* drive, uint32_t* partition);
+  // The same for a volume files and labels can be reached on: mounted and
+  // not locked; null with the system's error code otherwise.
+  Volume* UsableVolumeOfLetter(Bench& bench, char letter, Product** product, int* drive, uint32_t* partition,
+                               uint32_t* error);
   // Formats a volume as the system's format does; 0 on success, else the
   // format program's exit code (1 a bad request, 4 a fatal error).
   int FormatVolume(Bench& bench, char letter, const std::string& fileSystem, const std::string& label,
