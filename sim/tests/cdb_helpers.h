@@ -1,4 +1,4 @@
-// CDBs built from the command layouts, data-in replies taken from the
+// A small product, CDBs built from the command layouts, data-in replies from the
 // emulated bridge, and the tables by which the station names a chip from
 // its answers: what the sim tests drive the bridge with and read it by.
 #pragma once
@@ -16,6 +16,15 @@
 namespace sim::testing {
 
 using Bytes = std::vector<uint8_t>;
+
+// A bridge of `chipType` with a small disk and a 256 KB flash.
+inline ProductConfig Config(uint8_t chipType) {
+  ProductConfig config;
+  config.chipType = chipType;
+  config.disk.sectors = 4096;
+  config.flash.size = 256 * 1024;
+  return config;
+}
 
 // `bytes` from byte 0, zero-padded to `size`.
 inline Bytes Cdb(std::initializer_list<int> bytes, size_t size = 12) {

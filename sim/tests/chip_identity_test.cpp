@@ -21,6 +21,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Cdb;
+using testing::Config;
 using testing::kChipCodes;
 using testing::kChipDigits;
 using testing::StartsWith;
@@ -91,14 +92,6 @@ std::string IdentifyString(const Bytes& id, size_t offset, size_t length) {
   std::string s;
   for (size_t i = 0; i < length; ++i) s += static_cast<char>(id[offset + (i ^ 1)]);
   return s.substr(0, s.find_last_not_of(' ') + 1);
-}
-
-ProductConfig Config(uint8_t chipType) {
-  ProductConfig config;
-  config.chipType = chipType;
-  config.disk.sectors = 4096;
-  config.flash.size = 256 * 1024;
-  return config;
 }
 
 // --- Identification as the station decides it.

@@ -24,6 +24,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Cdb;
+using testing::Config;
 using testing::Text;
 
 CommandResult In(EmulatedBridge& b, const Bytes& cdb, Bytes* data) {
@@ -39,14 +40,6 @@ uint8_t Out(EmulatedBridge& b, const Bytes& cdb, Bytes data = {}) {
   return b.Execute(cdb.data(), 12, false, data.empty() ? nullptr : data.data(),
                    static_cast<uint32_t>(data.size()))
       .status;
-}
-
-ProductConfig Config(uint8_t chipType) {
-  ProductConfig config;
-  config.chipType = chipType;
-  config.disk.sectors = 4096;
-  config.flash.size = 256 * 1024;
-  return config;
 }
 
 size_t CountFF(const std::vector<uint8_t>& m) { return std::count(m.begin(), m.end(), 0xFF); }
