@@ -293,7 +293,7 @@ int ProgramFlashLegacy(const char* devicePath, const uint8_t* image, uint32_t le
     if (!WaitFlashReady(devicePath)) return 0;
     if (FlashEraseChip(devicePath)) {
       platform::Sleep(kSettleMs);
-      if (!ReadSpiFlashChunked(devicePath, 0, readBack.data(), size) ||
+      if (!WaitFlashReady(devicePath) || !ReadSpiFlashChunked(devicePath, 0, readBack.data(), size) ||
           !AllErased(readBack.data(), size))
         return 0;
     }
@@ -306,7 +306,7 @@ int ProgramFlashLegacy(const char* devicePath, const uint8_t* image, uint32_t le
 
   platform::Sleep(kSettleMs);
   std::memset(readBack.data(), 0, size);
-  if (!ReadSpiFlashChunked(devicePath, 0, readBack.data(), size)) return 0;
+  if (!WaitFlashReady(devicePath) || !ReadSpiFlashChunked(devicePath, 0, readBack.data(), size)) return 0;
   return std::memcmp(readBack.data(), copy.data(), size) == 0 ? 1 : 0;
 }
 

@@ -501,5 +501,38 @@ TEST_F(HeaderImageTest, ByPagesConfigOnlyReadsAnOddLengthWithoutOverrun) {
   EXPECT_EQ(Flash(0, 0x5000), expected);
 }
 
+// The FF 04 route after each 500 ms pause: a ready wait of its own, then
+// the chunked read with the wait before each of its reads.
+class LegacyPauseTest : public DfFlashTest {
+ protected:
+  // 4 KB erase blocks: the 32 KB block erases leave bytes behind, so the
+  // route goes on to the chip erase.
+  LegacyPauseTest() : DfFlashTest(DfProduct(11, {0xEF, 0x40, 0x14}, 0x1000)) {}
+  static bool Ff04(const sim::TraceEntry& e, uint8_t sub) {
+    return e.cdb.size() == 12 && e.cdb[0] == 0xFF && e.cdb[1] == 0x04 && e.cdb[2] == sub;
+  }
+  // Status reads between the last `sub` command and the first flash read after it.
+  static int StatusReadsBeforeNextRead(const std::vector<sim::TraceEntry>& trace, uint8_t sub) {
+    size_t at = trace.size();
+    for (size_t i = 0; i < trace.size(); ++i)
+      if (Ff04(trace[i], sub)) at = i;
+    int reads = 0;
+    for (size_t i = at + 1; i < trace.size() && !Ff04(trace[i], 0x10); ++i)
+      if (Ff04(trace[i], 0x12)) ++reads;
+    return at == trace.size() ? -1 : reads;
+  }
+};
+
+TEST_F(LegacyPauseTest, ReadyWaitFollowsThePauseAfterTheChipEraseAndAfterTheWrites) {
+  FillFlash(0x00);
+  const std::vector<uint8_t> image = Pattern(0x4000, 30);
+  Trace();
+  ASSERT_EQ(ProgramFlashLegacy(path(), image.data(), 0x4000), 1);
+  const std::vector<sim::TraceEntry> trace = Trace();
+  EXPECT_EQ(StatusReadsBeforeNextRead(trace, 0x13), 2);  // chip erase
+  EXPECT_EQ(StatusReadsBeforeNextRead(trace, 0x11), 2);  // last write
+  EXPECT_EQ(Flash(0, 0x4000), image);
+}
+
 }  // namespace
 }  // namespace bridge
