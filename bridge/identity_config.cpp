@@ -114,12 +114,14 @@ int ReadConfigTypeByte(const char* devicePath, uint8_t* record, uint32_t length)
 bool ParseHexId(std::string_view text, uint16_t* value) {
   if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
     text.remove_prefix(2);
-  if (text.empty() || text.size() > 4) return false;
+  if (text.empty()) return false;
+  // Leading zeros are allowed; a value past 16 bits is refused, never cut.
   uint32_t parsed = 0;
   for (char c : text) {
     const int digit = HexDigit(c);
     if (digit < 0) return false;
     parsed = parsed * 16 + static_cast<uint32_t>(digit);
+    if (parsed > 0xFFFF) return false;
   }
   *value = static_cast<uint16_t>(parsed);
   return true;

@@ -106,7 +106,12 @@ TEST(ParseHexId, AcceptsHexWithOrWithoutPrefixAndRefusesTheRest) {
   EXPECT_EQ(value, 0x1D6B);
   EXPECT_TRUE(ParseHexId("0X00a1", &value));
   EXPECT_EQ(value, 0x00A1);
-  for (const char* bad : {"", "0x", "12G4", "1 2", "12345", "-12", "0x0x12"})
+  // Leading zeros are part of a hexadecimal number: the value decides, not the digit count.
+  EXPECT_TRUE(ParseHexId("0x00001A2B", &value));
+  EXPECT_EQ(value, 0x1A2B);
+  EXPECT_TRUE(ParseHexId("000000ffff", &value));
+  EXPECT_EQ(value, 0xFFFF);
+  for (const char* bad : {"", "0x", "12G4", "1 2", "12345", "-12", "0x0x12", "0x010000"})
     EXPECT_FALSE(ParseHexId(bad, &value)) << bad;
 }
 
