@@ -22,6 +22,7 @@ constexpr uint32_t kZeroBurstSectors = 128;
 constexpr uint32_t kVerifyMinHalfCap = 0x10000;
 constexpr uint32_t kOpenRetryMs = 1000;
 constexpr uint8_t kAttributeVolumeLabel = 0x08;
+constexpr uint32_t kDirectoryEntryBytes = 32;
 
 // Closes the volume on every path.
 class VolumeHandle {
@@ -139,6 +140,8 @@ int WriteFat32LabelEntry(platform::Handle volume, const char* label, uint64_t se
   // "NO NAME".
   if (label == nullptr || label[0] == '\0') return 1;
   const uint32_t blockLength = bridge::ReadCapacity10Handle(volume);
+  // The device's block length sizes the buffer the entry is copied into.
+  if (blockLength < kDirectoryEntryBytes) return 0;
   platform::HeapBuffer buffer(blockLength, platform::kPageSize);
   if (!buffer.valid()) return 0;
   uint8_t entry[12];

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "bridge/tests/fake_backend.h"
 #include "disk/format_route_table.h"
 #include "disk/format_routes.h"
 #include "disk/partition_layout.h"
 #include "disk/tests/disk_bench_fixture.h"
 #include "disk/tests/tool_check.h"
 #include "platform/debug.h"
+#include "platform/files.h"
 #include "platform/volumes.h"
 
 namespace disk {
@@ -328,6 +330,30 @@ TEST_F(Fat32Formatter, TheOwnRouteTakesNoDeviceLock) {
   holder.join();
   EXPECT_TRUE(finished);
   EXPECT_EQ(format.get(), kFormatOk);
+}
+
+// The device's READ CAPACITY block length sizes the sector the label entry
+// goes into: one too short for a 32-byte directory entry is refused before
+// anything is read or written.
+TEST(Fat32LabelEntry, ABlockShorterThanAnEntryIsRefused) {
+  auto fake = std::make_shared<bridge::testing::FakeBackend>();
+  fake->scsi = bridge::testing::AnswerByPrefix({
+      {{0x25}, std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 8}},
+      {{0x28}, std::vector<uint8_t>(8, 0)},
+      {{0x2A}, std::vector<uint8_t>{}},
+  });
+  platform::ScopedBackend installed(fake);
+  const platform::Handle volume =
+      platform::CreateFile("\\\\.\\E:", platform::kAccessRead | platform::kAccessWrite,
+                           platform::kShareRead | platform::kShareWrite, platform::kOpenExisting,
+                           platform::kFileFlagNoBuffering);
+  ASSERT_NE(volume, platform::kInvalidHandle);
+  EXPECT_EQ(WriteFat32LabelEntry(volume, "DATA", 100), 0);
+  platform::CloseHandle(volume);
+  for (const std::vector<uint8_t>& cdb : fake->cdbs) {
+    EXPECT_NE(cdb.at(0), 0x28);
+    EXPECT_NE(cdb.at(0), 0x2A);
+  }
 }
 
 }  // namespace
