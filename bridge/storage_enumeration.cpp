@@ -242,10 +242,15 @@ int ContainsText(const char* text, const char* part) {
   return 0;
 }
 
+int ReadBridgeRegisterRec(const StorageDeviceEntry& entry, uint16_t address, uint8_t* buffer,
+                          uint32_t length) {
+  return ReadBridgeRegister(DevicePath(entry), address, buffer, length);
+}
+
 int ProbePortsAndIdentify(StorageDeviceEntry& entry) {
   const char* path = DevicePath(entry);
   uint8_t ports = 0;
-  if (!ReadBridgeRegister(path, kPortRegister, &ports, 1)) return 0;
+  if (!ReadBridgeRegisterRec(entry, kPortRegister, &ports, 1)) return 0;
   struct PortBits {
     uint8_t drive;
     uint8_t atapi;

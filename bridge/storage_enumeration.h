@@ -58,6 +58,10 @@ struct ParentRecord {
 
 inline const char* DevicePath(const StorageDeviceEntry& entry) { return entry.detail.DevicePath; }
 
+// ReadBridgeRegister on the entry's device path.
+int ReadBridgeRegisterRec(const StorageDeviceEntry& entry, uint16_t address, uint8_t* buffer,
+                          uint32_t length);
+
 // Zeroes `*count` entries (the capacity) and fills them with the present
 // "usbstor" and "scsi" disk interfaces, their ports, IDENTIFY data, device
 // numbers, parents and drive letters; *count becomes the number filled.

@@ -4,12 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "bridge/storage_enumeration.h"
 #include "bridge/tests/bench_fixture.h"
 #include "bridge/vendor_commands.h"
 
@@ -138,6 +140,13 @@ const WireCase kDfRows[] = {
     {"ReadBridgeRegisterOneByte",
      [](auto p, auto s) { return ReadBridgeRegister(p, 0x0010, s, 1); },
      Cdb12({0xDF, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x10, 0, 0, 0, 0xFD}), true, 2, kIn},
+    {"ReadBridgeRegisterRec",
+     [](auto p, auto s) {
+       StorageDeviceEntry entry{};
+       std::snprintf(entry.detail.DevicePath, sizeof entry.detail.DevicePath, "%s", p);
+       return ReadBridgeRegisterRec(entry, 0x720F, s, 1);
+     },
+     Cdb12({0xDF, 0x10, 0x00, 0x00, 0x01, 0x00, 0x72, 0x0F, 0, 0, 0, 0xFD}), true, 2, kIn},
     {"WriteBridgeRegister", [](auto p, auto s) { return WriteBridgeRegister(p, 0x1234, s, 3); },
      Cdb12({0xDF, 0x00, 0x00, 0x00, 0x03, 0x00, 0x12, 0x34, 0, 0, 0, 0xFE}), false, 3, kOut},
     {"WriteBridgeRegisterOneByte",
