@@ -181,8 +181,11 @@ int PortOfVolume(const StorageDeviceEntry& entry, const char* volumePath) {
     constexpr std::array<uint8_t, 2> kDevices = {kAtaDeviceMaster, kAtaDeviceSlave};
     for (int port = 0; port < 2; ++port) {
       std::array<uint8_t, kIdentifyDataSize> identify{};
-      if (BridgeIdentifyDevice(volumePath, kDevices[port], kAtaIdentifyDevice, identify.data()) &&
-          SmartReturnStatus(volumePath) &&
+      // Both are sent whatever the IDENTIFY answered.
+      const int identified =
+          BridgeIdentifyDevice(volumePath, kDevices[port], kAtaIdentifyDevice, identify.data());
+      const int present = SmartReturnStatus(volumePath);
+      if (identified && present &&
           std::memcmp(identify.data(), entry.identify[port], identify.size()) == 0) {
         return port;
       }

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bridge/chip_identification.h"
 #include "bridge/storage_enumeration.h"
+#include "bridge/tests/bench_fixture.h"
 #include "bridge/tests/usb_bench_fixture.h"
 #include "bridge/vendor_commands.h"
 
@@ -132,6 +134,29 @@ TEST_F(EnumerationTest, SplitsTheLettersOfATwoDriveBridgeByIdentifyData) {
   EXPECT_STREQ(uas->port0Letters, "I");
   EXPECT_STREQ(twin->port0Letters, "FG");
   EXPECT_STREQ(twin->port1Letters, "H");
+}
+
+// On a two-drive bridge each port's try is the IDENTIFY, then SMART RETURN
+// STATUS, whatever the IDENTIFY answered.
+TEST_F(EnumerationTest, EachPortTrySendsSmartReturnStatusAfterItsIdentifyEvenWhenItFails) {
+  Scan();
+  const std::vector<uint8_t> identifyMaster = {0xDF, 0x10, 0x00, 0x02, 0x00, 0x00,
+                                               0x00, 0x00, 0x00, 0x00, 0xA0, 0xEC};
+  const std::vector<uint8_t> smart = {0xDF, 0x10, 0x00, 0x00, 0x01, 0xDA,
+                                      0x00, 0x00, 0x4F, 0xC2, 0xA0, 0xB0};
+  sim::Product& twin = *bench_->FindByName("twin");
+  twin.AddFault(Always(sim::Fault::Kind::CheckCondition, identifyMaster));
+  twin.EnableTrace(true);
+  AssignDriveLetters(entries_.data(), count_);
+  const auto trace = twin.TakeTrace();
+  int failedIdentifies = 0;
+  for (size_t i = 0; i < trace.size(); ++i) {
+    if (trace[i].cdb != identifyMaster) continue;
+    ++failedIdentifies;
+    ASSERT_LT(i + 1, trace.size());
+    EXPECT_EQ(trace[i + 1].cdb, smart) << "command " << i + 1;
+  }
+  EXPECT_EQ(failedIdentifies, 3);  // one per letter F, G, H
 }
 
 TEST_F(EnumerationTest, ABridgeWhoseOnlyDriveIsOnPortOneGetsItsLettersThere) {
