@@ -213,6 +213,29 @@ TEST_F(UsbTreeTest, EveryRootHubNameIsWalked) {
   }
 }
 
+TEST_F(UsbTreeTest, TheSixtyFourthHubInterfaceEndsTheListingWithAWarning) {
+  constexpr char kWarningText[] = "Warning: Root device count exceeds maximum device count:64.";
+  struct Case {
+    int hubs;
+    int handled;
+    size_t warnings;
+  };
+  for (const Case& c : {Case{63, 63, 0}, Case{64, 64, 1}, Case{65, 64, 1}}) {
+    std::string text;
+    for (int i = 0; i < c.hubs; ++i) text += "[hub h" + std::to_string(i) + "]\nports = 1\n";
+    Load(text);
+    const size_t before = boxes_.boxes().size();
+    EXPECT_EQ(Walk(), c.handled) << c.hubs;
+    const auto boxes = boxes_.boxes();
+    ASSERT_EQ(boxes.size() - before, c.warnings) << c.hubs;
+    for (size_t i = before; i < boxes.size(); ++i) {
+      EXPECT_EQ(boxes[i].text, kWarningText);
+      EXPECT_EQ(boxes[i].caption, "WARNING");
+      EXPECT_EQ(boxes[i].flags & 0xF0u, platform::kMbIconWarning);
+    }
+  }
+}
+
 TEST_F(UsbTreeTest, LongIdsMatchWholeAndIdsSharingTheirStartDoNot) {
   // Two ids of 112 characters that differ only in the last; the unknown
   // bridge is listed first, so a match on the first 79 characters would take
