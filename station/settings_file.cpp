@@ -339,7 +339,7 @@ class Loader {
         fx_.Checked("StrA2DiskStrChk", b.MapToHDName);
         return;
       case LoadHook::kStrBFromHDSN:
-        fx_.Visible("StrBFromDiskSNChk", 1);
+        fx_.Visible("StrBFromDiskSNChk", b.StrBFromHDSN);
         fx_.Checked("StrBFromDiskSNChk", b.StrBFromHDSN);
         return;
       case LoadHook::kStringMaxSn:

@@ -227,6 +227,21 @@ TEST_F(SettingsLoad, BarcodeModeStopsAutorun) {
   EXPECT_EQ(Find(r, "ExecuteBtn", Effect::kCaption)->text, "START");
 }
 
+TEST_F(SettingsLoad, DiskSerialBoxIsShownAndCheckedAsItsValue) {
+  struct Case {
+    const char* value;
+    int32_t shownAndChecked;
+  } const cases[] = {{nullptr, 0}, {"0", 0}, {"1", 1}, {"5", 1}};
+  for (const Case& c : cases) {
+    std::string text = "[QVEEPROM]\r\n";
+    if (c.value) text += std::string("StrBFromHDSN=") + c.value + "\r\n";
+    const LoadResult r = LoadFresh(text);
+    EXPECT_EQ(block_.StrBFromHDSN, c.shownAndChecked) << (c.value ? c.value : "(missing)");
+    EXPECT_EQ(Find(r, "StrBFromDiskSNChk", Effect::kVisible)->value, c.shownAndChecked);
+    EXPECT_EQ(Find(r, "StrBFromDiskSNChk", Effect::kChecked)->value, c.shownAndChecked);
+  }
+}
+
 TEST_F(SettingsLoad, AFileCanSetTheLockButNotClearIt) {
   WriteIni("[setting]\r\nMPVersion=1\r\n", "locked.ini");
   WriteIni("[setting]\r\nMPVersion=0\r\n", "open.ini");
