@@ -1,5 +1,7 @@
 // The FF 04 family: requests to the bridge firmware (SPI flash access,
 // status, configuration block, reset). Byte 2 is the sub-operation.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "bridge/cdb.h"
@@ -235,8 +237,8 @@ int SetBridgeStatus5(const char* devicePath, uint8_t value) {
 
 int SetStandbyTimerVendor(const char* devicePath, uint32_t minutes, bool enabled) {
   constexpr uint64_t kTicksPerMinute = 600;  // 100 ms units
-  const uint64_t ticks = uint64_t{minutes} * kTicksPerMinute;
-  if (!Fits(ticks, 32)) return 0;
+  // A timer longer than the 32-bit tick field holds is sent as the longest.
+  const uint64_t ticks = std::min<uint64_t>(minutes, UINT32_MAX / kTicksPerMinute) * kTicksPerMinute;
   Cdb12 cdb = Request(kStandbyTimer);
   cdb[3] = enabled && ticks != 0 ? 1 : 0;
   PutBigEndian(cdb, 4, ticks, 4);

@@ -265,6 +265,12 @@ const WireCase kFf04Rows[] = {
     {"SetStandbyTimerVendorLongest",
      [](auto p, auto) { return SetStandbyTimerVendor(p, 7158278, true); },
      Cdb12({0xFF, 0x04, 0xA3, 0x01, 0xFF, 0xFF, 0xFE, 0x10}), true, 0, kIn},
+    {"SetStandbyTimerVendorBeyondLongestIsClamped",
+     [](auto p, auto) { return SetStandbyTimerVendor(p, 7158279, true); },
+     Cdb12({0xFF, 0x04, 0xA3, 0x01, 0xFF, 0xFF, 0xFE, 0x10}), true, 0, kIn},
+    {"SetStandbyTimerVendorLargestMinutesIsClamped",
+     [](auto p, auto) { return SetStandbyTimerVendor(p, UINT32_MAX, true); },
+     Cdb12({0xFF, 0x04, 0xA3, 0x01, 0xFF, 0xFF, 0xFE, 0x10}), true, 0, kIn},
     {"ReadBridgeBlock30", [](auto p, auto s) { return ReadBridgeBlock30(p, s, 40); },
      Cdb12({0xFF, 0x04, 0x30, 0x08}), true, 40, kIn},
     {"ReadConfigBlock", [](auto p, auto s) { return ReadConfigBlock(p, s, 128); },
@@ -415,9 +421,7 @@ INSTANTIATE_TEST_SUITE_P(
                       return ScsiReadBuffer(p, BufferMode{2}, BufferId{0}, 1u << 24, s, 4);
                     }},
         RefusedCase{"SendFlashOption25Beyond1023",
-                    [](auto p, auto) { return SendFlashOption25(p, 1024); }},
-        RefusedCase{"StandbyTimerBeyond32BitTicks",
-                    [](auto p, auto) { return SetStandbyTimerVendor(p, 7158279, true); }}),
+                    [](auto p, auto) { return SendFlashOption25(p, 1024); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
