@@ -1,9 +1,10 @@
 // Process-wide state that the port workers share around disk work: the
-// device lock and the retry bound of the format routes.
+// device lock, the speed lock and the retry bound of the format routes.
 #pragma once
 
 #include <atomic>
-#include <mutex>
+
+#include "platform/critical_section.h"
 
 namespace disk {
 
@@ -11,13 +12,19 @@ namespace disk {
 // attempt, runs the disk re-scan or formats a volume through the system's
 // format command or format service. A critical section, so the holder may
 // take it again.
-inline std::recursive_mutex& DeviceLock() {
-  static std::recursive_mutex lock;
+inline platform::CriticalSection& DeviceLock() {
+  static platform::CriticalSection lock;
   return lock;
 }
 
-// Holds the device lock for a scope; released on every exit path.
-using DeviceLockHolder = std::lock_guard<std::recursive_mutex>;
+// The speed lock: one worker at a time runs the timed read/write test.
+inline platform::CriticalSection& SpeedLock() {
+  static platform::CriticalSection lock;
+  return lock;
+}
+
+// Holds a lock for a scope; released on every exit path.
+using DeviceLockHolder = platform::CriticalSectionHolder;
 
 }  // namespace disk
 

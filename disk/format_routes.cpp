@@ -257,7 +257,7 @@ int FormatVolume(const char* driveRoot, int quick, const char* label, int fileSy
     platform::DebugTrace("Could not located FMIFS entry points.\n\n");
     return kFormatFailed;
   }
-  std::unique_lock<std::recursive_mutex> lock(DeviceLock(), std::defer_lock);
+  std::unique_lock<platform::CriticalSection> lock(DeviceLock(), std::defer_lock);
   if (row.deviceLock) lock.lock();
 
   const char letter = driveRoot[0];

@@ -11,7 +11,7 @@ namespace disk::testing {
 
 inline bool DeviceLockHeldElsewhere() {
   return std::async(std::launch::async, [] {
-           std::unique_lock<std::recursive_mutex> probe(DeviceLock(), std::try_to_lock);
+           std::unique_lock<platform::CriticalSection> probe(DeviceLock(), std::try_to_lock);
            return !probe.owns_lock();
          }).get();
 }

@@ -1,0 +1,45 @@
+// A critical section: a lock that the thread holding it may take again, and
+// that can say whether the calling thread holds it (lock probes in tests and
+// assertions of lock discipline).
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+class CriticalSection {
+ public:
+  void lock() {
+    mutex_.lock();
+    Enter();
+  }
+  bool try_lock() {
+    if (!mutex_.try_lock()) return false;
+    Enter();
+    return true;
+  }
+  void unlock() {
+    if (--depth_ == 0) owner_.store(std::thread::id(), std::memory_order_relaxed);
+    mutex_.unlock();
+  }
+  bool HeldByCurrentThread() const {
+    return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  }
+
+ private:
+  void Enter() {
+    if (depth_++ == 0) owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+
+  std::recursive_mutex mutex_;
+  // Written only by the holder; another thread reading it never sees its own
+  // id there, so a relaxed load answers the question exactly.
+  std::atomic<std::thread::id> owner_{};
+  int depth_ = 0;
+};
+
+using CriticalSectionHolder = std::lock_guard<CriticalSection>;
+
+}  // namespace platform
