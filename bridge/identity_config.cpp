@@ -5,11 +5,13 @@
 
 #include "bridge/ff04_flash_programming.h"
 #include "bridge/vendor_commands.h"
+#include "platform/byte_order.h"
 #include "platform/heap_buffer.h"
 
 namespace bridge {
 
 using platform::HeapBuffer;
+using platform::PutLittleEndian16;
 
 namespace {
 
@@ -31,11 +33,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-void PutLittleEndian16(uint8_t* at, uint16_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
 }
 
 // The identity fields that move between images, with their sizes.

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-namespace bridge {
-namespace {
+#include "platform/byte_order.h"
 
-void PutBigEndian32(uint8_t* out, uint32_t value) {
-  out[0] = static_cast<uint8_t>(value >> 24);
-  out[1] = static_cast<uint8_t>(value >> 16);
-  out[2] = static_cast<uint8_t>(value >> 8);
-  out[3] = static_cast<uint8_t>(value);
-}
+namespace bridge {
+
+using platform::PutBigEndian32;
+
+namespace {
 
 // Fills the field, then copies the text cut to the field with its
 // terminating zero when that still falls inside the field.

@@ -2,20 +2,14 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace bridge {
+
+using platform::PutBigEndian32;
+using platform::PutLittleEndian16;
+
 namespace {
-
-void PutBigEndian32(uint8_t* out, uint32_t value) {
-  out[0] = static_cast<uint8_t>(value >> 24);
-  out[1] = static_cast<uint8_t>(value >> 16);
-  out[2] = static_cast<uint8_t>(value >> 8);
-  out[3] = static_cast<uint8_t>(value);
-}
-
-void PutLittleEndian16(uint8_t* out, uint16_t value) {
-  out[0] = static_cast<uint8_t>(value);
-  out[1] = static_cast<uint8_t>(value >> 8);
-}
 
 uint16_t Reverse16(uint16_t value) {
   uint16_t out = 0;

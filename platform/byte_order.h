@@ -1,0 +1,27 @@
+// Multi-byte values in byte buffers: the configuration images, CDB payloads
+// and firmware headers store them big-endian, the USB descriptors
+// little-endian.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+constexpr void PutBigEndian32(uint8_t* out, uint32_t value) {
+  out[0] = static_cast<uint8_t>(value >> 24);
+  out[1] = static_cast<uint8_t>(value >> 16);
+  out[2] = static_cast<uint8_t>(value >> 8);
+  out[3] = static_cast<uint8_t>(value);
+}
+
+constexpr uint32_t GetBigEndian32(const uint8_t* in) {
+  return static_cast<uint32_t>(in[0]) << 24 | static_cast<uint32_t>(in[1]) << 16 |
+         static_cast<uint32_t>(in[2]) << 8 | in[3];
+}
+
+constexpr void PutLittleEndian16(uint8_t* out, uint16_t value) {
+  out[0] = static_cast<uint8_t>(value);
+  out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+}  // namespace platform
