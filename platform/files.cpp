@@ -33,12 +33,11 @@ struct HostFile final : HandleObject {
     if (fatRules && written) RoundWriteTimeUp(fd);
     ::close(fd);
   }
-  // FAT keeps write times in 2-second steps and rounds up.
   static void RoundWriteTimeUp(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return;
-    int64_t seconds = st.st_mtim.tv_sec + (st.st_mtim.tv_nsec != 0 ? 1 : 0);
-    seconds += seconds & 1;
+    const int64_t seconds =
+        FatWriteSeconds(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
     if (seconds == st.st_mtim.tv_sec && st.st_mtim.tv_nsec == 0) return;
     const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
     ::futimens(fd, times);
@@ -522,6 +521,11 @@ void UnixTimeToDosDateTime(int64_t seconds, uint16_t* date, uint16_t* time) {
   *time = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
 }
 
+int64_t FatWriteSeconds(int64_t seconds, uint32_t nanoseconds) {
+  seconds += nanoseconds != 0 ? 1 : 0;
+  return seconds + (seconds & 1);
+}
+
 namespace {
 
 struct Search {
@@ -530,6 +534,8 @@ struct Search {
     uint8_t attrib;
     uint16_t date, time;
     uint64_t size;
+    int64_t writeSeconds;
+    uint32_t writeNanoseconds;
   };
   std::vector<Entry> entries;
   size_t next = 0;
@@ -566,6 +572,8 @@ bool Take(FindData* data) {
   data->date = e.date;
   data->time = e.time;
   data->size = e.size;
+  data->writeSeconds = e.writeSeconds;
+  data->writeNanoseconds = e.writeNanoseconds;
   const size_t n = std::min(e.name.size(), sizeof data->name - 1);
   std::memcpy(data->name, e.name.data(), n);
   data->name[n] = '\0';
@@ -610,7 +618,9 @@ int FindFirst(const char* pattern, FindData* data, int attributes) {
     const uint8_t special = entry.attrib & (kFaDirectory | kFaHidden | kFaSystem | kFaLabel);
     if (special & ~attributes) continue;
     entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-    UnixTimeToDosDateTime(st.st_mtim.tv_sec, &entry.date, &entry.time);
+    entry.writeSeconds = st.st_mtim.tv_sec;
+    entry.writeNanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    UnixTimeToDosDateTime(entry.writeSeconds, &entry.date, &entry.time);
     search->entries.push_back(std::move(entry));
   }
   ::closedir(dir);

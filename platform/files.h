@@ -106,6 +106,10 @@ struct FindData {
   uint16_t time = 0;  // DOS packed, local time: hour << 11 | minute << 5 | second / 2
   uint16_t date = 0;  // (year - 1980) << 9 | month << 5 | day
   uint64_t size = 0;
+  // The write time the packed fields were cut from (UTC), for callers that
+  // must pack it by another rule (FatWriteSeconds).
+  int64_t writeSeconds = 0;
+  uint32_t writeNanoseconds = 0;
   char name[kMaxPath] = {};
   void* search = nullptr;  // the listing in progress; released by FindClose
 };
@@ -121,5 +125,9 @@ void FindClose(FindData* data);
 // DOS date and time of a moment (seconds since 1970, UTC) in local time;
 // the seconds are cut to the 2-second step.
 void UnixTimeToDosDateTime(int64_t seconds, uint16_t* date, uint16_t* time);
+
+// The write time a FAT volume keeps for a file written at that moment: FAT
+// holds 2-second steps and rounds up.
+int64_t FatWriteSeconds(int64_t seconds, uint32_t nanoseconds);
 
 }  // namespace platform
