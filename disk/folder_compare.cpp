@@ -2,8 +2,13 @@
 #include "disk/folder_compare.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "disk/disk_rescan.h"
 #include "platform/files.h"
@@ -34,22 +39,73 @@ bool Skipped(const char* name) {
                      [name](const char* skipped) { return std::strcmp(name, skipped) == 0; });
 }
 
-// A listing that is released however the walk leaves it.
-class Listing {
+// One folder listed once. The walk finds each file's twin here rather than
+// listing the destination folder again for every file, which made large
+// folders quadratic.
+class FolderListing {
  public:
-  Listing(const std::string& pattern, int attributes)
-      : found_(platform::FindFirst(pattern.c_str(), &data_, attributes) == 0) {}
-  ~Listing() { platform::FindClose(&data_); }
-  Listing(const Listing&) = delete;
-  Listing& operator=(const Listing&) = delete;
-  bool found() const { return found_; }
-  const platform::FindData& entry() const { return data_; }
-  bool Next() { return found_ = platform::FindNext(&data_) == 0; }
+  FolderListing(const std::string& folder, int attributes) {
+    platform::FindData data;
+    for (int r = platform::FindFirst(JoinPath(folder, "*.*").c_str(), &data, attributes); r == 0;
+         r = platform::FindNext(&data)) {
+      platform::FindData entry = data;
+      entry.search = nullptr;
+      entries_.push_back(entry);
+    }
+    platform::FindClose(&data);
+  }
+  const std::vector<platform::FindData>& entries() const { return entries_; }
+
+  // The file a listing of `name` alone finds: the exact name, else the
+  // first twin without regard to case, as FAT names have none.
+  const platform::FindData* File(const char* name) {
+    if (!indexed_) Index();
+    if (const auto at = exact_.find(name); at != exact_.end()) return &entries_[at->second];
+    if (const auto at = folded_.find(Folded(name)); at != folded_.end()) {
+      return &entries_[at->second];
+    }
+    return nullptr;
+  }
 
  private:
-  platform::FindData data_;
-  bool found_;
+  static std::string Folded(std::string_view name) {
+    std::string text(name);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  }
+  void Index() {
+    indexed_ = true;
+    // The listing is in name order, so the first twin kept is the one a
+    // single-name listing would give first.
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if ((entries_[i].attrib & platform::kFaDirectory) != 0) continue;
+      exact_.emplace(entries_[i].name, i);
+      folded_.emplace(Folded(entries_[i].name), i);
+    }
+  }
+
+  std::vector<platform::FindData> entries_;
+  std::unordered_map<std::string, size_t> exact_, folded_;
+  bool indexed_ = false;
 };
+
+// The one entry a listing of `path` finds first, if any.
+std::optional<platform::FindData> LookUp(const char* path, int attributes) {
+  platform::FindData data;
+  if (platform::FindFirst(path, &data, attributes) != 0) return std::nullopt;
+  platform::FindClose(&data);
+  return data;
+}
+
+// The date and time a FAT volume lists for the entry. A faithful copy onto
+// FAT, rounded up to its 2-second step, lists the same as its source, which
+// a listing of the source's exact time (cut to the step) would not.
+uint32_t FatListedTime(const platform::FindData& entry) {
+  uint16_t date = 0, time = 0;
+  platform::UnixTimeToDosDateTime(
+      platform::FatWriteSeconds(entry.writeSeconds, entry.writeNanoseconds), &date, &time);
+  return uint32_t{date} << 16 | time;
+}
 
 class OpenFile {
  public:
@@ -106,62 +162,61 @@ class CompareBuffers {
 };
 
 int CompareContent(const char* source, const char* destination, CompareBuffers& buffers);
-int CompareEntry(const char* source, const char* destination, int content,
-                 CompareBuffers& buffers);
 
-int WalkTree(const char* source, const char* destination, int compare,
-             station::SettingsBlock& settings, CompareBuffers& buffers) {
-  if (source == nullptr || !IsFolder(source)) return 0;
-  if (compare && (destination == nullptr || !IsFolder(destination))) return 0;
-  const std::string from = WithBackslash(source);
-  const std::string to = WithBackslash(destination);
-
-  for (Listing listing(JoinPath(from, "*.*"), kListEverything); listing.found();
-       listing.Next()) {
-    const platform::FindData& entry = listing.entry();
-    const std::string sourcePath = JoinPath(from, entry.name);
-    const std::string destinationPath = JoinPath(to, entry.name);
-    if ((entry.attrib & platform::kFaDirectory) != 0) {
-      if (Skipped(entry.name)) continue;
-      ++settings.FolderCount;
-      if (!WalkTree(sourcePath.c_str(), destinationPath.c_str(), compare, settings, buffers)) {
-        return 0;
-      }
-      continue;
-    }
-    ++settings.FileCount;
-    if (compare && !CompareEntry(sourcePath.c_str(), destinationPath.c_str(),
-                                 settings.bAdvenceCompare, buffers)) {
-      return 0;
-    }
-  }
-  return 1;
-}
-
-int CompareEntry(const char* source, const char* destination, int content,
-                 CompareBuffers& buffers) {
+// `from` and `to` are the two files as listed; null when a listing did not
+// find one.
+int CompareEntry(const char* source, const char* destination, const platform::FindData* from,
+                 const platform::FindData* to, int content, CompareBuffers& buffers) {
   const char* reason = nullptr;
   if (!IsExistingFile(destination)) {
     reason = " doesn't exist!!!";
-  } else {
-    Listing from(source, kListFiles);
-    Listing to(destination, kListFiles);
-    if (!from.found() || !to.found()) {
-      reason = "";
-    } else if (std::strcmp(from.entry().name, to.entry().name) != 0) {
-      reason = " Name does't match!!!";
-    } else if (from.entry().size != to.entry().size) {
-      reason = " Size does't match!!";
-    } else if (from.entry().date != to.entry().date || from.entry().time != to.entry().time) {
-      reason = " Time does't match!!";
-    } else if (content && !CompareContent(source, destination, buffers)) {
-      reason = " File Content does't match!!";
-    }
+  } else if (from == nullptr || to == nullptr) {
+    reason = "";
+  } else if (std::strcmp(from->name, to->name) != 0) {
+    reason = " Name does't match!!!";
+  } else if (from->size != to->size) {
+    reason = " Size does't match!!";
+  } else if (FatListedTime(*from) != FatListedTime(*to)) {
+    reason = " Time does't match!!";
+  } else if (content && !CompareContent(source, destination, buffers)) {
+    reason = " File Content does't match!!";
   }
   if (reason == nullptr) return 1;
   const std::string text = std::string(destination) + reason;
   platform::MessageBox(text.c_str(), kCompareFailCaption, platform::kMbOk);
   return 0;
+}
+
+int WalkTree(const char* source, const char* destination, int compare, int content,
+             FolderCounts& counts, CompareBuffers& buffers) {
+  if (source == nullptr || !IsFolder(source)) return 0;
+  if (compare && (destination == nullptr || !IsFolder(destination))) return 0;
+  const std::string from = WithBackslash(source);
+  const std::string to = WithBackslash(destination);
+
+  const FolderListing listing(from, kListEverything);
+  std::optional<FolderListing> twins;  // the destination's files, listed at the first file
+  for (const platform::FindData& entry : listing.entries()) {
+    const std::string sourcePath = JoinPath(from, entry.name);
+    const std::string destinationPath = JoinPath(to, entry.name);
+    if ((entry.attrib & platform::kFaDirectory) != 0) {
+      if (Skipped(entry.name)) continue;
+      ++counts.folders;
+      if (!WalkTree(sourcePath.c_str(), destinationPath.c_str(), compare, content, counts,
+                    buffers)) {
+        return 0;
+      }
+      continue;
+    }
+    ++counts.files;
+    if (!compare) continue;
+    if (!twins) twins.emplace(to, kListFiles);
+    if (!CompareEntry(sourcePath.c_str(), destinationPath.c_str(), &entry,
+                      twins->File(entry.name), content, buffers)) {
+      return 0;
+    }
+  }
+  return 1;
 }
 
 int CompareContent(const char* source, const char* destination, CompareBuffers& buffers) {
@@ -195,34 +250,31 @@ int CompareContent(const char* source, const char* destination, CompareBuffers& 
 
 std::string JoinPath(const std::string& folder, const char* name) { return folder + name; }
 
-int CompareFolderTree(const char* source, const char* destination, int compare,
-                      station::SettingsBlock& settings) {
+int CompareFolderTree(const char* source, const char* destination, int compare, int content,
+                      FolderCounts& counts) {
   CompareBuffers buffers;
-  return WalkTree(source, destination, compare, settings, buffers);
+  return WalkTree(source, destination, compare, content, counts, buffers);
 }
 
-int VerifyCopiedFolder(const char* source, const char* destination,
-                       station::SettingsBlock& settings) {
-  const int32_t folders = settings.FolderCount;
-  const int32_t files = settings.FileCount;
+int VerifyCopiedFolder(const char* source, const char* destination, int content,
+                       FolderCounts& counts) {
+  const FolderCounts kept = counts;
   if (source == nullptr || destination == nullptr || !IsFolder(source) || !IsFolder(destination)) {
     return 0;
   }
-  const auto countsKept = [&] {
-    return settings.FolderCount == folders && settings.FileCount == files;
-  };
-  settings.FolderCount = 0;
-  settings.FileCount = 0;
-  if (!CompareFolderTree(destination, "", 0, settings) || !countsKept()) return 0;
-  settings.FolderCount = 0;
-  settings.FileCount = 0;
-  if (!CompareFolderTree(source, destination, 1, settings) || !countsKept()) return 0;
+  counts = {};
+  if (!CompareFolderTree(destination, "", 0, 0, counts) || counts != kept) return 0;
+  counts = {};
+  if (!CompareFolderTree(source, destination, 1, content, counts) || counts != kept) return 0;
   return 1;
 }
 
 int CompareFileEntry(const char* source, const char* destination, int content) {
+  const std::optional<platform::FindData> from = LookUp(source, kListFiles);
+  const std::optional<platform::FindData> to = LookUp(destination, kListFiles);
   CompareBuffers buffers;
-  return CompareEntry(source, destination, content, buffers);
+  return CompareEntry(source, destination, from ? &*from : nullptr, to ? &*to : nullptr, content,
+                      buffers);
 }
 
 int CompareFileContent(const char* source, const char* destination) {

@@ -6,28 +6,34 @@
 #include <cstdint>
 #include <string>
 
-#include "station/settings_block.h"
-
 namespace disk {
 
 inline constexpr uint32_t kCompareChunkBytes = 0x1000000;  // 16 MiB
 inline constexpr char kCompareFailCaption[] = "Fail ";
 
-// Walks the source tree, adding the folders and files it meets to the
-// block's FolderCount and FileCount (not cleared here). With `compare` on,
-// each file is checked against its twin under `destination`
-// (CompareFileEntry, content as bAdvenceCompare says); with it off the
-// destination is not used. 1 when the walk completed.
-int CompareFolderTree(const char* source, const char* destination, int compare,
-                      station::SettingsBlock& settings);
+// The folders and files a walk met.
+struct FolderCounts {
+  int32_t folders = 0;
+  int32_t files = 0;
+  bool operator==(const FolderCounts&) const = default;
+};
 
-// 1 when the destination holds the counts the block carries and every file
-// matches its source.
-int VerifyCopiedFolder(const char* source, const char* destination,
-                       station::SettingsBlock& settings);
+// Walks the source tree, adding the folders and files it meets to `counts`
+// (not cleared here). With `compare` on, each file is checked against its
+// twin under `destination` (CompareFileEntry, content when `content` is
+// on); with it off the destination is not used. 1 when the walk completed.
+int CompareFolderTree(const char* source, const char* destination, int compare, int content,
+                      FolderCounts& counts);
+
+// 1 when the destination holds `counts` (the source's, taken when the pass
+// began) and every file matches its source. `counts` keeps what the last
+// walk found.
+int VerifyCopiedFolder(const char* source, const char* destination, int content,
+                       FolderCounts& counts);
 
 // 1 on a match; on a mismatch one message box ("Fail ") with the
-// destination path and the first reason found, then 0.
+// destination path and the first reason found, then 0. Write times match
+// when a FAT volume would keep the same 2-second step for both.
 int CompareFileEntry(const char* source, const char* destination, int content);
 
 // 1 when both files have the same 64-bit size and the same bytes.

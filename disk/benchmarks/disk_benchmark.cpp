@@ -142,12 +142,11 @@ void BM_CompareTrees_Ours(benchmark::State& state) {
   }
   const std::string source = (WorkFolder() / "src").string();
   const std::string destination = (WorkFolder() / "dst").string();
-  station::SettingsBlock counted = {};
-  disk::CompareFolderTree(source.c_str(), "", 0, counted);
+  disk::FolderCounts counted;
+  disk::CompareFolderTree(source.c_str(), "", 0, 0, counted);
   for (auto _ : state) {
-    station::SettingsBlock block = counted;
-    block.bAdvenceCompare = 1;
-    if (disk::VerifyCopiedFolder(source.c_str(), destination.c_str(), block) != 1) {
+    disk::FolderCounts counts = counted;
+    if (disk::VerifyCopiedFolder(source.c_str(), destination.c_str(), 1, counts) != 1) {
       state.SkipWithError("compare failed");
       return;
     }

@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "disk/tests/disk_bench_fixture.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 
 namespace disk {
@@ -39,19 +42,21 @@ class FolderCompare : public ::testing::Test {
     Write(destination() + "/" + relative, content);
   }
   static void Write(const std::string& path, const std::string& content,
-                    time_t mtime = 1700000000) {
+                    time_t mtime = 1700000000, long nanoseconds = 0) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << content;
-    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    SetTime(path, mtime, nanoseconds);
+  }
+  static void SetTime(const std::string& path, time_t mtime, long nanoseconds = 0) {
+    const struct timespec times[2] = {{mtime, nanoseconds}, {mtime, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
   }
 
   // Counts the source tree as the pass does at its start.
-  station::SettingsBlock CountedSource(int advanced) {
-    station::SettingsBlock block = {};
-    block.bAdvenceCompare = advanced;
-    EXPECT_EQ(CompareFolderTree(source().c_str(), "", 0, block), 1);
-    return block;
+  FolderCounts CountedSource() {
+    FolderCounts counts;
+    EXPECT_EQ(CompareFolderTree(source().c_str(), "", 0, 0, counts), 1);
+    return counts;
   }
 
   fs::path root_;
@@ -66,48 +71,43 @@ TEST_F(FolderCompare, EqualTreesCountedAndProven) {
   fs::create_directories(source() + "/empty");
   fs::create_directories(destination() + "/empty");
   Twin(".hidden", "h");
-  station::SettingsBlock block = CountedSource(1);
-  EXPECT_EQ(block.FolderCount, 3);
-  EXPECT_EQ(block.FileCount, 4);
-  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), block), 1);
-  EXPECT_EQ(block.FolderCount, 3);
-  EXPECT_EQ(block.FileCount, 4);
+  FolderCounts counts = CountedSource();
+  EXPECT_EQ(counts, (FolderCounts{3, 4}));
+  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), 1, counts), 1);
+  EXPECT_EQ(counts, (FolderCounts{3, 4}));
   EXPECT_TRUE(boxes_.boxes().empty());
 }
 
 TEST_F(FolderCompare, CountsAddUpAndTrailingBackslashesAreAlike) {
   Twin("a", "1");
-  station::SettingsBlock block = {};
-  block.FileCount = 10;
-  EXPECT_EQ(CompareFolderTree((source() + "\\").c_str(), "", 0, block), 1);
-  EXPECT_EQ(block.FileCount, 11);
+  FolderCounts counts{0, 10};
+  EXPECT_EQ(CompareFolderTree((source() + "\\").c_str(), "", 0, 0, counts), 1);
+  EXPECT_EQ(counts.files, 11);
 }
 
 TEST_F(FolderCompare, RecyclerAndSystemVolumeInformationAreSkippedExactly) {
   Twin("RECYCLER/x", "1");
   Twin("System Volume Information/y", "2");
   Twin("Recycler/z", "3");
-  const station::SettingsBlock block = CountedSource(0);
-  EXPECT_EQ(block.FolderCount, 1);
-  EXPECT_EQ(block.FileCount, 1);
+  EXPECT_EQ(CountedSource(), (FolderCounts{1, 1}));
 }
 
 TEST_F(FolderCompare, ExtraEmptyFolderFailsAtTheCountWithoutABox) {
   Twin("a", "1");
-  station::SettingsBlock block = CountedSource(0);
+  FolderCounts counts = CountedSource();
   fs::create_directories(destination() + "/extra");
-  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), block), 0);
+  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), 0, counts), 0);
   EXPECT_TRUE(boxes_.boxes().empty());
 }
 
 TEST_F(FolderCompare, MissingFolders) {
-  station::SettingsBlock block = {};
-  EXPECT_EQ(CompareFolderTree((root_ / "none").c_str(), "", 0, block), 0);
-  EXPECT_EQ(CompareFolderTree(source().c_str(), (root_ / "none").c_str(), 1, block), 0);
-  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), (root_ / "none").c_str(), block), 0);
+  FolderCounts counts;
+  EXPECT_EQ(CompareFolderTree((root_ / "none").c_str(), "", 0, 0, counts), 0);
+  EXPECT_EQ(CompareFolderTree(source().c_str(), (root_ / "none").c_str(), 1, 0, counts), 0);
+  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), (root_ / "none").c_str(), 0, counts), 0);
   // A file is no folder.
   Write(source() + "/f", "x");
-  EXPECT_EQ(CompareFolderTree((source() + "/f").c_str(), "", 0, block), 0);
+  EXPECT_EQ(CompareFolderTree((source() + "/f").c_str(), "", 0, 0, counts), 0);
 }
 
 struct MismatchCase {
@@ -126,8 +126,8 @@ TEST_P(FileMismatch, OneBoxWithTheFirstReason) {
   if (c.destinationContent != nullptr) {
     Write(destination() + "/f.bin", c.destinationContent, c.destinationTime);
   }
-  station::SettingsBlock block = CountedSource(c.advanced);
-  const int result = VerifyCopiedFolder(source().c_str(), destination().c_str(), block);
+  FolderCounts counts = CountedSource();
+  const int result = VerifyCopiedFolder(source().c_str(), destination().c_str(), c.advanced, counts);
   const auto boxes = boxes_.boxes();
   if (c.reason == nullptr) {
     EXPECT_EQ(result, 1);
@@ -164,11 +164,23 @@ INSTANTIATE_TEST_SUITE_P(
         MismatchCase{"Content", "0123456780", 1700000000, 1, " File Content does't match!!"}),
     [](const ::testing::TestParamInfo<MismatchCase>& info) { return info.param.name; });
 
+TEST_F(FolderCompare, TheFirstMismatchOfALargeFolderIsTheOneShown) {
+  for (int i = 0; i < 200; ++i) Twin("many/f" + std::to_string(1000 + i), std::to_string(i));
+  Write(destination() + "/many/f1150", "changed");
+  Write(destination() + "/many/f1042", "CHANGED", 1700000000);
+  Write(destination() + "/many/f1007", "7", 1700000010);
+  FolderCounts counts = CountedSource();
+  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), 1, counts), 0);
+  const auto shown = boxes_.boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, destination() + "\\many\\f1007 Time does't match!!");
+}
+
 TEST_F(FolderCompare, EmptyFilesMatchWithContentCompare) {
   Twin("zero", "");
   EXPECT_EQ(CompareFileContent((source() + "/zero").c_str(), (destination() + "/zero").c_str()), 1);
-  station::SettingsBlock block = CountedSource(1);
-  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), block), 1);
+  FolderCounts counts = CountedSource();
+  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), 1, counts), 1);
 }
 
 TEST_F(FolderCompare, ContentAcrossSixteenMebibytePieces) {
@@ -202,10 +214,105 @@ TEST_F(FolderCompare, DeepPathsBeyondTheOldBuffers) {
   for (int i = 0; i < 30; ++i) relative += "folder_with_a_long_name_" + std::to_string(i) + "/";
   Twin(relative + "leaf.txt", "leaf");
   ASSERT_GT((source() + "/" + relative).size(), 600u);
-  station::SettingsBlock block = CountedSource(1);
-  EXPECT_EQ(block.FolderCount, 30);
-  EXPECT_EQ(block.FileCount, 1);
-  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), block), 1);
+  FolderCounts counts = CountedSource();
+  EXPECT_EQ(counts, (FolderCounts{30, 1}));
+  EXPECT_EQ(VerifyCopiedFolder(source().c_str(), destination().c_str(), 1, counts), 1);
+}
+
+// Copies onto a FAT32 volume of the bench, made by the platform's copy,
+// which keeps FAT's 2-second write times (rounded up).
+class FolderCompareOnFat : public FolderCompare {
+ protected:
+  static testing::DiskBenchOptions FatVolume() {
+    testing::DiskBenchOptions options;
+    options.sectors = 131072;
+    options.fileSystem = "FAT32";
+    return options;
+  }
+  static constexpr char kCopy[] = "E:\\copy";
+  void CopyToVolume(const std::string& name) {
+    ASSERT_TRUE(platform::CopyFile((source() + "/" + name).c_str(),
+                                   (std::string(kCopy) + "\\" + name).c_str(), false));
+  }
+  std::string HostOfCopy(const std::string& name) {
+    return disk_.bench().HostPathOf(std::string(kCopy) + "\\" + name);
+  }
+  int Verify() {
+    FolderCounts counts = CountedSource();
+    return VerifyCopiedFolder(source().c_str(), kCopy, 0, counts);
+  }
+
+  testing::DiskBench disk_{FatVolume()};
+};
+
+struct FatTimeCase {
+  const char* name;
+  int64_t seconds;        // the source's write time
+  long nanoseconds;
+  int copyShift;          // seconds added to the copy's time after the copy
+  const char* reason;     // null: a match
+};
+
+class FatWriteTimes : public FolderCompareOnFat,
+                      public ::testing::WithParamInterface<FatTimeCase> {};
+
+TEST_P(FatWriteTimes, AFaithfulCopyMatchesAndAChangedTimeFails) {
+  const FatTimeCase& c = GetParam();
+  Write(source() + "/f.bin", "0123456789", static_cast<time_t>(c.seconds), c.nanoseconds);
+  ASSERT_TRUE(platform::CreateDirectory(kCopy));
+  CopyToVolume("f.bin");
+  if (c.copyShift != 0) {
+    struct stat copied = {};
+    ASSERT_EQ(::stat(HostOfCopy("f.bin").c_str(), &copied), 0);
+    SetTime(HostOfCopy("f.bin"), copied.st_mtim.tv_sec + c.copyShift);
+  }
+  const int result = Verify();
+  const auto shown = boxes_.boxes();
+  if (c.reason == nullptr) {
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(shown.empty()) << shown[0].text;
+    return;
+  }
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, std::string(kCopy) + "\\f.bin" + c.reason);
+}
+
+// The last second of a day in local time, so the copy's rounding moves it
+// into the next day.
+int64_t LocalEndOfDay() {
+  std::tm t = {};
+  t.tm_year = 123;
+  t.tm_mon = 10;
+  t.tm_mday = 14;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 59;
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&t));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FatWriteTimes,
+    ::testing::Values(
+        FatTimeCase{"EvenSecond", 1700000000, 0, 0, nullptr},
+        FatTimeCase{"OddSecond", 1700000001, 0, 0, nullptr},
+        FatTimeCase{"HalfSecond", 1700000000, 500000000, 0, nullptr},
+        FatTimeCase{"LastNanosecondOfAnOddSecond", 1700000001, 999999999, 0, nullptr},
+        FatTimeCase{"IntoTheNextDay", LocalEndOfDay(), 500000000, 0, nullptr},
+        FatTimeCase{"CopyTwoSecondsLater", 1700000001, 0, 2, " Time does't match!!"},
+        FatTimeCase{"CopyTwoSecondsEarlier", 1700000000, 0, -2, " Time does't match!!"},
+        FatTimeCase{"CopyAMinuteLater", 1700000000, 250000000, 60, " Time does't match!!"}),
+    [](const ::testing::TestParamInfo<FatTimeCase>& info) { return info.param.name; });
+
+TEST_F(FolderCompareOnFat, ANameDifferingOnlyInCaseFailsAsTheName) {
+  Write(source() + "/Setup.EXE", "program");
+  ASSERT_TRUE(platform::CreateDirectory(kCopy));
+  ASSERT_TRUE(platform::CopyFile((source() + "/Setup.EXE").c_str(), "E:\\copy\\setup.exe", false));
+  EXPECT_EQ(Verify(), 0);
+  const auto shown = boxes_.boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, std::string(kCopy) + "\\Setup.EXE Name does't match!!!");
 }
 
 TEST(JoinPath, FolderThenName) {
