@@ -222,7 +222,7 @@ int FormatFat32(char driveLetter, const Fat32FormatRequest& request, int quick) 
   layout.volumeId = volumeId;
   Fat32LabelField(request.label, layout.label);
 
-  const Fat32PlanResult plan = PlanFat32(totalSectors, &layout);
+  const Fat32PlanResult plan = PlanFat32Volume(totalSectors, &layout);
   if (plan == Fat32PlanResult::ZeroDivisor) return 0;
 
   platform::DebugTrace("Size : %gGB %u sectors\n", static_cast<double>(partitionLength) / 1e9,

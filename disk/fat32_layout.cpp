@@ -59,6 +59,19 @@ uint32_t DefaultSectorsPerCluster(uint64_t partitionBytes, uint32_t bytesPerSect
   return get_spc(4, bytesPerSector);
 }
 
+namespace {
+
+// 128 sectors; on sectors larger than 512 bytes no more than 32 KiB.
+uint32_t LargestSectorsPerCluster(uint32_t bytesPerSector) {
+  if (bytesPerSector > 512) {
+    return std::max(1u, std::min(kFat32MaxSectorsPerCluster,
+                                 kFat32MaxClusterBytesLargeSectors / bytesPerSector));
+  }
+  return kFat32MaxSectorsPerCluster;
+}
+
+}  // namespace
+
 uint32_t ChooseSectorsPerCluster(uint32_t clusterBytes, uint64_t partitionBytes,
                                  uint32_t bytesPerSector) {
   if (bytesPerSector == 0) {
@@ -70,11 +83,12 @@ uint32_t ChooseSectorsPerCluster(uint32_t clusterBytes, uint64_t partitionBytes,
   if (spc == 0) spc = 1;
   // The published format knows only powers of two up to 128.
   spc = std::bit_floor(spc);
-  if (spc > kFat32MaxSectorsPerCluster) spc = kFat32MaxSectorsPerCluster;
-  if (bytesPerSector > 512 && uint64_t{spc} * bytesPerSector > kFat32MaxClusterBytesLargeSectors) {
-    spc = std::max(1u, kFat32MaxClusterBytesLargeSectors / bytesPerSector);
-  }
-  return spc;
+  return std::min(spc, LargestSectorsPerCluster(bytesPerSector));
+}
+
+uint32_t NextSectorsPerCluster(uint32_t sectorsPerCluster, uint32_t bytesPerSector) {
+  const uint32_t next = sectorsPerCluster * 2;
+  return next <= LargestSectorsPerCluster(bytesPerSector) ? next : 0;
 }
 
 uint32_t MakeVolumeId(const VolumeIdTime& t) {
@@ -131,6 +145,17 @@ Fat32PlanResult PlanFat32(uint64_t totalSectors, Fat32Layout* layout) {
   if (sectorsNeeded(clusters) > fatSize) return Fat32PlanResult::FatTooSmall;
   if (clusters < kFat32MinClusters) return Fat32PlanResult::TooSmallForClusters;
   return Fat32PlanResult::Ok;
+}
+
+Fat32PlanResult PlanFat32Volume(uint64_t totalSectors, Fat32Layout* layout) {
+  Fat32PlanResult result = PlanFat32(totalSectors, layout);
+  while (result == Fat32PlanResult::TooManyClusters) {
+    const uint32_t next = NextSectorsPerCluster(layout->sectorsPerCluster, layout->bytesPerSector);
+    if (next == 0) break;
+    layout->sectorsPerCluster = next;
+    result = PlanFat32(totalSectors, layout);
+  }
+  return result;
 }
 
 void Fat32LabelField(const char* label, char out[kFat32LabelLength]) {

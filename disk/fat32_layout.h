@@ -15,7 +15,10 @@ inline constexpr uint32_t kFat32RootCluster = 2;
 inline constexpr uint32_t kFat32LabelLength = 11;
 inline constexpr uint32_t kFat32MinSectors = 65536;
 inline constexpr uint64_t kFat32MaxSectors = 0xFFFFFFFFull;  // this many or more: refused
-inline constexpr uint32_t kFat32MaxClusters = 0x0FFFFFFF;
+// Cluster numbers run from 2 to the count + 1 and must stay below the values
+// FAT32 keeps for itself (0x0FFFFFF7 marks a bad cluster); the tools refuse
+// a volume of more clusters than this.
+inline constexpr uint32_t kFat32MaxClusters = 0x0FFFFFF4;
 inline constexpr uint32_t kFat32MinClusters = 65525;
 inline constexpr uint32_t kFat32MaxSectorsPerCluster = 128;
 // On 4096-byte-sector disks clusters stay within the 32 KiB the published
@@ -52,7 +55,7 @@ enum class Fat32PlanResult {
   TooSmallForClusters,  // fewer clusters than a FAT32 volume may have: systems
                         // would read it as FAT16
   TooBig,          // 2^32 - 1 sectors or more
-  TooManyClusters, // more than 2^28 - 1 clusters
+  TooManyClusters, // more than kFat32MaxClusters
   FatTooSmall,     // the FAT cannot hold every cluster's entry
   ZeroDivisor,
 };
@@ -85,6 +88,13 @@ struct Fat32Layout {
 // cluster count; `layout` carries the sector size, sectors per cluster and
 // total sectors in, the FAT size and cluster count out.
 Fat32PlanResult PlanFat32(uint64_t totalSectors, Fat32Layout* layout);
+
+// The next larger cluster size ChooseSectorsPerCluster allows, 0 when
+// there is none.
+uint32_t NextSectorsPerCluster(uint32_t sectorsPerCluster, uint32_t bytesPerSector);
+// PlanFat32, taking the next larger cluster size while the volume would
+// have too many clusters; TooManyClusters only when no size is left.
+Fat32PlanResult PlanFat32Volume(uint64_t totalSectors, Fat32Layout* layout);
 
 // The 11 label bytes: the label cut to 11, space-padded; "NO NAME    "
 // for an empty or null label.

@@ -3,10 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "disk/tests/tool_check.h"
 #include "platform/message_box.h"
 
 namespace disk {
@@ -14,6 +20,10 @@ namespace {
 
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// 512-byte sectors, one per cluster: the volume of exactly kFat32MaxClusters
+// clusters.
+constexpr uint64_t kMostClustersSectors = 272629780;
 
 struct SpcCase {
   const char* name;
@@ -97,7 +107,7 @@ TEST(Fat32Plan, TheFatHoldsEveryClusterAndTheTwoReservedEntries) {
         if (result != Fat32PlanResult::Ok) {
           const uint64_t approx = total / spc;
           ASSERT_TRUE((result == Fat32PlanResult::TooSmallForClusters && approx < 70000) ||
-                      (result == Fat32PlanResult::TooManyClusters && approx > 0x0FFFFFFF))
+                      (result == Fat32PlanResult::TooManyClusters && approx > kFat32MaxClusters))
               << total << " " << spc;
           continue;
         }
@@ -140,8 +150,91 @@ INSTANTIATE_TEST_SUITE_P(
                  Fat32PlanResult::TooSmallForClusters},
         PlanCase{"TwoTerabytesAndMore", 0xFFFFFFFFull, 512, 64, Fat32PlanResult::TooBig},
         PlanCase{"LargestTotal", 0xFFFFFFFEull, 512, 64, Fat32PlanResult::Ok},
-        PlanCase{"OverTwoTo28Clusters", 0xFFFFFFFEull, 512, 8, Fat32PlanResult::TooManyClusters}),
+        PlanCase{"OverTwoTo28Clusters", 0xFFFFFFFEull, 512, 8, Fat32PlanResult::TooManyClusters},
+        // 0x0FFFFFF4 clusters, and one more, whose number would reach the
+        // values FAT32 reserves.
+        PlanCase{"MostClusters", kMostClustersSectors, 512, 1, Fat32PlanResult::Ok},
+        PlanCase{"OneClusterTooMany", kMostClustersSectors + 1, 512, 1,
+                 Fat32PlanResult::TooManyClusters}),
     [](const ::testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
+
+struct VolumeCase {
+  const char* name;
+  uint64_t totalSectors;
+  uint32_t bytesPerSector;
+  uint32_t sectorsPerCluster;  // asked for
+  Fat32PlanResult result;
+  uint32_t taken;              // sectors per cluster planned
+};
+
+class Fat32VolumePlan : public ::testing::TestWithParam<VolumeCase> {};
+
+TEST_P(Fat32VolumePlan, TooManyClustersTakeTheNextClusterSize) {
+  const VolumeCase& c = GetParam();
+  Fat32Layout layout;
+  layout.bytesPerSector = c.bytesPerSector;
+  layout.sectorsPerCluster = c.sectorsPerCluster;
+  ASSERT_EQ(PlanFat32Volume(c.totalSectors, &layout), c.result);
+  if (c.result != Fat32PlanResult::Ok) return;
+  EXPECT_EQ(layout.sectorsPerCluster, c.taken);
+  EXPECT_LE(layout.clusterCount, kFat32MaxClusters);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Fat32VolumePlan,
+    ::testing::Values(
+        VolumeCase{"FitsAsAsked", kMostClustersSectors, 512, 1, Fat32PlanResult::Ok, 1},
+        VolumeCase{"NextSize", kMostClustersSectors + 1, 512, 1, Fat32PlanResult::Ok, 2},
+        VolumeCase{"TwoSizesUp", 0xFFFFFFFEull, 512, 4, Fat32PlanResult::Ok, 16},
+        VolumeCase{"LargeSectorsStepUp", 0x40000000, 4096, 1, Fat32PlanResult::Ok, 4},
+        // 32 KiB is the largest cluster on 4096-byte sectors.
+        VolumeCase{"LargeSectorsNoSizeLeft", 0xFFFFFFFEull, 4096, 8,
+                   Fat32PlanResult::TooManyClusters, 0},
+        VolumeCase{"LargeSectorsLastSize", 0x60000000, 4096, 2, Fat32PlanResult::Ok, 8}),
+    [](const ::testing::TestParamInfo<VolumeCase>& info) { return info.param.name; });
+
+// The boot sector, FSInfo and first FAT sectors of a layout in a sparse
+// image of its size, for the tools to judge.
+bool WriteSparseVolume(const std::string& image, const Fat32Layout& layout) {
+  const int fd = ::open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  const uint32_t bps = layout.bytesPerSector;
+  std::vector<uint8_t> boot(bps), info(bps), fat(bps);
+  BuildFat32BootSector(layout, boot.data());
+  BuildFat32FsInfo(layout, info.data());
+  BuildFirstFatSector(bps, fat.data());
+  const auto put = [&](const std::vector<uint8_t>& sector, uint64_t at) {
+    return ::pwrite(fd, sector.data(), bps, static_cast<off_t>(at * bps)) == static_cast<ssize_t>(bps);
+  };
+  const bool ok = ::ftruncate(fd, static_cast<off_t>(uint64_t{layout.totalSectors} * bps)) == 0 &&
+                  put(boot, 0) && put(info, kFat32FsInfoSector) &&
+                  put(boot, kFat32BackupBootSector) && put(info, kFat32BackupBootSector + 1) &&
+                  put(fat, layout.fatSector(0)) && put(fat, layout.fatSector(1));
+  return ::close(fd) == 0 && ok;
+}
+
+TEST(Fat32ClusterLimit, TheToolsReadTheMostClustersAndRefuseOneMore) {
+  if (!testing::ToolPresent("mdir")) GTEST_SKIP() << "mtools missing";
+  const std::string image = ::testing::TempDir() + "kv_fat32_limit_" + std::to_string(::getpid());
+  for (const uint64_t total : {kMostClustersSectors, kMostClustersSectors + 1}) {
+    Fat32Layout layout;
+    layout.bytesPerSector = 512;
+    layout.sectorsPerCluster = 1;
+    const bool allowed = PlanFat32(total, &layout) == Fat32PlanResult::Ok;
+    // The layout the old limit wrote.
+    layout.clusterCount = static_cast<uint32_t>(total - kFat32ReservedSectors -
+                                                kFat32NumberOfFats * layout.fatSizeSectors);
+    layout.sectorsPerTrack = 63;
+    layout.heads = 255;
+    Fat32LabelField("LIMIT", layout.label);
+    ASSERT_TRUE(WriteSparseVolume(image, layout));
+    // With its own checks on: mdir reads the FAT and counts the clusters.
+    const testing::ToolResult mdir = testing::RunTool("mdir -i " + testing::ShellQuote(image) + " ::");
+    EXPECT_EQ(mdir.exitCode == 0, allowed)
+        << layout.clusterCount << " clusters:\n" << mdir.output;
+  }
+  std::remove(image.c_str());
+}
 
 TEST(Fat32Label, PaddedCutOrNoName) {
   char field[kFat32LabelLength];
