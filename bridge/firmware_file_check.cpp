@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "bridge/vendor_commands.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 
 namespace bridge {
@@ -142,7 +143,7 @@ int CheckFirmwareFile(const char* firmwarePath, uint16_t identification, const P
 }
 
 size_t ReadHexDataPage(const char* textPath, uint8_t* page, unsigned pageNumber) {
-  const File file(textPath != nullptr ? std::fopen(textPath, "rb") : nullptr);
+  const File file(platform::OpenRegularFileForReading(textPath));
   if (!file) return 0;
   uint64_t skip = uint64_t{pageNumber} * kHexPageSize;  // bytes to drop first
   size_t stored = 0;

@@ -46,7 +46,7 @@ int CheckFirmwareFile(const char* firmwarePath, uint16_t identification, const P
 // byte, high nibble first (a digit its value, a letter upper-cased code - 55);
 // every other byte of the file is skipped. Page n starts after n full pages.
 // Returns the bytes stored in `page` (kHexPageSize for a full page), 0 when
-// the file cannot be opened.
+// the file cannot be opened or is no regular file.
 inline constexpr size_t kHexPageSize = 65536;
 size_t ReadHexDataPage(const char* textPath, uint8_t* page, unsigned pageNumber);
 

@@ -366,6 +366,17 @@ bool RemoveDirectory(const char* path) {
   return true;
 }
 
+std::FILE* OpenRegularFileForReading(const char* path) {
+  if (path == nullptr) return nullptr;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  std::FILE* file = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 bool CopyFile(const char* from, const char* to, bool failIfExists) {
   Resolved src, dst;
   if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;

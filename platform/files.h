@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/device_io.h"
 
@@ -79,6 +80,11 @@ bool RemoveDirectory(const char* path);
 bool CopyFile(const char* from, const char* to, bool failIfExists);
 // kInvalidFileAttributes (and the last error) when the path does not exist.
 uint32_t GetFileAttributes(const char* path);
+
+// A host file opened for reading through the C library, only when it is a
+// regular file: a device such as /dev/zero or a pipe can give bytes for
+// ever, and opening a pipe never waits for a writer. Null otherwise.
+std::FILE* OpenRegularFileForReading(const char* path);
 
 // The temporary folder, ending in a backslash. Windows contract: returns
 // the length without the NUL, or the size needed (with the NUL) when the

@@ -1,6 +1,7 @@
 #include "bridge/firmware_file_check.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -234,6 +235,25 @@ TEST_F(FileTest, HexPattern) {
     EXPECT_EQ(page[c.bytes.size()], 0xEE) << c.text;
   }
   EXPECT_EQ(ReadHexDataPage((folder_ + "/none.txt").c_str(), page, 0), 0u);
+}
+
+TEST_F(FileTest, HexPatternReadsOnlyRegularFiles) {
+  const std::string fifo = folder_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string target = WriteText("target.txt", "a1b2");
+  const std::string link = folder_ + "/link.txt";
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  const struct {
+    std::string path;
+    size_t bytes;
+  } cases[] = {
+      {"/dev/zero", 0},  // zeros for ever, none of them a digit
+      {fifo, 0},         // no writer: neither the open nor the read may wait
+      {folder_, 0},
+      {link, 2},         // a link to a regular file is that file
+  };
+  uint8_t page[kHexPageSize];
+  for (const auto& c : cases) EXPECT_EQ(ReadHexDataPage(c.path.c_str(), page, 0), c.bytes) << c.path;
 }
 
 TEST_F(FileTest, HexPages) {
