@@ -165,16 +165,24 @@ IniFile::Line IniFile::MakeLine(std::string text, std::string eol) {
 
 void IniFile::Parse(std::string_view text) {
   lines_.clear();
+  mark_.clear();
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+    mark_ = kUtf8Mark;
+    text.remove_prefix(kUtf8Mark.size());
+  }
   while (!text.empty()) {
-    const size_t lf = text.find('\n');
-    std::string_view body = lf == npos ? text : text.substr(0, lf);
-    std::string eol = lf == npos ? "" : "\n";
-    if (!eol.empty() && !body.empty() && body.back() == '\r') {
-      body.remove_suffix(1);
-      eol = "\r\n";
+    const size_t end = text.find_first_of("\r\n");
+    if (end == npos) {
+      lines_.push_back(MakeLine(std::string(text), ""));
+      break;
     }
-    lines_.push_back(MakeLine(std::string(body), std::move(eol)));
-    text.remove_prefix(lf == npos ? text.size() : lf + 1);
+    // Editors and text-mode writers leave CR CR LF where one line ended.
+    size_t eol = 1;
+    if (text.compare(end, 2, "\r\n") == 0) eol = 2;
+    else if (text.compare(end, 3, "\r\r\n") == 0) eol = 3;
+    lines_.push_back(MakeLine(std::string(text.substr(0, end)), std::string(text.substr(end, eol))));
+    text.remove_prefix(end + eol);
   }
 }
 
@@ -276,7 +284,7 @@ void IniFile::WriteFloat(std::string_view section, std::string_view key, double 
 }
 
 std::string IniFile::Text() const {
-  std::string text;
+  std::string text = mark_;
   for (const Line& line : lines_) {
     text += line.text;
     text += line.eol;

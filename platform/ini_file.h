@@ -13,10 +13,13 @@
 //  - floats are C-locale decimal numbers, written "%.15g"; booleans are
 //    written "1"/"0";
 //  - a missing text gives its default; an empty one is "".
+// A line ends at LF, CR LF, CR CR LF or a lone CR. A UTF-8 byte-order mark
+// at the start of the file is not part of the first line.
 // Writing replaces an existing key's line in place, adds a new key after the
 // last key of its section and a new section at the end of the file; every
-// other line, its line end included, stays byte for byte. Written lines end
-// in CRLF. CR, LF and NUL end a written value, so no value can add lines.
+// other line, its line end included, and the byte-order mark stay byte for
+// byte. Written lines end in CRLF. CR, LF and NUL end a written value, so no
+// value can add lines.
 // The document lives in memory; Flush() writes it out as a whole.
 #pragma once
 
@@ -76,7 +79,7 @@ class IniFile {
   enum class Kind : uint8_t { kOther, kSection, kKey };
   struct Line {
     std::string text;  // without its line end
-    std::string eol;   // "\r\n", "\n" or "" (last line without one)
+    std::string eol;   // "\n", "\r\n", "\r\r\n", "\r" or "" (last line without one)
     Kind kind = Kind::kOther;
     std::string name;       // section or key name, trimmed
     size_t valueStart = 0;  // key lines: offset just after the '='
@@ -92,6 +95,7 @@ class IniFile {
   size_t FindKey(size_t header, std::string_view key) const;
 
   std::string path_;
+  std::string mark_;  // the byte-order mark the file began with, if any
   std::vector<Line> lines_;
 };
 

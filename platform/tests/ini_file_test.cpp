@@ -165,6 +165,38 @@ TEST(IniFileRead, NamesMatchWithoutCaseAndTheFirstOneCounts) {
   EXPECT_FALSE(ini.Read("setting", "comment"));
 }
 
+TEST(IniFileRead, EveryLineEndEndsALineAndIsKept) {
+  for (const char* eol : {"\n", "\r\n", "\r\r\n", "\r"}) {
+    const std::string e = eol;
+    const std::string text = "[s]" + e + "a=1" + e + "b = 2" + e + "[t]" + e + "c=3";
+    IniFile ini = IniFile::FromText(text);
+    EXPECT_EQ(ini.ReadInteger("s", "a", 0), 1) << testing::PrintToString(e);
+    EXPECT_EQ(ini.ReadInteger("s", "b", 0), 2) << testing::PrintToString(e);
+    EXPECT_EQ(ini.ReadInteger("t", "c", 0), 3) << testing::PrintToString(e);
+    EXPECT_EQ(ini.Text(), text);
+    ini.WriteInteger("s", "b", 5);
+    EXPECT_EQ(ini.Text(), "[s]" + e + "a=1" + e + "b=5" + e + "[t]" + e + "c=3");
+  }
+  // A third CR is a line end of its own before the CR CR LF.
+  const IniFile ini = IniFile::FromText("[s]\r\r\r\na=1\r\r\r\n");
+  EXPECT_EQ(ini.ReadInteger("s", "a", 0), 1);
+  EXPECT_EQ(ini.Text(), "[s]\r\r\r\na=1\r\r\r\n");
+}
+
+TEST(IniFileRead, AByteOrderMarkIsNoPartOfTheFirstSection) {
+  IniFile ini = IniFile::FromText("\xEF\xBB\xBF[setting]\r\nWRLoop=3\r\n");
+  EXPECT_EQ(ini.ReadInteger("setting", "WRLoop", 0), 3);
+  ini.WriteInteger("setting", "WRLoop", 5);
+  ini.WriteInteger("setting", "New", 1);
+  EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF[setting]\r\nWRLoop=5\r\nNew=1\r\n");
+  // Only at the very start.
+  const IniFile later = IniFile::FromText("[a]\r\n\xEF\xBB\xBF[setting]\r\nWRLoop=3\r\n");
+  EXPECT_FALSE(later.Read("setting", "WRLoop"));
+  IniFile empty = IniFile::FromText("\xEF\xBB\xBF");
+  empty.WriteString("s", "k", "v");
+  EXPECT_EQ(empty.Text(), "\xEF\xBB\xBF[s]\r\nk=v\r\n");
+}
+
 TEST(IniFileWrite, ReplacesInPlaceAndKeepsEveryOtherLineByteForByte) {
   IniFile ini = IniFile::FromText(
       "; head comment\n"

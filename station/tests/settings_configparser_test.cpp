@@ -20,11 +20,13 @@ using testing::Slurp;
 using testing::Spit;
 using testing::TestData;
 
+// Arguments: the file, its encoding, "strict" to refuse a section or key
+// that comes twice.
 constexpr char kReader[] =
     "import configparser, sys\n"
-    "p = configparser.RawConfigParser(strict=False, interpolation=None)\n"
+    "p = configparser.RawConfigParser(strict=sys.argv[3] == 'strict', interpolation=None)\n"
     "p.optionxform = str\n"
-    "with open(sys.argv[1], encoding='latin-1') as f:\n"
+    "with open(sys.argv[1], encoding=sys.argv[2]) as f:\n"
     "    p.read_file(f)\n"
     "for s in p.sections():\n"
     "    for k, v in p.items(s):\n"
@@ -47,9 +49,11 @@ class ConfigParserReading : public testing::SettingsFileTest {
   }
 
   // What configparser makes of the file, or an empty map after a failure.
-  Entries ReadWithPython(const std::string& file) {
+  Entries ReadWithPython(const std::string& file, const char* encoding = "latin-1",
+                         const char* strictness = "lenient") {
     Entries entries;
-    const std::string command = "python3 " + Path("reader.py") + " " + file + " 2>&1";
+    const std::string command = "python3 " + Path("reader.py") + " " + file + " " + encoding +
+                                " " + strictness + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return entries;
     std::string output;
@@ -76,8 +80,9 @@ class ConfigParserReading : public testing::SettingsFileTest {
   }
 
   // Both readers agree on every entry, and every written key is there.
-  void ExpectSameReading(const std::string& file) {
-    const Entries python = ReadWithPython(file);
+  void ExpectSameReading(const std::string& file, const char* encoding = "latin-1",
+                         const char* strictness = "lenient") {
+    const Entries python = ReadWithPython(file, encoding, strictness);
     const platform::IniFile ours(file);
     for (const auto& [name, value] : python)
       EXPECT_EQ(ours.Read(name.first, name.second), value) << name.first << "/" << name.second;
@@ -119,6 +124,41 @@ TEST_F(ConfigParserReading, AFileSavedOverHandEditedLines) {
   const Entries python = ReadWithPython(Path(kSettingsFileName));
   EXPECT_EQ((python.at({"Operator", "Name"})), "Night shift");
   EXPECT_EQ((python.at({"setting", "usbwriteperformance"})), "30");
+}
+
+// A file the station wrote, then edited by hand: saved with a byte-order
+// mark in front, its lines ended every way editors end them.
+TEST_F(ConfigParserReading, AMarkedFileWithEveryLineEndLoadsAndSavesByteForByte) {
+  const std::string written = Slurp(TestData("new_file.ini"));
+  std::string edited = "\xEF\xBB\xBF";
+  const char* ends[] = {"\r\n", "\n", "\r", "\r\r\n"};
+  size_t line = 0;
+  for (size_t at = 0; at < written.size();) {
+    const size_t end = written.find("\r\n", at);
+    edited += written.substr(at, end - at) + ends[line++ % 4];
+    at = end + 2;
+  }
+  const auto change = [&](const std::string& from, const std::string& to) {
+    const size_t at = edited.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    edited.replace(at, from.size(), to);
+  };
+  change("USBWritePerformance=0", "USBWritePerformance=31");  // the first key of all
+  change("WRLoop=7", "WRLoop=9");
+  change("StandbyTimer=0", "StandbyTimer=12");
+  Spit(Path(kSettingsFileName), edited);
+
+  Load();
+  EXPECT_EQ(block_.USBWritePerformance, 31);
+  EXPECT_EQ(block_.WRLoop, 9);
+  EXPECT_EQ(block_.StandbyTimer, 12);
+  ASSERT_EQ(SaveSettingsToIni(kSettingsFileName, block_, options_), 1);
+  // Nothing added, nothing lost: no second copy of the first section.
+  EXPECT_EQ(Slurp(Path(kSettingsFileName)), edited);
+  ExpectSameReading(Path(kSettingsFileName), "utf-8-sig", "strict");
+  EXPECT_EQ((ReadWithPython(Path(kSettingsFileName), "utf-8-sig", "strict")
+                 .at({"setting", "USBWritePerformance"})),
+            "31");
 }
 
 TEST_F(ConfigParserReading, TheYieldFile) {
