@@ -72,7 +72,7 @@ constexpr SettingsKey kKeys[] = {
     {kSetting, "MPDevCount", VT::kInteger, "0", OPTION(MPDevCount), WF::kNone, -1, LR::kNotNegative, LH::kNone},
     {kSetting, "MPEEPROMAtHDD", VT::kInteger, "0", OPTION(MPEEPROMAtHDD), WF::kNone, -1, LR::kStore, LH::kNone},
     {kSetting, "MPPellmarCustomer", VT::kInteger, "0", OPTION(MPPellmarCustomer), WF::kNone, -1, LR::kStore, LH::kNone},
-    {kSetting, "SCSITimeout", VT::kInteger, "10", OPTION(SCSITimeout), WF::kNone, -1, LR::kStore, LH::kNone},
+    {kSetting, "SCSITimeout", VT::kInteger, "10", OPTION(SCSITimeout), WF::kNone, -1, LR::kUnsigned, LH::kNone},
 
     {kExecute, "CapacityCustomize", VT::kInteger, "0", BLOCK(CapacityCustomize), WF::kInteger, 22, LR::kStore, LH::kNone},
     {kExecute, "Capacity", VT::kInteger, "0", BLOCK(Capacity), WF::kInteger, 23, LR::kStore, LH::kNone},
@@ -261,9 +261,16 @@ class Loader {
       case LoadRule::kFlag: v = v != 0; break;
       case LoadRule::kZeroIsTwo: if (v == 0) v = 2; break;
       case LoadRule::kNotNegative: if (v < 0) v = 0; break;
+      case LoadRule::kUnsigned: if (v < 0) v = IntegerDefault(key); break;
       case LoadRule::kFileSystem: if (v < kFileSystemNtfs || v > kFileSystemExfat) v = 0; break;
       case LoadRule::kStore:
-      case LoadRule::kWhileZero: break;
+      case LoadRule::kWhileZero:
+        // An 8-bit field holds what the save writes (signed, so 255 goes out
+        // as -1) and no more: 999 is no flash type, not type 231.
+        if (std::holds_alternative<uint8_t*>(field) && (v < INT8_MIN || v > UINT8_MAX)) {
+          v = IntegerDefault(key);
+        }
+        break;
     }
     if (int32_t* const* p = std::get_if<int32_t*>(&field)) **p = v;
     else *std::get<uint8_t*>(field) = static_cast<uint8_t>(v);

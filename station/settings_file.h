@@ -46,6 +46,7 @@ enum class LoadRule : uint8_t {
   kFlag,          // stored as 0/1
   kZeroIsTwo,     // 0 becomes 2
   kNotNegative,   // a negative value becomes 0
+  kUnsigned,      // a negative value takes the default: the field is a count
   kWhileZero,     // read only while the field is still 0
   kFileSystem,    // one of the three file-system choices, else 0
 };

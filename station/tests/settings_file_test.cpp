@@ -188,9 +188,24 @@ TEST_F(SettingsLoad, ClampsAndRules) {
   EXPECT_EQ(block_.StringAInc, 1);
   EXPECT_EQ(block_.MapToHDName, 1);
   EXPECT_EQ(block_.TableType, 3);
-  EXPECT_EQ(options_.FlashType, 300 & 0xFF);
+  EXPECT_EQ(options_.FlashType, 0);  // 300 is no 8-bit value: the default
   EXPECT_EQ(options_.EnQVS871StandbyTime, 1);  // its default when missing
   EXPECT_EQ(options_.SCSITimeout, 10);
+}
+
+TEST_F(SettingsLoad, AValueItsFieldCannotHoldTakesTheDefault) {
+  CheckValues(*this, "QVEEPROM", "FlashType",
+              {{"231", "231"},
+               {"255", "255"},
+               {"-1", "255"},  // as the save writes 255
+               {"-128", "128"},
+               {"999", "0"},
+               {"256", "0"},
+               {"-129", "0"}},
+              [&] { return std::to_string(options_.FlashType); });
+  CheckValues(*this, "setting", "SCSITimeout",
+              {{"25", "25"}, {"0", "0"}, {"-1", "10"}, {"-2147483648", "10"}},
+              [&] { return std::to_string(options_.SCSITimeout); });
 }
 
 TEST_F(SettingsLoad, ClusterChoice) {
