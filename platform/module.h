@@ -1,7 +1,9 @@
-// Modules loaded by name (the system's libraries the station binds at run
-// time) and their entry points. The format service "fmifs.dll" is one of
-// the platform's own modules: its entries forward to the backend, which
-// formats the volume (on the bench: its emulated volume).
+// Modules loaded by name (the libraries the station binds at run time) and
+// their entry points. The format service "fmifs.dll" is one of the
+// platform's own modules: its entries forward to the backend, which formats
+// the volume (on the bench: its emulated volume). Any other bare name,
+// with or without ".dll", is the shared object "<name>.so" in the program
+// folder (never the working directory); a name with a folder is none.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,8 @@ using Proc = void (*)();  // cast to the entry's own type before the call
 // The module when it is loaded already; null otherwise (no load).
 Module GetModuleHandle(const char* name);
 // Loads (or counts one more use of) a module; null and the last error
-// kErrorModNotFound when the system has none of that name.
+// kErrorModNotFound when the system has none of that name, or the file is
+// missing or no shared object.
 Module LoadLibrary(const char* name);
 // Null and kErrorProcNotFound when the module has no such entry.
 Proc GetProcAddress(Module module, const char* name);
