@@ -174,6 +174,22 @@ int WaitFlashStatus(const char* devicePath, uint8_t mask, uint8_t want, int read
 
 SpiFlashType GetSpiFlashType(ChipType chipType, const char* devicePath);
 
+// The flash maker as the station shows it, by SpiFlashType; "Unknown" for
+// a type without a name.
+inline constexpr std::array<const char*, 21> kSpiFlashVendorNames = {
+    nullptr, nullptr, nullptr, "PMC/ISSI", "SST", "ST/EON/MXIC/ISSI/FUDAN/BERG", "ATMEL",
+    "MXIC/KH", "WINBOND", "AMIC", "EON", "ESMT", "SANYO", "GIGADEVICE",
+    "VPOWERWINS/SHANGHAI FUDAN", "PMC/ISSI", "BOYA/BERG", "BERG", "ACE/BOHONG", "XTX", "PUYA",
+};
+constexpr const char* SpiFlashVendorName(SpiFlashType type) {
+  return type < kSpiFlashVendorNames.size() && kSpiFlashVendorNames[type] != nullptr
+             ? kSpiFlashVendorNames[type]
+             : "Unknown";
+}
+// ChipTypes whose flash maker is shown as "Unknown" without asking.
+constexpr bool FlashVendorUnasked(ChipType chipType) { return chipType == 8 || chipType == 17; }
+
+
 // Each starts from the default record; 1 when some row decided.
 int DetectSpiFlashType(const char* devicePath, SpiFlashRecord* record);
 int DetectSpiFlashTypeByParam(const char* devicePath, SpiFlashRecord* record);

@@ -17,15 +17,13 @@
 #include "platform/volumes.h"
 
 namespace bridge {
-namespace {
 
-constexpr char kUsbAccessMutexName[] = "QVUSBAcess";
-
-// Opened or created on first use and kept for the life of the process.
 platform::NamedMutex& UsbAccessMutex() {
   static platform::NamedMutex mutex(kUsbAccessMutexName);
   return mutex;
 }
+
+namespace {
 
 struct DevInfoDeleter {
   void operator()(platform::DeviceInfoSet* set) const { platform::DestroyDeviceInfoList(set); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/device_io.h"
+#include "platform/named_mutex.h"
 
 namespace bridge {
 
@@ -61,6 +62,13 @@ inline const char* DevicePath(const StorageDeviceEntry& entry) { return entry.de
 // ReadBridgeRegister on the entry's device path.
 int ReadBridgeRegisterRec(const StorageDeviceEntry& entry, uint16_t address, uint8_t* buffer,
                           uint32_t length);
+
+// The named mutex "QVUSBAcess" that serialises device scans across
+// processes; opened on first use and kept for the life of the process. Its
+// owner may take it again, so a caller can hold it around a scan and the
+// hub walk that follows.
+inline constexpr char kUsbAccessMutexName[] = "QVUSBAcess";
+platform::NamedMutex& UsbAccessMutex();
 
 // Zeroes `*count` entries (the capacity) and fills them with the present
 // "usbstor" and "scsi" disk interfaces, their ports, IDENTIFY data, device
