@@ -1,0 +1,40 @@
+// The bridges the library lists, where each sits on the USB tree, and the
+// lock that keeps one device's command sequences from interleaving.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvfw {
+
+struct ListedDevice {
+  std::string path;     // the platform's interface path
+  std::string hubName;  // the hub it hangs on, as the walk names it
+  int hubPort = 0;
+  bool uas = false;             // a "scsi" (UAS) interface
+  uint32_t diskNode = 0;        // the storage device node
+  uint32_t usbNode = 0;         // its USB device node (safe removal)
+};
+
+// One storage enumeration and one hub walk, both under "QVUSBAcess": our
+// bridges in walk order (hub, then port), at most kMaxDevices, none whose
+// path would not fit kPathCapacity. Every listing replaces the location
+// cache.
+std::vector<ListedDevice> ListDevices();
+
+// The device of a path (compared without case) from the cache; a path not
+// in it gets one listing. None for a path no listing knows.
+std::optional<ListedDevice> FindDevice(const char* path);
+
+// Held while one entry talks to one device: a device's command sequences
+// never interleave, different devices run in parallel.
+std::unique_lock<std::mutex> LockDevice(const std::string& path);
+
+// Lower-case form of a path, as paths compare.
+std::string FoldPath(std::string_view path);
+
+}  // namespace qvfw
