@@ -1,6 +1,6 @@
 // Multi-byte values in byte buffers: the configuration images, CDB payloads
-// and firmware headers store them big-endian, the USB descriptors
-// little-endian.
+// and firmware headers store them big-endian, the USB descriptors and the
+// on-disk records (boot sectors, partition tables) little-endian.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,17 @@ constexpr uint32_t GetBigEndian32(const uint8_t* in) {
 constexpr void PutLittleEndian16(uint8_t* out, uint16_t value) {
   out[0] = static_cast<uint8_t>(value);
   out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+constexpr void PutLittleEndian32(uint8_t* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+constexpr uint16_t GetLittleEndian16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | in[1] << 8); }
+
+constexpr uint32_t GetLittleEndian32(const uint8_t* in) {
+  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 | static_cast<uint32_t>(in[2]) << 16 |
+         static_cast<uint32_t>(in[3]) << 24;
 }
 
 }  // namespace platform

@@ -19,6 +19,7 @@
 #include "platform/backend.h"
 #include "platform/clock.h"
 #include "platform/disk_ioctl.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -76,13 +77,6 @@ struct Resolved {
   bool fatRules = false;
   bool driveRoot = false;  // the root folder of a drive
 };
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // The entry of `folder` that `name` means without case (the name itself
 // when it exists or nothing matches).

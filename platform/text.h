@@ -4,11 +4,17 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 std::string WideToAnsi(const char16_t* text, size_t length);
 std::string WideToAnsi(const std::u16string& text);
 std::u16string AnsiToWide(const std::string& text);
+
+// ASCII case folding: the system compares names, paths and ids without case.
+std::string AsciiLower(std::string_view text);
+std::string AsciiUpper(std::string_view text);
+bool EqualNoCase(std::string_view a, std::string_view b);
 
 }  // namespace platform
