@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/emulated_bridge.h"
+#include "sim/bridge_command.h"
 
 namespace sim {
 

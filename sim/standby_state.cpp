@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "sim/emulated_bridge.h"
+#include "sim/bridge_command.h"
 
 namespace sim {
 
