@@ -4,6 +4,7 @@
 #include <cstring>
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
+#include "sim/ff04_operations.h"
 #include "sim/firmware_download.h"
 #include "sim/identity_image.h"
 #include "sim/parallel_flash.h"
@@ -502,66 +503,66 @@ CommandResult Ff04Command(Context& c, const Request& r) {
   auto flashRange = [&](uint64_t address, uint64_t n) {
     return f.present() && address + n <= f.size();
   };
-  if (c.model.family == ChipFamily::kOtherFlash && cdb[2] <= 0x05) {
+  if (c.model.family == ChipFamily::kOtherFlash && cdb[2] <= ff04::kFlashMode) {
     const OtherFlashReply reply = RunOtherFlashCommand(
         c.otherFlash, {c.vendor.flashMode, c.vendor.flashTypeBlock}, cdb, r.dataIn, r.data,
         r.length);
     return reply.good ? Good(reply.transferred) : Check();
   }
   switch (cdb[2]) {
-    case 0x00: {
+    case ff04::kBusyPoll: {
       const uint8_t busy = (f.ReadStatus() & SpiFlash::kBusy) != 0 ? 1 : 0;
       return Reply(r, &busy, 1);
     }
-    case 0x01:  // other flash family: run the erase sequence FF 04 04 handed over
+    case ff04::kParallelErase:  // other flash family: run the erase sequence FF 04 04 handed over
       if (!NoData(r)) return Check();
       if (ValidSequence(c.vendor.flashTypeBlock.data(), kEraseSequence02.data(),
                         kEraseSequence1.data(), kEraseSequence02.size()))
         f.EraseByOpcode(0xC7, 0);
       return Good();
-    case 0x02:  // other flash family: program from address 0 behind the unlock bytes
+    case ff04::kParallelProgram:  // other flash family: program from address 0 behind the unlock bytes
       if (r.dataIn && r.length > 0) return Check();
       if (!flashRange(0, r.length)) return Check();
       if (ValidSequence(cdb + 3, kProgramSequence02.data(), kProgramSequence1.data(),
                         kProgramSequence02.size()))
         f.Program(0, r.data, r.length);
       return Good(r.length);
-    case 0x03: {
+    case ff04::kParallelRead: {
       const uint32_t address = cdb[3] | (uint32_t{cdb[4]} << 8) | (uint32_t{cdb[5]} << 16) |
                                (uint32_t{cdb[6]} << 24);
       if (!r.dataIn || !flashRange(address, r.length)) return Check();
       f.Read(address, r.data, r.length);
       return Good(r.length);
     }
-    case 0x04:
+    case ff04::kEraseCycles:
       if (!Fits(r, false, 18)) return Check();
       std::copy_n(r.data, 18, c.vendor.flashTypeBlock.begin());
       return Good(18);
-    case 0x05:
+    case ff04::kFlashMode:
       if (!NoData(r)) return Check();
       c.vendor.flashMode = true;
       return Good();
-    case 0x10:
+    case ff04::kRead:
       if (!r.dataIn || !flashRange(a24, r.length)) return Check();
       f.Read(a24, r.data, r.length);
       return Good(r.length);
-    case 0x11:
+    case ff04::kProgram:
       if ((r.dataIn && r.length > 0) || !flashRange(a24, r.length)) return Check();
       f.Program(a24, r.data, r.length);
       return Good(r.length);
-    case 0x12: {
+    case ff04::kReadStatus: {
       const uint8_t status = f.ReadStatus();
       return Reply(r, &status, 1);
     }
-    case 0x13:
+    case ff04::kChipErase:
       if (!NoData(r)) return Check();
       f.EraseByOpcode(c.vendor.flashOpcodes[0], 0);
       return Good();
-    case 0x14:
+    case ff04::kBlockErase:
       if (!NoData(r) || !flashRange(a24, 1)) return Check();
       f.EraseByOpcode(c.vendor.flashOpcodes[1], a24);
       return Good();
-    case 0x15: {
+    case ff04::kReadId: {
       // 15 03/04 v [03]: reply of 3 or 4 bytes to SPI opcode v (0: the id the
       // firmware read at start), with three dummy bytes clocked first when wide.
       const uint32_t n = cdb[3];
@@ -580,7 +581,7 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       }
       return Reply(r, reply.data(), n);
     }
-    case 0x20: {
+    case ff04::kSpiCommand: {
       const uint32_t count = cdb[3];
       const uint8_t dataPhase = cdb[4];
       if (count < 1 || count > 7 || dataPhase > 1) return Check();
@@ -591,28 +592,28 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       if (dataPhase == 0) f.Deselect();
       return Good(r.length);
     }
-    case 0x21: {
+    case ff04::kSpiReadData: {
       const uint32_t n = Be16(cdb + 7);
       if (!f.selected() || !Fits(r, true, n)) return Check();
       Clock(f, nullptr, r.data, n);
       f.Deselect();
       return Good(n);
     }
-    case 0x22: {
+    case ff04::kSpiWriteData: {
       const uint32_t n = cdb[8];
       if (!f.selected() || !Fits(r, false, n)) return Check();
       Clock(f, r.data, nullptr, n);
       f.Deselect();
       return Good(n);
     }
-    case 0x23: {
+    case ff04::kFlashTypeCode: {
       if (cdb[3] != 0x04) return Check();
       uint8_t code = f.present() ? FlashTypeCode(f.jedecId()) : uint8_t{0};
       if (f.present() && f.config().typeCode >= 0) code = static_cast<uint8_t>(f.config().typeCode);
       const uint8_t reply[4] = {code, 0, 0, 0};
       return Reply(r, reply, sizeof reply);
     }
-    case 0x24: {
+    case ff04::kSetEraseOpcodes: {
       if (cdb[3] != 0x02) return Check();
       c.vendor.flashOpcodes[0] = cdb[4];
       c.vendor.flashOpcodes[1] = cdb[5];
@@ -621,7 +622,7 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       const uint8_t reply[2] = {0, 0};
       return Reply(r, reply, sizeof reply);
     }
-    case 0x25:
+    case ff04::kFlashOption:
       if (cdb[3] == 0x02) {
         c.vendor.flashOption = cdb[4];
         const uint8_t reply[2] = {0, 0};
@@ -630,24 +631,24 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       if (!NoData(r)) return Check();
       c.vendor.vendorCmd25 = true;
       return Good();
-    case 0x0F:
+    case ff04::kSetOpcodes:
       if (!NoData(r)) return Check();
       std::copy_n(cdb + 3, 4, c.vendor.flashOpcodes.begin());
       c.vendor.opcodeParameter = static_cast<uint16_t>(Be16(cdb + 7));
       return Good();
-    case 0x26:
+    case ff04::kReset:
       if (cdb[3] != 'Q' || cdb[4] != 'V' || !NoData(r)) return Check();
       return {kGood, 0, true};
-    case 0x30:
+    case ff04::kRevisionBlock:
       if (cdb[3] != 0x08) return Check();
       return Reply(r, c.revisionBlock.data(), kRevisionBlockLength);
-    case 0xA0:
+    case ff04::kConfigBlock:
       return Reply(r, c.configBlock.data(), ConfigBlockLength(c.model), cdb[3]);
-    case 0xA3:
+    case ff04::kStandby:
       if (!NoData(r)) return Check();
       SetStandby(c.vendor, cdb[3] != 0, Be32(cdb + 4));
       return Good();
-    case 0xC8: {
+    case ff04::kStatus: {
       if (cdb[3] == 0x05) {
         if (!NoData(r)) return Check();
         c.vendor.status5 = cdb[4];
@@ -657,7 +658,7 @@ CommandResult Ff04Command(Context& c, const Request& r) {
       const uint8_t status = cdb[3] == 0x03 ? 1 : 0;  // status 3: ready
       return Reply(r, &status, 1);
     }
-    case 0x51:
+    case ff04::kKeyCommand:
       if (cdb[3] != 'V' || cdb[4] != 'U' || !NoData(r)) return Check();
       c.vendor.keyCommand = true;
       return Good();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "sim/ff04_operations.h"
 
 namespace sim {
 
@@ -108,16 +109,16 @@ OtherFlashReply RunOtherFlashCommand(ParallelFlash& flash, const OtherFlashFirmw
       flash.BusWrite(bytes[2 * i] | (uint32_t{bytes[2 * i + 1]} << 8), bytes[2 * count + i]);
   };
   switch (cdb[2]) {
-    case 0x00: {  // busy poll
+    case ff04::kBusyPoll: {
       if (length > 0 && !dataIn) return refused;
       if (length > 0) data[0] = flash.PollBusy() ? 1 : 0;
       return {true, std::min<uint32_t>(length, 1)};
     }
-    case 0x01:  // erase by the cycles of FF 04 04
+    case ff04::kParallelErase:
       if (length != 0 || !firmware.programming) return refused;
       cycles(firmware.eraseCycles.data(), 6);
       return {true, 0};
-    case 0x02: {  // program the data from address 0, each byte behind the CDB's cycles
+    case ff04::kParallelProgram: {  // each byte behind the CDB's cycles
       if ((dataIn && length > 0) || !firmware.programming) return refused;
       if (!flash.present() || length > flash.size()) return refused;
       for (uint32_t i = 0; i < length; ++i) {
@@ -126,7 +127,7 @@ OtherFlashReply RunOtherFlashCommand(ParallelFlash& flash, const OtherFlashFirmw
       }
       return {true, length};
     }
-    case 0x03: {  // read, 32-bit little-endian address
+    case ff04::kParallelRead: {
       const uint32_t address = cdb[3] | (uint32_t{cdb[4]} << 8) | (uint32_t{cdb[5]} << 16) |
                                (uint32_t{cdb[6]} << 24);
       if (!dataIn || !flash.present() || uint64_t{address} + length > flash.size())
@@ -134,11 +135,11 @@ OtherFlashReply RunOtherFlashCommand(ParallelFlash& flash, const OtherFlashFirmw
       for (uint32_t i = 0; i < length; ++i) data[i] = flash.BusRead(address + i);
       return {true, length};
     }
-    case 0x04:
+    case ff04::kEraseCycles:
       if (dataIn || length < firmware.eraseCycles.size()) return refused;
       std::copy_n(data, firmware.eraseCycles.size(), firmware.eraseCycles.begin());
       return {true, static_cast<uint32_t>(firmware.eraseCycles.size())};
-    case 0x05:
+    case ff04::kFlashMode:
       if (length != 0) return refused;
       firmware.programming = true;
       return {true, 0};
