@@ -6,9 +6,11 @@
 #include <string>
 
 #include "platform/process.h"
-#include "sim/bench.h"
+#include "sim/product.h"
 
 namespace sim {
+
+struct UsbHub;
 
 // A bench device: what it reached and how it was opened.
 struct BenchHandle final : platform::HandleObject {
@@ -24,7 +26,7 @@ struct BenchHandle final : platform::HandleObject {
   uint8_t unit = 0;         // volumes of the second drive reach its own unit
   uint64_t epoch = 0;       // volumes: the drive's layout epoch when opened
   char letter = 0;          // volumes: the letter opened
-  const Bench::Hub* hub = nullptr;
+  const UsbHub* hub = nullptr;
 };
 
 // An emulated program that was started.
@@ -33,7 +35,7 @@ struct BenchProcess final : platform::ProcessObject {
   std::string commandLine;
   uint64_t endsAt = 0;         // station ms; kNever: waits for input that never comes
   uint32_t exitCode = 0;
-  bool terminated = false;     // guarded by the bench's disk mutex
+  bool terminated = false;     // guarded by the programs' process mutex
   static constexpr uint64_t kNever = ~0ull;
 };
 

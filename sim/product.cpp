@@ -1,0 +1,227 @@
+#include "sim/product.h"
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace sim {
+
+uint64_t NowMs() { return platform::GetTickCount64(); }
+
+Product::Product(const ProductConfig& config, size_t index)
+    : config_(config), index_(index), bridge_(std::make_unique<EmulatedBridge>(config)) {
+  if (!config_.path.empty()) {
+    pathStem_ = config_.path;
+    foldedStem_ = platform::AsciiLower(pathStem_);
+    pathHash_.store(std::hash<std::string>{}(foldedStem_));
+  }
+}
+
+Product::~Product() = default;
+
+uint32_t Product::Generation() const {
+  return (config_.placement.resetNewPath && !pathTail_.empty())
+             ? static_cast<uint32_t>(resets_.load())
+             : 0;
+}
+
+// The instance suffix: "0" for the first arrival, then one more per reset
+// when the product re-enumerates with a new path; none for an explicit path.
+std::string Product::GenerationText(uint32_t generation) const {
+  return pathTail_.empty() ? std::string() : std::to_string(generation);
+}
+
+std::string Product::path() const { return pathStem_ + GenerationText(Generation()) + pathTail_; }
+
+std::string Product::diskInstanceId() const {
+  return diskIdStem_ + GenerationText(Generation()) + diskIdTail_;
+}
+
+bool Product::MatchesFolded(std::string_view folded, size_t hash) const {
+  if (hash != pathHash_.load(std::memory_order_relaxed)) return false;
+  const std::string generation = GenerationText(Generation());
+  return folded.size() == foldedStem_.size() + generation.size() + foldedTail_.size() &&
+         folded.substr(0, foldedStem_.size()) == foldedStem_ &&
+         folded.substr(foldedStem_.size(), generation.size()) == generation &&
+         folded.substr(foldedStem_.size() + generation.size()) == foldedTail_;
+}
+
+void Product::EnableTrace(bool on) {
+  std::lock_guard lock(mutex_);
+  tracing_.store(on);
+  if (!on) trace_.clear();
+}
+
+std::vector<TraceEntry> Product::TakeTrace() {
+  std::lock_guard lock(mutex_);
+  std::vector<TraceEntry> out;
+  out.swap(trace_);
+  return out;
+}
+
+void Product::AddFault(const Fault& fault) {
+  std::lock_guard lock(mutex_);
+  faults_.push_back({fault, 0, 0});
+  hasFaults_.store(true);
+}
+
+void Product::ClearFaults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+  hasFaults_.store(false);
+}
+
+int Product::FaultsFired() const {
+  std::lock_guard lock(mutex_);
+  int fired = 0;
+  for (const ArmedFault& armed : faults_) fired += armed.fired;
+  return fired;
+}
+
+void Product::SetOpenFails(bool fails) { openFails_.store(fails); }
+
+void Product::Unplug() { plugged_.store(false); }
+void Product::Plug() { plugged_.store(true); }
+
+bool Product::Online() const {
+  return plugged_.load() && NowMs() >= offlineUntil_.load();
+}
+
+uint64_t Product::OnlineAgainAt() const { return offlineUntil_.load(); }
+int Product::ResetCount() const { return resets_.load(); }
+
+bool Product::CanOpen(uint32_t* error) const {
+  if (!Online()) {
+    *error = platform::kErrorFileNotFound;
+    return false;
+  }
+  if (openFails_.load()) {
+    *error = platform::kErrorAccessDenied;
+    return false;
+  }
+  return true;
+}
+
+// Called with the lock held.
+bool Product::TakeFault(const uint8_t* cdb, uint8_t cdbLength, Fault* out) {
+  for (ArmedFault& armed : faults_) {
+    const Fault& f = armed.fault;
+    if (f.cdbPrefix.size() > cdbLength ||
+        !std::equal(f.cdbPrefix.begin(), f.cdbPrefix.end(), cdb))
+      continue;
+    if (armed.seen++ < f.skip) continue;
+    if (f.count >= 0 && armed.fired >= f.count) continue;
+    ++armed.fired;
+    *out = f;
+    return true;
+  }
+  return false;
+}
+
+// Called with the lock held: a bridge whose reset window has passed powers
+// on again before it answers anything.
+void Product::ComeBackIfDue() {
+  if (pendingPowerOn_ && NowMs() >= offlineUntil_.load()) {
+    pendingPowerOn_ = false;
+    bridge_->PowerOn();
+  }
+}
+
+DeviceIdentity Product::PresentedIdentity() {
+  std::lock_guard lock(mutex_);
+  ComeBackIfDue();
+  return bridge_->PresentedIdentity();
+}
+
+bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error, uint8_t unit) {
+  Fault fault;
+  bool faulted = false;
+  uint32_t delayMs = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (hasFaults_.load(std::memory_order_relaxed))
+      faulted = TakeFault(request.Cdb, request.CdbLength, &fault);
+    if (faulted && fault.kind == Fault::Kind::Delay) {
+      delayMs = fault.delayMs;
+      faulted = false;
+    }
+  }
+  // A slow device: the reply comes late, without holding the product's lock
+  // against the bench's own bookkeeping.
+  if (delayMs) platform::Sleep(delayMs);
+
+  std::lock_guard lock(mutex_);
+  ComeBackIfDue();
+  TraceEntry* entry = nullptr;
+  if (tracing_.load(std::memory_order_relaxed)) {
+    TraceEntry e;
+    e.path = config_.path;
+    e.cdb.assign(request.Cdb, request.Cdb + std::min<size_t>(request.CdbLength, sizeof request.Cdb));
+    e.dataIn = request.DataIn;
+    e.length = request.DataTransferLength;
+    e.timeout = request.TimeOutValue;
+    e.hasBuffer = request.DataBuffer != nullptr;
+    e.headerLength = request.Length;
+    e.targetId = request.TargetId;
+    e.senseInfoOffset = request.SenseInfoOffset;
+    if (request.DataIn == platform::kScsiDataOut && request.DataBuffer)
+      e.dataOut.assign(static_cast<const uint8_t*>(request.DataBuffer),
+                       static_cast<const uint8_t*>(request.DataBuffer) + request.DataTransferLength);
+    trace_.push_back(std::move(e));
+    entry = &trace_.back();
+  }
+
+  if (!Online()) {
+    *error = platform::kErrorDeviceNotConnected;
+    return false;
+  }
+  if (faulted) {
+    switch (fault.kind) {
+      case Fault::Kind::RequestFails:
+        *error = fault.error;
+        return false;
+      case Fault::Kind::Vanish:
+        plugged_.store(false);
+        *error = platform::kErrorDeviceNotConnected;
+        return false;
+      case Fault::Kind::CheckCondition:
+        request.ScsiStatus = platform::kScsiStatusCheckCondition;
+        request.DataTransferLength = 0;
+        if (entry) entry->status = request.ScsiStatus;
+        return true;
+      case Fault::Kind::Delay:
+      case Fault::Kind::CorruptData:
+        break;
+    }
+  }
+  if (request.CdbLength == 0 || request.CdbLength > sizeof request.Cdb ||
+      (request.DataTransferLength != 0 && request.DataBuffer == nullptr)) {
+    *error = platform::kErrorInvalidParameter;
+    return false;
+  }
+
+  const bool dataIn = request.DataIn == platform::kScsiDataIn;
+  auto* buffer = static_cast<uint8_t*>(request.DataBuffer);
+  const CommandResult result =
+      unit == 0 ? bridge_->Execute(request.Cdb, request.CdbLength, dataIn, buffer, request.DataTransferLength)
+                : bridge_->ExecuteOnUnit(unit, request.Cdb, request.CdbLength, dataIn, buffer,
+                                         request.DataTransferLength);
+  request.ScsiStatus = result.status;
+  request.DataTransferLength = std::min(result.transferred, request.DataTransferLength);
+  if (entry) entry->status = result.status;
+  // A transfer fault on the way to the host: the device answered right.
+  if (faulted && fault.kind == Fault::Kind::CorruptData && dataIn &&
+      fault.offset < request.DataTransferLength)
+    buffer[fault.offset] ^= fault.xorMask;
+  if (result.resetRequested) {
+    resets_.fetch_add(1);
+    offlineUntil_.store(NowMs() + config_.resetDelayMs);
+    pendingPowerOn_ = true;
+    if (config_.placement.resetNewPath)
+      pathHash_.store(std::hash<std::string>{}(platform::AsciiLower(path())));
+  }
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,160 @@
+// The host folders behind the bench's drives: the system drive's folder
+// (the Windows folder with its programs, the temporary folder) and each
+// mounted volume's file view, all under one temporary root removed with
+// the bench.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/disk_ioctl.h"
+#include "platform/text.h"
+#include "sim/volume_system.h"
+
+namespace sim {
+
+namespace fs = std::filesystem;
+
+VolumeSystem::VolumeSystem(const SystemState& system, Products& products, DesktopWindows& windows,
+                           SystemFaults& faults)
+    : system_(system), products_(products), windows_(windows), faults_(faults) {}
+
+VolumeSystem::~VolumeSystem() {
+  if (root_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+const std::string& VolumeSystem::Root() {
+  if (!root_.empty()) return root_;
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/kestrova-bench-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (::mkdtemp(name.data()) == nullptr) return root_;
+  root_ = name.data();
+  return root_;
+}
+
+std::string VolumeSystem::SystemFolder() {
+  const SystemConfig& system = system_.config;
+  const std::string& r = Root();
+  if (r.empty()) return {};
+  const std::string folder = r + "/system";
+  if (!systemMade_) {
+    std::error_code ignored;
+    fs::create_directories(folder + "/Windows/system32", ignored);
+    for (const char* program : {"cmd.exe", "diskpart.exe", "format.com", "label.exe"}) {
+      const bool missing = std::any_of(system.missingPrograms.begin(), system.missingPrograms.end(),
+                                       [&](const std::string& m) { return platform::EqualNoCase(m, program); });
+      if (missing) continue;
+      if (FILE* f = std::fopen((folder + "/Windows/system32/" + program).c_str(), "wb")) {
+        std::fputs("MZ", f);
+        std::fclose(f);
+      }
+    }
+    if (!system.tempPath.empty() && system.tempPath.size() > 2 && system.tempPath[1] == ':') {
+      std::string rest = system.tempPath.substr(2);
+      std::replace(rest.begin(), rest.end(), '\\', '/');
+      fs::create_directories(folder + rest, ignored);
+    }
+    systemMade_ = true;
+  }
+  return folder;
+}
+
+std::string VolumeSystem::TempPath() {
+  std::lock_guard lock(mutex_);
+  if (system_.config.tempPath.empty()) return {};
+  if (SystemFolder().empty()) return {};
+  return system_.config.tempPath;
+}
+
+bool VolumeSystem::GetDriveFolder(char letter, platform::Backend::DriveFolder* out, uint32_t* error) {
+  std::lock_guard lock(mutex_);
+  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  if (letter == system_.config.windowsDrive) {
+    out->hostPath = SystemFolder();
+    out->fatRules = false;
+    out->pin.reset();
+    if (out->hostPath.empty()) *error = platform::kErrorPathNotFound;
+    return !out->hostPath.empty();
+  }
+  Product* p = nullptr;
+  int drive = 0;
+  uint32_t partition = 0;
+  Volume* v = UsableVolumeOfLetter(letter, &p, &drive, &partition, error);
+  if (v == nullptr) return false;
+  if (v->folder.empty() && !FreshFolder(*v)) {
+    *error = platform::kErrorPathNotFound;
+    return false;
+  }
+  out->hostPath = v->folder;
+  out->fatRules = v->fat;
+  out->pin = v->pins;
+  return true;
+}
+
+std::string VolumeSystem::HostPathOf(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  return HostPathOfLocked(path);
+}
+
+// Joins a '/'-separated tail to a host folder, taking each name without
+// case when the exact one is not there (the system's file systems do).
+std::string VolumeSystem::MatchPathNoCase(const std::string& host, const std::string& tail) {
+  std::string out = host;
+  size_t start = 0;
+  while (start <= tail.size()) {
+    size_t end = tail.find('/', start);
+    if (end == std::string::npos) end = tail.size();
+    std::string part = tail.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) {
+      if (out.empty()) out = "/";
+      continue;
+    }
+    const std::string folder = out.empty() ? "." : out;
+    std::error_code error;
+    if (!fs::exists(folder + "/" + part, error)) {
+      for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator(); it.increment(error))
+        if (platform::EqualNoCase(it->path().filename().string(), part)) {
+          part = it->path().filename().string();
+          break;
+        }
+    }
+    out += (out.empty() || out.back() == '/') ? part : "/" + part;
+  }
+  return out;
+}
+
+std::string VolumeSystem::HostPathOfLocked(const std::string& path) {
+  std::string host;
+  size_t rest = 0;
+  if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    if (letter == system_.config.windowsDrive) {
+      host = SystemFolder();
+    } else {
+      Product* p = nullptr;
+      int drive = 0;
+      uint32_t partition = 0;
+      Volume* v = VolumeOfLetter(letter, &p, &drive, &partition);
+      if (v == nullptr || !v->mounted || v->lockedBy != nullptr) return {};
+      if (v->folder.empty()) FreshFolder(*v);
+      host = v->folder;
+    }
+    if (host.empty()) return {};
+    rest = 2;
+  }
+  std::string tail = path.substr(rest);
+  std::replace(tail.begin(), tail.end(), '\\', '/');
+  if (!host.empty() && !tail.empty() && tail[0] != '/') tail = "/" + tail;
+  return MatchPathNoCase(host, tail);
+}
+
+}  // namespace sim
