@@ -108,11 +108,13 @@ int ScsiReadBuffer(const char* devicePath, BufferMode mode, BufferId bufferId, u
 
 int ScsiWriteBuffer(const char* devicePath, BufferId bufferId, BufferMode mode, uint32_t offset,
                     const uint8_t* data, uint32_t length) {
+  // The reset carries nothing: no length in the CDB and no data phase, so a
+  // caller's buffer never reaches the bridge with it.
+  if (mode == kWriteBufferActivateMode) {
+    return cdb::SendNoData(devicePath, Cdb10{0x3B, static_cast<uint8_t>(mode)});
+  }
   if (!Fits(offset, 24) || !Fits(length, 24)) return 0;
-  const Cdb10 cdb = mode == kWriteBufferActivateMode
-                        ? Cdb10{0x3B, static_cast<uint8_t>(mode)}
-                        : BufferCdb(0x3B, mode, bufferId, offset, length);
-  return cdb::SendOut(devicePath, cdb, data, length);
+  return cdb::SendOut(devicePath, BufferCdb(0x3B, mode, bufferId, offset, length), data, length);
 }
 
 int ModeSensePowerCondition(const char* devicePath, uint8_t* buffer, uint32_t length) {

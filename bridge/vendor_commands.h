@@ -175,7 +175,7 @@ inline constexpr BufferMode kWriteBufferActivateMode{0x0F};
 // Offsets and lengths are 24 bits.
 int ScsiReadBuffer(const char* devicePath, BufferMode mode, BufferId bufferId, uint32_t offset,
                    uint8_t* buffer, uint32_t length);
-// In mode 0x0F the CDB carries the mode alone.
+// In mode 0x0F (the reset) the CDB carries the mode alone and no data is sent.
 int ScsiWriteBuffer(const char* devicePath, BufferId bufferId, BufferMode mode, uint32_t offset,
                     const uint8_t* data, uint32_t length);
 

@@ -329,6 +329,12 @@ const WireCase kScsiRows[] = {
        return ScsiWriteBuffer(p, BufferId{0x02}, kWriteBufferActivateMode, 0x000100, nullptr, 0);
      },
      Cdb10({0x3B, 0x0F}), false, 0, kOut},
+    // A caller's buffer and length do not turn the reset into a data-out.
+    {"ScsiWriteBufferActivateWithData",
+     [](auto p, auto s) {
+       return ScsiWriteBuffer(p, BufferId{0x02}, kWriteBufferActivateMode, 0x000100, s, 0x0200);
+     },
+     Cdb10({0x3B, 0x0F}), false, 0, kOut},
     {"ModeSensePowerCondition", [](auto p, auto s) { return ModeSensePowerCondition(p, s, 0x130); },
      Cdb10({0x5A, 0x08, 0x1A, 0x00, 0x00, 0x00, 0x00, 0x01, 0x30, 0x00}), true, 0x130, kIn},
     {"ModeSelectPowerCondition", [](auto p, auto s) { return ModeSelectPowerCondition(p, s); },
