@@ -1,13 +1,13 @@
 #include "bridge/identity_record.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
+
+#include "platform/local_time.h"
 
 namespace bridge {
 namespace {
@@ -40,15 +40,11 @@ uint8_t IdentityRandomByte() {
 }
 
 IdentityStamp CurrentIdentityStamp() {
-  const auto now = std::chrono::system_clock::now();
-  const time_t seconds = std::chrono::system_clock::to_time_t(now);
-  tm local{};
-  localtime_r(&seconds, &local);
+  const platform::LocalTime now = platform::GetLocalTime();
   IdentityStamp stamp;
-  stamp.weekday = local.tm_wday;
-  stamp.second = local.tm_sec;
-  stamp.millisecond = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  stamp.weekday = now.weekday;
+  stamp.second = now.second;
+  stamp.millisecond = now.millisecond;
   stamp.random = IdentityRandomByte();
   return stamp;
 }
