@@ -19,6 +19,10 @@ constexpr uint32_t GetBigEndian32(const uint8_t* in) {
          static_cast<uint32_t>(in[2]) << 8 | in[3];
 }
 
+constexpr uint16_t GetBigEndian16(const uint8_t* in) {
+  return static_cast<uint16_t>(in[0] << 8 | in[1]);
+}
+
 constexpr void PutLittleEndian16(uint8_t* out, uint16_t value) {
   out[0] = static_cast<uint8_t>(value);
   out[1] = static_cast<uint8_t>(value >> 8);

@@ -62,7 +62,14 @@ void SetClockScale(double scale) {
 
 double ClockScale() { return State().scale.load(std::memory_order_acquire); }
 
+namespace {
+std::atomic<SleepObserver> sleepObserver{nullptr};
+}  // namespace
+
+void SetSleepObserver(SleepObserver observer) { sleepObserver.store(observer); }
+
 void Sleep(uint32_t milliseconds) {
+  if (const SleepObserver observer = sleepObserver.load()) observer(milliseconds);
   if (milliseconds == 0) {
     std::this_thread::yield();
     return;

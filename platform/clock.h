@@ -20,6 +20,11 @@ int64_t QueryPerformanceFrequency();
 void SetClockScale(double scale);
 double ClockScale();
 
+// Called on the sleeping thread at the start of every Sleep (lock probes in
+// tests). Null removes it; install it before the threads that sleep start.
+using SleepObserver = void (*)(uint32_t milliseconds);
+void SetSleepObserver(SleepObserver observer);
+
 class ScopedClockScale {
  public:
   explicit ScopedClockScale(double scale) : previous_(ClockScale()) { SetClockScale(scale); }

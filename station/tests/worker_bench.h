@@ -1,0 +1,160 @@
+// Port workers on the simulated bench: products on one root hub, the pass
+// state filled as a pass fills it before it starts its workers, and jobs run
+// on threads of their own with every WM_PORT_UPDATE counted.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/block_commands.h"
+#include "bridge/chip_identification.h"
+#include "bridge/device_queries.h"
+#include "bridge/flash_detection.h"
+#include "bridge/usb_tree.h"
+#include "disk/device_lock.h"
+#include "platform/backend.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "sim/bench.h"
+#include "station/device_enumeration.h"
+#include "station/pass_state.h"
+#include "station/worker_job.h"
+
+namespace station::testing {
+
+inline sim::ProductConfig WorkerProduct(const std::string& name, uint8_t chipType) {
+  sim::ProductConfig config;
+  config.name = name;
+  config.chipType = chipType;
+  config.usbSerial = "SN" + name;
+  config.disk.sectors = 512 * 1024;  // 256 MB
+  config.disk.serial = "DSK" + name;
+  config.resetDelayMs = 1500;
+  return config;
+}
+
+// Message boxes are recorded and answered with their first button.
+class RecordingBoxes : public platform::MessageBoxSink {
+ public:
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
+    std::lock_guard lock(mutex_);
+    shown_.push_back(caption + ": " + text);
+    return platform::DefaultAnswer(flags);
+  }
+  std::vector<std::string> shown() {
+    std::lock_guard lock(mutex_);
+    return shown_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> shown_;
+};
+
+class WorkerBench {
+ public:
+  explicit WorkerBench(std::vector<sim::ProductConfig> products, double clockScale = 5000.0)
+      : bench_(std::make_shared<sim::Bench>(products)),
+        installed_(bench_),
+        fast_(clockScale),
+        boxes_(&recorder_),
+        pass_(std::make_unique<PassState>()) {}
+
+  sim::Bench& bench() { return *bench_; }
+  sim::Product& product(size_t i) { return bench_->product(i); }
+  PassState& pass() { return *pass_; }
+  RecordingBoxes& boxes() { return recorder_; }
+
+  // The enumeration and matching a pass makes before it starts workers;
+  // sets both relink counters. Returns the number of present ports.
+  int Prepare() {
+    PassState& p = *pass_;
+    int count = 0;
+    (void)EnumerateDevices(0, p.ports, p.storageEntries.data(), &count, {}, nullptr);
+    p.storageEntryCount = count;
+    int present = 0;
+    for (bridge::PortRecord& r : p.ports.records) {
+      if (!r.inUse) continue;
+      const int e = bridge::FindStorageEntryOfPort(r, p.storageEntries.data(), count);
+      if (e < 0) continue;
+      const bridge::StorageDeviceEntry& entry = p.storageEntries[static_cast<size_t>(e)];
+      bridge::SetFieldText(r.devicePath, bridge::FieldText(entry.detail.DevicePath));
+      r.deviceInstance = entry.devInst;
+      r.parentInstance = entry.parentDevInst;
+      const bridge::ChipType type = bridge::IdentifyChipType(r.devicePath);
+      r.chipType = type;
+      if (type == 0) continue;
+      r.present = 1;
+      r.capacityMB = static_cast<int32_t>(bridge::GetDiskCapacityMB(r.devicePath, type));
+      char version[bridge::kFirmwareVersionSize] = {};
+      (void)bridge::FormatFirmwareVersion(type, r.devicePath, version);
+      bridge::SetFieldText(r.firmwareVersion, bridge::FieldText(version));
+      r.firmwareAccepted = bridge::CheckFirmwareVersion(r.devicePath, type, version);
+      r.spiFlashType = static_cast<uint8_t>(bridge::GetSpiFlashType(type, r.devicePath));
+      if (p.FirstChipTypeRev == 0) p.FirstChipTypeRev = bridge::IdentifyChipTypeAndRevision(r.devicePath);
+      ++present;
+    }
+    p.PresentDeviceCount = present;
+    p.RelinkIdleCount = present;
+    g_nHDDAccessRetry = 5 * present;
+    return present;
+  }
+
+  // The slot of the product with the given USB serial; -1 when none.
+  int SlotOf(const sim::Product& product) const {
+    const std::string serial = product.config().usbSerial;
+    for (int s = 0; s < bridge::kPortCount; ++s) {
+      const bridge::PortRecord& r = pass_->ports.records[static_cast<size_t>(s)];
+      if (r.present && bridge::FieldText(r.usbSerial) == serial) return s;
+    }
+    return -1;
+  }
+  bridge::PortRecord& record(int slot) { return pass_->ports.records[static_cast<size_t>(slot)]; }
+
+  // A job for `slot` with every step switched off.
+  std::unique_ptr<WorkerJob> Job(int slot) {
+    auto job = std::make_unique<WorkerJob>();
+    job->pass = pass_.get();
+    job->slot = slot;
+    job->postPortUpdate = [this, slot] { posts_[static_cast<size_t>(slot)].fetch_add(1); };
+    job->settings.MPResetWait = 10;
+    job->settings.PerfShift = 1.0f;
+    job->settings.RWDataSize = 1;
+    job->settings.EEPROMRetry = 1;
+    job->settings.TableType = 3;
+    return job;
+  }
+
+  int posts(int slot) const { return posts_[static_cast<size_t>(slot)].load(); }
+
+ private:
+  std::shared_ptr<sim::Bench> bench_;
+  platform::ScopedBackend installed_;
+  platform::ScopedClockScale fast_;
+  RecordingBoxes recorder_;
+  platform::ScopedMessageBoxSink boxes_;
+  std::unique_ptr<PassState> pass_;
+  std::array<std::atomic<int>, bridge::kPortCount> posts_{};
+};
+
+// Every visible and enabled step box, checked.
+inline ControlSnapshot AllBoxesUsable() {
+  const ControlState on{true, true, true};
+  ControlSnapshot c;
+  c.PartitionCheckBox = on;
+  c.FormatCheckBox = on;
+  c.RWTestCheckBox = on;
+  c.SWCopyChkBox = on;
+  c.enFolderCPChk = on;
+  c.vfVolLabelChk = on;
+  c.vfHDDFWRevChk = on;
+  return c;
+}
+
+}  // namespace station::testing
