@@ -58,6 +58,8 @@ bool Backend::GetDriveFolder(char, DriveFolder*, uint32_t* error) {
   return false;
 }
 
+bool Backend::TransferDriveFile(DriveFileTransfer&, uint32_t*) { return true; }
+
 std::string Backend::TempPath() { return {}; }
 
 bool Backend::ShellExecute(const ShellExecuteInfo&, Handle* process, uint32_t* error) {

@@ -65,9 +65,25 @@ class Backend {
   struct DriveFolder {
     std::string hostPath;     // an existing host folder, without a trailing '/'
     bool fatRules = false;    // names without case, write times rounded up to 2 s
+    uint32_t sectorSize = 512;  // unbuffered transfers move whole sectors
     std::shared_ptr<void> pin;  // held while a file or listing of the drive is open
   };
   virtual bool GetDriveFolder(char letter, DriveFolder* out, uint32_t* error);
+  // A transfer of a file on a drive's file view, offered to the backend
+  // before the bytes of a write reach the host file and after those of a
+  // read arrived: it may take station time for the device, change what a
+  // read returns, move fewer bytes than asked (lower `bytes`: only those are
+  // written, or given back), or refuse (false and *error: a full volume, a
+  // device that left). A refused write writes nothing. The default lets
+  // everything pass.
+  struct DriveFileTransfer {
+    char letter = 0;
+    bool write = false;
+    uint8_t* data = nullptr;  // the bytes moved; a read's may be changed
+    uint32_t bytes = 0;
+    uint64_t offset = 0;  // in the file
+  };
+  virtual bool TransferDriveFile(DriveFileTransfer& transfer, uint32_t* error);
   // The temporary folder ("C:\...\Temp\"); empty: none.
   virtual std::string TempPath();
 

@@ -47,6 +47,12 @@ struct HostFile final : HandleObject {
   std::shared_ptr<void> pin;
   bool fatRules;
   bool written = false;
+  // A file on a drive's view: the backend that sees its transfers, and the
+  // drive's letter.
+  Backend* drive = nullptr;
+  char letter = 0;
+  // Opened unbuffered on a drive: transfers and positions in whole sectors.
+  uint32_t sectorSize = 0;
 };
 
 uint32_t ErrnoToError(int e) {
@@ -76,6 +82,8 @@ struct Resolved {
   std::shared_ptr<void> pin;
   bool fatRules = false;
   bool driveRoot = false;  // the root folder of a drive
+  char letter = 0;         // the drive, 0 for a host path
+  uint32_t sectorSize = 0;
 };
 
 // The entry of `folder` that `name` means without case (the name itself
@@ -119,6 +127,8 @@ bool Resolve(const char* path, Resolved* out) {
   out->host = folder.hostPath;
   out->pin = std::move(folder.pin);
   out->fatRules = folder.fatRules;
+  out->letter = letter;
+  out->sectorSize = folder.sectorSize;
   std::string rest = path + 2;
   size_t start = 0;
   bool any = false;
@@ -196,6 +206,11 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
     return kInvalidHandle;
   }
   auto* file = new HostFile(fd, std::move(r.pin), r.fatRules);
+  if (r.letter) {
+    file->drive = &CurrentBackend();
+    file->letter = r.letter;
+    if (flags & kFileFlagNoBuffering) file->sectorSize = r.sectorSize ? r.sectorSize : 512;
+  }
   // CREATE_ALWAYS over an existing file and OPEN_ALWAYS of one report it.
   SetLastError(((disposition == kCreateAlways || disposition == kOpenAlways) && st.st_mode != 0)
                    ? kErrorAlreadyExists
@@ -220,6 +235,31 @@ bool Transfer(Handle handle, std::conditional_t<kWrite, const void*, void*> buff
   }
   if (handle->kind == HandleKind::File) {
     auto* file = static_cast<HostFile*>(handle);
+    const off_t at = file->drive ? ::lseek(file->fd, 0, SEEK_CUR) : 0;
+    if (file->sectorSize &&
+        (size % file->sectorSize != 0 || at < 0 || static_cast<uint64_t>(at) % file->sectorSize != 0)) {
+      SetLastError(kErrorInvalidParameter);  // unbuffered: whole sectors only
+      return false;
+    }
+    Backend::DriveFileTransfer transfer;
+    if (file->drive) {
+      transfer.letter = file->letter;
+      transfer.write = kWrite;
+      transfer.offset = static_cast<uint64_t>(at);
+    }
+    if constexpr (kWrite) {
+      if (file->drive) {
+        // The backend sees (and may refuse) the bytes before they land.
+        transfer.data = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer));
+        transfer.bytes = size;
+        uint32_t error = kErrorGenFailure;
+        if (size && !file->drive->TransferDriveFile(transfer, &error)) {
+          SetLastError(error ? error : kErrorGenFailure);
+          return false;
+        }
+        if (size) size = std::min(size, transfer.bytes);
+      }
+    }
     size_t total = 0;
     while (total < size) {
       ssize_t n = 0;
@@ -237,7 +277,18 @@ bool Transfer(Handle handle, std::conditional_t<kWrite, const void*, void*> buff
       if (n == 0 && !kWrite) break;
       total += static_cast<size_t>(n);
     }
-    if constexpr (kWrite) file->written = true;
+    if constexpr (kWrite) {
+      file->written = true;
+    } else if (file->drive && total) {
+      transfer.data = static_cast<uint8_t*>(buffer);
+      transfer.bytes = static_cast<uint32_t>(total);
+      uint32_t error = kErrorGenFailure;
+      if (!file->drive->TransferDriveFile(transfer, &error)) {
+        SetLastError(error ? error : kErrorGenFailure);
+        return false;
+      }
+      total = std::min<size_t>(total, transfer.bytes);
+    }
     done = static_cast<uint32_t>(total);
     SetLastError(kErrorSuccess);
     return true;
@@ -349,6 +400,37 @@ bool CreateDirectory(const char* path) {
   return true;
 }
 
+bool CreateDirectoryTree(const char* path) {
+  if (path == nullptr || *path == '\0') {
+    SetLastError(kErrorPathNotFound);
+    return false;
+  }
+  const std::string full = path;
+  // Each prefix that ends before a separator, then the whole path; a drive
+  // root ("E:\") and the leading "\\" of a share are never made.
+  size_t start = IsSeparator(full[0]) && full.size() > 1 && IsSeparator(full[1]) ? 2 : 0;
+  if (full.size() >= 2 && full[1] == ':') start = 2;
+  bool made = false;
+  for (size_t end = start; end <= full.size(); ++end) {
+    if (end != full.size() && !IsSeparator(full[end])) continue;
+    if (end == 0 || IsSeparator(full[end - 1]) || (end == 2 && full[1] == ':')) continue;
+    const std::string prefix = full.substr(0, end);
+    if (CreateDirectory(prefix.c_str())) {
+      made = true;
+      continue;
+    }
+    if (GetLastError() != kErrorAlreadyExists) return false;
+  }
+  const uint32_t attributes = GetFileAttributes(path);
+  if (attributes == kInvalidFileAttributes) return false;
+  if (!(attributes & kFileAttributeDirectory)) {
+    SetLastError(kErrorAlreadyExists);  // a file is in the way
+    return false;
+  }
+  SetLastError(made ? kErrorSuccess : kErrorAlreadyExists);
+  return true;
+}
+
 bool RemoveDirectory(const char* path) {
   Resolved r;
   if (!Resolve(path, &r)) return false;
@@ -395,6 +477,8 @@ bool CopyFile(const char* from, const char* to, bool failIfExists) {
   }
   std::vector<uint8_t> buffer(1 << 20);
   bool ok = true;
+  uint32_t refused = 0;  // the error of a transfer the backend refused
+  uint64_t position = 0;
   for (;;) {
     const ssize_t n = ::read(in, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
@@ -402,6 +486,27 @@ bool CopyFile(const char* from, const char* to, bool failIfExists) {
       ok = n == 0;
       break;
     }
+    // Both ends of the copy as the drives see them: the read, then the write.
+    for (const Resolved* end : {&src, &dst}) {
+      if (!end->letter) continue;
+      Backend::DriveFileTransfer transfer;
+      transfer.letter = end->letter;
+      transfer.write = end == &dst;
+      transfer.data = buffer.data();
+      transfer.bytes = static_cast<uint32_t>(n);
+      transfer.offset = position;
+      refused = kErrorGenFailure;
+      const bool passed = CurrentBackend().TransferDriveFile(transfer, &refused);
+      if (passed && transfer.bytes < static_cast<uint32_t>(n)) refused = kErrorDiskFull;  // only part fits
+      if (!passed || transfer.bytes < static_cast<uint32_t>(n)) {
+        if (refused == 0) refused = kErrorGenFailure;
+        ok = false;
+        break;
+      }
+      refused = 0;
+    }
+    if (!ok) break;
+    position += static_cast<uint64_t>(n);
     for (ssize_t off = 0; off < n;) {
       const ssize_t w = ::write(out, buffer.data() + off, static_cast<size_t>(n - off));
       if (w < 0 && errno == EINTR) continue;
@@ -421,7 +526,7 @@ bool CopyFile(const char* from, const char* to, bool failIfExists) {
   ::close(out);
   if (!ok) {
     ::unlink(dst.host.c_str());
-    SetLastError(ErrnoToError(e));
+    SetLastError(refused ? refused : ErrnoToError(e));
     return false;
   }
   SetLastError(kErrorSuccess);

@@ -74,6 +74,10 @@ bool CloseHandle(Handle handle);
 
 bool DeleteFile(const char* path);
 bool CreateDirectory(const char* path);
+// Creates the folder and every missing folder above it. True when the path
+// is a folder at the end (the last error then says kErrorAlreadyExists when
+// nothing had to be made).
+bool CreateDirectoryTree(const char* path);
 bool RemoveDirectory(const char* path);
 // Copies a file with its write time (FAT rules at the destination). With
 // failIfExists an existing destination fails with kErrorFileExists.
