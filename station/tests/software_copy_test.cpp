@@ -1,0 +1,104 @@
+// The software copy step end to end on a bench FAT32 volume: the image
+// folder's tree arrives whole (diff -r against the source), the destination
+// is made with its parents, and a settings text without a terminator or a
+// refused write is handled.
+#include "station/software_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/files.h"
+#include "platform/tests/hooked_bench.h"
+#include "station/settings_block.h"
+
+namespace station {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::testing::HookedBench;
+
+class SoftwareCopyTest : public ::testing::Test {
+ protected:
+  SoftwareCopyTest() {
+    sim::ProductConfig p;
+    p.name = "p";
+    p.disk.sectors = 262144;
+    p.volume.letters = "E";
+    p.volume.autoLetter = false;
+    p.volume.fileSystem = "FAT32";
+    bench_ = std::make_shared<HookedBench>(std::vector<sim::ProductConfig>{p});
+    installed_ = std::make_unique<platform::ScopedBackend>(bench_);
+    image_ = fs::path(bench_->HostFolder('E')).parent_path() / "software image";
+    fs::create_directories(image_ / "Drivers" / "x64");
+    fs::create_directories(image_ / "Empty Folder");
+    Put("Setup.exe", std::string(200000, 'S'));
+    Put("readme", "no extension");
+    Put("Drivers/x64/drv.sys", std::string(4097, '\x7f'));
+    Put("Drivers/empty.inf", "");
+  }
+  ~SoftwareCopyTest() override {
+    std::error_code ignored;
+    fs::remove_all(image_, ignored);
+  }
+  void Put(const std::string& name, const std::string& content) {
+    std::ofstream(image_ / name, std::ios::binary) << content;
+  }
+  std::string Source() { return image_.string() + "\\*.*"; }
+  int Diff(const std::string& eTail) {
+    return std::system(("diff -r '" + image_.string() + "' '" + bench_->HostFolder('E') + "/" + eTail + "'").c_str());
+  }
+
+  std::shared_ptr<HookedBench> bench_;
+  std::unique_ptr<platform::ScopedBackend> installed_;
+  fs::path image_;
+};
+
+TEST_F(SoftwareCopyTest, TheImageTreeArrivesWholeInAFolderMadeWithItsParents) {
+  ASSERT_EQ(CopySoftwareImage(Source(), "E:\\Product\\Software\\Image"), 1);
+  EXPECT_EQ(Diff("Product/Software/Image"), 0);
+  // A second copy over the first replaces what is there.
+  Put("readme", "changed");
+  ASSERT_EQ(CopySoftwareImage(Source(), "E:\\Product\\Software\\Image"), 1);
+  EXPECT_EQ(Diff("Product/Software/Image"), 0);
+  // The root of the volume as the destination.
+  ASSERT_EQ(CopySoftwareImage(Source(), "E:\\"), 1);
+  EXPECT_EQ(std::system(("diff -r '" + image_.string() + "/Drivers' '" + bench_->HostFolder('E') + "/Drivers'").c_str()), 0);
+}
+
+TEST_F(SoftwareCopyTest, ASettingsTextThatFillsItsFieldIsCutAtTheField) {
+  SettingsBlock settings = ZeroedSettingsBlock();
+  const std::string source = Source();
+  ASSERT_LT(source.size(), sizeof settings.SwImgPath);
+  SetFieldText(settings.SwImgPath, source);
+  EXPECT_EQ(ShellCopyFolder(FieldText(settings.SwImgPath), "E:\\FromSettings"), 1);
+  EXPECT_EQ(Diff("FromSettings"), 0);
+  // A full field has no NUL: the list still ends where the field does.
+  std::memset(settings.SwImgPath, 'x', sizeof settings.SwImgPath);
+  EXPECT_EQ(ShellCopyFolder(FieldText(settings.SwImgPath), "E:\\Nothing"), 0);
+}
+
+TEST_F(SoftwareCopyTest, FailuresAnswerZero) {
+  bench_->SetHook([](platform::Backend::DriveFileTransfer& t, uint32_t* error) {
+    if (!t.write) return true;
+    *error = platform::kErrorDiskFull;  // the volume is full
+    return false;
+  });
+  EXPECT_EQ(CopySoftwareImage(Source(), "E:\\Full"), 0);
+  bench_->SetHook(nullptr);
+  EXPECT_EQ(CopySoftwareImage(Source(), ""), 0);
+  EXPECT_EQ(CopySoftwareImage(Source(), "Q:\\NoDrive"), 0);
+  EXPECT_EQ(CopySoftwareImage(image_.string() + "\\missing\\*.*", "E:\\Missing"), 0);
+  std::ofstream(bench_->HostFolder('E') + "/AFile") << "x";
+  EXPECT_EQ(CopySoftwareImage(Source(), "E:\\AFile\\Below"), 0);
+}
+
+}  // namespace
+}  // namespace station
