@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,9 +23,11 @@
 #include "platform/backend.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
+#include "platform/tests/hooked_bench.h"
 #include "sim/bench.h"
 #include "station/device_enumeration.h"
 #include "station/pass_state.h"
+#include "station/port_worker.h"
 #include "station/worker_job.h"
 
 namespace station::testing {
@@ -60,13 +64,14 @@ class RecordingBoxes : public platform::MessageBoxSink {
 class WorkerBench {
  public:
   explicit WorkerBench(std::vector<sim::ProductConfig> products, double clockScale = 5000.0)
-      : bench_(std::make_shared<sim::Bench>(products)),
+      : bench_(std::make_shared<platform::testing::HookedBench>(products)),
         installed_(bench_),
         fast_(clockScale),
         boxes_(&recorder_),
         pass_(std::make_unique<PassState>()) {}
 
-  sim::Bench& bench() { return *bench_; }
+  // Drive file transfers pass its hook and are counted.
+  platform::testing::HookedBench& bench() { return *bench_; }
   sim::Product& product(size_t i) { return bench_->product(i); }
   PassState& pass() { return *pass_; }
   RecordingBoxes& boxes() { return recorder_; }
@@ -122,7 +127,11 @@ class WorkerBench {
     auto job = std::make_unique<WorkerJob>();
     job->pass = pass_.get();
     job->slot = slot;
-    job->postPortUpdate = [this, slot] { posts_[static_cast<size_t>(slot)].fetch_add(1); };
+    job->postPortUpdate = [this, slot] {
+      posts_[static_cast<size_t>(slot)].fetch_add(1);
+      std::lock_guard lock(progressMutex_);
+      progressSeen_[static_cast<size_t>(slot)].push_back(record(slot).progress);
+    };
     job->settings.MPResetWait = 10;
     job->settings.PerfShift = 1.0f;
     job->settings.RWDataSize = 1;
@@ -131,16 +140,36 @@ class WorkerBench {
     return job;
   }
 
+  // Runs one worker per job at once and waits for all of them.
+  void Run(std::vector<std::unique_ptr<WorkerJob>> jobs) {
+    std::vector<std::thread> threads;
+    for (auto& job : jobs) {
+      threads.emplace_back([j = std::move(job)]() mutable { (void)PortWorkerThread(std::move(j)); });
+    }
+    for (auto& t : threads) t.join();
+  }
+
   int posts(int slot) const { return posts_[static_cast<size_t>(slot)].load(); }
+  // The highest progress a post showed before the final 100.
+  int32_t ProgressBeforeEnd(int slot) {
+    std::lock_guard lock(progressMutex_);
+    int32_t best = 0;
+    for (const int32_t p : progressSeen_[static_cast<size_t>(slot)]) {
+      if (p < kProgressDone) best = std::max(best, p);
+    }
+    return best;
+  }
 
  private:
-  std::shared_ptr<sim::Bench> bench_;
+  std::shared_ptr<platform::testing::HookedBench> bench_;
   platform::ScopedBackend installed_;
   platform::ScopedClockScale fast_;
   RecordingBoxes recorder_;
   platform::ScopedMessageBoxSink boxes_;
   std::unique_ptr<PassState> pass_;
   std::array<std::atomic<int>, bridge::kPortCount> posts_{};
+  std::mutex progressMutex_;
+  std::array<std::vector<int32_t>, bridge::kPortCount> progressSeen_;
 };
 
 // Every visible and enabled step box, checked.
