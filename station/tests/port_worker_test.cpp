@@ -74,9 +74,9 @@ void PrintTo(const Statuses& s, std::ostream* os) {
 }
 
 Statuses StatusesOf(const bridge::PortRecord& r) {
-  return {r.identityCheckStatus, r.usb3CheckStatus, r.firmwareCheckStatus, r.firmwareStatus,
-          r.configurationStatus,  r.relinkStatus,    r.partitionStatus,     r.formatStatus,
-          r.readWriteStatus,      r.softwareCopyStatus, r.folderCompareStatus};
+  return {r.identityCheckStatus, r.usb3CheckStatus,    r.firmwareCheckStatus, r.firmwareStatus,
+          r.configurationStatus, r.relinkStatus,       r.partitionStatus,     r.formatStatus,
+          r.readWriteStatus,     r.softwareCopyStatus, r.folderCompareStatus};
 }
 
 struct FaultScene {
@@ -89,7 +89,7 @@ struct FaultScene {
 struct FaultCase {
   const char* name;
   std::function<void(sim::ProductConfig&)> before;  // on the product's config
-  std::function<void(FaultScene&)> fault;                // on the prepared bench and job
+  std::function<void(FaultScene&)> fault;           // on the prepared bench and job
   Statuses statuses;
   // The highest progress a row showed before the final 100: 5 after a failed
   // erase, 15 after a failure up to the update, else 90 (the compare's 5
@@ -104,51 +104,77 @@ constexpr int32_t kF = bridge::kStepFail, kO = bridge::kStepOff, kP = bridge::kS
 
 const FaultCase kFaultCases[] = {
     {"NoFault", nullptr, nullptr, {kP, kP, kO, kP, kP, kP, kP, kP, kP, kP, kP}, 90},
-    {"EraseBoxEraseRefused", nullptr,
+    {"EraseBoxEraseRefused",
+     nullptr,
      [](FaultScene& s) {
        s.job.controls.cbEraseFlash.checked = true;
        s.bench.product(0).AddFault(Always(sim::Fault::Kind::CheckCondition, {0xDF, 0x03}));
      },
-     {kO, kO, kO, kF, kO, kO, kO, kO, kO, kO, kO}, 5},
-    {"IdentityMismatch", nullptr,
+     {kO, kO, kO, kF, kO, kO, kO, kO, kO, kO, kO},
+     5},
+    {"IdentityMismatch",
+     nullptr,
      [](FaultScene& s) { SetFieldText(s.job.settings.VerifyStringB, "Another Product"); },
-     {kF, kS, kO, kO, kO, kO, kO, kO, kO, kO, kO}, 15},
-    {"NotSuperSpeedPlus", nullptr, [](FaultScene& s) { s.job.settings.EnUSB31Gen2Check = 1; },
-     {kP, kF, kO, kO, kO, kO, kO, kO, kO, kO, kO}, 15},
-    {"FirmwareDiffersFromFile", nullptr,
+     {kF, kS, kO, kO, kO, kO, kO, kO, kO, kO, kO},
+     15},
+    {"NotSuperSpeedPlus",
+     nullptr,
+     [](FaultScene& s) { s.job.settings.EnUSB31Gen2Check = 1; },
+     {kP, kF, kO, kO, kO, kO, kO, kO, kO, kO, kO},
+     15},
+    {"FirmwareDiffersFromFile",
+     nullptr,
      [](FaultScene& s) {
        s.job.settings.EnFWCheck = 1;
        SetFieldText(s.job.settings.FwFileName, s.otherFile);
      },
-     {kP, kP, kF, kO, kO, kO, kO, kO, kO, kO, kO}, 15},
-    {"DownloadRefused", nullptr,
+     {kP, kP, kF, kO, kO, kO, kO, kO, kO, kO, kO},
+     15},
+    {"DownloadRefused",
+     nullptr,
      [](FaultScene& s) {
        s.bench.product(0).AddFault(Always(sim::Fault::Kind::CheckCondition, {0x3B, 0x0E}));
      },
-     {kP, kP, kO, kF, kF, kO, kO, kO, kO, kO, kO}, 15},
-    {"NeverBackAfterReset", [](sim::ProductConfig& p) { p.resetDelayMs = 1000u * 3600u; },
+     {kP, kP, kO, kF, kF, kO, kO, kO, kO, kO, kO},
+     15},
+    {"NeverBackAfterReset",
+     [](sim::ProductConfig& p) { p.resetDelayMs = 1000u * 3600u; },
      [](FaultScene& s) { s.job.settings.MPResetWait = 2; },
-     {kP, kP, kO, kP, kP, kF, kS, kS, kS, kS, kS}, 90},
-    {"LayoutRefused", nullptr,
-     [](FaultScene& s) { s.bench.bench().AddSystemFault({sim::SystemOp::Layout, "", 0, -1, 0}); },
-     {kP, kP, kO, kP, kP, kP, kF, kS, kS, kS, kS}, 90},
-    {"FormatCommandFails", nullptr,
+     {kP, kP, kO, kP, kP, kF, kS, kS, kS, kS, kS},
+     90},
+    {"LayoutRefused",
+     nullptr,
+     [](FaultScene& s) {
+       s.bench.bench().AddSystemFault({sim::SystemOp::Layout, "", 0, -1, 0});
+     },
+     {kP, kP, kO, kP, kP, kP, kF, kS, kS, kS, kS},
+     90},
+    {"FormatCommandFails",
+     nullptr,
      [](FaultScene& s) {
        s.job.controls.FmtTypeComboBox = 0;  // NTFS: the system's format command
        s.bench.bench().AddSystemFault({sim::SystemOp::Format, "", 0, -1, 0});
      },
-     {kP, kP, kO, kP, kP, kP, kP, kF, kS, kS, kS}, 90},
-    {"SlowerThanTheReadLimit", nullptr,
+     {kP, kP, kO, kP, kP, kP, kP, kF, kS, kS, kS},
+     90},
+    {"SlowerThanTheReadLimit",
+     nullptr,
      [](FaultScene& s) {
        s.job.settings.USBReadPerformance = 1000000;
        s.job.settings.USBWritePerformance = 1;
      },
-     {kP, kP, kO, kP, kP, kP, kP, kP, kF, kS, kS}, 90},
-    {"SoftwareImageMissing", nullptr,
+     {kP, kP, kO, kP, kP, kP, kP, kP, kF, kS, kS},
+     90},
+    {"SoftwareImageMissing",
+     nullptr,
      [](FaultScene& s) { SetFieldText(s.job.settings.SwImgPath, "/nonexistent-kestrova\\*.*"); },
-     {kP, kP, kO, kP, kP, kP, kP, kP, kP, kF, kS}, 90},
-    {"CopyCountsDiffer", nullptr, [](FaultScene& s) { s.job.settings.FileCount += 1; },
-     {kP, kP, kO, kP, kP, kP, kP, kP, kP, kP, kF}, 90},
+     {kP, kP, kO, kP, kP, kP, kP, kP, kP, kF, kS},
+     90},
+    {"CopyCountsDiffer",
+     nullptr,
+     [](FaultScene& s) { s.job.settings.FileCount += 1; },
+     {kP, kP, kO, kP, kP, kP, kP, kP, kP, kP, kF},
+     90},
 };
 
 class PortWorkerFaults : public ::testing::TestWithParam<FaultCase> {};

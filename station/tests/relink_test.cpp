@@ -36,7 +36,8 @@ std::atomic<int> lockedLongWaits{0};
 thread_local int refindWaits = 0;
 
 void ProbeSleep(uint32_t milliseconds) {
-  if (milliseconds >= 1000 && disk::DeviceLock().HeldByCurrentThread()) lockedLongWaits.fetch_add(1);
+  if (milliseconds >= 1000 && disk::DeviceLock().HeldByCurrentThread())
+    lockedLongWaits.fetch_add(1);
   if (milliseconds == 1000) ++refindWaits;
 }
 
@@ -71,8 +72,8 @@ std::vector<Outcome> RelinkAll(WorkerBench& bench, const std::vector<int32_t>& r
     EXPECT_GE(slot, 0);
     threads.emplace_back([&, i, slot] {
       refindWaits = 0;
-      out[i].found = RelinkAfterReset(bench.pass(), bench.record(slot), reset, resetWait[i], 0,
-                                      out[i].fail);
+      out[i].found =
+          RelinkAfterReset(bench.pass(), bench.record(slot), reset, resetWait[i], 0, out[i].fail);
       out[i].leftAt = platform::GetTickCount64();
       out[i].tries = refindWaits;
     });
@@ -96,7 +97,8 @@ TEST(Relink, FourWorkersMeetOnlyWhenTheLastIsBack) {
 
   LockProbe probe;
   const uint64_t start = platform::GetTickCount64();
-  const auto outcome = RelinkAll(bench, {kBackTries, kBackTries, kSlowTries, kBackTries}, ResetKind::Bridge);
+  const auto outcome =
+      RelinkAll(bench, {kBackTries, kBackTries, kSlowTries, kBackTries}, ResetKind::Bridge);
 
   EXPECT_EQ(lockedLongWaits.load(), 0) << "a 1000 ms wait ran inside the device lock";
   for (size_t i = 0; i < 4; ++i) {
@@ -155,7 +157,8 @@ TEST(Relink, ResetWaitBelowTwoTriesOnce) {
     refindWaits = 0;
     int fail = 0;
     LockProbe probe;
-    EXPECT_FALSE(RelinkAfterReset(bench.pass(), bench.record(slot), ResetKind::Bridge, wait, 0, fail));
+    EXPECT_FALSE(
+        RelinkAfterReset(bench.pass(), bench.record(slot), ResetKind::Bridge, wait, 0, fail));
     EXPECT_EQ(refindWaits, std::max(wait, 1));
     EXPECT_EQ(fail, 1);
   }

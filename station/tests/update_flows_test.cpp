@@ -109,8 +109,8 @@ TEST_P(Qvs884SecondBank, WritesItsSixteenKilobytesInChunksThatStayInside) {
   SettingsBlock settings = ZeroedSettingsBlock();
   settings.StandbyTimer = -1;
   const StationOptions options;
-  const UpdateTarget target{bench.path(), 26, true, false,
-                            {file.data(), static_cast<uint32_t>(file.size())}};
+  const UpdateTarget target{
+      bench.path(), 26, true, false, {file.data(), static_cast<uint32_t>(file.size())}};
   ASSERT_EQ(UpdateQvs884(target, config, settings, options, 2, c.spiFlashType, false), 1);
 
   const auto writes = SectorWrites(bench.Trace());
@@ -137,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(SectorSizes, Qvs884SecondBank,
 class Qvs884Ready : public ::testing::Test {
  protected:
   int Update() {
-    const UpdateTarget target{bench_.path(), 26, true, false,
-                              {file_.data(), static_cast<uint32_t>(file_.size())}};
+    const UpdateTarget target{
+        bench_.path(), 26, true, false, {file_.data(), static_cast<uint32_t>(file_.size())}};
     ConfigImage config;
     SettingsBlock settings = ZeroedSettingsBlock();
     return UpdateQvs884(target, config, settings, StationOptions{}, 2, 0, false);

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,7 +102,8 @@ class WorkerBench {
       bridge::SetFieldText(r.firmwareVersion, bridge::FieldText(version));
       r.firmwareAccepted = bridge::CheckFirmwareVersion(r.devicePath, type, version);
       r.spiFlashType = static_cast<uint8_t>(bridge::GetSpiFlashType(type, r.devicePath));
-      if (p.FirstChipTypeRev == 0) p.FirstChipTypeRev = bridge::IdentifyChipTypeAndRevision(r.devicePath);
+      if (p.FirstChipTypeRev == 0)
+        p.FirstChipTypeRev = bridge::IdentifyChipTypeAndRevision(r.devicePath);
       ++present;
     }
     p.PresentDeviceCount = present;
@@ -144,7 +145,8 @@ class WorkerBench {
   void Run(std::vector<std::unique_ptr<WorkerJob>> jobs) {
     std::vector<std::thread> threads;
     for (auto& job : jobs) {
-      threads.emplace_back([j = std::move(job)]() mutable { (void)PortWorkerThread(std::move(j)); });
+      threads.emplace_back(
+          [j = std::move(job)]() mutable { (void)PortWorkerThread(std::move(j)); });
     }
     for (auto& t : threads) t.join();
   }
