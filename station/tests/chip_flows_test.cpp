@@ -1,0 +1,322 @@
+// Each chip family's update through the port worker, judged from the
+// bench's flash afterwards: the configuration against a transcription of
+// the default tables and the settings written here, apart from the code,
+// and the firmware against the file with cmp.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "disk/tests/tool_check.h"
+#include "sim/spi_flash.h"
+#include "station/port_worker.h"
+#include "station/relink.h"
+#include "station/tests/worker_bench.h"
+
+namespace station {
+namespace {
+
+namespace fs = std::filesystem;
+using disk::testing::RunTool;
+using disk::testing::ShellQuote;
+using testing::WorkerBench;
+using testing::WorkerProduct;
+using Bytes = std::vector<uint8_t>;
+
+constexpr char kStringA[] = "KESTROVA DISK STRING";  // 20 characters
+constexpr char kStringC[] = "Orvanta Corp";          // 12 characters
+constexpr char kRevision[] = "R1.7";
+constexpr int32_t kStandbyMinutes = 5;
+constexpr uint32_t kImageSize = 0x10600;
+
+Bytes Pattern(size_t size, uint32_t seed) {
+  Bytes bytes(size);
+  for (auto& b : bytes) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    b = static_cast<uint8_t>(seed);
+  }
+  return bytes;
+}
+
+// Byte entries of the default tables, (position, value).
+using Entries = std::vector<std::pair<int, uint8_t>>;
+Entries Zeros(int from, int to) {
+  Entries e;
+  for (int i = from; i <= to; ++i) e.push_back({i, 0});
+  return e;
+}
+Entries Join(Entries a, const Entries& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+// ChipType 19's ("every other type").
+const Entries kOtherTable = Join({{4, 0x00},
+                                  {5, 0x01},
+                                  {9, 0x01},
+                                  {11, 0x00},
+                                  {13, 0x03},
+                                  {47, 0x30},
+                                  {49, 0x03},
+                                  {81, 0x00},
+                                  {82, 0x7B},
+                                  {83, 0x02},
+                                  {85, 0x03}},
+                                 Zeros(117, 127));
+const Entries kChip13Table = {{4, 0x00},   {5, 0x01},   {9, 0x01},   {11, 0x00},  {13, 0x03},
+                              {47, 0x30},  {49, 0x03},  {81, 0x00},  {82, 0x7B},  {83, 0x02},
+                              {85, 0x03},  {117, 0x00}, {118, 0xFF}, {119, 0x41}, {120, 0xFF},
+                              {121, 0xFF}, {122, 0x00}, {123, 0x01}, {124, 0x31}, {125, 0xB0},
+                              {126, 'Q'},  {127, 'V'}};
+const Entries kChip20Table = Join({{9, 0x01},
+                                   {11, 0x00},
+                                   {13, 0x03},
+                                   {45, 0x00},
+                                   {46, 0x00},
+                                   {47, 0x00},
+                                   {49, 0x03},
+                                   {81, 0x00},
+                                   {82, 0x00},
+                                   {83, 0x00},
+                                   {85, 0x03}},
+                                  Zeros(117, 127));
+const Entries kChip25To28Table =
+    Join({{9, 0x01}, {11, 0x00}, {13, 0x03}, {49, 0x03}, {85, 0x03}}, Zeros(117, 127));
+
+// The settings' option block: VID 6A3E and PID 4649, little-endian.
+Bytes OptionBlock() {
+  Bytes block(128, 0);
+  block[0] = 0x3E;
+  block[1] = 0x6A;
+  block[2] = 0x49;
+  block[3] = 0x46;
+  return block;
+}
+
+// The block after the worker's own writes: the manufacturer descriptor
+// (StringA, 8-bit in EEPROM type 3) at 12, then the table's entries.
+Bytes ExpectedBlock(const Entries& table) {
+  Bytes block = OptionBlock();
+  const std::string a = kStringA;
+  block[12] = static_cast<uint8_t>(2 * a.size() + 2);
+  block[13] = 3;
+  std::memcpy(block.data() + 14, a.data(), a.size());
+  for (const auto& [at, value] : table) block[static_cast<size_t>(at)] = value;
+  return block;
+}
+
+// The 256-byte page of ChipTypes 19, 20 and 25-28 for an image without its
+// own configuration.
+Bytes ExpectedPage(const Entries& table) {
+  Bytes page(256, 0);
+  const Bytes block = ExpectedBlock(table);
+  std::copy(block.begin(), block.end(), page.begin());
+  page[224] = 'H';
+  page[225] = 'D';
+  page[240] = 'B';
+  page[241] = 'C';
+  page[254] = 'Q';
+  page[255] = 'V';
+  page[6] = 10;
+  const std::string a = kStringA, c = kStringC;
+  std::fill(page.begin() + 200, page.begin() + 224, 0);
+  std::memcpy(page.data() + 200, a.data(), a.size());
+  std::fill(page.begin() + 14, page.begin() + 44, 0);
+  page[12] = static_cast<uint8_t>(2 * c.size() + 2);
+  page[13] = 3;
+  std::memcpy(page.data() + 14, c.data(), c.size());
+  page[45] = 0;
+  page[242] |= 0x08;
+  page[244] = 0x00;
+  page[245] = 0x00;
+  page[246] = 0x01;  // 5 minutes x 60 = 0x12C seconds
+  page[247] = 0x2C;
+  return page;
+}
+
+struct Span {
+  uint32_t file;
+  uint32_t flash;
+  uint32_t length;
+};
+
+struct FlowCase {
+  const char* name;
+  uint8_t chipType;
+  uint32_t configAddress;
+  Bytes config;              // expected at configAddress
+  std::vector<Span> copies;  // where the file's bytes lie in the flash
+  Bytes options = {};        // the option bytes at 136 (ChipTypes 11-13)
+};
+
+void PrintTo(const FlowCase& c, std::ostream* os) { *os << c.name; }
+
+Bytes Chip13Block() {
+  Bytes block = ExpectedBlock(kChip13Table);
+  block[47] = 0x34;  // bits 1-2 cleared, bit 2 set: multi-LUN over 2 TB off
+  return block;
+}
+
+// Layouts of the flash after the update (the file's code where the bridge
+// keeps it) and the configuration each family writes.
+const std::vector<FlowCase>& Cases() {
+  static const std::vector<FlowCase> cases = {
+      // ChipTypes 11 and 12 keep the block as the settings and the worker left it.
+      {"Qvs665",
+       11,
+       0,
+       ExpectedBlock({}),
+       {{0x80, 0x80, 8}, {0x200, 0x200, 0xFE00}},
+       {'R', '1', '.', '7'}},
+      {"Qvs857",
+       13,
+       0,
+       Chip13Block(),
+       {{0x80, 0x80, 8}, {0x200, 0x200, 0xFE00}},
+       {'R', '1', '.', '7'}},
+      {"Qvs843", 19, 0xC000, ExpectedPage(kOtherTable), {{0, 0, 0xBE00}}},
+      {"Qvs879", 20, 0xC000, ExpectedPage(kChip20Table), {{0, 0, 0xBE00}, {0xC100, 0xC100, 0x200}}},
+      {"Qvs887",
+       25,
+       0xD000,
+       ExpectedPage(kChip25To28Table),
+       {{0, 0xE00, 0x200}, {0x400, 0x1000, 0xC000}, {0xC500, 0xD100, 0x100}}},
+      {"Qvs884",
+       26,
+       0xD000,
+       ExpectedPage(kChip25To28Table),
+       {{0, 0xE00, 0x200}, {0x400, 0x1000, 0xC000}, {0xC500, 0xD100, 0x100}}},
+      {"Qvs891",
+       27,
+       0x11000,
+       ExpectedPage(kChip25To28Table),
+       {{0, 0xE00, 0x200}, {0x400, 0x1000, 0x10000}, {0x10500, 0x11100, 0x100}}},
+      {"Qvs894",
+       28,
+       0x11000,
+       ExpectedPage(kChip25To28Table),
+       {{0, 0xE00, 0x200}, {0x400, 0x1000, 0x10000}, {0x10500, 0x11100, 0x100}}},
+  };
+  return cases;
+}
+
+class ChipFlows : public ::testing::TestWithParam<FlowCase> {};
+
+TEST_P(ChipFlows, FlashHoldsTheTranscribedConfigurationAndTheFile) {
+  const FlowCase& c = GetParam();
+  const fs::path work = fs::temp_directory_path() / ("kestrova-flow-" + std::string(c.name));
+  fs::create_directories(work);
+  Bytes file = Pattern(kImageSize, c.chipType);
+  // No configuration of its own: the maker signature is absent everywhere.
+  for (size_t i = 0; i + 1 < file.size(); ++i) {
+    if (file[i] == 'Q' && file[i + 1] == 'V') file[i + 1] = 'W';
+  }
+  const std::string fileName = (work / "firmware.bin").string();
+  std::ofstream(fileName, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+
+  WorkerBench bench({WorkerProduct(c.name, c.chipType)});
+  ASSERT_EQ(bench.Prepare(), 1);
+  const int slot = bench.SlotOf(bench.product(0));
+  PassState& pass = bench.pass();
+  ASSERT_TRUE(pass.firmwareImage.Allocate());
+  std::memcpy(pass.firmwareImage.data(), file.data(), file.size());
+  pass.firmwareImage.SetLength(kImageSize);
+
+  auto job = bench.Job(slot);
+  SettingsBlock& s = job->settings;
+  s.EnFWUpdate = 1;
+  s.EnEEPROMUpdate = 1;
+  s.TableType = 3;
+  const Bytes block = OptionBlock();
+  std::memcpy(s.OptionBlock, block.data(), block.size());
+  s.OptionOffsets[0] = 0;
+  s.OptionOffsets[1] = 2;
+  s.OptionOffsets[6] = 12;
+  s.OptionOffsets[7] = 30;
+  SetFieldText(s.StringA, kStringA);
+  SetFieldText(s.StringC, kStringC);
+  SetFieldText(s.ProductRevsion, kRevision);
+  s.StandbyTimer = kStandbyMinutes;
+  std::vector<std::unique_ptr<WorkerJob>> jobs;
+  jobs.push_back(std::move(job));
+  bench.Run(std::move(jobs));
+  const bridge::PortRecord& r = bench.record(slot);
+  EXPECT_EQ(r.firmwareStatus, bridge::kStepPass);
+  EXPECT_EQ(r.configurationStatus, bridge::kStepPass);
+
+  const Bytes flash = bench.product(0).WithBridge([](sim::EmulatedBridge& b) {
+    return Bytes(b.flash().memory().begin(), b.flash().memory().end());
+  });
+  const Bytes config(
+      flash.begin() + c.configAddress,
+      flash.begin() + c.configAddress + static_cast<std::ptrdiff_t>(c.config.size()));
+  for (size_t i = 0; i < c.config.size(); ++i) {
+    EXPECT_EQ(config[i], c.config[i]) << "configuration byte " << i;
+  }
+
+  for (size_t i = 0; i < c.options.size(); ++i) {
+    EXPECT_EQ(flash[136 + i], c.options[i]) << "option byte " << i;
+  }
+
+  const std::string dump = (work / "flash.bin").string();
+  std::ofstream(dump, std::ios::binary)
+      .write(reinterpret_cast<const char*>(flash.data()),
+             static_cast<std::streamsize>(flash.size()));
+  for (const Span& span : c.copies) {
+    const auto cmp =
+        RunTool("cmp -n " + std::to_string(span.length) + " -i " + std::to_string(span.file) + ":" +
+                std::to_string(span.flash) + " " + ShellQuote(fileName) + " " + ShellQuote(dump));
+    EXPECT_EQ(cmp.exitCode, 0) << "file 0x" << std::hex << span.file << " at flash 0x" << span.flash
+                               << ": " << cmp.output;
+  }
+  fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, ChipFlows, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace station
+
+namespace station {
+namespace {
+
+// The other flash family: the identity image programmed by the worker is
+// what the product presents on the bus after the relink.
+TEST(ChipFlowsIdentity, NewUsbIdentityShowsAfterTheRelink) {
+  WorkerBench bench({WorkerProduct("ident", 29)});
+  ASSERT_EQ(bench.Prepare(), 1);
+  const int slot = bench.SlotOf(bench.product(0));
+  auto job = bench.Job(slot);
+  SettingsBlock& s = job->settings;
+  s.EnEEPROMUpdate = 1;
+  SetFieldText(s.VenderID, "6A3E");
+  SetFieldText(s.ProductID, "4649");
+  SetFieldText(s.StringA, "Orvanta");
+  SetFieldText(s.StringB, "Kestrova Bridge");
+  SetFieldText(s.String3, "000000000042");
+  std::vector<std::unique_ptr<WorkerJob>> jobs;
+  jobs.push_back(std::move(job));
+  bench.Run(std::move(jobs));
+  bridge::PortRecord& r = bench.record(slot);
+  ASSERT_EQ(r.configurationStatus, bridge::kStepPass);
+  EXPECT_EQ(bridge::FieldText(r.logSerial), "000000000042");
+
+  int fail = 0;
+  ASSERT_TRUE(RelinkAfterReset(bench.pass(), r, ResetKind::Bridge, 10, 0, fail));
+  EXPECT_EQ(r.vid, 0x6A3E);
+  EXPECT_EQ(r.pid, 0x4649);
+  EXPECT_EQ(bridge::FieldText(r.manufacturer), "Orvanta");
+  EXPECT_EQ(bridge::FieldText(r.product), "Kestrova Bridge");
+  EXPECT_EQ(bridge::FieldText(r.usbSerial), "000000000042");
+  EXPECT_EQ(r.chipType, 29);
+}
+
+}  // namespace
+}  // namespace station
