@@ -192,17 +192,24 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
     SetLastError(kErrorInvalidParameter);
     return kInvalidHandle;
   }
+  // A folder is no file. An open of an existing file asks the opened file
+  // (no second walk of the path); the others must know before they create.
+  const bool existing = disposition == kOpenExisting || disposition == kTruncateExisting;
   struct stat st {};
-  if (::stat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    SetLastError(kErrorAccessDenied);  // a folder is no file
+  if (!existing && ::stat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastError(kErrorAccessDenied);
     return kInvalidHandle;
   }
   const int fd = ::open(r.host.c_str(), oflags, 0644);
   if (fd < 0) {
     uint32_t error = ErrnoToError(errno);
-    if (error == kErrorFileNotFound && disposition != kOpenExisting && disposition != kTruncateExisting)
-      error = kErrorPathNotFound;  // the folder is missing
+    if (error == kErrorFileNotFound && !existing) error = kErrorPathNotFound;  // the folder is missing
     SetLastError(error);
+    return kInvalidHandle;
+  }
+  if (existing && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+    ::close(fd);
+    SetLastError(kErrorAccessDenied);
     return kInvalidHandle;
   }
   auto* file = new HostFile(fd, std::move(r.pin), r.fatRules);
@@ -719,7 +726,8 @@ int FindFirst(const char* pattern, FindData* data, int attributes) {
     if (dots && r.driveRoot) continue;  // a drive's root lists no dots
     if (!WildMatch(mask.c_str(), name.c_str())) continue;
     struct stat st {};
-    if (::stat((r.host + "/" + name).c_str(), &st) != 0) continue;
+    // Relative to the open folder: no walk of the whole path per entry.
+    if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0) continue;
     Search::Entry entry;
     entry.name = name;
     entry.attrib = S_ISDIR(st.st_mode) ? kFaDirectory : kFaArchive;
