@@ -168,7 +168,10 @@ int CompareContent(const char* source, const char* destination, CompareBuffers& 
 int CompareEntry(const char* source, const char* destination, const platform::FindData* from,
                  const platform::FindData* to, int content, CompareBuffers& buffers) {
   const char* reason = nullptr;
-  if (!IsExistingFile(destination)) {
+  // A twin listed under the very name exists; without one, the path decides
+  // as the volume's naming rules say.
+  const bool listed = to != nullptr && from != nullptr && std::strcmp(from->name, to->name) == 0;
+  if (!listed && !IsExistingFile(destination)) {
     reason = " doesn't exist!!!";
   } else if (from == nullptr || to == nullptr) {
     reason = "";
@@ -220,7 +223,7 @@ int WalkTree(const char* source, const char* destination, int compare, int conte
 }
 
 int CompareContent(const char* source, const char* destination, CompareBuffers& buffers) {
-  if (!IsExistingFile(source) || !IsExistingFile(destination)) return 0;
+  // Opening an existing file only also refuses a missing file or a folder.
   OpenFile from(source);
   OpenFile to(destination);
   if (!from.valid() || !to.valid()) return 0;
