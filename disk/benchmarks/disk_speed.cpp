@@ -1,0 +1,119 @@
+#include "disk/benchmarks/disk_speed.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace disk::benchmarks {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kChunk = 1 << 20;
+// Reads of the probe are as large as the largest any contender makes, so
+// the bandwidth is the most the host gives.
+constexpr size_t kProbeRead = 16 << 20;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+void EachFile(const fs::path& path, void (*f)(const fs::path&)) {
+  if (fs::is_regular_file(path)) {
+    f(path);
+    return;
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(path)) {
+    if (entry.is_regular_file()) f(entry.path());
+  }
+}
+
+void SyncAndEvictFile(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // dirty pages stay cached; clean ones can be dropped
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
+uint64_t ReadFile(const fs::path& file, std::vector<char>& buffer) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  uint64_t total = 0;
+  for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0;) total += static_cast<uint64_t>(n);
+  ::close(fd);
+  return total;
+}
+
+}  // namespace
+
+DiskSpeed MeasureDiskSpeed(const fs::path& folder, uint64_t bytes) {
+  DiskSpeed speed;
+  const fs::path scratch = folder / "speed_probe.bin";
+  std::vector<uint64_t> data(kChunk / sizeof(uint64_t));
+  std::mt19937_64 random(3);
+  for (uint64_t& word : data) word = random();
+  const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return speed;
+  auto start = Clock::now();
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < bytes; done += kChunk) {
+    data[0] = done;  // no two chunks alike
+    ok = ::write(fd, data.data(), kChunk) == static_cast<ssize_t>(kChunk);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  speed.write = ok ? static_cast<double>(bytes) / Seconds(start) : 0;
+  ::close(fd);
+
+  SyncAndEvictFile(scratch);
+  std::vector<char> buffer(kProbeRead);
+  start = Clock::now();
+  const uint64_t cold = ReadFile(scratch, buffer);
+  speed.read = static_cast<double>(cold) / Seconds(start);
+  start = Clock::now();
+  const uint64_t warm = ReadFile(scratch, buffer);
+  speed.cachedRead = static_cast<double>(warm) / Seconds(start);
+  fs::remove(scratch);
+  return speed;
+}
+
+std::map<std::string, Moved>& MovedByBenchmark() {
+  static std::map<std::string, Moved> moved;
+  return moved;
+}
+
+double LimitMilliseconds(const Moved& moved, const DiskSpeed& speed) {
+  const double bandwidth = moved.traffic == Traffic::kWrite  ? speed.write
+                           : moved.traffic == Traffic::kRead ? speed.read
+                                                             : speed.cachedRead;
+  return bandwidth > 0 ? 1000.0 * static_cast<double>(moved.bytes) / bandwidth : 0;
+}
+
+const char* TrafficName(Traffic traffic) {
+  switch (traffic) {
+    case Traffic::kWrite: return "written";
+    case Traffic::kRead: return "read from disk";
+    case Traffic::kCachedRead: return "read from cache";
+  }
+  return "";
+}
+
+void SyncAndEvict(const fs::path& path) { EachFile(path, SyncAndEvictFile); }
+
+void ReadThrough(const fs::path& path) {
+  EachFile(path, [](const fs::path& file) {
+    static thread_local std::vector<char> buffer(kChunk);
+    ReadFile(file, buffer);
+  });
+}
+
+bool RunQuietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace disk::benchmarks
