@@ -30,6 +30,8 @@ int MessageBox(const char* text, const char* caption, uint32_t flags) {
   return DefaultAnswer(flags);
 }
 
+void ShowMessage(const std::string& text) { MessageBox(text.c_str(), "", kMbOk | kMbPlainMessage); }
+
 int RecordingMessageBoxSink::Show(const std::string& text, const std::string& caption,
                                   uint32_t flags) {
   std::lock_guard lock(mutex_);

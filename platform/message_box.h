@@ -26,6 +26,9 @@ inline constexpr uint32_t kMbIconQuestion = 0x20;
 inline constexpr uint32_t kMbIconWarning = 0x30;
 inline constexpr uint32_t kMbIconInformation = 0x40;
 inline constexpr uint32_t kMbButtonMask = 0xF;
+// Not a system flag: the notice is the class library's plain message dialog
+// (the application's title as its caption, no icon), not a captioned box.
+inline constexpr uint32_t kMbPlainMessage = 0x80000000u;
 
 // Answers.
 inline constexpr int kIdOk = 1;
@@ -47,6 +50,9 @@ class MessageBoxSink {
 // Without a sink the text goes to standard error and the default answer is
 // returned.
 int MessageBox(const char* text, const char* caption, uint32_t flags);
+
+// The plain message dialog: same sink, an empty caption and kMbPlainMessage.
+void ShowMessage(const std::string& text);
 
 // Installs the process-wide sink (null restores the default). The sink must
 // outlive its installation.
