@@ -11,6 +11,7 @@
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
+#include "station/settings_collection.h"
 #include "station/step_helpers.h"
 
 namespace station {
@@ -145,10 +146,6 @@ constexpr SettingsKey kKeys[] = {
 
 #undef BLOCK
 #undef OPTION
-
-// Value lists of the two choice boxes, by item position.
-constexpr int32_t kCapacityValues[] = {0, 1, 80, 120, 160, 250, 320, 400, 500, 640, 750, 1000, 1500, 2000};
-constexpr int32_t kClusterValues[] = {0, 512, 4096, 32768};
 
 constexpr char kErrorCaption[] = "Error";
 
