@@ -134,8 +134,10 @@ constexpr bool DescriptorsFit() {
 }
 static_assert(DescriptorsFit());
 
+constexpr int32_t kBlockSize = static_cast<int32_t>(kOptionBlockSize);
+
 bool Inside(int32_t offset, int32_t length = 1) {
-  return offset >= 0 && length >= 0 && offset + length <= kOptionBlockSize;
+  return offset >= 0 && length >= 0 && offset + length <= kBlockSize;
 }
 
 }  // namespace
@@ -167,7 +169,7 @@ void ApplyLayoutOffsets(SettingsBlock& settings, const EepromLayout& layout, boo
 void WriteStringDescriptor(uint8_t (&block)[kOptionBlockSize], int32_t offset,
                            std::string_view text, int32_t clearBytes, bool singleByte) {
   if (offset <= 0 || !Inside(offset, 2)) return;
-  const int32_t room = kOptionBlockSize - offset - 2;
+  const int32_t room = kBlockSize - offset - 2;
   clearBytes = std::clamp(clearBytes, 0, room);
   std::memset(block + offset + 2, 0, static_cast<size_t>(clearBytes));
   const int32_t width = singleByte ? 1 : 2;

@@ -12,10 +12,9 @@
 #include <string_view>
 
 #include "station/settings_block.h"
+#include "station/step_helpers.h"
 
 namespace station {
-
-inline constexpr int kOptionBlockSize = 128;
 
 // OptionOffsets entries, in their order.
 enum OptionOffset : int {
