@@ -1,0 +1,133 @@
+#include "station/windows/control_events.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPalette>
+
+#include <memory>
+
+#include "platform/text.h"
+
+namespace station {
+namespace {
+
+constexpr char kKeyFilterName[] = "stationKeyFilter";
+
+char StationChar(QChar c) { return c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?'; }
+
+// The key handler of one edit, in front of the edit's own key handling.
+class KeyFilter : public QObject {
+ public:
+  explicit KeyFilter(QLineEdit* edit) : QObject(edit), edit_(edit) {
+    setObjectName(kKeyFilterName);
+    edit->installEventFilter(this);
+  }
+  KeyHandler handler;
+
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (!handler) return false;
+    if (e->type() == QEvent::KeyPress) return KeyPress(*static_cast<QKeyEvent*>(e));
+    if (e->type() == QEvent::ContextMenu) {
+      ContextMenu(*static_cast<QContextMenuEvent*>(e));
+      return true;
+    }
+    // Dropped text would bypass the handler.
+    return e->type() == QEvent::DragEnter || e->type() == QEvent::Drop;
+  }
+
+ private:
+  bool KeyPress(const QKeyEvent& key) {
+    if (key.matches(QKeySequence::Paste)) {
+      Paste();
+      return true;
+    }
+    const QString text = key.text();
+    if (text.size() != 1) return false;
+    const char typed = StationChar(text[0]);
+    const char result = handler(typed);
+    if (result == 0) return true;
+    if (result == typed) return false;
+    edit_->insert(QString(QChar(static_cast<uchar>(result))));
+    return true;
+  }
+
+  // Each pasted character as if typed; line breaks and other control
+  // characters of the clipboard are not keys and are left out.
+  void Paste() {
+    QString filtered;
+    for (QChar c : QGuiApplication::clipboard()->text()) {
+      if (c.unicode() < 0x20) continue;
+      if (const char r = handler(StationChar(c)); r != 0) filtered.append(QChar(static_cast<uchar>(r)));
+    }
+    if (!filtered.isEmpty()) edit_->insert(filtered);
+  }
+
+  void ContextMenu(const QContextMenuEvent& event) {
+    std::unique_ptr<QMenu> menu(edit_->createStandardContextMenu());
+    for (QAction* action : menu->actions()) {
+      if (action->objectName() != QLatin1String("edit-paste")) continue;
+      QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+      QObject::connect(action, &QAction::triggered, this, [this] { Paste(); });
+    }
+    menu->exec(event.globalPos());
+  }
+
+  QLineEdit* edit_;
+};
+
+KeyFilter* FindKeyFilter(QLineEdit* edit) {
+  return dynamic_cast<KeyFilter*>(edit->findChild<QObject*>(kKeyFilterName, Qt::FindDirectChildrenOnly));
+}
+
+void SetRoleColor(QWidget* widget, const QColor& color) {
+  QPalette palette = widget->palette();
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+    palette.setColor(role, color);
+  widget->setPalette(palette);
+}
+
+}  // namespace
+
+void SetKeyHandler(QLineEdit* edit, KeyHandler handler) {
+  KeyFilter* filter = FindKeyFilter(edit);
+  if (!filter) filter = new KeyFilter(edit);
+  filter->handler = std::move(handler);
+}
+
+bool OwnVisible(const QWidget* widget) {
+  const QWidget* parent = widget->parentWidget();
+  return parent ? widget->isVisibleTo(parent) : !widget->isHidden();
+}
+
+bool OwnEnabled(const QWidget* widget) { return !widget->testAttribute(Qt::WA_ForceDisabled); }
+
+QColor BgrColor(uint32_t bgr) {
+  return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+void SetTextColor(QWidget* widget, uint32_t bgr) { SetRoleColor(widget, BgrColor(bgr)); }
+
+void ResetTextColor(QWidget* widget) {
+  SetRoleColor(widget, QApplication::palette(widget).color(QPalette::WindowText));
+}
+
+std::string ToStationText(const QString& text) {
+  return platform::WideToAnsi(reinterpret_cast<const char16_t*>(text.utf16()),
+                              static_cast<size_t>(text.size()));
+}
+
+QString FromStationText(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void SetText(QLineEdit* edit, std::string_view text) { edit->setText(FromStationText(text)); }
+
+std::string TextOf(const QLineEdit* edit) { return ToStationText(edit->text()); }
+
+}  // namespace station

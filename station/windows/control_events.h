@@ -1,0 +1,86 @@
+// The one place where the window's events, as the station's handlers expect
+// them, are mapped onto Qt:
+//
+// - A check box's click handler runs on every change of its checked state,
+//   whether the operator clicked or code set it (a load, another handler):
+//   the state-change signal, never the click signal. Setting the state it
+//   already has runs nothing.
+// - An edit's change handler runs on every change of its text, typed or set
+//   by code: textChanged, not textEdited.
+// - A choice's change handler runs only when the operator chooses an item:
+//   activated. Selecting an item from code runs nothing.
+// - A key handler sees each typed character first and may pass it, change it
+//   or drop it. Pasted text goes through the same handler character by
+//   character, so no paste brings in what typing could not.
+// - Where a handler reads a control's Visible or Enabled, it means the
+//   control's own flag, not what its parents make of it (OwnVisible,
+//   OwnEnabled).
+// - Colours are given as the station's BGR values (0x0000FF is red).
+#pragma once
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QObject>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace station {
+
+template <class F>
+void OnClick(QCheckBox* box, F&& handler) {
+  QObject::connect(box, &QCheckBox::stateChanged, box, [h = std::forward<F>(handler)](int) { h(); });
+}
+
+// A button's click.
+template <class F>
+void OnClick(QAbstractButton* button, F&& handler) {
+  QObject::connect(button, &QAbstractButton::clicked, button,
+                   [h = std::forward<F>(handler)](bool) { h(); });
+}
+
+template <class F>
+void OnChange(QLineEdit* edit, F&& handler) {
+  QObject::connect(edit, &QLineEdit::textChanged, edit,
+                   [h = std::forward<F>(handler)](const QString&) { h(); });
+}
+
+template <class F>
+void OnChange(QComboBox* box, F&& handler) {
+  QObject::connect(box, &QComboBox::activated, box, [h = std::forward<F>(handler)](int) { h(); });
+}
+
+// The typed character ('\r' for Enter, '\b' for Backspace) in; the character
+// to insert out, or 0 to drop the key.
+using KeyHandler = std::function<char(char key)>;
+
+// Installs (or, with an empty handler, removes) the edit's key handler.
+void SetKeyHandler(QLineEdit* edit, KeyHandler handler);
+
+// The control's own flags.
+bool OwnVisible(const QWidget* widget);
+bool OwnEnabled(const QWidget* widget);
+
+// A BGR colour value as a Qt colour.
+QColor BgrColor(uint32_t bgr);
+// The text colour of a label or button; none restores the style's own.
+void SetTextColor(QWidget* widget, uint32_t bgr);
+void ResetTextColor(QWidget* widget);
+
+// The station's 8-bit text (Latin-1; other characters become '?') and back.
+std::string ToStationText(const QString& text);
+QString FromStationText(std::string_view text);
+
+// Sets an edit's text (its change handler runs when the text differs).
+void SetText(QLineEdit* edit, std::string_view text);
+std::string TextOf(const QLineEdit* edit);
+
+}  // namespace station
+

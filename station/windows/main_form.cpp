@@ -1,0 +1,201 @@
+// The main window's start-up, its event bindings and the pieces every part
+// of it uses (status bar, port nodes, yield, focus).
+#include "station/windows/main_form.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QStyle>
+#include <QTreeWidgetItem>
+
+#include <stdexcept>
+
+#include "disk/os_version_tests.h"
+#include "platform/files.h"
+#include "platform/local_time.h"
+#include "platform/program_folder.h"
+#include "station/windows/control_events.h"
+#include "station/windows/pass_form.h"
+#include "ui_mainform.h"
+
+namespace station {
+namespace {
+
+constexpr int kRescanTreeImage = Qt::UserRole;
+constexpr uint32_t kProgressBarColor = 0xFF0000;  // blue
+constexpr int kStatusPanelWidths[] = {360, 260, 50};
+
+bool EnsureFolder(const std::string& path) {
+  const uint32_t attributes = platform::GetFileAttributes(path.c_str());
+  if (attributes != platform::kInvalidFileAttributes)
+    return (attributes & platform::kFileAttributeDirectory) != 0;
+  return platform::CreateDirectory(path.c_str());
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TMainForm>()) {
+  ui->setupUi(this);
+  Timer_EPP = new QTimer(this);
+  Timer_EPP->setObjectName("Timer_EPP");
+  Timer_EPP->setInterval(10000);
+  Timer_EPP->start();
+  for (int slot = 0; slot < bridge::kPortCount; ++slot) {
+    new QTreeWidgetItem(ui->TreeView1, QStringList("Port"));
+    SetNodeImage(slot, 0);
+  }
+  for (platform::FileDialogRequest* dialog : {&OpenDialog1, &SaveDialog1}) {
+    dialog->filter = "EEPROM INI file|*.ini";
+    dialog->defaultExtension = ".ini";
+  }
+  SaveDialog1.kind = platform::FileDialogKind::kSave;
+  SaveDialog1.overwritePrompt = true;
+  SaveDialog1.hideReadOnly = true;
+  BindEvents();
+
+  win2000_ = disk::IsWindows2000();
+  winVista_ = disk::IsWindowsVista();
+  const bool exfat = winVista_ ? disk::IsWindowsVistaSp() != 0
+                               : disk::IsWindows7Through81() != 0 || disk::IsWindows10() != 0;
+  if (exfat) ui->FmtTypeComboBox->addItem("exFAT");
+
+  interleaveMode_ = kInterleaveNoQvs646;
+  settings_ = ZeroedSettingsBlock();
+  iniPath_ = DefaultIniPath();
+  LoadSettingsFile(iniPath_);
+  if (Options().MPPellmarCustomer != 0) setWindowTitle(windowTitle() + " for Pellmar On-board Customers");
+
+  chipClassCode_ = previousChipClassCode_ = 0;
+  if (settings_.EnEPPTypeC == 0) RefreshDeviceList();
+
+  SetUpStatusBar();
+  PassEndEvent = std::make_unique<platform::ManualResetEvent>(false);
+  logRollOverSize_ = kDayLogRollOverSize;
+  const std::string logFolder = platform::ResolveInProgramFolder(kLogFolderName);
+  if (!EnsureFolder(logFolder)) throw std::runtime_error("Cannot create log directory.");
+  ChooseDayLog();
+  RDCheckClick();
+  if (settings_.EnEPPTypeC != 0) RefreshDeviceList();
+  runActive_ = 0;
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BindEvents() {
+  Ui::TMainForm& u = *ui;
+  OnClick(u.RefreshBtn, [this] { RefreshBtnClick(); });
+  OnClick(u.INILoadBtn, [this] { INILoadBtnClick(); });
+  OnClick(u.INISaveBtn, [this] { INISaveBtnClick(); });
+  OnClick(u.LoadFWButton, [this] { LoadFWButtonClick(); });
+  OnClick(u.ResetYieldBtn, [this] { ResetYieldBtnClick(); });
+  OnClick(u.EEPROMCheckBox, [this] { EEPROM_Update_Checked(); });
+  OnClick(u.FormatCheckBox, [this] { Format_Checked(); });
+  OnChange(u.FmtTypeComboBox, [this] { FFsFmtChange(); });
+  OnChange(u.VolumeLabeledEdit, [this] { FFsFmtChange(); });
+  for (QCheckBox* box : {u.FWUpdateCheckBox, u.FWCheckBox}) OnClick(box, [this, box] { FWUpdateCheckBoxClick(box); });
+  OnChange(u.Q646FlashComboBox, [this] { Q646FlashTypeChange(); });
+  for (QLineEdit* edit : {u.StringAEdit, u.StringBEdit, u.String3Edit, u.VendorStrEdit, u.ProdStrEdit})
+    OnChange(edit, [this, edit] { StringAEditChange(edit); });
+  for (QLineEdit* edit : {u.VendorIDEdit, u.ProductIDEdit}) OnChange(edit, [this, edit] { VenderIDEditChange(edit); });
+  for (QLineEdit* edit : {u.VendorIDEdit, u.ProductIDEdit, u.vfVIDEdit, u.vfPIDEdit, u.maxSNEdit})
+    SetKeyHandler(edit, [this](char key) { return StringAEditKeyPress(key); });
+  OnChange(u.EEPROMType, [this] { EEPROMTypeChange(); });
+  OnClick(u.StrA2DiskStrChk, [this] { StrA2DiskStrChkClick(!ui->StrA2DiskStrChk->isChecked()); });
+  OnClick(u.StrA2SNChk, [this] { StrA2SNChkClick(); });
+  OnClick(u.StrBFromDiskSNChk, [this] { StrBFromDiskSNChkClick(); });
+  OnChange(u.CapChkCmbx, [this] { CapChkCmbxChange(); });
+  OnChange(u.TimerEdit, [this] { TimerEditChange(); });
+  for (QLineEdit* edit : {u.TimerEdit, u.RevisionEdit, u.OddSizeEdit})
+    SetKeyHandler(edit, [this](char key) { return TimerEditKeyPress(key); });
+  OnChange(u.FmtSecPerClusCbox, [this] { FmtSecPerClusCboxChange(); });
+  OnClick(u.EEPROMVerifyBox, [this] { EEPROMVerifyBoxClick(); });
+  OnChange(u.StringCEdit, [this] { StringCEditChange(); });
+  OnClick(u.cbCloneProduct, [this] { cbCloneProductClick(); });
+  OnClick(u.InquirySosctlchk, [this] { InquirySosctlchkClick(); });
+  OnClick(u.ManuProdSosctlchk, [this] { ManuProdSosctlchkClick(); });
+  SetKeyHandler(u.CapacityUserDefEdit, [this](char key) { return CapacityUserDefEditKeyPress(key); });
+  OnChange(u.CapacityUserDefEdit, [this] { CapacityUserDefEditChange(); });
+  for (QCheckBox* box : {u.enU3CheckBox, u.enU31Gen2CheckBox}) OnClick(box, [this, box] { enU3CheckBoxClick(box); });
+  OnClick(u.RDCheck, [this] { RDCheckClick(); });
+}
+
+void TMainForm::SetUpStatusBar() {
+  auto* panel0 = new QLabel(ui->StatusBar1);
+  panel0->setObjectName("StatusBar1Panel0");
+  panel0->setFixedWidth(kStatusPanelWidths[0]);
+  ui->StatusBar1->addWidget(panel0);
+  ui->ProgressBar1->setParent(ui->StatusBar1);
+  ui->ProgressBar1->setFixedWidth(kStatusPanelWidths[1]);
+  ui->StatusBar1->addWidget(ui->ProgressBar1);
+  auto* panel2 = new QLabel("0%", ui->StatusBar1);
+  panel2->setObjectName("StatusBar1Panel2");
+  panel2->setFixedWidth(kStatusPanelWidths[2]);
+  ui->StatusBar1->addWidget(panel2);
+  statusPanel2_ = panel2;
+
+  ui->ProgressBar1->hide();
+  QPalette palette = ui->ProgressBar1->palette();
+  palette.setColor(QPalette::Highlight, BgrColor(kProgressBarColor));
+  ui->ProgressBar1->setPalette(palette);
+  passProgress_ = 0;
+  ui->ProgressBar1->setRange(0, 100);
+  ui->ProgressBar1->setValue(0);
+  ui->WaitPanel->hide();
+  ui->WaitPanel->raise();
+}
+
+void TMainForm::ChooseDayLog() {
+  const platform::LocalTime now = platform::GetLocalTime();
+  dayLogName_ = MakeDayLogName(platform::ResolveInProgramFolder(kLogFolderName), now.year, now.month, now.day);
+  dayLogNumber_ = FindRunningNumber(dayLogName_);
+  dayLogPath_ = dayLogName_.Path(dayLogNumber_);
+}
+
+bool TMainForm::ResultWindowShows() const { return passForm_ && passForm_->isVisible(); }
+
+void TMainForm::FocusStartOrRefresh() {
+  if (OwnVisible(ui->ExecuteBtn) && OwnEnabled(ui->ExecuteBtn)) ui->ExecuteBtn->setFocus();
+  else ui->RefreshBtn->setFocus();
+}
+
+void TMainForm::PostPortUpdate() {
+  QApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kWmPortUpdate)));
+}
+
+bool TMainForm::event(QEvent* e) {
+  if (e->type() == static_cast<QEvent::Type>(kWmPortUpdate)) {
+    OnPortStatus();
+    return true;
+  }
+  // What a repaint would do, done when the window becomes active instead:
+  // a paint must not move the focus or empty the serial entry.
+  if (e->type() == QEvent::WindowActivate) FormPaint();
+  return QMainWindow::event(e);
+}
+
+// The port nodes of the tree view; the list rows are drawn beside them.
+void TMainForm::OnPortStatus() {
+  for (int slot = 0; slot < bridge::kPortCount; ++slot) {
+    const bridge::PortRecord& record = pass_.ports.records[static_cast<size_t>(slot)];
+    QTreeWidgetItem* node = ui->TreeView1->topLevelItem(slot);
+    if (record.present) {
+      SetNodeImage(slot, 1);
+      node->setText(0, QString("Port  %1").arg(record.hubPort));
+    } else {
+      node->setText(0, "Port");
+    }
+  }
+}
+
+void TMainForm::SetNodeImage(int slot, int image) {
+  QTreeWidgetItem* node = ui->TreeView1->topLevelItem(slot);
+  if (!node) return;
+  node->setData(0, kRescanTreeImage, image);
+  node->setIcon(0, image == 1 ? style()->standardIcon(QStyle::SP_DriveHDIcon) : QIcon());
+}
+
+void TMainForm::ShowYield() {
+  ui->YieldEdit->setText(QString("%1 / %2").arg(settings_.NumberOfPass).arg(settings_.TotalTestCount));
+}
+
+}  // namespace station

@@ -1,0 +1,200 @@
+// The main window of Kestrova: the settings controls, the port views and
+// the buttons, built from resources/mainform.ui. It owns the station's state
+// on the user-interface thread: the settings block, the pass state the
+// workers share, the device mix of the last refresh, the current settings
+// file and the day log. Its handlers carry the names of the window's events
+// (ExecuteBtnClick, EEPROMTypeChange, ...); control_events.h binds them.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bridge/port_table.h"
+#include "platform/event.h"
+#include "platform/file_dialog.h"
+#include "station/day_log.h"
+#include "station/device_mix.h"
+#include "station/pass_state.h"
+#include "station/settings_block.h"
+#include "station/settings_collection.h"
+#include "station/settings_file.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+namespace Ui {
+class TMainForm;
+}
+
+namespace station {
+
+class TPassForm;
+
+// WM_PORT_UPDATE: posted to the main window whenever a port record changed.
+inline constexpr int kWmPortUpdate = 1026;
+
+// The application's title (the plain message dialog's caption too).
+inline constexpr char kApplicationTitle[] = "QV4164x Mass Production Tool";
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // The start-up of the station: locks, OS choices, the settings file and
+  // its control effects, the first device scan, the progress bar, the pass
+  // event, the log folder and the day log, the RD Version lock. Throws
+  // std::runtime_error("Cannot create log directory.") when the log folder
+  // cannot be made.
+  explicit TMainForm(QWidget* owner = nullptr);
+  ~TMainForm() override;
+
+  // The result window, created after this one; several focus rules skip
+  // their focus change while it shows.
+  void SetPassForm(TPassForm* form) { passForm_ = form; }
+  bool ResultWindowShows() const;
+  // START when it is visible and enabled, else Refresh.
+  void FocusStartOrRefresh();
+
+  // ---- Device list
+  void RefreshDeviceList();
+  // Queues WM_PORT_UPDATE to this window.
+  void PostPortUpdate();
+
+  // ---- Settings collection and files
+  // Copies the controls into the settings block. A VID, PID or ODD size that
+  // cannot be converted stops it after a message naming the field; the
+  // caller must not go on.
+  [[nodiscard]] CollectError CollectSettingsFromForm();
+  void INILoadBtnClick();
+  void INISaveBtnClick();
+  // Loads a settings file and applies its control effects in their order.
+  LoadResult LoadSettingsFile(const std::string& path);
+
+  // ---- Option and edit handlers
+  void RefreshBtnClick();
+  void EEPROM_Update_Checked();
+  void Format_Checked();
+  void FFsFmtChange();
+  void LoadFWButtonClick();
+  void FWUpdateCheckBoxClick(QCheckBox* sender);
+  void Q646FlashTypeChange();
+  void ResetYieldBtnClick();
+  char StringAEditKeyPress(char key);
+  void FormPaint();
+  void CapChkCmbxChange();
+  void TimerEditChange();
+  char TimerEditKeyPress(char key);
+  void FmtSecPerClusCboxChange();
+  void EEPROMVerifyBoxClick();
+  void StringCEditChange();
+  void cbCloneProductClick();
+  void InquirySosctlchkClick();
+  void ManuProdSosctlchkClick();
+  void FocusSerialEntry(bool clear);
+  char CapacityUserDefEditKeyPress(char key);
+  void CapacityUserDefEditChange();
+  void enU3CheckBoxClick(QCheckBox* sender);
+
+  // ---- RD Version lock
+  void RDCheckClick();
+
+  // ---- Configuration block editing
+  void EEPROMTypeChange();
+  void StringAEditChange(QLineEdit* sender);
+  void VenderIDEditChange(QLineEdit* sender);
+  // `operatorUnchecked`: the box's state has just changed to unchecked (by
+  // the operator or a load), not a re-run of the handler by the type change.
+  void StrA2DiskStrChkClick(bool operatorUnchecked = false);
+  void StrA2SNChkClick();
+  void StrBFromDiskSNChkClick();
+
+  // ---- State
+  SettingsBlock& Settings() { return settings_; }
+  StationOptions& Options() { return pass_.options; }
+  PassState& Pass() { return pass_; }
+  const DeviceMix& Mix() const { return mix_; }
+  const std::string& IniPath() const { return iniPath_; }
+  const std::string& DayLogPath() const { return dayLogPath_; }
+  int32_t InterleaveMode() const { return interleaveMode_; }
+  int32_t EepromLayoutIndex() const { return eepromLayoutIndex_; }
+  int32_t DeviceCount() const { return deviceCount_; }
+  int32_t FirmwareFileAccepted() const { return firmwareFileAccepted_; }
+  int32_t MultipleChipModels() const { return multipleChipModels_; }
+  uint8_t Q646FlashChoice() const { return q646FlashChoice_; }
+  bool RunActive() const { return runActive_ != 0; }
+
+ protected:
+  bool event(QEvent* e) override;
+
+ private:
+  void BindEvents();
+  void ApplyLoadEffects(const LoadResult& result);
+  void ApplyLoadEffect(const ControlEffect& effect);
+  void SetUpStatusBar();
+  void ChooseDayLog();
+  void OnPortStatus();
+  void ShowYield();
+  void UnlockSettings();
+  void LockSettings();
+  // The firmware file check of the firmware handlers: with devices present
+  // and a file name, refuses a file that does not fit every chip.
+  void CheckChosenFirmwareFile();
+  // One step of the refresh each.
+  void ApplyFirmwareGroup(bool& ready);
+  void ApplyUsb3Panel(bool allSuperSpeed, bool allSuperSpeedPlus);
+  void ApplyStringControls();
+  void ApplyQvs87xControls(bool anyQvs87x);
+  void SetNodeImage(int slot, int image);
+  void WriteStringA(std::string_view text, int32_t maxChars);
+
+  std::unique_ptr<Ui::TMainForm> ui;
+  QTimer* Timer_EPP = nullptr;
+  QLabel* statusPanel2_ = nullptr;  // the status bar's percentage
+
+  SettingsBlock settings_ = ZeroedSettingsBlock();
+  PassState pass_;
+  DeviceMix mix_;
+  // The walk's record of the Type-C power switch, kept between walks.
+  bridge::EppDeviceRecord eppDevice_;
+  // FreeSpace was 0 in the file and a refresh took it from a device: it is
+  // used, but the file keeps the 0.
+  bool freeSpaceLearned_ = false;
+  std::string iniPath_;
+  TPassForm* passForm_ = nullptr;
+
+  // Operating-system choices.
+  int win2000_ = 0;
+  int winVista_ = 0;
+
+  int32_t interleaveMode_ = kInterleaveNoQvs646;
+  int32_t chipClassCode_ = 0;
+  int32_t previousChipClassCode_ = 0;
+  int32_t eepromLayoutIndex_ = 0;
+  int32_t firmwareFileAccepted_ = 0;
+  int32_t multipleChipModels_ = 0;
+  int32_t deviceCount_ = 0;
+  // Whether the last refresh's start conditions held, firmware aside: the
+  // firmware handlers may enable START only then.
+  bool lastRefreshReady_ = false;
+  bool refreshing_ = false;
+  uint8_t q646FlashChoice_ = 255;
+  int32_t passProgress_ = 0;
+  int32_t runActive_ = 0;
+
+  std::unique_ptr<platform::ManualResetEvent> PassEndEvent;
+  int64_t logRollOverSize_ = kDayLogRollOverSize;
+  DayLogName dayLogName_;
+  std::string dayLogPath_;
+  int dayLogNumber_ = 0;
+
+  platform::FileDialogRequest OpenDialog1;
+  platform::FileDialogRequest SaveDialog1;
+  platform::FileDialogRequest OpenDialog2;
+};
+
+}  // namespace station

@@ -1,0 +1,45 @@
+// The result window ("Result"): the big PASS or FAIL that the pass shows at
+// its end, built from resources/passform.ui. It lives from start-up to the
+// end of the program and is only shown and hidden.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui {
+class TPassForm;
+}
+
+namespace station {
+
+class TMainForm;
+
+class TPassForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  TPassForm(TMainForm* mainForm, QWidget* owner = nullptr);
+  ~TPassForm() override;
+
+  // Non-zero: pass. Written by the pass before ShowResult.
+  int32_t result = 0;
+
+  // Shows the window in front with exactly one of the two labels.
+  void ShowResult();
+  void FormClick() {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  // Focus back to the main window's START, else its Refresh.
+  void FormClose();
+
+  std::unique_ptr<Ui::TPassForm> ui;
+  TMainForm* mainForm_;
+};
+
+}  // namespace station
