@@ -1,0 +1,174 @@
+// The main window on a bench of our choosing: a program folder of its own
+// with the settings file the test writes, the operator's dialogs recorded
+// and answered from queues, a fast station clock, and the window's widgets
+// found by their object names.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/clock.h"
+#include "platform/file_dialog.h"
+#include "platform/input_box.h"
+#include "platform/local_time.h"
+#include "platform/message_box.h"
+#include "platform/program_folder.h"
+#include "sim/bench.h"
+#include "station/settings_file.h"
+#include "station/windows/main_form.h"
+
+namespace station::testing {
+
+inline std::string MakeTempFolder() {
+  char pattern[] = "/tmp/kestrova_window.XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  return made ? made : "";
+}
+
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Counts the WM_PORT_UPDATE messages that reach the window.
+class PortUpdateCounter : public QObject {
+ public:
+  int count = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == static_cast<QEvent::Type>(kWmPortUpdate)) ++count;
+    return false;
+  }
+};
+
+// 2024-01-31 10:00 local: the day the day log is named after.
+inline constexpr int64_t kTestDayUnixMs = 1706695200000;
+
+class WindowTest : public ::testing::Test {
+ public:
+  WindowTest()
+      : folder_(MakeTempFolder()),
+        programFolder_(folder_),
+        boxScope_(&boxes_),
+        inputScope_(&input_),
+        fileScope_(&files_),
+        clock_(1000) {
+    platform::SetLocalTime(kTestDayUnixMs);
+  }
+  ~WindowTest() override {
+    form_.reset();
+    std::filesystem::remove_all(folder_);
+  }
+
+  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+  void WriteFile(const std::string& name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+  void WriteIni(const std::string& text) const { WriteFile(kSettingsFileName, text); }
+
+  // Installs the bench described by `text` (empty: nothing attached).
+  void Bench(const std::string& text) {
+    std::string error;
+    backend_.reset();  // its own predecessor goes back in first
+    bench_ = sim::Bench::FromText(text, &error);
+    ASSERT_TRUE(bench_) << error;
+    backend_ = std::make_unique<platform::ScopedBackend>(bench_);
+  }
+
+  // The window's start-up on the installed bench (an empty one if none).
+  TMainForm& Start() {
+    if (!bench_) Bench("");
+    if (!std::filesystem::exists(Path("pattern.txt"))) WriteFile("pattern.txt", "00");
+    form_ = std::make_unique<TMainForm>();
+    form_->installEventFilter(&portUpdates_);
+    Pump();
+    return *form_;
+  }
+
+  // Lets queued events (WM_PORT_UPDATE) arrive.
+  static void Pump() { QCoreApplication::processEvents(); }
+
+  template <class W>
+  W* Find(const char* name) const {
+    W* widget = form_->findChild<W*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  QCheckBox* Box(const char* name) const { return Find<QCheckBox>(name); }
+  QLineEdit* Edit(const char* name) const { return Find<QLineEdit>(name); }
+  QComboBox* Combo(const char* name) const { return Find<QComboBox>(name); }
+  QPushButton* Button(const char* name) const { return Find<QPushButton>(name); }
+  bool Shown(const char* name) const { return OwnVisibleFlag(Find<QWidget>(name)); }
+  bool Enabled(const char* name) const { return !Find<QWidget>(name)->testAttribute(Qt::WA_ForceDisabled); }
+  static bool OwnVisibleFlag(const QWidget* w) { return w->isVisibleTo(w->parentWidget()); }
+
+  // The operator chooses an item of a choice box.
+  static void Choose(QComboBox* box, int index) {
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+  }
+  // The operator replaces an edit's text by typing.
+  static void Type(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+  }
+
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> texts;
+    for (const auto& box : boxes_.boxes()) texts.push_back(box.text);
+    return texts;
+  }
+  bool Showed(const std::string& text) const {
+    for (const auto& box : boxes_.boxes())
+      if (box.text == text) return true;
+    return false;
+  }
+
+  std::string folder_;
+  platform::ScopedProgramFolder programFolder_;
+  platform::RecordingMessageBoxSink boxes_;
+  platform::ScopedMessageBoxSink boxScope_;
+  platform::RecordingInputBoxSink input_;
+  platform::ScopedInputBoxSink inputScope_;
+  platform::RecordingFileDialogSink files_;
+  platform::ScopedFileDialogSink fileScope_;
+  platform::ScopedClockScale clock_;
+  std::shared_ptr<sim::Bench> bench_;
+  std::unique_ptr<platform::ScopedBackend> backend_;
+  PortUpdateCounter portUpdates_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+// A settings file with the given lines in its "setting" section and, after
+// it, whatever else the test adds.
+inline std::string Ini(const std::string& setting, const std::string& more = "") {
+  return "[setting]\r\nWriteFileName=pattern.txt\r\n" + setting + "\r\n" + more;
+}
+
+// `count` products of one chip type on the default root hub.
+inline std::string Products(int chipType, int count, const std::string& keys = "") {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += "[product c" + std::to_string(chipType) + "_" + std::to_string(i) + "]\nchip = " +
+            std::to_string(chipType) + "\nserial = 5" + std::to_string(chipType * 100 + i) + "\n" + keys;
+  }
+  return text;
+}
+
+}  // namespace station::testing
