@@ -4,6 +4,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/byte_order.h"
+
 namespace station {
 namespace {
 
@@ -184,9 +186,7 @@ void MarkStringUnset(uint8_t (&block)[kOptionBlockSize], int32_t offset) {
 }
 
 void StoreId(uint8_t (&block)[kOptionBlockSize], int32_t offset, uint16_t value) {
-  if (!Inside(offset, 2)) return;
-  block[offset] = static_cast<uint8_t>(value & 0xFF);
-  block[offset + 1] = static_cast<uint8_t>(value >> 8);
+  if (Inside(offset, 2)) platform::PutLittleEndian16(block + offset, value);
 }
 
 void StoreByte(uint8_t (&block)[kOptionBlockSize], int32_t offset, uint8_t value) {
