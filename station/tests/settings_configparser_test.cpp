@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <utility>
 
 #include "platform/ini_file.h"
 #include "station/settings_file.h"
+#include "station/tests/configparser_reader.h"
 #include "station/tests/settings_fixture.h"
 
 namespace station {
@@ -20,63 +19,24 @@ using testing::Slurp;
 using testing::Spit;
 using testing::TestData;
 
-// Arguments: the file, its encoding, "strict" to refuse a section or key
-// that comes twice.
-constexpr char kReader[] =
-    "import configparser, sys\n"
-    "p = configparser.RawConfigParser(strict=sys.argv[3] == 'strict', interpolation=None)\n"
-    "p.optionxform = str\n"
-    "with open(sys.argv[1], encoding=sys.argv[2]) as f:\n"
-    "    p.read_file(f)\n"
-    "for s in p.sections():\n"
-    "    for k, v in p.items(s):\n"
-    "        print(s + '\\t' + k + '\\t' + v)\n";
-
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
-using Entries = std::map<std::pair<std::string, std::string>, std::string>;
+using Entries = testing::IniEntries;
 
 class ConfigParserReading : public testing::SettingsFileTest {
  public:
   void SetUp() override {
-    if (std::system("python3 -c 'import configparser' >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "python3 with configparser is not available";
-    Spit(Path("reader.py"), kReader);
+    if (!testing::HavePythonConfigParser()) GTEST_SKIP() << "python3 with configparser is not available";
   }
 
   // What configparser makes of the file, or an empty map after a failure.
   Entries ReadWithPython(const std::string& file, const char* encoding = "latin-1",
                          const char* strictness = "lenient") {
-    Entries entries;
-    const std::string command = "python3 " + Path("reader.py") + " " + file + " " + encoding +
-                                " " + strictness + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return entries;
-    std::string output;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    if (::pclose(pipe) != 0) {
-      ADD_FAILURE() << "configparser failed:\n" << output;
-      return entries;
-    }
-    size_t at = 0;
-    while (at < output.size()) {
-      const size_t end = output.find('\n', at);
-      const std::string line = output.substr(at, end - at);
-      at = end == std::string::npos ? output.size() : end + 1;
-      const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
-      if (t1 == std::string::npos || t2 == std::string::npos) {
-        ADD_FAILURE() << "unexpected line: " << line;
-        continue;
-      }
-      entries[{line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1)}] = line.substr(t2 + 1);
-    }
-    return entries;
+    return testing::ReadIniWithPython(file, folder_, encoding, strictness);
   }
 
   // Both readers agree on every entry, and every written key is there.

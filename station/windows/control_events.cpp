@@ -57,14 +57,17 @@ class KeyFilter : public QObject {
   }
 
   // Each pasted character as if typed; line breaks and other control
-  // characters of the clipboard are not keys and are left out.
+  // characters of the clipboard are not keys and are left out. What is left
+  // replaces the selection, as a paste does, even when nothing is left.
   void Paste() {
+    const QString pasted = QGuiApplication::clipboard()->text();
+    if (pasted.isEmpty()) return;
     QString filtered;
-    for (QChar c : QGuiApplication::clipboard()->text()) {
+    for (QChar c : pasted) {
       if (c.unicode() < 0x20) continue;
       if (const char r = handler(StationChar(c)); r != 0) filtered.append(QChar(static_cast<uchar>(r)));
     }
-    if (!filtered.isEmpty()) edit_->insert(filtered);
+    edit_->insert(filtered);
   }
 
   void ContextMenu(const QContextMenuEvent& event) {
