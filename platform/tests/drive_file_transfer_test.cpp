@@ -23,16 +23,7 @@ using platform::testing::HookedBench;
 
 class DriveFileTransferTest : public ::testing::Test {
  protected:
-  static std::shared_ptr<HookedBench> Make() {
-    sim::ProductConfig p;
-    p.name = "p";
-    p.disk.sectors = 131072;
-    p.volume.letters = "E";
-    p.volume.autoLetter = false;
-    p.volume.fileSystem = "FAT32";
-    return std::make_shared<HookedBench>(std::vector<sim::ProductConfig>{p});
-  }
-  std::shared_ptr<HookedBench> bench_ = Make();
+  std::shared_ptr<HookedBench> bench_ = platform::testing::HookedBenchWithFatVolumeE(131072);
   ScopedBackend installed_{bench_};
 };
 

@@ -1,8 +1,11 @@
 // The bench with a test's hook on the transfers of its drives' files: each
-// transfer is recorded, then given to the hook (or to the bench).
+// transfer is recorded, then given to the hook (or to the bench); and a
+// product whose one FAT32 volume is drive E.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -10,6 +13,16 @@
 #include "sim/bench.h"
 
 namespace platform::testing {
+
+inline sim::ProductConfig ProductWithFatVolumeE(uint64_t sectors) {
+  sim::ProductConfig p;
+  p.name = "p";
+  p.disk.sectors = sectors;
+  p.volume.letters = "E";
+  p.volume.autoLetter = false;
+  p.volume.fileSystem = "FAT32";
+  return p;
+}
 
 class HookedBench : public sim::Bench {
  public:
@@ -53,5 +66,10 @@ class HookedBench : public sim::Bench {
   Hook hook_;
   std::vector<Seen> seen_;
 };
+
+// A bench of that one product, hooked.
+inline std::shared_ptr<HookedBench> HookedBenchWithFatVolumeE(uint64_t sectors) {
+  return std::make_shared<HookedBench>(std::vector<sim::ProductConfig>{ProductWithFatVolumeE(sectors)});
+}
 
 }  // namespace platform::testing

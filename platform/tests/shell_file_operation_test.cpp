@@ -15,6 +15,7 @@
 
 #include "platform/backend.h"
 #include "platform/files.h"
+#include "platform/tests/hooked_bench.h"
 #include "sim/bench.h"
 
 namespace {
@@ -25,13 +26,7 @@ namespace fs = std::filesystem;
 class ShellCopy : public ::testing::Test {
  protected:
   ShellCopy() {
-    sim::ProductConfig p;
-    p.name = "p";
-    p.disk.sectors = 131072;
-    p.volume.letters = "E";
-    p.volume.autoLetter = false;
-    p.volume.fileSystem = "FAT32";
-    bench_ = std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{p});
+    bench_ = platform::testing::HookedBenchWithFatVolumeE(131072);
     installed_.emplace(bench_);
     source_ = fs::path(bench_->HostFolder('E')).parent_path() / "shell_copy_source";
     fs::create_directories(source_ / "sub" / "deeper");

@@ -41,12 +41,7 @@ TEST(ReadWriteTestSizeMB, WholeChunksOfThirtyTwoAndTheRange) {
 class ReadWriteSpeedTest : public ::testing::Test {
  protected:
   ReadWriteSpeedTest() {
-    sim::ProductConfig p = bridge::testing::TestProduct("rw");
-    p.disk.sectors = 262144;
-    p.volume.letters = "E";
-    p.volume.autoLetter = false;
-    p.volume.fileSystem = "FAT32";
-    bench_ = std::make_shared<HookedBench>(std::vector<sim::ProductConfig>{p});
+    bench_ = platform::testing::HookedBenchWithFatVolumeE(262144);
     installed_ = std::make_unique<platform::ScopedBackend>(bench_);
     for (size_t i = 0; i < pattern_.size(); ++i) pattern_[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
   }

@@ -28,13 +28,7 @@ using platform::testing::HookedBench;
 class SoftwareCopyTest : public ::testing::Test {
  protected:
   SoftwareCopyTest() {
-    sim::ProductConfig p;
-    p.name = "p";
-    p.disk.sectors = 262144;
-    p.volume.letters = "E";
-    p.volume.autoLetter = false;
-    p.volume.fileSystem = "FAT32";
-    bench_ = std::make_shared<HookedBench>(std::vector<sim::ProductConfig>{p});
+    bench_ = platform::testing::HookedBenchWithFatVolumeE(262144);
     installed_ = std::make_unique<platform::ScopedBackend>(bench_);
     image_ = fs::path(bench_->HostFolder('E')).parent_path() / "software image";
     fs::create_directories(image_ / "Drivers" / "x64");
