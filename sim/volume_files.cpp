@@ -95,6 +95,7 @@ bool VolumeSystem::GetDriveFolder(char letter, platform::Backend::DriveFolder* o
   }
   out->hostPath = v->folder;
   out->fatRules = v->fat;
+  out->sectorSize = v->sectorSize;
   out->pin = v->pins;
   return true;
 }

@@ -138,4 +138,19 @@ TEST_F(DriveFileTransferTest, TheBackendMayMoveFewerBytes) {
   EXPECT_EQ(std::ifstream(bench_->HostFolder('E') + "/short.bin", std::ios::ate).tellg(), 8);
 }
 
+TEST(DriveFileSectors, UnbufferedFilesOnA4KDiskMoveItsSectors) {
+  sim::ProductConfig product = platform::testing::ProductWithFatVolumeE(32768);
+  product.disk.sectorSize = 4096;
+  ScopedBackend installed(std::make_shared<sim::Bench>(std::vector<sim::ProductConfig>{product}));
+  HeapBuffer buffer(8192, kPageSize);
+  Handle file = CreateFile("E:\\raw4k.bin", kAccessWrite, 0, kCreateNew, kFileFlagNoBuffering);
+  ASSERT_NE(file, kInvalidHandle);
+  uint32_t moved = 0;
+  EXPECT_FALSE(WriteFile(file, buffer.data(), 512, &moved));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_TRUE(WriteFile(file, buffer.data(), 8192, &moved));
+  EXPECT_EQ(moved, 8192u);
+  CloseHandle(file);
+}
+
 }  // namespace
