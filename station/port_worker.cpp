@@ -58,7 +58,6 @@ constexpr uint16_t kEppGpioRegister = 0x7059;
 constexpr uint8_t kEppCc1Power = 0x08;
 constexpr uint8_t kEppCc2Power = 0x10;
 constexpr size_t kTypeCSerialCompare = 70;
-constexpr char kDefaultStringB[] = "USB to ATA/ATAPI Bridge";
 
 bool InRange(ChipType type, int low, int high) { return type >= low && type <= high; }
 
