@@ -41,15 +41,20 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   // Products alone sit on the ports of one default root hub, in order.
   explicit Bench(const std::vector<ProductConfig>& products);
   // Throws std::invalid_argument on a topology that cannot be built (unknown
-  // hub, port taken or out of range, duplicate letters).
+  // hub, port taken or out of range, duplicate letters) or a disk image that
+  // cannot be made or is not the bench's own.
   explicit Bench(const BenchConfig& config);
   ~Bench() override;
 
-  // Parses a bench description; returns null and sets *error (with the line
-  // number) on a bad description.
+  // Parses a bench description and builds it; returns null and sets *error
+  // (with the line number) on a bad description, an empty one, or a bench
+  // that cannot be built.
   static std::shared_ptr<Bench> FromText(std::string_view text, std::string* error);
+  // The same from a file; a file that cannot be read is an error too.
   static std::shared_ptr<Bench> FromFile(const std::string& path, std::string* error);
-  // The embedded default bench: KESTROVA_BENCH names a file to use instead.
+  // The bench of this process: the file KESTROVA_BENCH names, or the
+  // embedded bench. A named file that cannot be read, parsed or built stops
+  // the program with its message on standard error.
   static std::shared_ptr<Bench> CreateDefault();
   static std::string_view EmbeddedText();
   static bool ParseText(std::string_view text, std::vector<ProductConfig>* products,

@@ -8,6 +8,15 @@
 //   disk.model = "QV DISK"  texts: the rest of the line, quotes optional
 //
 // Every key has a default (ProductConfig), so "[product a]" alone is a product.
+// A description without any block is an error; so is a file that cannot be
+// read, and the station does not run on another bench than the one named.
+//
+//   disk.image = /path/a.img   the disk's sparse image file (also disk2.image);
+//                           absent: a temporary image removed with the bench.
+//                           A missing file is made; an existing one is used
+//                           only when the bench made it (its last 512 bytes
+//                           are the bench's mark): another file, a folder or
+//                           a path that cannot be reached is an error
 //
 // Blocks:
 //
@@ -76,12 +85,16 @@
 // fail once it is back. Bench::SetDriveQueryHook changes drives during a
 // letter pass (called before each logical-drive query is answered).
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/volumes.h"
 #include "sim/bench.h"
@@ -478,7 +491,7 @@ bool Bench::ParseText(std::string_view text, std::vector<ProductConfig>* product
 bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* error) {
   *config = BenchConfig{};
   enum class Section { None, System, Hub, Product, Device } section = Section::None;
-  bool sawSystem = false;
+  bool sawSystem = false, sawBlock = false;
   int lineNumber = 0;
   auto fail = [&](const std::string& why) {
     if (error) *error = "bench line " + std::to_string(lineNumber) + ": " + why;
@@ -493,6 +506,7 @@ bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* e
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
     if (line.front() == '[') {
       if (line.back() != ']') return fail("unclosed section");
+      sawBlock = true;
       std::string_view inner = Trim(line.substr(1, line.size() - 2));
       const size_t space = inner.find_first_of(" \t");
       const std::string_view kind = inner.substr(0, space);
@@ -549,6 +563,10 @@ bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* e
     if (!known) return fail("unknown key '" + std::string(key) + "'");
     if (!ok) return fail("bad value '" + std::string(value) + "' for " + std::string(key));
   }
+  if (!sawBlock) {
+    if (error) *error = "bench: the description is empty";
+    return false;
+  }
   for (const ProductConfig& p : config->products) {
     if (p.chipType < 1) return fail("product '" + p.name + "': chip must be 1-34");
     if (p.disk.sectorSize != 512 && p.disk.sectorSize != 4096)
@@ -564,25 +582,39 @@ bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* e
 std::shared_ptr<Bench> Bench::FromText(std::string_view text, std::string* error) {
   BenchConfig config;
   if (!ParseText(text, &config, error)) return nullptr;
-  return std::make_shared<Bench>(config);
+  try {
+    return std::make_shared<Bench>(config);
+  } catch (const std::invalid_argument& e) {
+    if (error) *error = std::string("bench: ") + e.what();
+    return nullptr;
+  }
 }
 
 std::shared_ptr<Bench> Bench::FromFile(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot open bench file " + path;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = "bench file " + path + ": " + why;
     return nullptr;
-  }
+  };
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return fail("is a folder");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return fail(std::string("cannot be read (") + std::strerror(errno) + ")");
   std::ostringstream text;
   text << in.rdbuf();
-  return FromText(text.str(), error);
+  if (in.bad()) return fail("cannot be read");
+  std::string why;
+  auto bench = FromText(text.str(), &why);
+  if (!bench) return fail(why);
+  return bench;
 }
 
 std::shared_ptr<Bench> Bench::CreateDefault() {
   std::string error;
   if (const char* file = std::getenv("KESTROVA_BENCH"); file != nullptr && *file != '\0') {
     if (auto bench = FromFile(file, &error)) return bench;
-    std::fprintf(stderr, "%s; using the embedded bench\n", error.c_str());
+    // A station must not run on another bench than the one it was given.
+    std::fprintf(stderr, "%s\n", error.c_str());
+    std::exit(EXIT_FAILURE);
   }
   return FromText(EmbeddedText(), &error);
 }

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "platform/backend.h"
@@ -327,6 +331,8 @@ TEST(BenchFileTest, RejectsBadDescriptionsWithTheLine) {
       {"[product a]\ndisk.sector_size = 1024\n", "512 or 4096"},
       {"[product a]\nchip = 0\n", "1-34"},
       {"[product a\n", "unclosed"},
+      {"", "empty"},
+      {"# nothing but a comment\n\n; and another\n", "empty"},
   };
   for (const auto& c : cases) {
     std::vector<sim::ProductConfig> products;
@@ -334,6 +340,43 @@ TEST(BenchFileTest, RejectsBadDescriptionsWithTheLine) {
     EXPECT_FALSE(sim::Bench::ParseText(c.text, &products, &error)) << c.text;
     EXPECT_NE(error.find(c.expected), std::string::npos) << c.text << " -> " << error;
   }
+}
+
+// A station must not run on another bench than the one it was named: each
+// named file that cannot be used stops the process with the reason.
+TEST(BenchFileTest, NamedBenchThatCannotBeUsedStopsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  char folder[] = "/tmp/kestrova-bench-file-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string dir = folder;
+  auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    return dir + "/" + name;
+  };
+  const std::string stranger = write("notes.txt", "twenty-one bytes here");
+  const struct {
+    std::string file;
+    const char* message;  // a regular expression
+  } cases[] = {
+      {dir + "/missing.bench", "missing.bench: cannot be read"},
+      {dir, "is a folder"},
+      {write("bad.bench", "[product a]\nchip = 99\n"), "bad.bench: bench line 2: "},
+      {write("empty.bench", "\n# no blocks\n"), "empty.bench: bench: the description is empty"},
+      {write("stranger.bench", "[product a]\ndisk.image = " + stranger + "\n"),
+       "product 'a': disk image .*notes.txt is not a bench disk image"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          ::setenv("KESTROVA_BENCH", c.file.c_str(), 1);
+          (void)sim::Bench::CreateDefault();  // never returns
+        },
+        ::testing::ExitedWithCode(EXIT_FAILURE), c.message)
+        << c.file;
+  }
+  std::ifstream in(stranger, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "twenty-one bytes here");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
