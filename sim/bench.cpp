@@ -25,8 +25,13 @@ Bench::Bench(const BenchConfig& config) {
   if (std::string error = ResolveTopology(config, &resolved); !error.empty()) throw std::invalid_argument(error);
   system_ = std::make_unique<SystemState>(config.system, resolved.networkLetters);
   products_.reserve(config.products.size());
-  for (size_t i = 0; i < config.products.size(); ++i)
-    products_.push_back(std::make_unique<Product>(config.products[i], i));
+  for (size_t i = 0; i < config.products.size(); ++i) {
+    try {
+      products_.push_back(std::make_unique<Product>(config.products[i], i));
+    } catch (const std::runtime_error& e) {  // its disk image
+      throw std::invalid_argument("product '" + config.products[i].name + "': " + e.what());
+    }
+  }
   topology_ = std::make_unique<UsbTopology>(resolved, config, *system_, products_);
   windows_ = std::make_unique<DesktopWindows>();
   faults_ = std::make_unique<SystemFaults>();

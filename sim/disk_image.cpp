@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -60,6 +62,16 @@ bool FullPwrite(int fd, const uint8_t* in, size_t length, off_t offset) {
   return true;
 }
 
+// The last 512 bytes of every image the bench makes, past the sectors the
+// drive reaches.
+constexpr std::array<uint8_t, 512> MakeImageMark() {
+  constexpr std::string_view kText = "KESTROVA BENCH DISK IMAGE\n";
+  std::array<uint8_t, 512> mark{};
+  for (size_t i = 0; i < kText.size(); ++i) mark[i] = static_cast<uint8_t>(kText[i]);
+  return mark;
+}
+constexpr std::array<uint8_t, 512> kImageMark = MakeImageMark();
+
 }  // namespace
 
 DiskImage::DiskImage(const DiskConfig& config) : config_(config) {
@@ -72,21 +84,57 @@ DiskImage::DiskImage(const DiskConfig& config) : config_(config) {
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd_ = ::mkstemp(name.data());
-    if (fd_ < 0) return;
+    if (fd_ < 0) Fail("a temporary image cannot be made", errno);
     path_ = name.data();
     temporary_ = true;
   } else {
     path_ = config_.imagePath;
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
+    OpenNamed();
   }
-  const off_t bytes = static_cast<off_t>(totalSectors() * config_.sectorSize);
+  const uint64_t bytes = totalSectors() * config_.sectorSize;
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && st.st_size < bytes && ::ftruncate(fd_, bytes) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-    if (temporary_) ::unlink(path_.c_str());
+  if (::fstat(fd_, &st) != 0) Fail("cannot be read", errno);
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size >= bytes + kImageMark.size()) return;
+  // Grown: the old mark would show as disk data; the new one goes to the end.
+  std::array<uint8_t, kImageMark.size()> zeros{};
+  if (size >= kImageMark.size() &&
+      !FullPwrite(fd_, zeros.data(), zeros.size(), static_cast<off_t>(size - kImageMark.size())))
+    Fail("cannot be written", errno);
+  if (::ftruncate(fd_, static_cast<off_t>(bytes + kImageMark.size())) != 0 ||
+      !FullPwrite(fd_, kImageMark.data(), kImageMark.size(), static_cast<off_t>(bytes)))
+    Fail("cannot be written", errno);
+}
+
+// A named image is made when it does not exist; an existing file is used
+// only when it carries the bench's mark, so no file the bench did not make
+// is ever written.
+void DiskImage::OpenNamed() {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) {
+    if (errno != ENOENT) Fail("cannot be reached", errno);
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0) Fail("cannot be made", errno);
+    return;
   }
+  if (S_ISDIR(st.st_mode)) Fail("is a folder", 0);
+  if (!S_ISREG(st.st_mode)) Fail("is not a regular file", 0);
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) Fail("cannot be opened", errno);
+  std::array<uint8_t, kImageMark.size()> tail{};
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size < tail.size() || size % 512 != 0 ||
+      !FullPread(fd_, tail.data(), tail.size(), static_cast<off_t>(size - tail.size())) || tail != kImageMark)
+    Fail("is not a bench disk image; the bench does not write over it", 0);
+}
+
+void DiskImage::Fail(const char* what, int error) {
+  std::string message = "disk image " + path_ + " " + what;
+  if (error != 0) message += std::string(" (") + std::strerror(error) + ")";
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (temporary_) ::unlink(path_.c_str());
+  throw std::runtime_error(message);
 }
 
 DiskImage::~DiskImage() {

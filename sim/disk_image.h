@@ -1,7 +1,8 @@
 // The disk behind a bridge: a sparse image file with the drive's visible
 // capacity plus reserved sectors past it, and the ATA IDENTIFY data the
 // drive answers. A temp image is removed when the object dies; a configured
-// path is kept.
+// path is kept. Every image ends in the bench's mark, past the sectors the
+// drive reaches; an existing file without it is never written.
 #pragma once
 
 #include <array>
@@ -14,6 +15,8 @@ namespace sim {
 
 class DiskImage {
  public:
+  // Throws std::runtime_error (with the path and why) when the image cannot
+  // be made or opened, or a file of that name is not a bench image.
   explicit DiskImage(const DiskConfig& config);
   ~DiskImage();
   DiskImage(const DiskImage&) = delete;
@@ -39,6 +42,9 @@ class DiskImage {
   uint64_t AllocatedBytes() const;
 
  private:
+  void OpenNamed();
+  [[noreturn]] void Fail(const char* what, int error);
+
   DiskConfig config_;
   std::string path_;
   bool temporary_ = false;

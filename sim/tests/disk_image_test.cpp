@@ -7,7 +7,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,74 @@ TEST(DiskImage, ConfiguredPathIsKeptAndReopened) {
   }
   ::unlink(config.imagePath.c_str());
   ::rmdir(dir);
+}
+
+// The bench writes only images it made: anything else named as an image
+// is refused and left as it was.
+TEST(DiskImage, RefusesWhatItDidNotMake) {
+  char folder[] = "/tmp/kestrova-disk-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string dir = folder;
+  const std::string stranger = dir + "/notes.txt";
+  std::ofstream(stranger, std::ios::binary) << "twenty-one bytes here";
+  const std::string sectorSized = dir + "/raw.img";  // a whole number of sectors, no mark
+  std::ofstream(sectorSized, std::ios::binary) << std::string(4096, 'x');
+  const struct {
+    std::string path;
+    const char* why;
+  } cases[] = {
+      {stranger, "is not a bench disk image"},
+      {sectorSized, "is not a bench disk image"},
+      {dir, "is a folder"},
+      {dir + "/no-such-folder/disk.img", "cannot be made"},
+      {stranger + "/disk.img", "cannot be reached"},
+      {"/dev/null", "is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    DiskConfig config;
+    config.sectors = 100;
+    config.imagePath = c.path;
+    try {
+      DiskImage disk(config);
+      ADD_FAILURE() << c.path << " was taken as a disk";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << c.path << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << e.what();
+    }
+  }
+  std::ifstream in(stranger, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "twenty-one bytes here");
+  struct stat st {};
+  ASSERT_EQ(::stat(sectorSized.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 4096);
+  std::filesystem::remove_all(dir);
+}
+
+// A bench image named again with more sectors keeps its data, and its old
+// mark does not show as disk data.
+TEST(DiskImage, GrownImageKeepsItsDataAndMovesItsMark) {
+  char folder[] = "/tmp/kestrova-disk-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  DiskConfig config;
+  config.sectors = 100;
+  config.imagePath = std::string(folder) + "/disk.img";
+  const std::vector<uint8_t> written(512, 0x42), zeros(512, 0);
+  std::vector<uint8_t> back(512);
+  {
+    DiskImage disk(config);
+    ASSERT_TRUE(disk.Write(99, 1, written.data()));
+  }
+  config.sectors = 200;
+  {
+    DiskImage disk(config);
+    ASSERT_TRUE(disk.Read(99, 1, back.data()));
+    EXPECT_EQ(back, written);
+    ASSERT_TRUE(disk.Read(100, 1, back.data()));
+    EXPECT_EQ(back, zeros);
+  }
+  config.sectors = 100;  // and smaller again: still the bench's own
+  EXPECT_NO_THROW(DiskImage{config});
+  std::filesystem::remove_all(folder);
 }
 
 TEST(DiskImage, RangesEndAfterTheReservedSectors) {
