@@ -8,8 +8,8 @@
 //   disk.model = "QV DISK"  texts: the rest of the line, quotes optional
 //
 // Every key has a default (ProductConfig), so "[product a]" alone is a product.
-// A description without any block is an error; so is a file that cannot be
-// read, and the station does not run on another bench than the one named.
+// A named file that cannot be read or describes nothing (no block) is an
+// error, and the station does not run on another bench than the one named.
 //
 //   disk.image = /path/a.img   the disk's sparse image file (also disk2.image);
 //                           absent: a temporary image removed with the bench.
@@ -476,6 +476,17 @@ bool SetKey(const std::vector<SectionKey<T>>& keys, T& target, std::string_view 
   return false;
 }
 
+// Whether the text opens any block ("[...]" outside comments).
+bool HasBlock(std::string_view text) {
+  while (!text.empty()) {
+    const size_t eol = text.find('\n');
+    if (const std::string_view line = Trim(text.substr(0, eol)); !line.empty() && line.front() == '[')
+      return true;
+    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view Bench::EmbeddedText() { return EmbeddedBenchText(); }
@@ -491,7 +502,7 @@ bool Bench::ParseText(std::string_view text, std::vector<ProductConfig>* product
 bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* error) {
   *config = BenchConfig{};
   enum class Section { None, System, Hub, Product, Device } section = Section::None;
-  bool sawSystem = false, sawBlock = false;
+  bool sawSystem = false;
   int lineNumber = 0;
   auto fail = [&](const std::string& why) {
     if (error) *error = "bench line " + std::to_string(lineNumber) + ": " + why;
@@ -506,7 +517,6 @@ bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* e
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
     if (line.front() == '[') {
       if (line.back() != ']') return fail("unclosed section");
-      sawBlock = true;
       std::string_view inner = Trim(line.substr(1, line.size() - 2));
       const size_t space = inner.find_first_of(" \t");
       const std::string_view kind = inner.substr(0, space);
@@ -563,10 +573,6 @@ bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* e
     if (!known) return fail("unknown key '" + std::string(key) + "'");
     if (!ok) return fail("bad value '" + std::string(value) + "' for " + std::string(key));
   }
-  if (!sawBlock) {
-    if (error) *error = "bench: the description is empty";
-    return false;
-  }
   for (const ProductConfig& p : config->products) {
     if (p.chipType < 1) return fail("product '" + p.name + "': chip must be 1-34");
     if (p.disk.sectorSize != 512 && p.disk.sectorSize != 4096)
@@ -602,6 +608,9 @@ std::shared_ptr<Bench> Bench::FromFile(const std::string& path, std::string* err
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) return fail("cannot be read");
+  // A named bench that describes nothing is a mistake, not a station with
+  // nothing attached.
+  if (!HasBlock(text.str())) return fail("describes no bench");
   std::string why;
   auto bench = FromText(text.str(), &why);
   if (!bench) return fail(why);
