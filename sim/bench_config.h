@@ -81,11 +81,22 @@ struct UsbDeviceConfig {
   uint8_t deviceClass = 0;
 };
 
+// The Type-C power fixture: a power-control product (ChipType 6, USB serial
+// "6A3E41649...") whose register 0x7059 powers another product through one
+// of two ports of that product's hub: bit 3 its own port (CC1), bit 4 the
+// CC2 port (bit 3 wins when both are set); neither takes it off the bus.
+struct TypeCFixtureConfig {
+  std::string fixture;  // product name of the power-control device
+  std::string powered;  // product name of the product it powers; empty: none
+  uint32_t cc2Port = 0; // port of the powered product's hub for CC2
+};
+
 struct BenchConfig {
   SystemConfig system;
   std::vector<HubConfig> hubs;
   std::vector<ProductConfig> products;
   std::vector<UsbDeviceConfig> devices;
+  std::vector<TypeCFixtureConfig> typeCFixtures = {};
 };
 
 }  // namespace sim

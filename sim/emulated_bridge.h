@@ -43,6 +43,9 @@ class EmulatedBridge {
   void PowerOn();
 
   const ProductConfig& config() const { return config_; }
+  // From now on no vendor command is answered (the product came back as
+  // something the station cannot identify).
+  void BecomeForeign() { config_.foreignBridge = true; }
   SpiFlash& flash() { return *flash_; }
   DiskImage& disk() { return *disk_; }    // port 0
   DiskImage& disk2() { return *disk2_; }  // port 1

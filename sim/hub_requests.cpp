@@ -160,7 +160,7 @@ bool UsbTopology::HubRequest(const UsbHub& hub, uint32_t code, const void* in, u
   switch (slot.kind) {
     case Attached::Product: {
       Product& p = *products_[slot.index];
-      v.connected = p.Online();
+      v.connected = p.Online() && p.ShowsOn(port);
       v.speed = p.speed();
       v.maxSpeed = p.maxSpeed();
       v.languages = &p.config().placement.languages;

@@ -82,6 +82,13 @@ int Product::FaultsFired() const {
 void Product::SetOpenFails(bool fails) { openFails_.store(fails); }
 
 void Product::Unplug() { plugged_.store(false); }
+
+void Product::PowerOn(uint32_t port) {
+  std::lock_guard lock(mutex_);
+  activePort_.store(port);
+  if (!plugged_.load()) pendingPowerOn_ = true;
+  plugged_.store(true);
+}
 void Product::Plug() { plugged_.store(true); }
 
 bool Product::Online() const {
@@ -214,10 +221,13 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
   if (faulted && fault.kind == Fault::Kind::CorruptData && dataIn &&
       fault.offset < request.DataTransferLength)
     buffer[fault.offset] ^= fault.xorMask;
+  if (commandObserver_) commandObserver_(*bridge_);
   if (result.resetRequested) {
     resets_.fetch_add(1);
     offlineUntil_.store(NowMs() + config_.resetDelayMs);
     pendingPowerOn_ = true;
+    if (config_.afterReset == AfterReset::NeverBack) plugged_.store(false);
+    if (config_.afterReset == AfterReset::Unidentified) bridge_->BecomeForeign();
     if (config_.placement.resetNewPath)
       pathHash_.store(std::hash<std::string>{}(platform::AsciiLower(path())));
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -107,6 +108,21 @@ class Product {
   void Plug();
   // On the bus now (plugged and not inside a reset window).
   bool Online() const;
+  // Power through a Type-C fixture: off takes it off the bus; on brings it
+  // back through hub port `port` of its hub (0: its own port), powered up
+  // afresh.
+  void PowerOff() { plugged_.store(false); }
+  void PowerOn(uint32_t port);
+  // Whether hub port `port` of its hub shows it now.
+  bool ShowsOn(uint32_t port) const {
+    const uint32_t active = activePort_.load();
+    return port == (active == 0 ? hubPort_ : active);
+  }
+  // Called after every command, with the bridge and under the product's lock.
+  void SetCommandObserver(std::function<void(EmulatedBridge&)> observer) {
+    std::lock_guard lock(mutex_);
+    commandObserver_ = std::move(observer);
+  }
   // A pending disk is on the bus but not yet seen by the system: no disk
   // interface, no volumes, until a re-scan.
   void SetDiskPending(bool pending) { diskPending_.store(pending); }
@@ -167,6 +183,8 @@ class Product {
   std::vector<ArmedFault> faults_;
   std::atomic<bool> hasFaults_{false};
   bool pendingPowerOn_ = false;  // guarded by mutex_
+  std::atomic<uint32_t> activePort_{0};
+  std::function<void(EmulatedBridge&)> commandObserver_;  // guarded by mutex_
 };
 
 using Products = std::vector<std::unique_ptr<Product>>;

@@ -69,6 +69,13 @@ struct VolumeConfig {
   uint64_t freeBytes = ~0ull;      // ~0: 90 % of the volume
 };
 
+// What a bridge reset leads to once its delay has passed.
+enum class AfterReset : uint8_t {
+  ComesBack,     // back on the bus as it was
+  NeverBack,     // gone for good, as a product that died in its reset
+  Unidentified,  // back, but answering no vendor command (identified as nothing)
+};
+
 struct ProductConfig {
   std::string name;               // a label for traces and test output
   std::string path;               // storage interface path; empty: derived from the name
@@ -98,6 +105,7 @@ struct ProductConfig {
   uint32_t buffer1Bank = 0;                   // QVS87x: the bank (0/1) that boots and READ BUFFER 1 shows
   bool checkBankChecksums = false;            // QVS87x: a bank with a wrong bank checksum does not boot
   uint32_t resetDelayMs = 1500;               // off the bus after a reset
+  AfterReset afterReset = AfterReset::ComesBack;
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)
   DiskConfig disk2 = NoSecondDrive();        // port 1 (slave, device 0xB0)

@@ -103,6 +103,7 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
     d.instanceId_ = "USB\\" + ids + "\\" + unique;
   }
   BuildTree(system_.config.systemDisk);
+  AttachTypeCFixtures(config.typeCFixtures);
 }
 
 platform::DevInst UsbTopology::AddNode(platform::DevInst parent, std::string id, std::string driverKey,

@@ -70,6 +70,8 @@ class UsbTopology {
   platform::DevInst AddNode(platform::DevInst parent, std::string id, std::string driverKey,
                             DeviceNode::Owner owner = DeviceNode::Owner::Always, size_t index = 0);
   void BuildTree(bool systemDisk);
+  // Wires each Type-C power fixture to the product it powers (type_c_fixture.cpp).
+  void AttachTypeCFixtures(const std::vector<TypeCFixtureConfig>& fixtures);
   bool NodeOnline(const DeviceNode& node) const;
 
   const SystemState& system_;
