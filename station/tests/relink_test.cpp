@@ -22,7 +22,6 @@ namespace {
 using testing::WorkerBench;
 using testing::WorkerProduct;
 
-constexpr uint32_t kNeverMs = 1000u * 3600u * 24u;
 // The clock runs fast, so host time counts many times over: every product
 // stays away far longer than all resets take together (a worker that has
 // not reset yet is not waited for), and the slow one far longer again.
@@ -124,7 +123,7 @@ TEST(Relink, APortThatNeverComesBackFailsAloneAndStillWaitsForTheOthers) {
   std::vector<sim::ProductConfig> products = {WorkerProduct("a", 25), WorkerProduct("never", 25),
                                               WorkerProduct("slow", 25)};
   products[0].resetDelayMs = kBackMs;
-  products[1].resetDelayMs = kNeverMs;
+  products[1].afterReset = sim::AfterReset::NeverBack;
   products[2].resetDelayMs = kSlowMs;
   WorkerBench bench(products, kScale);
   ASSERT_EQ(bench.Prepare(), 3);
@@ -150,7 +149,7 @@ TEST(Relink, ResetWaitBelowTwoTriesOnce) {
   for (const int32_t wait : {-3, 0, 1, 3}) {
     SCOPED_TRACE(wait);
     sim::ProductConfig never = WorkerProduct("never", 21);
-    never.resetDelayMs = kNeverMs;
+    never.afterReset = sim::AfterReset::NeverBack;
     WorkerBench bench({never});
     ASSERT_EQ(bench.Prepare(), 1);
     const int slot = bench.SlotOf(bench.product(0));
@@ -162,6 +161,20 @@ TEST(Relink, ResetWaitBelowTwoTriesOnce) {
     EXPECT_EQ(refindWaits, std::max(wait, 1));
     EXPECT_EQ(fail, 1);
   }
+}
+
+TEST(Relink, AProductBackAsNothingIdentifiedIsNotFoundAgain) {
+  sim::ProductConfig product = WorkerProduct("blank", 25);
+  product.afterReset = sim::AfterReset::Unidentified;
+  WorkerBench bench({product});
+  ASSERT_EQ(bench.Prepare(), 1);
+  const int slot = bench.SlotOf(bench.product(0));
+  int fail = 0;
+  EXPECT_FALSE(RelinkAfterReset(bench.pass(), bench.record(slot), ResetKind::Bridge, 5, 0, fail));
+  EXPECT_EQ(fail, 1);
+  EXPECT_TRUE(bench.product(0).Online()) << "it is on the bus, as nothing the station knows";
+  EXPECT_EQ(bench.record(slot).foundAgain, 0);
+  EXPECT_EQ(bench.record(slot).chipType, 0);
 }
 
 }  // namespace

@@ -64,7 +64,9 @@ class RecordingBoxes : public platform::MessageBoxSink {
 class WorkerBench {
  public:
   explicit WorkerBench(std::vector<sim::ProductConfig> products, double clockScale = 5000.0)
-      : bench_(std::make_shared<platform::testing::HookedBench>(products)),
+      : WorkerBench(sim::BenchConfig{sim::SystemConfig{}, {}, std::move(products), {}}, clockScale) {}
+  explicit WorkerBench(const sim::BenchConfig& config, double clockScale = 5000.0)
+      : bench_(std::make_shared<platform::testing::HookedBench>(config)),
         installed_(bench_),
         fast_(clockScale),
         boxes_(&recorder_),
@@ -77,9 +79,11 @@ class WorkerBench {
   RecordingBoxes& boxes() { return recorder_; }
 
   // The enumeration and matching a pass makes before it starts workers;
-  // sets both relink counters. Returns the number of present ports.
-  int Prepare() {
+  // sets both relink counters. Returns the number of present ports. In the
+  // Type-C mode the power-control device (ChipType 6) is not a port.
+  int Prepare(bool typeC = false) {
     PassState& p = *pass_;
+    p.FirstChipTypeRev = 0;
     int count = 0;
     (void)EnumerateDevices(0, p.ports, p.storageEntries.data(), &count, {}, nullptr);
     p.storageEntryCount = count;
@@ -94,7 +98,7 @@ class WorkerBench {
       r.parentInstance = entry.parentDevInst;
       const bridge::ChipType type = bridge::IdentifyChipType(r.devicePath);
       r.chipType = type;
-      if (type == 0) continue;
+      if (type == 0 || (typeC && type == 6)) continue;
       r.present = 1;
       r.capacityMB = static_cast<int32_t>(bridge::GetDiskCapacityMB(r.devicePath, type));
       char version[bridge::kFirmwareVersionSize] = {};
