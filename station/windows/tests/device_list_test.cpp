@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/usb_ioctl.h"
 #include "station/epp_power.h"
 #include "station/windows/tests/window_fixture.h"
 
@@ -140,6 +141,36 @@ TEST_F(WindowTest, Usb3PanelTellsTheSlowestPort) {
     EXPECT_EQ(panel->text(), c.text);
     EXPECT_EQ(panel->palette().color(QPalette::WindowText), c.color) << c.text;
   }
+}
+
+// A bench whose hubs do not answer the speed queries (the walk asks them
+// other questions).
+class SpeedQueryFails : public sim::Bench {
+ public:
+  using sim::Bench::Bench;
+  bool DeviceIoControl(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                       uint32_t outSize, uint32_t* returned, uint32_t* error) override {
+    if (code == platform::kIoctlUsbGetNodeConnectionInformationEx ||
+        code == platform::kIoctlUsbGetNodeConnectionInformationExV2) {
+      *error = 31;  // the device does not answer
+      return false;
+    }
+    return sim::Bench::DeviceIoControl(handle, code, in, inSize, out, outSize, returned, error);
+  }
+};
+
+// A port whose speed cannot be read is not counted as SuperSpeed.
+TEST_F(WindowTest, UnknownSpeedIsNotSuperSpeed) {
+  sim::BenchConfig config;
+  std::string error;
+  ASSERT_TRUE(sim::Bench::ParseText(Products(21, 1, "speed = super\n"), &config, &error)) << error;
+  backend_.reset();
+  bench_ = std::make_shared<SpeedQueryFails>(config);
+  backend_ = std::make_unique<platform::ScopedBackend>(bench_);
+  Start();
+  EXPECT_EQ(form_->Pass().ports.records[0].usbSpeed.load(), bridge::kUsbSpeedUnknown);
+  EXPECT_EQ(Find<QLabel>("USB3Panel")->text(), "USB 2.0");
+  EXPECT_TRUE(Showed("Failed to acquire USB information."));
 }
 
 // Every refresh leaves the type list with its item: the second refresh in a
