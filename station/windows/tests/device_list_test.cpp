@@ -203,6 +203,21 @@ TEST_F(WindowTest, NothingUsableClearsAutoStart) {
   EXPECT_EQ(form.DeviceCount(), 0);
   EXPECT_FALSE(form.Mix().AutoStartReady);
   EXPECT_FALSE(Button("ExecuteBtn")->isEnabled());
+  // The removed product's node is empty again.
+  EXPECT_EQ(Find<QTreeWidget>("TreeView1")->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 0);
+}
+
+// With everything unplugged no chip family is attached any more.
+TEST_F(WindowTest, NothingAttachedAnyMoreClearsTheFamilies) {
+  Bench(Products(29, 1));
+  TMainForm& form = Start();
+  EXPECT_TRUE(form.Mix().AnyQvs646);
+  bench_->FindByName("c29_0")->Unplug();
+  form.RefreshBtnClick();
+  EXPECT_FALSE(form.Mix().AnyQvs646);
+  EXPECT_EQ(form.DeviceCount(), 0);
+  QTest::mouseClick(Box("EEPROMCheckBox"), Qt::LeftButton);
+  EXPECT_FALSE(Shown("GroupBox4"));
 }
 
 // A user-defined capacity that is no number checks against 0: the capacity
@@ -346,6 +361,22 @@ TEST_F(WindowTest, FailedPowerStepIsTriedAgainAtTheNextRefresh) {
   EXPECT_EQ(PowerCommands(epp).size(), 4u);
   EXPECT_EQ(form.Pass().EppPowered, 1);
   EXPECT_EQ(Messages().size(), 1u);
+}
+
+// A read that fails: nothing derived from it is written to the switch.
+TEST_F(WindowTest, PowerStepStopsAtTheFirstFailedCommand) {
+  WriteIni(Ini("EnEPPTypeC=1"));
+  Bench(kEppFixture);
+  sim::Product& epp = *bench_->FindByName("epp");
+  sim::Fault fault;
+  fault.cdbPrefix = {0xDF, 0x10, 0x00, 0x00, 0x02, 0x00, 0x70, 0x54};
+  epp.AddFault(fault);
+  epp.EnableTrace(true);
+  TMainForm& form = Start();
+  using C = std::vector<std::pair<char, uint16_t>>;
+  EXPECT_EQ(PowerCommands(epp), (C{{'R', 0x7054}}));
+  EXPECT_EQ(form.Pass().EppPowered, 0);
+  EXPECT_EQ(Messages(), std::vector<std::string>{kEppPowerFail});
 }
 
 // A product of the switch's chip type with its own serial is a product

@@ -274,6 +274,24 @@ TEST_F(IdentityTest, InquiryTextStaysInStringASlot) {
   EXPECT_EQ(after[22 + 2 * 8], 'P');
 }
 
+// With QVS646-family chips too the INQUIRY edits write string A's slot, and
+// nothing at the places of the device descriptor.
+TEST_F(IdentityTest, Qvs646InquiryTextLeavesTheDeviceDescriptor) {
+  WriteIni(Ini("", kIdentityIni));
+  Bench(Products(29, 1));
+  Start();
+  ChooseType(0);
+  TypeIdentity();
+  const Bytes before = Block();
+  Edit("VendorStrEdit")->setText("VENDOR");
+  Edit("ProdStrEdit")->setText("PRODUCT");
+  const Bytes after = Block();
+  EXPECT_EQ(std::memcmp(after.data(), before.data(), 24), 0) << Hex(after);
+  EXPECT_EQ(std::memcmp(after.data() + 48, before.data() + 48, 80), 0) << Hex(after);
+  EXPECT_EQ(after[24], 2 * 22 + 2);
+  EXPECT_EQ(after[26], 'V');
+}
+
 // A short INQUIRY vendor is padded with blanks, so string A keeps the
 // product behind it, in the window and in the collected settings.
 TEST_F(IdentityTest, ShortInquiryVendorKeepsTheProduct) {
