@@ -55,6 +55,8 @@ std::vector<MixCase> MixCases() {
       {"USB 3 off QVS887", Products(21, 1) + Products(25, 1, "usb3 = 0\n"), Ini("", fw), 1, true, false, standard,
        2, {}},
       {"sixteen alike", Products(21, 16), Ini(""), 16, true, false, standard, 2, {}},
+      {"sixteen of two models", Products(21, 8) + Products(13, 8), Ini(""), 16, false, false, standard, 2,
+       {kMultipleModels}},
       {"MPDevCount 4 with 3", Products(21, 3), Ini("MPDevCount=4"), 3, false, false, standard, 2, {}},
       {"capacity fits", Products(21, 2, kDisk80), Ini("", "[QVEXECUTE]\r\nCapacity=80\r\n"), 2, true, false,
        standard, 2, {}},

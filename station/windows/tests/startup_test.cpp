@@ -87,6 +87,32 @@ TEST_F(WindowTest, LogFolderThatCannotBeMadeEndsTheStartUp) {
   EXPECT_TRUE(Showed("Cannot create log directory."));
 }
 
+// Values a hand-edited file may hold: out-of-range choices, the null marker,
+// texts longer than any descriptor, an ID that is not hexadecimal. The
+// window starts, says what it cannot take, and writes only inside the block.
+TEST_F(WindowTest, BadFileValues) {
+  const std::string long69(69, 'L');
+  WriteIni(Ini("", "[QVEXECUTE]\r\nCapacity=999\r\nDiskFormat=7\r\nFmtSecPerClus=1024\r\nEnEEPROMUpdate=1\r\n"
+                   "[QVEEPROM]\r\nFlashType=9\r\nVenderID=XYZ1\r\nStringA=<<<< NULL >>>>\r\nStringB=" +
+                       long69 + "\r\nString3=" + std::string(69, 'A') + "\r\n"));
+  Bench(Products(13, 1));
+  TMainForm& form = Start();
+  EXPECT_TRUE(Showed("Vendor ID: 'XYZ1' is not a hexadecimal number."));
+  EXPECT_EQ(Combo("CapChkCmbx")->currentIndex(), -1);
+  EXPECT_EQ(Combo("Q646FlashComboBox")->currentIndex(), -1);
+  EXPECT_EQ(Combo("FmtTypeComboBox")->currentIndex(), 0);
+  const SettingsBlock& s = form.Settings();
+  EXPECT_EQ(s.TableType, 3);
+  EXPECT_EQ(s.OptionBlock[12], 4);  // string A unset
+  EXPECT_EQ(Edit("StringBEdit")->text().size(), 30);
+  EXPECT_EQ(s.OptionBlock[48], 62);
+  EXPECT_EQ(s.OptionBlock[84], 62);
+  EXPECT_EQ(s.OptionBlock[126], 'Q');
+  EXPECT_EQ(s.OptionBlock[127], 'V');
+  EXPECT_EQ(form.CollectSettingsFromForm(), CollectError::kVendorId);
+  EXPECT_EQ(s.Capacity, 0);
+}
+
 // The first program's caption and the title of its plain messages.
 TEST_F(WindowTest, PlainMessagesAreToldApartFromCaptionedBoxes) {
   Bench(Products(29, 1) + Products(21, 1, "disk.sectors = 156250000\n"));
