@@ -7,9 +7,9 @@
 
 #include "bridge/cdb.h"
 #include "bridge/disk_resident_firmware.h"
+#include "bridge/storage_device.h"
 #include "bridge/storage_enumeration.h"
 #include "bridge/vendor_commands.h"
-#include "disk/partition_layout.h"
 #include "platform/volumes.h"
 
 namespace bridge {
@@ -125,14 +125,14 @@ uint64_t CapacityMBFromIdentify(const uint8_t* identify) {
 uint64_t GetDiskCapacityMB(const char* devicePath, ChipType chipType) {
   uint8_t identify[kIdentifyDataSize] = {};
   if (!IdentifyDevice(devicePath, identify, UsesSatIdentify(chipType) ? 1 : 0)) {
-    return disk::GetDiskSizeMB(devicePath);
+    return GetDiskSizeMB(devicePath);
   }
   return CapacityMBFromIdentify(identify);
 }
 
 uint64_t GetDriveFreeSpace(const char* devicePath) {
-  char letters[disk::kDriveLetterCount + 1] = {};
-  const int count = disk::FindDriveLetters(devicePath, letters);
+  char letters[kDriveLetterCount + 1] = {};
+  const int count = FindDriveLetters(devicePath, letters);
   uint64_t total = 0;
   for (int i = 0; i < count; ++i) {
     const char root[] = {letters[i], ':', '\0'};

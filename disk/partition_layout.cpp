@@ -1,15 +1,10 @@
-// The disk behind a storage interface: its partition table, its drive
-// letters and its size.
+// The disk behind a storage interface: its partition table.
 #include "disk/partition_layout.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
-#include <initializer_list>
-#include <limits>
 #include <vector>
 
-#include "bridge/scsi_pass_through.h"
 #include "disk/mbr_template.h"
 #include "platform/clock.h"
 #include "platform/device_io.h"
@@ -18,35 +13,6 @@
 
 namespace disk {
 namespace {
-
-constexpr uint64_t kBytesPerMB = 0x100000;
-constexpr uint32_t kWindowsFolderSize = 260;
-
-// The system drive's letter, upper case; 0 when the folder is unknown.
-char SystemDriveLetter() {
-  char folder[kWindowsFolderSize] = {};
-  const uint32_t length = platform::GetWindowsDirectory(folder, sizeof(folder));
-  if (length == 0 || length >= sizeof(folder)) return '\0';
-  return static_cast<char>(std::toupper(static_cast<unsigned char>(folder[0])));
-}
-
-// The device path of the system drive's volume ("\\.\C:").
-bool SystemDriveNumber(platform::StorageDeviceNumber* number) {
-  const char letter = SystemDriveLetter();
-  if (letter == '\0') return false;
-  const char path[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};
-  return bridge::GetStorageDeviceNumber(path, number) != 0;
-}
-
-// The disk that holds the system's own folder is never laid out.
-bool IsSystemDisk(const char* devicePath) {
-  platform::StorageDeviceNumber system = {};
-  platform::StorageDeviceNumber own = {};
-  if (!SystemDriveNumber(&system) || !bridge::GetStorageDeviceNumber(devicePath, &own)) {
-    return false;
-  }
-  return system.DeviceType == own.DeviceType && system.DeviceNumber == own.DeviceNumber;
-}
 
 bool ReadGeometry(platform::Handle device, DiskGeometry* geometry) {
   uint32_t returned = 0;
@@ -71,7 +37,7 @@ struct LayoutTarget {
       : device(devicePath, platform::kAccessRead | platform::kAccessWrite,
                platform::kShareRead | platform::kShareWrite) {
     ok = device.valid() && ReadGeometry(device.get(), &geometry) && geometry.BytesPerSector != 0 &&
-         GeometryBytes(geometry, &bytes) &&
+         bridge::GeometryBytes(geometry, &bytes) &&
          bytes / geometry.BytesPerSector >= kPartitionStartSector;
   }
   platform::ScopedDevice device;
@@ -81,17 +47,6 @@ struct LayoutTarget {
 };
 
 }  // namespace
-
-bool GeometryBytes(const DiskGeometry& geometry, uint64_t* bytes) {
-  if (geometry.Cylinders < 0) return false;
-  uint64_t product = static_cast<uint64_t>(geometry.Cylinders);
-  for (const uint32_t factor :
-       {geometry.TracksPerCylinder, geometry.SectorsPerTrack, geometry.BytesPerSector}) {
-    if (__builtin_mul_overflow(product, uint64_t{factor}, &product)) return false;
-  }
-  *bytes = product;
-  return true;
-}
 
 void FillLayoutEntry(const DiskGeometry& geometry, uint64_t diskBytes,
                      platform::PartitionInformation* entry) {
@@ -121,7 +76,7 @@ void FillLayoutEntry(const DiskGeometry& geometry, uint64_t diskBytes,
 }
 
 int CreateDiskLayout(const char* devicePath) {
-  if (IsSystemDisk(devicePath)) return 0;
+  if (bridge::IsSystemDisk(devicePath)) return 0;
   LayoutTarget disk(devicePath);
   if (!disk.ok) return 0;
   const platform::Handle device = disk.device.get();
@@ -165,7 +120,7 @@ int CreateDiskLayout(const char* devicePath) {
 }
 
 int WriteLegacyLayout(const char* devicePath) {
-  if (IsSystemDisk(devicePath)) return 0;
+  if (bridge::IsSystemDisk(devicePath)) return 0;
   LayoutTarget disk(devicePath);
   if (!disk.ok) return 0;
   const platform::Handle device = disk.device.get();
@@ -186,57 +141,6 @@ int WriteLegacyLayout(const char* devicePath) {
                                    sizeof(buffer), nullptr, 0, nullptr)
              ? 1
              : 0;
-}
-
-int FindDriveLetters(const char* devicePath, char* letters) {
-  letters[0] = '\0';
-  platform::StorageDeviceNumber own = {};
-  if (!bridge::GetStorageDeviceNumber(devicePath, &own)) return 0;
-
-  const uint32_t drives = platform::GetLogicalDrives();
-  const char systemDrive = SystemDriveLetter();
-  int count = 0;
-  for (int i = 0; i < kDriveLetterCount; ++i) {
-    const char letter = static_cast<char>('A' + i);
-    if ((drives & (1u << i)) == 0 || letter == systemDrive) continue;
-    const char drivePath[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};
-    platform::StorageDeviceNumber number = {};
-    if (!bridge::GetStorageDeviceNumber(drivePath, &number)) continue;
-    if (number.DeviceType == own.DeviceType && number.DeviceNumber == own.DeviceNumber) {
-      letters[count++] = letter;
-    }
-  }
-  letters[count] = '\0';
-  return count;
-}
-
-int FindDriveLetter(const char* devicePath, char* driveLetter) {
-  char letters[kDriveLetterCount + 1];
-  if (FindDriveLetters(devicePath, letters) == 0) return 0;
-  *driveLetter = letters[0];
-  return 1;
-}
-
-uint32_t GetDiskSizeMB(const char* devicePath) {
-  platform::ScopedDevice device(devicePath, platform::kAccessNone,
-                                platform::kShareRead | platform::kShareWrite);
-  if (!device.valid()) return 0;
-  DiskGeometry geometry = {};
-  uint32_t returned = 0;
-  if (!platform::DeviceIoControl(device.get(), kIoctlDiskGetDriveGeometry, nullptr, 0, &geometry,
-                                 sizeof(geometry), &returned) ||
-      returned < sizeof(geometry) || geometry.Cylinders < 0) {
-    return 0;
-  }
-  // A product of the four fields beyond 64 bits is no disk; read as unknown.
-  uint64_t bytes = static_cast<uint64_t>(geometry.Cylinders);
-  for (const uint32_t factor :
-       {geometry.TracksPerCylinder, geometry.SectorsPerTrack, geometry.BytesPerSector}) {
-    if (__builtin_mul_overflow(bytes, uint64_t{factor}, &bytes)) return 0;
-  }
-  const uint64_t megabytes = bytes / kBytesPerMB;
-  return megabytes > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                          : static_cast<uint32_t>(megabytes);
 }
 
 }  // namespace disk

@@ -1,5 +1,5 @@
 // Drive letters of a disk and its size from the drive geometry.
-#include "disk/partition_layout.h"
+#include "bridge/storage_device.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include "platform/backend.h"
 #include "sim/bench.h"
 
-namespace disk {
+namespace bridge {
 namespace {
 
-using bridge::testing::FakeBackend;
+using testing::FakeBackend;
 
 const char* const kDiskPath = "\\\\?\\usbstor#disk&ven_q#5#{guid}";
 
@@ -128,4 +128,4 @@ TEST(DiskSizeFailure, UnopenedOrUnanswered) {
 }
 
 }  // namespace
-}  // namespace disk
+}  // namespace bridge
