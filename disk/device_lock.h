@@ -1,5 +1,8 @@
 // Process-wide state that the port workers share around disk work: the
 // device lock, the speed lock and the retry bound of the format routes.
+// Defined once in the disk library, never in a header, so that a library
+// that hides its own symbols (the device library) still shares them with
+// the program.
 #pragma once
 
 #include <atomic>
@@ -12,16 +15,10 @@ namespace disk {
 // attempt, runs the disk re-scan or formats a volume through the system's
 // format command or format service. A critical section, so the holder may
 // take it again.
-inline platform::CriticalSection& DeviceLock() {
-  static platform::CriticalSection lock;
-  return lock;
-}
+platform::CriticalSection& DeviceLock();
 
 // The speed lock: one worker at a time runs the timed read/write test.
-inline platform::CriticalSection& SpeedLock() {
-  static platform::CriticalSection lock;
-  return lock;
-}
+platform::CriticalSection& SpeedLock();
 
 // Holds a lock for a scope; released on every exit path.
 using DeviceLockHolder = platform::CriticalSectionHolder;
@@ -31,4 +28,4 @@ using DeviceLockHolder = platform::CriticalSectionHolder;
 // Bound of every retry loop of the format routes and of the FAT32
 // formatter. The production pass sets it, before the workers start, to five
 // times the number of present ports.
-inline std::atomic<int> g_nHDDAccessRetry{0};
+extern std::atomic<int> g_nHDDAccessRetry;

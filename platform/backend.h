@@ -109,8 +109,14 @@ class Backend {
 };
 
 // The backend new handles are opened on. The first call without an installed
-// backend creates the default one (the embedded bench).
+// backend takes the one SelectBackend makes.
 Backend& CurrentBackend();
+
+// The backend a program runs on when none was installed. Defined by the
+// backend selection the program links (backend_select/: the simulated
+// bench), never by a library, so that every library of the process answers
+// from the same backend.
+std::shared_ptr<Backend> SelectBackend();
 
 // Installs a backend for the life of the object (tests, a bench file given on
 // the command line) and restores the previous one afterwards. Not for use

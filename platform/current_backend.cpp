@@ -1,9 +1,9 @@
-// The one place that decides which backend answers device requests.
+// The process's one backend slot. What fills it when nobody installed a
+// backend is the business of the backend selection the program links.
 #include <atomic>
 #include <mutex>
 
 #include "platform/backend.h"
-#include "sim/bench.h"
 
 namespace platform {
 namespace {
@@ -35,7 +35,7 @@ Backend& CurrentBackend() {
   if (Backend* b = s.fast.load(std::memory_order_acquire)) return *b;
   std::lock_guard lock(s.mutex);
   if (!s.current) {
-    s.current = sim::Bench::CreateDefault();
+    s.current = SelectBackend();
     s.fast.store(s.current.get(), std::memory_order_release);
   }
   return *s.current;
