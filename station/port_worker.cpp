@@ -98,7 +98,11 @@ class PortWorker {
   void Post() const {
     if (job_.postPortUpdate) job_.postPortUpdate();
   }
-  void Fail() { fail_ = 1; }
+  // Every failing step leaves a trace naming it; the status word says the rest.
+  void Fail(const char* step) {
+    platform::DebugTrace("%d Port : %s Fail\n", job_.slot, step);
+    fail_ = 1;
+  }
   void AddProgress(int32_t amount) { record_.progress = record_.progress + amount; }
 
   bool Relink(ResetKind reset) {
@@ -147,7 +151,7 @@ bool PortWorker::DebugErase() {
   Post();
   if (!EraseFlash()) {
     record_.firmwareStatus = bridge::kStepFail;
-    Fail();
+    Fail("Debug erase");
     return false;
   }
   if (!Relink(ResetKind::Bridge)) {
@@ -165,7 +169,7 @@ bool PortWorker::EraseBox() {
   Post();
   if (!EraseFlash()) {
     record_.firmwareStatus = bridge::kStepFail;
-    Fail();
+    Fail("Erase");
     return false;
   }
   platform::Sleep(kEraseSettleMs);
@@ -185,14 +189,14 @@ bool PortWorker::TypeCChecks() {
   if (eppPass() == 1) pass_.EppCc1Port = record_.hubPort;
   if (eppPass() == 2 && record_.hubPort == pass_.EppCc1Port.load()) {
     record_.firmwareStatus = bridge::kStepFail;
-    Fail();
+    Fail("Type-C check");
     platform::MessageBox(kCc1SameAsCc2Message, "Error", platform::kMbOk);
   }
   const std::string_view serial = bridge::FieldText(record_.usbSerial);
   const std::string_view wanted = FieldText(settings_.String3);
   if (serial.substr(0, kTypeCSerialCompare) != wanted.substr(0, kTypeCSerialCompare)) {
     record_.firmwareStatus = bridge::kStepFail;
-    Fail();
+    Fail("Type-C check");
   }
   return true;
 }
@@ -250,7 +254,7 @@ void PortWorker::VerifyIdentity() {
     }
   }
   record_.verifyFlags = flags;
-  if (flags != 0) Fail();
+  if (flags != 0) Fail("Identity check");
   record_.identityCheckStatus = flags != 0 ? bridge::kStepFail : bridge::kStepPass;
   Post();
 }
@@ -272,7 +276,7 @@ void PortWorker::CheckUsb3() {
   if (ok && chip() == 13) {
     ok = bridge::SetRegister5000Bit4(path()) && bridge::ReadRegister5008(path());
   }
-  if (!ok) Fail();
+  if (!ok) Fail("USB 3 check");
   record_.usb3CheckStatus = ok ? bridge::kStepPass : bridge::kStepFail;
   Post();
 }
@@ -289,7 +293,7 @@ void PortWorker::CheckFirmware() {
       !fail_ && bridge::VerifyFirmwareWithFile(path(), settings_.FwFileName, chip(),
                                                bridge::RevisionOf(pass_.FirstChipTypeRev),
                                                settings_.EnCloneProduct != 0);
-  if (!ok) Fail();
+  if (!ok) Fail("Firmware check");
   record_.firmwareCheckStatus = ok ? bridge::kStepPass : bridge::kStepFail;
   Post();
 }
@@ -340,7 +344,7 @@ bool PortWorker::CombinedUpdate() {
       workingCopy_.reset();
       platform::MessageBox(kWorkingCopyMessage, "Error", platform::kMbOk | platform::kMbIconError);
       record_.firmwareStatus = bridge::kStepFail;
-      Fail();
+      Fail("Update");
       return false;
     }
     // The whole copy starts zeroed (HeapBuffer), then takes the file's bytes.
@@ -362,7 +366,7 @@ bool PortWorker::CombinedUpdate() {
   if (abandoned) {
     if (fw()) record_.firmwareStatus = bridge::kStepFail;
     if (cfg()) record_.configurationStatus = bridge::kStepFail;
-    Fail();
+    Fail("Update");
     return false;
   }
   // Step 12.5: a CLONE product takes its new identity only after a reset.
@@ -381,7 +385,7 @@ bool PortWorker::CombinedUpdate() {
   } else {
     if (fw()) record_.firmwareStatus = bridge::kStepFail;
     if (cfg()) record_.configurationStatus = bridge::kStepFail;
-    Fail();
+    Fail("Update");
   }
   Post();
   return true;
@@ -393,7 +397,7 @@ void PortWorker::SeparateUpdate() {
     record_.firmwareStatus = bridge::kStepRunning;
     const int ok = bridge::UpdateFirmwareByChipType(
         path(), chip(), bridge::FlashFamilyOf(options_.FlashType), image());
-    if (!ok) Fail();
+    if (!ok) Fail("Update");
     record_.firmwareStatus = ok ? bridge::kStepPass : bridge::kStepFail;
     Post();
   } else {
@@ -409,7 +413,7 @@ void PortWorker::SeparateUpdate() {
       const bool box = controls_.StrA2DiskStrChk.checked && controls_.StrA2DiskStrChk.visible;
       const int ok =
           WriteSeparateConfig(path(), chip(), signature, settings_, options_, box, config_);
-      if (!ok) Fail();
+      if (!ok) Fail("Update");
       record_.configurationStatus = ok ? bridge::kStepPass : bridge::kStepFail;
     }
     Post();
@@ -480,12 +484,12 @@ void PortWorker::Partition() {
   if (!laid) {
     record_.letterFound = 0;
     record_.partitionStatus = bridge::kStepFail;
-    Fail();
+    Fail("Partition");
   } else if (FindLetter(kPartitionLetterTries, true)) {
     record_.partitionStatus = bridge::kStepPass;
   } else {
     record_.partitionStatus = bridge::kStepFail;
-    Fail();
+    Fail("Partition");
   }
   Post();
 }
@@ -503,7 +507,7 @@ void PortWorker::Format() {
     record_.formatStatus = bridge::kStepSkipped;
   } else if (letter == 0) {
     record_.formatStatus = bridge::kStepFail;
-    Fail();
+    Fail("Format");
   } else {
     const char root[4] = {letter, ':', '\\', '\0'};
     const int formatted = disk::FormatVolume(
@@ -511,7 +515,7 @@ void PortWorker::Format() {
         static_cast<uint32_t>(settings_.FmtSecPerClus));
     if (formatted != 0) {
       record_.formatStatus = bridge::kStepFail;
-      Fail();
+      Fail("Format");
     } else {
       record_.freeBytes = static_cast<int64_t>(bridge::GetDriveFreeSpace(path()));
       if (CheckFreeSpaceRange(options_, path(), settings_.FreeSpace, settings_.FreeSpaceRange)) {
@@ -519,7 +523,7 @@ void PortWorker::Format() {
         record_.freeSpaceInRange = 1;
       } else {
         record_.formatStatus = bridge::kStepUnmatched;
-        Fail();
+        Fail("Format");
       }
       if (IsWindows7OrLater()) {
         for (int poll = 0; poll < kFormatPromptPolls && !disk::CloseFormatPrompt(); ++poll) {
@@ -544,7 +548,7 @@ void PortWorker::ReadWriteTest() {
     record_.readWriteStatus = bridge::kStepSkipped;
   } else if (letter == 0) {
     record_.readWriteStatus = bridge::kStepFail;
-    Fail();
+    Fail("R/W test");
   } else {
     (void)bridge::ReadCapacity10(path());
     const std::span<const uint8_t, bridge::kHexPageSize> pattern(pass_.pattern.pages[0]);
@@ -565,17 +569,17 @@ void PortWorker::ReadWriteTest() {
     for (int i = 0; i < kReadWriteFlushes; ++i) (void)bridge::FlushCacheExt(path());
     if (!tested) {
       record_.readWriteStatus = bridge::kStepFail;
-      Fail();
+      Fail("R/W test");
     } else {
       record_.freeBytes = static_cast<int64_t>(bridge::GetDriveFreeSpace(path()));
       if (!CheckFreeSpaceRange(options_, path(), settings_.FreeSpace, settings_.FreeSpaceRange)) {
         record_.readWriteStatus = bridge::kStepUnmatched;
-        Fail();
+        Fail("R/W test");
       } else if (settings_.USBReadPerformance >= 1 && settings_.USBWritePerformance >= 1 &&
                  (record_.readSpeed < static_cast<float>(settings_.USBReadPerformance) ||
                   record_.writeSpeed < static_cast<float>(settings_.USBWritePerformance))) {
         record_.readWriteStatus = bridge::kStepFail;
-        Fail();
+        Fail("R/W test");
       } else {
         record_.readWriteStatus = bridge::kStepPass;
       }
@@ -608,7 +612,7 @@ void PortWorker::SoftwareCopy() {
     for (int i = 0; i < kCopyFlushes; ++i) (void)bridge::FlushCacheExt(path());
   } else {
     record_.softwareCopyStatus = bridge::kStepFail;
-    Fail();
+    Fail("Software copy");
   }
   Post();
   AddProgress(kProgressCopy);
@@ -636,7 +640,7 @@ void PortWorker::FolderCompare() {
     const int ok =
         record_.driveLetter != 0 && disk::VerifyCopiedFolder(source.c_str(), Destination().c_str(),
                                                              settings_.bAdvenceCompare, counts);
-    if (!ok) Fail();
+    if (!ok) Fail("Folder compare");
     record_.folderCompareStatus = ok ? bridge::kStepPass : bridge::kStepFail;
   }
   Post();
@@ -659,9 +663,7 @@ void PortWorker::End() {
     if (bridge::ReadChipInfo(path(), info, sizeof info)) {
       platform::Sleep(delay);
       if (bridge::ReadChipInfo(path(), info, sizeof info)) {
-        platform::DebugTrace("Port %d: still answering after its power was switched off\n",
-                             record_.hubPort);
-        Fail();
+        Fail("Power-off check");  // the product still answers without power
       }
     }
     shadow |= passIndex == 0 ? kEppCc1Power : kEppCc2Power;
