@@ -428,8 +428,14 @@ void FirmwareDownload::DecideBoot(const SpiFlash& flash) {
 
 void FirmwareDownload::PowerOn(const SpiFlash& flash) {
   const uint64_t hash = CodeAreaHash(flash);
-  if (stage_ == FirmwareStage::kManufacturing || hash != codeHash_) DecideBoot(flash);
+  // A whole-array erase leaves nothing to boot, though a product that ran
+  // from a blank bench flash hashes the same before and after it.
+  if (stage_ == FirmwareStage::kManufacturing || hash != codeHash_ ||
+      flash.chipErases() != chipErasesSeen_) {
+    DecideBoot(flash);
+  }
   codeHash_ = hash;
+  chipErasesSeen_ = flash.chipErases();
   writtenBank_ = -1;
   mfgRam_.clear();
   received_ = 0;

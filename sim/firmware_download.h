@@ -158,6 +158,7 @@ class FirmwareDownload {
   uint32_t received_ = 0;         // contiguous bytes of it from offset 0
   std::vector<uint8_t> areaRam_;  // download area bytes that do not go to the flash
   uint64_t codeHash_ = 0;
+  uint64_t chipErasesSeen_ = 0;  // the flash's whole-array erases at the last power-on
 };
 
 }  // namespace sim

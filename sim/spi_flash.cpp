@@ -89,6 +89,7 @@ uint32_t SpiFlash::EraseUnit(uint32_t address, uint32_t unit) {
   // of the unit is enough.
   if (IsProtected(end - 1)) return 0;
   std::fill(memory_.begin() + base, memory_.begin() + end, 0xFF);
+  if (base == 0 && end == size()) ++chipErases_;
   return end - base;
 }
 
@@ -132,6 +133,7 @@ uint32_t SpiFlash::EraseByOpcode(uint8_t opcode, uint32_t address) {
     case 0x62:
       if ((status_ & kProtectMask) == 0) {
         std::fill(memory_.begin(), memory_.end(), 0xFF);
+        ++chipErases_;
         erased = size();
       }
       StartBusy(config_.chipEraseBusyMs);

@@ -70,6 +70,10 @@ class SpiFlash {
   const std::vector<uint8_t>& memory() const { return memory_; }
   std::vector<uint8_t>& memory() { return memory_; }
 
+  // Erases of the whole array so far: after one, nothing of a firmware is left
+  // to boot, even where the array looked the same before.
+  uint64_t chipErases() const { return chipErases_; }
+
   // Power cycle: status latches and AAI mode clear, memory stays.
   void Reset();
 
@@ -93,6 +97,7 @@ class SpiFlash {
   bool selected_ = false;
   bool ignoring_ = false;       // transaction started while busy
   uint32_t count_ = 0;          // bytes clocked in this transaction
+  uint64_t chipErases_ = 0;
   std::array<uint8_t, 8> head_{};  // first bytes: opcode, address, data
   std::array<uint8_t, kPageSize> page_{};  // page program latch
   std::array<bool, kPageSize> pageSet_{};
