@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -314,6 +315,47 @@ INSTANTIATE_TEST_SUITE_P(Speeds, PortSpeed,
                          ::testing::Values(SpeedCase{"SuperSpeed", false, bridge::kStepPass, true},
                                            SpeedCase{"Unknown", true, bridge::kStepFail, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace station
+
+namespace station {
+namespace {
+
+// The QVS87x working copy of a short firmware file: the file's bytes, then
+// zeros to its 256 KB, whatever the pass's block holds past the file.
+TEST(PortWorkerWorkingCopy, IsZeroPastTheFile) {
+  WorkerBench bench({WorkerProduct("copy", 21)});
+  ASSERT_EQ(bench.Prepare(), 1);
+  const int slot = bench.SlotOf(bench.product(0));
+  constexpr uint32_t kFileLength = 0x18000;  // inside the first bank, which a running product takes
+  PassState& pass = bench.pass();
+  ASSERT_TRUE(pass.firmwareImage.Allocate());
+  std::memset(pass.firmwareImage.data(), 0xEE, kFirmwareImageSize);
+  const std::vector<uint8_t> file = Pattern(kFileLength, 21);
+  std::memcpy(pass.firmwareImage.data(), file.data(), file.size());
+  pass.firmwareImage.SetLength(kFileLength);
+  bench.product(0).EnableTrace(true);
+
+  auto job = bench.Job(slot);
+  job->settings.EnFWUpdate = 1;
+  std::vector<std::unique_ptr<WorkerJob>> jobs;
+  jobs.push_back(std::move(job));
+  bench.Run(std::move(jobs));
+  EXPECT_EQ(bench.record(slot).firmwareStatus, bridge::kStepPass);
+
+  int tailChunks = 0;
+  for (const sim::TraceEntry& e : bench.product(0).TakeTrace()) {
+    if (e.cdb.size() < 10 || e.cdb[0] != 0x3B || (e.cdb[1] & 0x1F) != 0x0E) continue;
+    const uint32_t offset = static_cast<uint32_t>(e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]);
+    // Past the file, short of the first bank's checksum at its end.
+    if (offset < kFileLength || offset + e.dataOut.size() > 0x1F000) continue;
+    ++tailChunks;
+    EXPECT_TRUE(std::all_of(e.dataOut.begin(), e.dataOut.end(), [](uint8_t b) { return b == 0; }))
+        << "chunk at 0x" << std::hex << offset;
+  }
+  EXPECT_GT(tailChunks, 0);
+}
 
 }  // namespace
 }  // namespace station

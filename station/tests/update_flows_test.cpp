@@ -12,6 +12,7 @@
 #include "bridge/df_flash_programming.h"
 #include "bridge/firmware_update.h"
 #include "bridge/tests/bench_fixture.h"
+#include "bridge/vendor_commands.h"
 #include "disk/tests/tool_check.h"
 #include "platform/byte_order.h"
 #include "sim/bench.h"
@@ -162,6 +163,70 @@ TEST_F(Qvs884Ready, AFailingStatusQueryFailsAtOnce) {
   bench_.product().AddFault(MakeFault(sim::Fault::Kind::CheckCondition, {0xFF, 0x04, 0xC8, 0x03}));
   EXPECT_EQ(Update(), 0);
   EXPECT_EQ(Count(bench_.Trace(), {0xFF, 0x04, 0xC8, 0x03}), 1);
+}
+
+// ---- ChipTypes 21-24.
+
+class Qvs87xFlow : public ::testing::Test {
+ protected:
+  Qvs87xFlow() {
+    settings_.StandbyTimer = 10;
+    hooks_.relink = [this] {
+      (void)bridge::ResetBridge(bench_.path());
+      platform::Sleep(3000);
+      return bench_.product().Online();
+    };
+  }
+  FlowResult Update(bool fw, bool cfg, bool clone) {
+    const UpdateTarget target{
+        bench_.path(), 21, fw, cfg, {file_.data(), static_cast<uint32_t>(file_.size())}};
+    copy_ = file_;
+    return UpdateQvs87x(target, copy_, settings_, clone, hooks_, standby_);
+  }
+  FlowBench bench_{Product(21)};
+  std::vector<uint8_t> file_ = Pattern(kWorkingCopySize, 871);
+  std::vector<uint8_t> copy_;
+  SettingsBlock settings_ = ZeroedSettingsBlock();
+  Qvs87xHooks hooks_;
+  StandbyQuery standby_;
+};
+
+// The CLONE firmware-only update asks the product for its standby state
+// before it erases it; only an answered query is written back afterwards.
+class Qvs87xStandby : public Qvs87xFlow, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Qvs87xStandby, CountsAsQueriedOnlyWhenTheQueryAnswered) {
+  const bool answers = GetParam();
+  // A product whose flash holds its firmware: the erase sends it to its boot ROM.
+  ASSERT_EQ(Update(true, false, false), FlowResult::Done);
+  if (!answers) bench_.product().AddFault(MakeFault(sim::Fault::Kind::CheckCondition, {0x5A}));
+  ASSERT_EQ(Update(true, false, true), FlowResult::Done);
+  EXPECT_EQ(standby_.queried, answers);
+  (void)bench_.Trace();
+  EXPECT_EQ(RestoreStandby(bench_.path(), false, false, 0, standby_), 1);
+  EXPECT_EQ(Count(bench_.Trace(), {0x55}), answers ? 1 : 0)
+      << "a state nobody read is not written back";
+}
+
+INSTANTIATE_TEST_SUITE_P(Query, Qvs87xStandby, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Answered" : "Refused"; });
+
+TEST_F(Qvs87xFlow, TheIdentityRecordHoldsAtMostTwentySerialBytes) {
+  SetFieldText(settings_.SerialText, "ABCDEFGHIJKLMNOPQRST");
+  settings_.SerialLength = 70;  // claims more than the field holds
+  settings_.VidValue = 0x6A3E;
+  settings_.PidValue = 0x4649;
+  ASSERT_EQ(Update(true, true, false), FlowResult::Done);
+  int records = 0;
+  for (const sim::TraceEntry& e : bench_.Trace()) {
+    if (e.cdb.empty() || e.cdb[0] != 0xC3) continue;
+    ++records;
+    ASSERT_EQ(e.dataOut.size(), bridge::kIdentityRecordSize);
+    EXPECT_EQ(std::string(e.dataOut.begin() + 52, e.dataOut.end()), "ABCDEFGHIJKLMNOPQRST");
+    EXPECT_EQ(e.cdb[4] << 8 | e.cdb[5], 0x6A3E);
+    EXPECT_EQ(e.cdb[6] << 8 | e.cdb[7], 0x4649);
+  }
+  EXPECT_EQ(records, 1);
 }
 
 }  // namespace
