@@ -209,7 +209,7 @@ class ChipFlows : public ::testing::TestWithParam<FlowCase> {};
 
 TEST_P(ChipFlows, FlashHoldsTheTranscribedConfigurationAndTheFile) {
   const FlowCase& c = GetParam();
-  const fs::path work = fs::temp_directory_path() / ("kestrova-flow-" + std::string(c.name));
+  const fs::path work = testing::ScratchPath("flow-" + std::string(c.name));
   fs::create_directories(work);
   Bytes file = Pattern(kImageSize, c.chipType);
   // No configuration of its own: the maker signature is absent everywhere.

@@ -39,7 +39,8 @@ TEST(StationLocks, KnowWhetherTheCallingThreadHoldsThem) {
       EXPECT_TRUE(device.HeldByCurrentThread());
     }
     EXPECT_TRUE(device.HeldByCurrentThread()) << "still held by the outer holder";
-    EXPECT_FALSE(std::async(std::launch::async, [&] { return device.HeldByCurrentThread(); }).get());
+    EXPECT_FALSE(
+        std::async(std::launch::async, [&] { return device.HeldByCurrentThread(); }).get());
     EXPECT_FALSE(std::async(std::launch::async, [&] { return device.try_lock(); }).get());
   }
   EXPECT_FALSE(device.HeldByCurrentThread());
@@ -52,7 +53,8 @@ TEST(WorkerJob, KeepsItsSettingsWhenTheWindowsRecordChanges) {
   job.settings = window;
   SetFieldText(window.String3, "000000000002");
   EXPECT_EQ(FieldText(job.settings.String3), "000000000001");
-  EXPECT_FALSE(job.controls.PartitionCheckBox.Usable()) << "a control not seen does not run its step";
+  EXPECT_FALSE(job.controls.PartitionCheckBox.Usable())
+      << "a control not seen does not run its step";
 }
 
 }  // namespace

@@ -39,8 +39,7 @@ std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
 // A software image folder on the host, removed again.
 class SoftwareImage {
  public:
-  explicit SoftwareImage(const std::string& name)
-      : root_(fs::temp_directory_path() / ("kestrova-worker-" + name)) {
+  explicit SoftwareImage(const std::string& name) : root_(testing::ScratchPath("worker-" + name)) {
     fs::remove_all(root_);
     fs::create_directories(root_ / "Drivers");
     std::ofstream(root_ / "Setup.exe", std::ios::binary) << std::string(70000, 'S');

@@ -76,7 +76,7 @@ bridge::PortRecord RunSteps(const std::string& diskImage,
 
 TEST(PortWorkerTools, PartitionStepLaysOneType7PartitionAt63) {
   if (!ToolPresent("sfdisk")) GTEST_SKIP() << "sfdisk is installed by scripts/setup";
-  const std::string image = (fs::temp_directory_path() / "kestrova-worker-layout.img").string();
+  const std::string image = testing::ScratchPath("worker-layout.img").string();
   fs::remove(image);
   const bridge::PortRecord r = RunSteps(
       image, [](WorkerJob& job) { job.settings.EnPartition = 1; }, nullptr);
@@ -94,7 +94,7 @@ TEST(PortWorkerTools, Fat32RouteLeavesAVolumeTheToolsAccept) {
   if (!ToolPresent("sfdisk") || !ToolPresent("fsck.fat") || !ToolPresent("diff")) {
     GTEST_SKIP() << "sfdisk, fsck.fat and diff are installed by scripts/setup";
   }
-  const fs::path work = fs::temp_directory_path() / "kestrova-worker-tools";
+  const fs::path work = testing::ScratchPath("worker-tools");
   fs::remove_all(work);
   fs::create_directories(work / "image" / "Drivers" / "x64");
   std::ofstream(work / "image" / "Setup.exe", std::ios::binary) << std::string(300000, 'S');

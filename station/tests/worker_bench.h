@@ -4,9 +4,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +33,13 @@
 #include "station/worker_job.h"
 
 namespace station::testing {
+
+// A path in the temporary folder of this process's own: test processes of
+// other checkouts run at the same time and use the same names.
+inline std::filesystem::path ScratchPath(const std::string& name) {
+  return std::filesystem::temp_directory_path() /
+         ("kestrova-" + name + "-" + std::to_string(::getpid()));
+}
 
 inline sim::ProductConfig WorkerProduct(const std::string& name, uint8_t chipType) {
   sim::ProductConfig config;
@@ -64,7 +73,8 @@ class RecordingBoxes : public platform::MessageBoxSink {
 class WorkerBench {
  public:
   explicit WorkerBench(std::vector<sim::ProductConfig> products, double clockScale = 5000.0)
-      : WorkerBench(sim::BenchConfig{sim::SystemConfig{}, {}, std::move(products), {}}, clockScale) {}
+      : WorkerBench(sim::BenchConfig{sim::SystemConfig{}, {}, std::move(products), {}},
+                    clockScale) {}
   explicit WorkerBench(const sim::BenchConfig& config, double clockScale = 5000.0)
       : bench_(std::make_shared<platform::testing::HookedBench>(config)),
         installed_(bench_),
