@@ -25,12 +25,12 @@
 #include "platform/heap_buffer.h"
 #include "platform/message_box.h"
 #include "station/capacity_checks.h"
+#include "station/read_write_test.h"
 #include "station/relink.h"
 #include "station/separate_update.h"
+#include "station/software_copy.h"
 #include "station/step_helpers.h"
 #include "station/update_flows.h"
-#include "station/read_write_test.h"
-#include "station/software_copy.h"
 
 namespace station {
 namespace {
@@ -113,8 +113,7 @@ class PortWorker {
     return bridge::WriteBridgeFlash(path(), 0, nullptr, 0, kEraseWholeFlash) != 0;
   }
 
-  bool DebugErase();
-  bool EraseBox();
+  bool EraseStep(const char* step, bool settle);
   bool TypeCChecks();
   void VerifyIdentity();
   void CheckUsb3();
@@ -145,34 +144,17 @@ class PortWorker {
   bool flashReady_ = false;
 };
 
-// Step 2: the loop-debug erase.
-bool PortWorker::DebugErase() {
+// Steps 2 and 3: the loop-debug erase and the erase box. Only the box's
+// erase waits before the reset. False when the worker goes to its end.
+bool PortWorker::EraseStep(const char* step, bool settle) {
   record_.firmwareStatus = bridge::kStepRunning;
   Post();
   if (!EraseFlash()) {
     record_.firmwareStatus = bridge::kStepFail;
-    Fail("Debug erase");
+    Fail(step);
     return false;
   }
-  if (!Relink(ResetKind::Bridge)) {
-    record_.firmwareStatus = bridge::kStepFail;
-    return false;
-  }
-  record_.firmwareStatus = bridge::kStepPass;
-  Post();
-  return true;
-}
-
-// Step 3: the erase box, in the first Type-C pass or outside that mode.
-bool PortWorker::EraseBox() {
-  record_.firmwareStatus = bridge::kStepRunning;
-  Post();
-  if (!EraseFlash()) {
-    record_.firmwareStatus = bridge::kStepFail;
-    Fail("Erase");
-    return false;
-  }
-  platform::Sleep(kEraseSettleMs);
+  if (settle) platform::Sleep(kEraseSettleMs);
   if (!Relink(ResetKind::Bridge)) {
     record_.firmwareStatus = bridge::kStepFail;
     return false;
@@ -691,8 +673,8 @@ void PortWorker::Run() {
   record_.progress = kProgressStart;
   Post();
 
-  if (settings_.EnLoopDebug && fw() && !DebugErase()) return End();
-  if (controls_.cbEraseFlash.checked && eppPass() == 0 && !EraseBox()) return End();
+  if (settings_.EnLoopDebug && fw() && !EraseStep("Debug erase", false)) return End();
+  if (controls_.cbEraseFlash.checked && eppPass() == 0 && !EraseStep("Erase", true)) return End();
 
   bool skipToConfigImage = false;
   if (typeC()) skipToConfigImage = !TypeCChecks();

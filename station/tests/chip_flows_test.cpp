@@ -20,6 +20,8 @@
 namespace station {
 namespace {
 
+using testing::Pattern;
+
 namespace fs = std::filesystem;
 using disk::testing::RunTool;
 using disk::testing::ShellQuote;
@@ -32,17 +34,6 @@ constexpr char kStringC[] = "Orvanta Corp";          // 12 characters
 constexpr char kRevision[] = "R1.7";
 constexpr int32_t kStandbyMinutes = 5;
 constexpr uint32_t kImageSize = 0x10600;
-
-Bytes Pattern(size_t size, uint32_t seed) {
-  Bytes bytes(size);
-  for (auto& b : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = static_cast<uint8_t>(seed);
-  }
-  return bytes;
-}
 
 // Byte entries of the default tables, (position, value).
 using Entries = std::vector<std::pair<int, uint8_t>>;
@@ -243,9 +234,7 @@ TEST_P(ChipFlows, FlashHoldsTheTranscribedConfigurationAndTheFile) {
   SetFieldText(s.StringC, kStringC);
   SetFieldText(s.ProductRevsion, kRevision);
   s.StandbyTimer = kStandbyMinutes;
-  std::vector<std::unique_ptr<WorkerJob>> jobs;
-  jobs.push_back(std::move(job));
-  bench.Run(std::move(jobs));
+  bench.RunOne(std::move(job));
   const bridge::PortRecord& r = bench.record(slot);
   EXPECT_EQ(r.firmwareStatus, bridge::kStepPass);
   EXPECT_EQ(r.configurationStatus, bridge::kStepPass);
@@ -301,9 +290,7 @@ TEST(ChipFlowsIdentity, NewUsbIdentityShowsAfterTheRelink) {
   SetFieldText(s.StringA, "Orvanta");
   SetFieldText(s.StringB, "Kestrova Bridge");
   SetFieldText(s.String3, "000000000042");
-  std::vector<std::unique_ptr<WorkerJob>> jobs;
-  jobs.push_back(std::move(job));
-  bench.Run(std::move(jobs));
+  bench.RunOne(std::move(job));
   bridge::PortRecord& r = bench.record(slot);
   ASSERT_EQ(r.configurationStatus, bridge::kStepPass);
   EXPECT_EQ(bridge::FieldText(r.logSerial), "000000000042");

@@ -19,22 +19,13 @@
 namespace station {
 namespace {
 
+using testing::Pattern;
+
 namespace fs = std::filesystem;
 using bridge::testing::Always;
 using testing::AllBoxesUsable;
 using testing::WorkerBench;
 using testing::WorkerProduct;
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = static_cast<uint8_t>(seed);
-  }
-  return bytes;
-}
 
 // A software image folder on the host, removed again.
 class SoftwareImage {
@@ -232,9 +223,7 @@ TEST_P(PortWorkerFaults, EveryLaterStatusProgressAndResult) {
 
   FaultScene scene{config, *job, bench, otherFile};
   if (c.fault) c.fault(scene);
-  std::vector<std::unique_ptr<WorkerJob>> jobs;
-  jobs.push_back(std::move(job));
-  bench.Run(std::move(jobs));
+  bench.RunOne(std::move(job));
   std::remove(otherFile.c_str());
 
   const bridge::PortRecord& r = bench.record(slot);
@@ -287,9 +276,7 @@ class PortSpeed : public ::testing::TestWithParam<SpeedCase> {
     job->settings.EnFormat = 1;
     job->settings.EnRWTest = !usb3Check;
     job->settings.RWDataSize = 1;
-    std::vector<std::unique_ptr<WorkerJob>> jobs;
-    jobs.push_back(std::move(job));
-    bench.Run(std::move(jobs));
+    bench.RunOne(std::move(job));
     const bridge::PortRecord& r = bench.record(slot);
     *written = r.driveLetter != 0 ? bench.bench().Moved(r.driveLetter, true) : 0;
     return r;
@@ -338,9 +325,7 @@ TEST(PortWorkerWorkingCopy, IsZeroPastTheFile) {
 
   auto job = bench.Job(slot);
   job->settings.EnFWUpdate = 1;
-  std::vector<std::unique_ptr<WorkerJob>> jobs;
-  jobs.push_back(std::move(job));
-  bench.Run(std::move(jobs));
+  bench.RunOne(std::move(job));
   EXPECT_EQ(bench.record(slot).firmwareStatus, bridge::kStepPass);
 
   int tailChunks = 0;

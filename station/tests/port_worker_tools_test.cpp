@@ -66,9 +66,7 @@ bridge::PortRecord RunSteps(const std::string& diskImage,
   job->controls.FmtTypeComboBox = 1;  // FAT32: the station's own formatter
   steps(*job);
   bench.pass().pattern.pages[0].fill(0xA5);
-  std::vector<std::unique_ptr<WorkerJob>> jobs;
-  jobs.push_back(std::move(job));
-  bench.Run(std::move(jobs));
+  bench.RunOne(std::move(job));
   const bridge::PortRecord r = bench.record(slot);
   if (whileThere && r.driveLetter != 0) whileThere(bench.bench().HostFolder(r.driveLetter));
   return r;

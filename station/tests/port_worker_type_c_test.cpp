@@ -61,9 +61,7 @@ bridge::PortRecord RunPass(WorkerBench& bench, int32_t passIndex) {
   job->settings.EnEPPTypeC = 1;
   job->settings.EPPPowerOffDelay = 300;
   SetFieldText(job->settings.String3, kDutSerial);
-  std::vector<std::unique_ptr<WorkerJob>> jobs;
-  jobs.push_back(std::move(job));
-  bench.Run(std::move(jobs));
+  bench.RunOne(std::move(job));
   return bench.record(slot);
 }
 

@@ -22,6 +22,8 @@
 namespace station {
 namespace {
 
+using testing::Pattern;
+
 namespace fs = std::filesystem;
 using bridge::testing::Always;
 using bridge::testing::MakeFault;
@@ -30,17 +32,6 @@ using testing::WorkerBench;
 using testing::WorkerProduct;
 
 constexpr int kProducts = 16;
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = static_cast<uint8_t>(seed);
-  }
-  return bytes;
-}
 
 class TraceLines {
  public:

@@ -16,23 +16,15 @@
 #include "disk/tests/tool_check.h"
 #include "platform/byte_order.h"
 #include "sim/bench.h"
+#include "station/tests/worker_bench.h"
 
 namespace station {
 namespace {
 
+using testing::Pattern;
+
 using bridge::testing::Always;
 using bridge::testing::MakeFault;
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = static_cast<uint8_t>(seed);
-  }
-  return bytes;
-}
 
 sim::ProductConfig Product(uint8_t chipType) {
   sim::ProductConfig config = bridge::testing::TestProduct("flow" + std::to_string(chipType));

@@ -34,6 +34,18 @@
 
 namespace station::testing {
 
+// Bytes that differ everywhere from those of another seed (xorshift).
+inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (auto& b : bytes) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    b = static_cast<uint8_t>(seed);
+  }
+  return bytes;
+}
+
 // A path in the temporary folder of this process's own: test processes of
 // other checkouts run at the same time and use the same names.
 inline std::filesystem::path ScratchPath(const std::string& name) {
@@ -163,6 +175,12 @@ class WorkerBench {
           [j = std::move(job)]() mutable { (void)PortWorkerThread(std::move(j)); });
     }
     for (auto& t : threads) t.join();
+  }
+
+  void RunOne(std::unique_ptr<WorkerJob> job) {
+    std::vector<std::unique_ptr<WorkerJob>> jobs;
+    jobs.push_back(std::move(job));
+    Run(std::move(jobs));
   }
 
   int posts(int slot) const { return posts_[static_cast<size_t>(slot)].load(); }
