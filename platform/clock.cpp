@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 namespace platform {
@@ -10,16 +9,22 @@ namespace {
 
 using RealClock = std::chrono::steady_clock;
 
-// Station time = base + (real - realBase) * scale. A scale change re-bases so
-// the station clock never runs backwards; readers take the three values under
-// a sequence counter so they never see half a change.
+// Station time = real time + warp. The host's own work (CPU time) counts as
+// it runs; a sleep lasts 1/scale of its length in real time and then moves
+// the warp on so that the station clock has reached its end. Concurrent
+// sleeps move it to the latest of their ends, never to their sum, so sixteen
+// threads sleeping a second each take one station second. While the clock
+// runs the warp only grows; a manual clock freezes the real part.
 struct ClockState {
-  std::atomic<uint64_t> sequence{0};
-  std::atomic<int64_t> realBaseNs{0};
-  std::atomic<int64_t> stationBaseNs{0};
+  std::atomic<int64_t> warpNs{0};
   std::atomic<double> scale{1.0};
-  std::mutex writer;
+  std::atomic<bool> manual{false};
+  std::atomic<int64_t> frozenRealNs{0};
 };
+
+// Real sleeps shorter than this are not slept: the host's timers cannot
+// keep them, and the warp carries the station time all the same.
+constexpr int64_t kShortestRealSleepNs = 50000;
 
 int64_t RealNs() {
   static const RealClock::time_point start = RealClock::now();
@@ -31,42 +36,65 @@ ClockState& State() {
   return state;
 }
 
-int64_t StationNs() {
+int64_t RealPart() {
   ClockState& s = State();
+  return s.manual.load(std::memory_order_acquire) ? s.frozenRealNs.load(std::memory_order_acquire) : RealNs();
+}
+
+int64_t StationNs() { return RealPart() + State().warpNs.load(std::memory_order_acquire); }
+
+// Moves the station clock on to `target` if it is not there yet.
+void AdvanceTo(int64_t target) {
+  std::atomic<int64_t>& warp = State().warpNs;
+  int64_t current = warp.load(std::memory_order_acquire);
   for (;;) {
-    const uint64_t before = s.sequence.load(std::memory_order_acquire);
-    if (before & 1) continue;
-    const int64_t realBase = s.realBaseNs.load(std::memory_order_acquire);
-    const int64_t stationBase = s.stationBaseNs.load(std::memory_order_acquire);
-    const double scale = s.scale.load(std::memory_order_acquire);
-    const int64_t now = RealNs();
-    if (s.sequence.load(std::memory_order_acquire) != before) continue;
-    return stationBase + static_cast<int64_t>(static_cast<double>(now - realBase) * scale);
+    const int64_t needed = target - RealPart();
+    if (needed <= current) return;
+    if (warp.compare_exchange_weak(current, needed, std::memory_order_acq_rel)) return;
   }
 }
+
+std::atomic<SleepObserver> sleepObserver{nullptr};
 
 }  // namespace
 
 void SetClockScale(double scale) {
   if (!(scale > 0)) scale = 1.0;
-  ClockState& s = State();
-  std::lock_guard lock(s.writer);
-  const int64_t station = StationNs();
-  const int64_t real = RealNs();
-  s.sequence.fetch_add(1, std::memory_order_acq_rel);
-  s.realBaseNs.store(real, std::memory_order_release);
-  s.stationBaseNs.store(station, std::memory_order_release);
-  s.scale.store(scale, std::memory_order_release);
-  s.sequence.fetch_add(1, std::memory_order_acq_rel);
+  State().scale.store(scale, std::memory_order_release);
 }
 
 double ClockScale() { return State().scale.load(std::memory_order_acquire); }
 
-namespace {
-std::atomic<SleepObserver> sleepObserver{nullptr};
-}  // namespace
+void SetManualClock(bool manual) {
+  ClockState& s = State();
+  if (s.manual.load() == manual) return;
+  const int64_t station = StationNs();
+  if (manual) {
+    s.frozenRealNs.store(RealNs(), std::memory_order_release);
+    s.manual.store(true, std::memory_order_release);
+  } else {
+    // The real part runs again from where it stood: re-base the warp so
+    // the clock goes on from the time it shows.
+    const int64_t real = RealNs();
+    s.warpNs.store(station - real, std::memory_order_release);
+    s.manual.store(false, std::memory_order_release);
+  }
+}
+
+bool ManualClock() { return State().manual.load(std::memory_order_acquire); }
 
 void SetSleepObserver(SleepObserver observer) { sleepObserver.store(observer); }
+
+void SleepNanoseconds(int64_t nanoseconds) {
+  if (nanoseconds <= 0) return;
+  ClockState& s = State();
+  const int64_t target = StationNs() + nanoseconds;
+  if (!s.manual.load(std::memory_order_acquire)) {
+    const auto real = static_cast<int64_t>(static_cast<double>(nanoseconds) / ClockScale());
+    if (real >= kShortestRealSleepNs) std::this_thread::sleep_for(std::chrono::nanoseconds(real));
+  }
+  AdvanceTo(target);
+}
 
 void Sleep(uint32_t milliseconds) {
   if (const SleepObserver observer = sleepObserver.load()) observer(milliseconds);
@@ -74,13 +102,7 @@ void Sleep(uint32_t milliseconds) {
     std::this_thread::yield();
     return;
   }
-  const int64_t until = StationNs() + static_cast<int64_t>(milliseconds) * 1000000;
-  for (;;) {
-    const int64_t left = until - StationNs();
-    if (left <= 0) return;
-    const double realNs = static_cast<double>(left) / ClockScale();
-    std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<int64_t>(realNs) + 1));
-  }
+  SleepNanoseconds(static_cast<int64_t>(milliseconds) * 1000000);
 }
 
 uint64_t GetTickCount64() { return static_cast<uint64_t>(StationNs() / 1000000); }

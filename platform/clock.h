@@ -1,6 +1,9 @@
-// Time as the station sees it. The clock can run faster than real time so
-// that the fixed sleeps and polls of the device flows cost tests no real time;
-// every sleep, tick and delay in the product and in the bench goes through it.
+// Time as the station sees it: every sleep, tick and delay in the product and
+// in the bench goes through it. Station time is real time plus the time
+// sleeps were shortened by: with a scale above 1 a sleep takes 1/scale of its
+// length in real time, so the fixed sleeps and polls of the device flows and
+// the bench's modelled device time cost tests little real time, while the
+// host's own work counts as it runs (it is never multiplied by the scale).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +11,8 @@
 namespace platform {
 
 void Sleep(uint32_t milliseconds);
+// The same for device time the bench models (no sleep observer call).
+void SleepNanoseconds(int64_t nanoseconds);
 // Milliseconds since the process started, on the station clock.
 uint32_t GetTickCount();
 uint64_t GetTickCount64();
@@ -15,10 +20,17 @@ uint64_t GetTickCount64();
 int64_t QueryPerformanceCounter();
 int64_t QueryPerformanceFrequency();
 
-// Station milliseconds per real millisecond (1 = real time). Set before the
-// threads that sleep start; the clock stays monotonic across a change.
+// Station milliseconds a sleep lasts per real millisecond (1 = real time).
+// The clock stays monotonic across a change.
 void SetClockScale(double scale);
 double ClockScale();
+
+// A manual clock stands still but for sleeps, each of which moves it on by
+// its length at once without waiting: the station time a test sees is the
+// time its code slept, whatever the load on the machine. Set before the
+// threads that sleep start.
+void SetManualClock(bool manual);
+bool ManualClock();
 
 // Called on the sleeping thread at the start of every Sleep (lock probes in
 // tests). Null removes it; install it before the threads that sleep start.
@@ -34,6 +46,17 @@ class ScopedClockScale {
 
  private:
   double previous_;
+};
+
+class ScopedManualClock {
+ public:
+  ScopedManualClock() : previous_(ManualClock()) { SetManualClock(true); }
+  ~ScopedManualClock() { SetManualClock(previous_); }
+  ScopedManualClock(const ScopedManualClock&) = delete;
+  ScopedManualClock& operator=(const ScopedManualClock&) = delete;
+
+ private:
+  bool previous_;
 };
 
 }  // namespace platform
