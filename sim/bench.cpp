@@ -163,7 +163,8 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
     *error = platform::kErrorFileNotFound;
     return platform::kInvalidHandle;
   }
-  openHandles_.fetch_add(1, std::memory_order_relaxed);
+  if (handle->product != nullptr) handle->product->HandleOpened();
+  else openHandles_.fetch_add(1, std::memory_order_relaxed);
   volumes_->HandleOpened(*handle);
   return handle;
 }
@@ -176,14 +177,22 @@ platform::Handle Bench::OpenDeviceFile(const char* path, uint32_t access, uint32
 }
 
 void Bench::CloseDevice(platform::Handle handle) {
-  openHandles_.fetch_sub(1, std::memory_order_relaxed);
   if (handle->kind == platform::HandleKind::Process) {
+    openHandles_.fetch_sub(1, std::memory_order_relaxed);
     delete static_cast<BenchProcess*>(handle);
     return;
   }
   auto* h = static_cast<BenchHandle*>(handle);
   volumes_->HandleClosing(*h);
+  if (h->product != nullptr) h->product->HandleClosed();
+  else openHandles_.fetch_sub(1, std::memory_order_relaxed);
   delete h;
+}
+
+int Bench::OpenHandleCount() const {
+  int open = openHandles_.load(std::memory_order_relaxed);
+  for (const auto& p : products_) open += p->OpenHandles();
+  return open;
 }
 
 bool Bench::DeviceIoControl(platform::Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
@@ -240,6 +249,10 @@ bool Bench::SetVolumeLabel(char letter, const std::string& label, uint32_t* erro
 
 bool Bench::GetDriveFolder(char letter, DriveFolder* out, uint32_t* error) {
   return volumes_->GetDriveFolder(letter, out, error);
+}
+
+bool Bench::TransferDriveFile(DriveFileTransfer& transfer, uint32_t* error) {
+  return volumes_->TransferFile(transfer, error);
 }
 
 std::string Bench::TempPath() { return volumes_->TempPath(); }

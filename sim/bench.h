@@ -101,7 +101,7 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   void GetOsVersion(uint32_t* major, uint32_t* minor, uint16_t* servicePackMajor) override;
 
   // Open handles right now (tests check nothing leaks).
-  int OpenHandleCount() const { return openHandles_.load(); }
+  int OpenHandleCount() const;
 
   // ---- Disks, volumes and the system's programs.
   void AddSystemFault(const SystemFault& fault);
@@ -129,6 +129,7 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
                    uint32_t* done, uint32_t* error) override;
   bool SetVolumeLabel(char letter, const std::string& label, uint32_t* error) override;
   bool GetDriveFolder(char letter, DriveFolder* out, uint32_t* error) override;
+  bool TransferDriveFile(DriveFileTransfer& transfer, uint32_t* error) override;
   std::string TempPath() override;
   bool ShellExecute(const platform::ShellExecuteInfo& info, platform::Handle* process,
                     uint32_t* error) override;
@@ -156,7 +157,7 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   std::atomic<int> driveQueries_{0};
   std::mutex hookMutex_;  // guards the hook only; never taken by commands
   std::function<void(int)> driveQueryHook_;
-  std::atomic<int> openHandles_{0};
+  std::atomic<int> openHandles_{0};  // handles of no product: hubs, system drives, programs
 };
 
 }  // namespace sim

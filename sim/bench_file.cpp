@@ -18,6 +18,19 @@
 //                           are the bench's mark): another file, a folder or
 //                           a path that cannot be reached is an error
 //
+// Time, on the station clock (every key of a product has a default):
+//
+//   command_us = 150        each command's round trip, its data aside
+//   disk.read_mbps = 400    disk throughput in MB/s (also disk.write_mbps,
+//   disk.write_mbps = 350   disk2.*); absent or 0: what the USB link carries
+//                           (full 1, high 40, super 400, superplus 800 MB/s)
+//   flash.page_program_us = 400   SPI flash busy times, typical of a current
+//   flash.sector_erase_ms = 45    SPI NOR part (the chip erase of a 1 MiB one);
+//   flash.block_erase_ms = 150    a status write takes a page program's time;
+//   flash.chip_erase_ms = 2000    0: none
+//   flash.busy_reads = 3    status reads that answer busy after each operation
+//                           besides its time
+//
 // Blocks:
 //
 //   [system]                the machine itself; at most one block, all optional
@@ -302,16 +315,17 @@ const std::vector<Key>& Keys() {
       {"buffer1_bank", Number(&ProductConfig::buffer1Bank, 1)},
       {"bank_checksums", Flag(&ProductConfig::checkBankChecksums)},
       {"reset_delay_ms", Number(&ProductConfig::resetDelayMs, 600000)},
+      {"command_us", Number(&ProductConfig::commandUs, 10000000)},
       {"flash", SubFlag(&ProductConfig::flash, &FlashConfig::present)},
       {"flash.id",
        [](ProductConfig& c, std::string_view v) { return ParseBytes(v, &c.flash.jedecId); }},
       {"flash.size", SubNumber(&ProductConfig::flash, &FlashConfig::size, 256u << 20)},
       {"flash.sector", SubNumber(&ProductConfig::flash, &FlashConfig::sectorSize, 1u << 20)},
       {"flash.block", SubNumber(&ProductConfig::flash, &FlashConfig::blockSize, 1u << 20)},
-      {"flash.program_busy_ms", SubNumber(&ProductConfig::flash, &FlashConfig::programBusyMs, 60000)},
-      {"flash.erase_busy_ms", SubNumber(&ProductConfig::flash, &FlashConfig::eraseBusyMs, 60000)},
-      {"flash.chip_erase_busy_ms",
-       SubNumber(&ProductConfig::flash, &FlashConfig::chipEraseBusyMs, 600000)},
+      {"flash.page_program_us", SubNumber(&ProductConfig::flash, &FlashConfig::pageProgramUs, 1000000)},
+      {"flash.sector_erase_ms", SubNumber(&ProductConfig::flash, &FlashConfig::sectorEraseMs, 60000)},
+      {"flash.block_erase_ms", SubNumber(&ProductConfig::flash, &FlashConfig::blockEraseMs, 60000)},
+      {"flash.chip_erase_ms", SubNumber(&ProductConfig::flash, &FlashConfig::chipEraseMs, 600000)},
       {"flash.busy_reads", SubNumber(&ProductConfig::flash, &FlashConfig::busyStatusReads, 100000)},
       {"flash.status", SubNumber(&ProductConfig::flash, &FlashConfig::status)},
       {"flash.signature", SubNumber(&ProductConfig::flash, &FlashConfig::signature, 255)},
@@ -327,6 +341,8 @@ const std::vector<Key>& Keys() {
       {"disk.serial", SubText(&ProductConfig::disk, &DiskConfig::serial)},
       {"disk.firmware", SubText(&ProductConfig::disk, &DiskConfig::firmware)},
       {"disk.image", SubText(&ProductConfig::disk, &DiskConfig::imagePath)},
+      {"disk.read_mbps", SubNumber(&ProductConfig::disk, &DiskConfig::readMBps, 100000)},
+      {"disk.write_mbps", SubNumber(&ProductConfig::disk, &DiskConfig::writeMBps, 100000)},
       {"disk2", SubFlag(&ProductConfig::disk2, &DiskConfig::present)},
       {"disk2.packet", SubFlag(&ProductConfig::disk2, &DiskConfig::packetDevice)},
       {"disk2.sectors", SubNumber(&ProductConfig::disk2, &DiskConfig::sectors, 1ull << 40)},
@@ -337,6 +353,8 @@ const std::vector<Key>& Keys() {
       {"disk2.serial", SubText(&ProductConfig::disk2, &DiskConfig::serial)},
       {"disk2.firmware", SubText(&ProductConfig::disk2, &DiskConfig::firmware)},
       {"disk2.image", SubText(&ProductConfig::disk2, &DiskConfig::imagePath)},
+      {"disk2.read_mbps", SubNumber(&ProductConfig::disk2, &DiskConfig::readMBps, 100000)},
+      {"disk2.write_mbps", SubNumber(&ProductConfig::disk2, &DiskConfig::writeMBps, 100000)},
       {"hub", SubText(&ProductConfig::placement, &PlacementConfig::hub)},
       {"port", SubNumber(&ProductConfig::placement, &PlacementConfig::port, 127)},
       {"speed", SpeedText(&ProductConfig::placement, &PlacementConfig::speed)},

@@ -34,7 +34,7 @@ ParallelFlash::ParallelFlash(const FlashConfig& config, std::vector<uint8_t>* me
 }
 
 bool ParallelFlash::Busy() const {
-  return busyPolls_ > 0 || platform::GetTickCount64() < busyUntil_;
+  return busyPolls_ > 0 || platform::QueryPerformanceCounter() < busyUntil_;
 }
 
 bool ParallelFlash::PollBusy() {
@@ -44,7 +44,7 @@ bool ParallelFlash::PollBusy() {
 }
 
 void ParallelFlash::StartBusy(uint32_t ms) {
-  busyUntil_ = platform::GetTickCount64() + ms;
+  busyUntil_ = platform::QueryPerformanceCounter() + int64_t{ms} * 1000000;
   busyPolls_ = config_.busyStatusReads;
 }
 
@@ -87,13 +87,13 @@ void ParallelFlash::BusWrite(uint32_t address, uint8_t data) {
     case Phase::kEraseCommand:
       if (data == kChipErase && address == unlock1_) {
         std::fill(memory_->begin(), memory_->end(), 0xFF);
-        StartBusy(config_.chipEraseBusyMs);
+        StartBusy(config_.chipEraseMs);
       } else if (data == kSectorErase) {
         const uint32_t at = address % size();
         const uint32_t base = at - at % config_.sectorSize;
         const uint32_t end = std::min<uint64_t>(uint64_t{base} + config_.sectorSize, size());
         std::fill(memory_->begin() + base, memory_->begin() + end, 0xFF);
-        StartBusy(config_.eraseBusyMs);
+        StartBusy(config_.sectorEraseMs);
       }
       break;
   }

@@ -66,7 +66,7 @@ class ParallelFlash {
   uint32_t unlock1_;
   uint32_t unlock2_;
   Phase phase_ = Phase::kRead;
-  uint64_t busyUntil_ = 0;  // station ms
+  int64_t busyUntil_ = 0;  // station ns
   uint32_t busyPolls_ = 0;
   bool toggle_ = false;
 };

@@ -20,6 +20,15 @@ Product::Product(const ProductConfig& config, size_t index)
 
 Product::~Product() = default;
 
+int64_t Product::TransferNs(int drive, bool write, uint64_t bytes) const {
+  // What each link carries, MB/s, by UsbSpeed.
+  static constexpr uint32_t kLinkMBps[] = {1, 1, 40, 400, 800};
+  const DiskConfig& disk = drive == 0 ? config_.disk : config_.disk2;
+  uint32_t rate = write ? disk.writeMBps : disk.readMBps;
+  if (rate == 0) rate = kLinkMBps[static_cast<size_t>(speed_)];
+  return static_cast<int64_t>(bytes * 1000 / rate);  // bytes / (rate * 10^6 B/s), in ns
+}
+
 uint32_t Product::Generation() const {
   return (config_.placement.resetNewPath && !pathTail_.empty())
              ? static_cast<uint32_t>(resets_.load())
@@ -144,19 +153,27 @@ DeviceIdentity Product::PresentedIdentity() {
 bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error, uint8_t unit) {
   Fault fault;
   bool faulted = false;
-  uint32_t delayMs = 0;
+  int64_t delayNs = 0;
   {
     std::lock_guard lock(mutex_);
     if (hasFaults_.load(std::memory_order_relaxed))
       faulted = TakeFault(request.Cdb, request.CdbLength, &fault);
     if (faulted && fault.kind == Fault::Kind::Delay) {
-      delayMs = fault.delayMs;
+      delayNs = int64_t{fault.delayMs} * 1000000;
       faulted = false;
     }
   }
+  // A reply later than the request's time-out: the host stops waiting at
+  // the time-out, aborts the command (the device carries none of it out) and
+  // fails the request. 0 sets no time-out.
+  const int64_t timeoutNs = int64_t{request.TimeOutValue} * 1000000000;
+  const bool out = request.DataIn == platform::kScsiDataOut;
+  const bool timesOut = timeoutNs > 0 &&
+                        delayNs + CommandNs() + TransferNs(unit, out, request.DataTransferLength) > timeoutNs;
   // A slow device: the reply comes late, without holding the product's lock
   // against the bench's own bookkeeping.
-  if (delayMs) platform::Sleep(delayMs);
+  if (timesOut) platform::SleepNanoseconds(timeoutNs);
+  else if (delayNs) platform::SleepNanoseconds(delayNs);
 
   std::lock_guard lock(mutex_);
   ComeBackIfDue();
@@ -181,6 +198,11 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
 
   if (!Online()) {
     *error = platform::kErrorDeviceNotConnected;
+    return false;
+  }
+  if (timesOut) {
+    *error = platform::kErrorSemTimeout;
+    if (entry) entry->timedOut = true;
     return false;
   }
   if (faulted) {
@@ -216,6 +238,8 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
                                          request.DataTransferLength);
   request.ScsiStatus = result.status;
   request.DataTransferLength = std::min(result.transferred, request.DataTransferLength);
+  // The device is busy for the round trip and its data; its commands wait.
+  platform::SleepNanoseconds(CommandNs() + TransferNs(unit, !dataIn, request.DataTransferLength));
   if (entry) entry->status = result.status;
   // A transfer fault on the way to the host: the device answered right.
   if (faulted && fault.kind == Fault::Kind::CorruptData && dataIn &&

@@ -33,6 +33,7 @@ struct TraceEntry {
   uint16_t headerLength = 0;     // the request's Length field
   uint8_t targetId = 0;
   uint32_t senseInfoOffset = 0;
+  bool timedOut = false;         // the host gave up at its time-out
 };
 
 // A fault armed on one product's commands.
@@ -141,6 +142,17 @@ class Product {
   bool PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* error, uint8_t unit = 0);
   // How often it has come back under a new path (0: its first path).
   uint32_t Generation() const;
+
+  // The time model, in station ns: a command's round trip, and moving
+  // `bytes` to (write) or from drive `drive` at its throughput.
+  int64_t CommandNs() const { return int64_t{config_.commandUs} * 1000; }
+  int64_t TransferNs(int drive, bool write, uint64_t bytes) const;
+
+  // Handles open on the product (counted here, apart from every other
+  // product's, so opens on different products share no counter).
+  void HandleOpened() { openHandles_.fetch_add(1, std::memory_order_relaxed); }
+  void HandleClosed() { openHandles_.fetch_sub(1, std::memory_order_relaxed); }
+  int OpenHandles() const { return openHandles_.load(std::memory_order_relaxed); }
   // Whether `folded` (lower case, hashed as std::hash does) is its path now.
   bool MatchesFolded(std::string_view folded, size_t hash) const;
 
@@ -170,6 +182,7 @@ class Product {
   std::unique_ptr<EmulatedBridge> bridge_;
   std::atomic<bool> plugged_{true};
   std::atomic<bool> diskPending_{false};
+  std::atomic<int> openHandles_{0};
   std::atomic<bool> openFails_{false};
   std::atomic<uint64_t> offlineUntil_{0};
   std::atomic<int> resets_{0};

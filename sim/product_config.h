@@ -19,6 +19,9 @@ struct DiskConfig {
   std::string serial = "SIM0000001";
   std::string firmware = "1.00";
   std::string imagePath;         // sparse image; empty: a temp file removed at exit
+  // Throughput in MB/s (10^6 bytes); 0: what the product's USB link carries.
+  uint32_t readMBps = 0;
+  uint32_t writeMBps = 0;
 };
 
 // Port 1 of a bridge is empty unless the bench puts a drive there; its own
@@ -37,9 +40,12 @@ struct FlashConfig {
   uint32_t size = 1024 * 1024;                        // bytes
   uint32_t sectorSize = 4096;                         // erase geometry, apart from the id
   uint32_t blockSize = 32 * 1024;
-  uint32_t programBusyMs = 0;                         // busy time after a page program
-  uint32_t eraseBusyMs = 0;                           // after a sector or block erase
-  uint32_t chipEraseBusyMs = 0;
+  // Busy times, typical of a current SPI NOR part (the chip erase of a 1 MiB
+  // one); a status write takes what a page program does. 0: no busy time.
+  uint32_t pageProgramUs = 400;
+  uint32_t sectorEraseMs = 45;
+  uint32_t blockEraseMs = 150;
+  uint32_t chipEraseMs = 2000;
   uint32_t busyStatusReads = 0;  // status reads that still answer busy after each erase or program
   uint8_t status = 0;            // status register at first power-on (protect bits 0x1C, 0x80)
   int typeCode = -1;             // FF 04 23 flash type code; -1: the firmware's own from the id
@@ -106,6 +112,7 @@ struct ProductConfig {
   bool checkBankChecksums = false;            // QVS87x: a bank with a wrong bank checksum does not boot
   uint32_t resetDelayMs = 1500;               // off the bus after a reset
   AfterReset afterReset = AfterReset::ComesBack;
+  uint32_t commandUs = 150;                   // each command's round trip, its data aside
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)
   DiskConfig disk2 = NoSecondDrive();        // port 1 (slave, device 0xB0)

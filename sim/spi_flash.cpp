@@ -13,6 +13,8 @@ constexpr uint32_t k32K = 32 * 1024;
 
 uint32_t OrDefault(uint32_t value, uint32_t fallback) { return value != 0 ? value : fallback; }
 
+int64_t NowNs() { return platform::QueryPerformanceCounter(); }  // station ns
+
 }  // namespace
 
 SpiFlash::SpiFlash(const FlashConfig& config) : config_(config) {
@@ -29,7 +31,7 @@ uint8_t SpiFlash::ElectronicSignature() const {
 }
 
 bool SpiFlash::Busy() const {
-  return busyReads_ > 0 || platform::GetTickCount64() < busyUntil_;
+  return busyReads_ > 0 || NowNs() < busyUntil_;
 }
 
 uint8_t SpiFlash::Status() const {
@@ -44,8 +46,8 @@ uint8_t SpiFlash::ReadStatus() {
   return status;
 }
 
-void SpiFlash::StartBusy(uint32_t ms) {
-  busyUntil_ = std::max<uint64_t>(busyUntil_, platform::GetTickCount64()) + ms;
+void SpiFlash::StartBusy(int64_t ns) {
+  busyUntil_ = std::max(busyUntil_, NowNs()) + ns;
   busyReads_ = config_.busyStatusReads;
 }
 
@@ -78,7 +80,7 @@ void SpiFlash::Program(uint32_t address, const uint8_t* data, uint32_t length) {
   if (!present() || aai_ || length == 0) return;
   for (uint32_t i = 0; i < length; ++i) ProgramByte(address + i, data[i]);
   const uint32_t pages = (length + kPageSize - 1) / kPageSize;
-  StartBusy(config_.programBusyMs * pages);
+  StartBusy(int64_t{config_.pageProgramUs} * 1000 * pages);
 }
 
 uint32_t SpiFlash::EraseUnit(uint32_t address, uint32_t unit) {
@@ -118,15 +120,15 @@ uint32_t SpiFlash::EraseByOpcode(uint8_t opcode, uint32_t address) {
     case 0x20:
     case 0xD7:
       erased = EraseUnit(address, config_.sectorSize);
-      StartBusy(config_.eraseBusyMs);
+      StartBusy(int64_t{config_.sectorEraseMs} * 1000000);
       break;
     case 0x52:
       erased = EraseUnit(address, k32K);
-      StartBusy(config_.eraseBusyMs);
+      StartBusy(int64_t{config_.blockEraseMs} * 1000000);
       break;
     case 0xD8:
       erased = EraseUnit(address, config_.blockSize);
-      StartBusy(config_.eraseBusyMs);
+      StartBusy(int64_t{config_.blockEraseMs} * 1000000);
       break;
     case 0xC7:
     case 0x60:
@@ -136,7 +138,7 @@ uint32_t SpiFlash::EraseByOpcode(uint8_t opcode, uint32_t address) {
         ++chipErases_;
         erased = size();
       }
-      StartBusy(config_.chipEraseBusyMs);
+      StartBusy(int64_t{config_.chipEraseMs} * 1000000);
       break;
     default:
       break;
@@ -235,8 +237,7 @@ void SpiFlash::Commit() {
         status_ = head_[1] & 0xFC & static_cast<uint8_t>(~kWriteEnable);
         statusWriteEnabled_ = false;
         // The station waits a fixed time after a status write, it does not poll.
-        busyUntil_ = std::max<uint64_t>(busyUntil_, platform::GetTickCount64()) +
-                     config_.programBusyMs;
+        busyUntil_ = std::max(busyUntil_, NowNs()) + int64_t{config_.pageProgramUs} * 1000;
       }
       break;
     case 0x02:
@@ -245,7 +246,7 @@ void SpiFlash::Commit() {
         for (uint32_t i = 0; i < kPageSize; ++i)
           if (pageSet_[i]) ProgramByte(base + i, page_[i]);
         status_ &= static_cast<uint8_t>(~kWriteEnable);
-        StartBusy(config_.programBusyMs);
+        StartBusy(int64_t{config_.pageProgramUs} * 1000);
       }
       break;
     case 0xAD:

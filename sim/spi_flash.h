@@ -60,7 +60,7 @@ class SpiFlash {
   uint64_t statusReads() const { return statusReads_; }
   bool aaiMode() const { return aai_; }
   void SetStatusForTest(uint8_t value) { status_ = value & 0xFC; }
-  uint64_t busyUntil() const { return busyUntil_; }
+  int64_t busyUntil() const { return busyUntil_; }  // station ns
 
   // Id replies: 9F bytes, the AB electronic signature.
   const std::vector<uint8_t>& jedecId() const { return config_.jedecId; }
@@ -80,8 +80,8 @@ class SpiFlash {
  private:
   uint8_t OutputFor(uint32_t index) const;
   void Commit();
-  // An erase or program: busy for `ms` and for the configured status reads.
-  void StartBusy(uint32_t ms);
+  // An erase or program: busy for `ns` and for the configured status reads.
+  void StartBusy(int64_t ns);
   bool IsProtected(uint32_t address) const;
   uint32_t EraseUnit(uint32_t address, uint32_t unit);
   void ProgramByte(uint32_t address, uint8_t value);
@@ -90,7 +90,7 @@ class SpiFlash {
   std::vector<uint8_t> memory_;
   uint8_t status_ = 0;          // WEL and protect bits; busy is computed
   bool statusWriteEnabled_ = false;  // EWSR latch
-  uint64_t busyUntil_ = 0;      // station ms
+  int64_t busyUntil_ = 0;       // station ns
   uint32_t busyReads_ = 0;      // status reads still to answer busy
   uint64_t statusReads_ = 0;
 

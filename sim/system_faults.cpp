@@ -7,14 +7,17 @@ namespace sim {
 void SystemFaults::Add(const SystemFault& fault) {
   std::lock_guard lock(mutex_);
   faults_.push_back({fault, 0, 0});
+  armed_.store(true);
 }
 
 void SystemFaults::Clear() {
   std::lock_guard lock(mutex_);
   faults_.clear();
+  armed_.store(false);
 }
 
 bool SystemFaults::Take(SystemOp op, std::string_view target, uint32_t* error) {
+  if (!armed_.load()) return false;
   std::lock_guard lock(mutex_);
   for (Armed& armed : faults_) {
     const SystemFault& f = armed.fault;

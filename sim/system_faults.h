@@ -3,6 +3,7 @@
 // `count` times.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@ class SystemFaults {
   };
   std::mutex mutex_;
   std::vector<Armed> faults_;
+  std::atomic<bool> armed_{false};  // requests skip the lock while none is armed
 };
 
 }  // namespace sim

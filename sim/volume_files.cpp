@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/clock.h"
 #include "platform/disk_ioctl.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "sim/volume_system.h"
 
@@ -97,6 +99,40 @@ bool VolumeSystem::GetDriveFolder(char letter, platform::Backend::DriveFolder* o
   out->fatRules = v->fat;
   out->sectorSize = v->sectorSize;
   out->pin = v->pins;
+  return true;
+}
+
+bool VolumeSystem::TransferFile(platform::Backend::DriveFileTransfer& transfer, uint32_t* error) {
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(transfer.letter)));
+  if (letter == system_.config.windowsDrive) return true;  // the system's own disk is no product's
+  Product* p = nullptr;
+  int drive = 0;
+  {
+    std::lock_guard lock(mutex_);
+    uint32_t partition = 0;
+    Volume* v = VolumeOfLetter(letter, &p, &drive, &partition);
+    if (v == nullptr || !v->mounted || v->lockedBy != nullptr) {
+      *error = platform::kErrorDeviceNotConnected;  // the volume under the open file is gone
+      return false;
+    }
+    if (transfer.write && !TakeSpace(*v, transfer.bytes)) {
+      *error = platform::kErrorDiskFull;
+      return false;
+    }
+  }
+  platform::SleepNanoseconds(p->CommandNs() + p->TransferNs(drive, transfer.write, transfer.bytes));
+  return true;
+}
+
+bool VolumeSystem::TakeSpace(Volume& v, uint64_t bytes) {
+  const uint64_t cluster = std::max<uint32_t>(v.clusterBytes, 512);
+  const uint64_t need = (bytes + cluster - 1) / cluster * cluster;
+  if (!v.usedKnown || v.usedBytes + need > v.fsFreeBytes) {
+    v.usedBytes = FolderBytes(v);
+    v.usedKnown = true;
+  }
+  if (v.usedBytes + need > v.fsFreeBytes) return false;
+  v.usedBytes += need;
   return true;
 }
 

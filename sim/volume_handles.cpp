@@ -1,8 +1,10 @@
 // Volume handles ("\\.\X:") and raw transfers on disk and volume handles:
 // whole sectors only; since Vista a mounted file system is written only
 // through the handle that locked it.
+#include "platform/clock.h"
 #include "platform/disk_ioctl.h"
 #include "sim/bench_handle.h"
+#include "sim/disk_image.h"
 #include "sim/volume_system.h"
 
 namespace sim {
@@ -36,9 +38,10 @@ void VolumeSystem::HandleClosing(BenchHandle& h) {
   if (v.lockedBy == &h) v.lockedBy = nullptr;  // closing the locking handle unlocks
 }
 
+// Only the volume's bookkeeping takes the bench-wide lock; the sectors move
+// under the product's own, so transfers to different disks run in parallel.
 bool VolumeSystem::Transfer(BenchHandle& h, bool write, uint64_t offset, void* buffer, uint32_t size,
                             uint32_t* done, uint32_t* error) {
-  std::lock_guard lock(mutex_);
   *done = 0;
   if (h.product == nullptr || (h.what != BenchHandle::Kind::Interface && h.what != BenchHandle::Kind::Volume)) {
     *error = platform::kErrorInvalidFunction;
@@ -68,6 +71,7 @@ bool VolumeSystem::Transfer(BenchHandle& h, bool write, uint64_t offset, void* b
   }
   uint64_t base = 0, limit = shape.sectors;
   if (h.what == BenchHandle::Kind::Volume) {
+    std::lock_guard lock(mutex_);
     Volume* v = VolumeOfHandle(h, error);
     if (v == nullptr) return false;
     MbrEntry part{};
@@ -95,8 +99,14 @@ bool VolumeSystem::Transfer(BenchHandle& h, bool write, uint64_t offset, void* b
     return false;
   }
   if (count == 0) return true;
-  const bool ok = write ? WriteSectors(p, drive, base + first, count, static_cast<const uint8_t*>(buffer))
-                        : ReadSectors(p, drive, base + first, count, static_cast<uint8_t*>(buffer));
+  const bool ok = p.WithBridge([&](EmulatedBridge& b) {
+    DiskImage& d = drive == 0 ? b.disk() : b.disk2();
+    const bool moved = d.present() && (write ? d.Write(base + first, count, static_cast<const uint8_t*>(buffer))
+                                             : d.Read(base + first, count, static_cast<uint8_t*>(buffer)));
+    // The disk is busy for the request's round trip and its data.
+    platform::SleepNanoseconds(p.CommandNs() + p.TransferNs(drive, write, size));
+    return moved;
+  });
   if (!ok) {
     *error = platform::kErrorIoDevice;
     return false;

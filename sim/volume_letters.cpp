@@ -132,6 +132,11 @@ bool VolumeSystem::GetVolume(char letter, platform::VolumeInfo* out) {
   if (p == nullptr) return false;
   if (ReadVolumeInfo(*p, drive, partition, out)) return true;
   ConfiguredVolume(*p, drive, letter, out);
+  // Files written on it since take their room from what the bench file gave.
+  if (auto it = volumes_.find({p->index(), drive, partition}); it != volumes_.end() && out->mounted) {
+    const uint64_t used = FolderBytes(it->second);
+    out->freeBytes = out->freeBytes > used ? out->freeBytes - used : 0;
+  }
   return true;
 }
 

@@ -62,6 +62,10 @@ class VolumeSystem {
     int openHandles = 0;       // "\\.\X:" handles
     const void* lockedBy = nullptr;
     std::shared_ptr<int> pins = std::make_shared<int>(0);  // one more owner per open file
+    // Bytes the files take, counted up by each write since the folder was
+    // last measured (an overwrite counts as growth until it is measured).
+    uint64_t usedBytes = 0;
+    bool usedKnown = false;
   };
 
   VolumeSystem(const SystemState& system, Products& products, DesktopWindows& windows, SystemFaults& faults);
@@ -83,6 +87,10 @@ class VolumeSystem {
                 uint32_t* error);
   bool SetVolumeLabel(char letter, const std::string& label, uint32_t* error);
   bool GetDriveFolder(char letter, platform::Backend::DriveFolder* out, uint32_t* error);
+  // A file transfer on a drive's view: the volume's free space bounds a
+  // write (a full volume refuses it whole) and the product's throughput
+  // gives it its time.
+  bool TransferFile(platform::Backend::DriveFileTransfer& transfer, uint32_t* error);
   std::string HostPathOf(const std::string& path);
   std::string TempPath();
   void Settle();
@@ -159,6 +167,8 @@ class VolumeSystem {
   void RemoveFolder(Volume& v);
   static char LetterOf(Product& p, int drive, uint32_t partition);
   static uint64_t FolderBytes(const Volume& v);
+  // Room on the volume for `bytes` more, taken when there is.
+  bool TakeSpace(Volume& v, uint64_t bytes);
   const std::string& Root();
   static std::string MatchPathNoCase(const std::string& host, const std::string& tail);
 

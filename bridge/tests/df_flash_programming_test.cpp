@@ -507,7 +507,15 @@ class LegacyPauseTest : public DfFlashTest {
  protected:
   // 4 KB erase blocks: the 32 KB block erases leave bytes behind, so the
   // route goes on to the chip erase.
-  LegacyPauseTest() : DfFlashTest(DfProduct(11, {0xEF, 0x40, 0x14}, 0x1000)) {}
+  LegacyPauseTest() : DfFlashTest(ReadyAtOnce(DfProduct(11, {0xEF, 0x40, 0x14}, 0x1000))) {}
+  // A flash with no busy time, so the reads counted are the route's own.
+  static sim::ProductConfig ReadyAtOnce(sim::ProductConfig config) {
+    config.flash.pageProgramUs = 0;
+    config.flash.sectorEraseMs = 0;
+    config.flash.blockEraseMs = 0;
+    config.flash.chipEraseMs = 0;
+    return config;
+  }
   static bool Ff04(const sim::TraceEntry& e, uint8_t sub) {
     return e.cdb.size() == 12 && e.cdb[0] == 0xFF && e.cdb[1] == 0x04 && e.cdb[2] == sub;
   }

@@ -173,8 +173,9 @@ class SlowFlashTest : public Ff04Test {
  protected:
   static sim::ProductConfig Slow() {
     sim::ProductConfig config = Ff04Product(1);
-    config.flash.eraseBusyMs = 300;
-    config.flash.programBusyMs = 5;
+    config.flash.sectorEraseMs = 300;
+    config.flash.blockEraseMs = 300;
+    config.flash.pageProgramUs = 5000;
     return config;
   }
   SlowFlashTest() : Ff04Test(Slow()) {}

@@ -172,7 +172,7 @@ class BusyFlashTest : public BenchTest {
   BusyFlashTest() : BenchTest({SlowEraseProduct()}) {}
   static sim::ProductConfig SlowEraseProduct() {
     sim::ProductConfig config = TestProduct("slow-erase");
-    config.flash.chipEraseBusyMs = 2000;
+    config.flash.chipEraseMs = 2000;
     return config;
   }
 };

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -135,9 +134,9 @@ TEST(OtherFlashFamily, EraseAndProgramWaitForTheProgrammingMode) {
 }
 
 TEST(OtherFlashFamily, AnEraseRunsForItsTimeAndTakesNoProgramMeanwhile) {
-  platform::ScopedClockScale fast(1000);
+  platform::ScopedManualClock manual;  // the erase ends only when the test has slept
   ProductConfig config = Config(29);
-  config.flash.chipEraseBusyMs = 2000;
+  config.flash.chipEraseMs = 2000;
   EmulatedBridge bridge(config);
   ASSERT_EQ(Out(bridge, Cdb({0xFF, 0x04, 0x05})), 0);
   ASSERT_EQ(Out(bridge, Cdb({0xFF, 0x04, 0x04}), kErase02), 0);
@@ -154,6 +153,7 @@ TEST(OtherFlashFamily, AnEraseRunsForItsTimeAndTakesNoProgramMeanwhile) {
 
 TEST(OtherFlashFamily, BusyPollsCountDown) {
   ProductConfig config = Config(29);
+  config.flash.chipEraseMs = 0;
   config.flash.busyStatusReads = 3;
   EmulatedBridge bridge(config);
   ASSERT_EQ(Out(bridge, Cdb({0xFF, 0x04, 0x05})), 0);
@@ -457,6 +457,8 @@ TEST(FlashProtection, PowerOnProtectBitsSilentlyBlockEveryWriteUntilCleared) {
 
 TEST(FlashBusy, StatusReadsCountTheBusyDownAndAreCounted) {
   ProductConfig config = Config(19);
+  config.flash.pageProgramUs = 0;  // busy by status reads alone
+  config.flash.blockEraseMs = 0;
   config.flash.busyStatusReads = 4;
   SpiBench b(config);
   const uint64_t before = b.bridge.flash().statusReads();
@@ -482,20 +484,18 @@ TEST(FlashTypeCode, ConfiguredCodeStandsApartFromTheId) {
   }
 }
 
-TEST(FlashCost, FortyThousandSpiCommandsTakeWellUnderASecond) {
+// Every command moves only its own bytes (sim/benchmarks measures the cost).
+TEST(FlashCost, FortyThousandAutoIncrementCommandsProgramTheirWords) {
   SpiBench b(SstPart());
   ASSERT_EQ(b.Spi({0x50}), 0);
   ASSERT_EQ(b.Spi({0x01, 0x00}), 0);
   ASSERT_EQ(b.Spi({0x06}), 0);
   ASSERT_EQ(b.Spi({0xAD, 0, 0, 0}, 1), 0);
   ASSERT_EQ(b.SpiData({0x00, 0x01}), 0);
-  const auto start = std::chrono::steady_clock::now();
   for (int i = 1; i < 40000; ++i) {
     Bytes cdb = Cdb({0xFF, 0x04, 0x20, 3, 0, 0xAD, i & 0xFF, i >> 8});
     ASSERT_EQ(b.bridge.Execute(cdb.data(), 12, false, nullptr, 0).status, 0);
   }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 500);
   ASSERT_EQ(b.Spi({0x04}), 0);
   EXPECT_EQ(b.FlashRead(2 * 39999, 2), (Bytes{0x3F, 0x9C}));  // 39999 = 0x9C3F
 }

@@ -26,7 +26,7 @@ using testing::AllBoxesUsable;
 using testing::WorkerBench;
 using testing::WorkerProduct;
 
-constexpr uint64_t kSectors = 512 * 1024;  // 256 MB
+constexpr uint64_t kSectors = 2 * 1024 * 1024;  // 1 GiB: room for the 256 MB read/write test
 
 struct ToolPartition {
   int count = 0;

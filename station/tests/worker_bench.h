@@ -58,7 +58,7 @@ inline sim::ProductConfig WorkerProduct(const std::string& name, uint8_t chipTyp
   config.name = name;
   config.chipType = chipType;
   config.usbSerial = "SN" + name;
-  config.disk.sectors = 512 * 1024;  // 256 MB
+  config.disk.sectors = 2 * 1024 * 1024;  // 1 GiB: room for the SuperSpeed read/write test
   config.disk.serial = "DSK" + name;
   config.resetDelayMs = 1500;
   return config;
