@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -26,6 +27,16 @@ struct ClockState {
 // keep them, and the warp carries the station time all the same.
 constexpr int64_t kShortestRealSleepNs = 50000;
 
+// Short sleeps (a command's modelled device time) move the clock of their
+// own thread at once but the shared warp only once the thread is this far
+// ahead of it, so threads that each model many short commands do not all
+// write one shared word per command. Other threads see such time up to
+// this much later.
+constexpr int64_t kPublishAheadNs = 1000000;
+
+// The station time this thread has slept to: its clock never reads less.
+thread_local int64_t sleptTo = 0;
+
 int64_t RealNs() {
   static const RealClock::time_point start = RealClock::now();
   return std::chrono::duration_cast<std::chrono::nanoseconds>(RealClock::now() - start).count();
@@ -41,7 +52,9 @@ int64_t RealPart() {
   return s.manual.load(std::memory_order_acquire) ? s.frozenRealNs.load(std::memory_order_acquire) : RealNs();
 }
 
-int64_t StationNs() { return RealPart() + State().warpNs.load(std::memory_order_acquire); }
+int64_t SharedStationNs() { return RealPart() + State().warpNs.load(std::memory_order_acquire); }
+
+int64_t StationNs() { return std::max(SharedStationNs(), sleptTo); }
 
 // Moves the station clock on to `target` if it is not there yet.
 void AdvanceTo(int64_t target) {
@@ -88,12 +101,15 @@ void SetSleepObserver(SleepObserver observer) { sleepObserver.store(observer); }
 void SleepNanoseconds(int64_t nanoseconds) {
   if (nanoseconds <= 0) return;
   ClockState& s = State();
-  const int64_t target = StationNs() + nanoseconds;
-  if (!s.manual.load(std::memory_order_acquire)) {
+  const int64_t shared = SharedStationNs();
+  const int64_t target = std::max(shared, sleptTo) + nanoseconds;
+  const bool manual = s.manual.load(std::memory_order_acquire);
+  if (!manual) {
     const auto real = static_cast<int64_t>(static_cast<double>(nanoseconds) / ClockScale());
     if (real >= kShortestRealSleepNs) std::this_thread::sleep_for(std::chrono::nanoseconds(real));
   }
-  AdvanceTo(target);
+  sleptTo = target;
+  if (manual || target - shared >= kPublishAheadNs) AdvanceTo(target);
 }
 
 void Sleep(uint32_t milliseconds) {
