@@ -101,7 +101,9 @@ void Product::PowerOn(uint32_t port) {
 void Product::Plug() { plugged_.store(true); }
 
 bool Product::Online() const {
-  return plugged_.load() && NowMs() >= offlineUntil_.load();
+  if (!plugged_.load()) return false;
+  const uint64_t until = offlineUntil_.load();
+  return until == 0 || NowMs() >= until;  // no clock read for a product never reset
 }
 
 uint64_t Product::OnlineAgainAt() const { return offlineUntil_.load(); }
