@@ -150,25 +150,30 @@ bool DiskImage::Read(uint64_t lba, uint64_t count, uint8_t* out) const {
 bool DiskImage::Write(uint64_t lba, uint64_t count, const uint8_t* in) {
   if (!present() || lba > totalSectors() || count > totalSectors() - lba) return false;
   // Zero sectors stay holes where they are holes, so a format that writes
-  // zeros keeps the image sparse.
+  // zeros keeps the image sparse: a run of them is read back in one piece
+  // and only what is not zero yet is written.
   const uint32_t ss = sectorSize();
+  auto isZero = [ss](const uint8_t* sector) { return sector[0] == 0 && std::memcmp(sector, sector + 1, ss - 1) == 0; };
+  std::vector<uint8_t> current;
   for (uint64_t i = 0; i < count;) {
-    const uint8_t* sector = in + i * ss;
-    const bool zero = sector[0] == 0 && std::memcmp(sector, sector + 1, ss - 1) == 0;
+    const bool zero = isZero(in + i * ss);
     uint64_t run = 1;
+    while (i + run < count && isZero(in + (i + run) * ss) == zero) ++run;
     if (!zero) {
-      while (i + run < count) {
-        const uint8_t* next = in + (i + run) * ss;
-        if (next[0] == 0 && std::memcmp(next, next + 1, ss - 1) == 0) break;
-        ++run;
-      }
-      if (!FullPwrite(fd_, sector, run * ss, static_cast<off_t>((lba + i) * ss))) return false;
+      if (!FullPwrite(fd_, in + i * ss, run * ss, static_cast<off_t>((lba + i) * ss))) return false;
     } else {
-      std::vector<uint8_t> current(ss);
-      if (!FullPread(fd_, current.data(), ss, static_cast<off_t>((lba + i) * ss))) return false;
-      const bool alreadyZero = current[0] == 0 && std::memcmp(current.data(), current.data() + 1, ss - 1) == 0;
-      if (!alreadyZero && !FullPwrite(fd_, sector, ss, static_cast<off_t>((lba + i) * ss)))
-        return false;
+      current.resize(run * ss);
+      if (!FullPread(fd_, current.data(), current.size(), static_cast<off_t>((lba + i) * ss))) return false;
+      for (uint64_t k = 0; k < run;) {
+        if (isZero(current.data() + k * ss)) {
+          ++k;
+          continue;
+        }
+        uint64_t dirty = 1;  // sectors to clear in one write
+        while (k + dirty < run && !isZero(current.data() + (k + dirty) * ss)) ++dirty;
+        if (!FullPwrite(fd_, in + (i + k) * ss, dirty * ss, static_cast<off_t>((lba + i + k) * ss))) return false;
+        k += dirty;
+      }
     }
     i += run;
   }
