@@ -12,8 +12,9 @@ class Backend;
 // An open device. Backends derive their own handle objects from it; the
 // handle is the object, so a command needs no table lookup and no lock.
 // What a handle is: a device (disk, volume, hub), a file of the host (the
-// platform's own, no owner) or a process the backend started.
-enum class HandleKind : uint8_t { Device, File, Process };
+// platform's own, no owner), a process the backend started or a thread of
+// this process (the platform's own).
+enum class HandleKind : uint8_t { Device, File, Process, Thread };
 struct HandleObject {
   explicit HandleObject(Backend* owner, HandleKind kind = HandleKind::Device)
       : owner(owner), kind(kind) {}
