@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
+#include <utility>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -32,6 +34,7 @@ struct HostFile final : HandleObject {
       : HandleObject(nullptr, HandleKind::File), fd(fd), pin(std::move(pin)), fatRules(fatRules) {}
   ~HostFile() override {
     if (fatRules && written) RoundWriteTimeUp(fd);
+    if (lockFd != fd && lockFd >= 0) ::close(lockFd);
     ::close(fd);
   }
   static void RoundWriteTimeUp(int fd) {
@@ -44,6 +47,9 @@ struct HostFile final : HandleObject {
     ::futimens(fd, times);
   }
   int fd;
+  // The descriptor that carries this handle's sharing marks (fd itself when
+  // it can read); -1: none.
+  int lockFd = -1;
   std::shared_ptr<void> pin;
   bool fatRules;
   bool written = false;
@@ -69,7 +75,51 @@ uint32_t ErrnoToError(int e) {
   }
 }
 
+// Sharing as the system enforces it between handles, in this process and
+// across processes: each open marks what it does and what it denies with
+// shared locks on bytes far past any file's end. The locks belong to the
+// open file description, so two handles of one process conflict as two
+// processes do; a mark is dropped when its handle closes (or its process
+// ends). A new open that finds another handle's mark against it fails.
+enum ShareMark : off_t { kMarkReads, kMarkWrites, kMarkDeniesRead, kMarkDeniesWrite };
+constexpr off_t kShareMarkBase = std::numeric_limits<off_t>::max() - 8;
+
+bool LockMark(int fd, short type, ShareMark mark, int command) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kShareMarkBase + mark;
+  lock.l_len = 1;
+  if (::fcntl(fd, command, &lock) != 0) return false;
+  return command != F_OFD_GETLK || lock.l_type == F_UNLCK;
+}
+
+// Sets this open's marks on `fd` (open for reading) and checks the others'.
+// False (a sharing violation) when another handle's access or denial
+// conflicts. A file system without such locks shares everything.
+bool MarkSharing(int fd, uint32_t access, uint32_t share) {
+  const bool reads = access & kAccessRead, writes = access & kAccessWrite;
+  const bool deniesRead = !(share & kShareRead), deniesWrite = !(share & kShareWrite);
+  const std::pair<bool, ShareMark> marks[] = {
+      {reads, kMarkReads}, {writes, kMarkWrites}, {deniesRead, kMarkDeniesRead}, {deniesWrite, kMarkDeniesWrite}};
+  for (const auto& [wanted, mark] : marks) {
+    if (wanted && !LockMark(fd, F_RDLCK, mark, F_OFD_SETLK)) return true;
+  }
+  // Another handle's shared mark shows as a conflict with an exclusive test.
+  const std::pair<bool, ShareMark> against[] = {
+      {reads, kMarkDeniesRead}, {writes, kMarkDeniesWrite}, {deniesRead, kMarkReads}, {deniesWrite, kMarkWrites}};
+  for (const auto& [wanted, mark] : against) {
+    if (wanted && !LockMark(fd, F_WRLCK, mark, F_OFD_GETLK)) return false;
+  }
+  return true;
+}
+
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Files and devices move bytes; processes and threads do not.
+bool CarriesData(Handle handle) {
+  return handle->kind == HandleKind::File || handle->kind == HandleKind::Device;
+}
 
 bool IsDevicePath(const char* path) {
   return IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '.' || path[2] == '?') &&
@@ -180,15 +230,18 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
   oflags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   switch (disposition) {
     case kCreateNew: oflags |= O_CREAT | O_EXCL; break;
-    case kCreateAlways: oflags |= O_CREAT | O_TRUNC; break;
+    case kCreateAlways: oflags |= O_CREAT; break;
     case kOpenExisting: break;
     case kOpenAlways: oflags |= O_CREAT; break;
-    case kTruncateExisting: oflags |= O_TRUNC; break;
+    case kTruncateExisting: break;
     default:
       SetLastError(kErrorInvalidParameter);
       return kInvalidHandle;
   }
-  if ((oflags & O_TRUNC) && !write) {
+  // Truncated only once the sharing allows it: an open that is refused
+  // leaves the file as it was.
+  const bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  if (truncate && !write) {
     SetLastError(kErrorInvalidParameter);
     return kInvalidHandle;
   }
@@ -213,6 +266,18 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
     return kInvalidHandle;
   }
   auto* file = new HostFile(fd, std::move(r.pin), r.fatRules);
+  file->lockFd = read ? fd : ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+  if (file->lockFd >= 0 && !MarkSharing(file->lockFd, access, share)) {
+    delete file;
+    SetLastError(kErrorSharingViolation);
+    return kInvalidHandle;
+  }
+  if (truncate && ::ftruncate(fd, 0) != 0) {
+    const uint32_t error = ErrnoToError(errno);
+    delete file;
+    SetLastError(error);
+    return kInvalidHandle;
+  }
   if (r.letter) {
     file->drive = &CurrentBackend();
     file->letter = r.letter;
@@ -236,7 +301,7 @@ bool Transfer(Handle handle, std::conditional_t<kWrite, const void*, void*> buff
   uint32_t dummy = 0;
   uint32_t& done = moved ? *moved : dummy;
   done = 0;
-  if (handle == kInvalidHandle || handle->kind == HandleKind::Process || (size && !buffer)) {
+  if (handle == kInvalidHandle || !CarriesData(handle) || (size && !buffer)) {
     SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
     return false;
   }
@@ -323,7 +388,7 @@ bool WriteFile(Handle handle, const void* buffer, uint32_t size, uint32_t* writt
 }
 
 bool SetFilePointerEx(Handle handle, int64_t distance, int64_t* newPosition, uint32_t method) {
-  if (handle == kInvalidHandle || handle->kind == HandleKind::Process || method > kFileEnd) {
+  if (handle == kInvalidHandle || !CarriesData(handle) || method > kFileEnd) {
     SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
     return false;
   }
