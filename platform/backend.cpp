@@ -16,6 +16,7 @@ bool Backend::ListClassDevices(const Guid&, std::vector<DevInst>* out) {
 
 DevInst Backend::RootNode() { return 0; }
 bool Backend::GetNode(DevInst, DeviceNodeInfo*) { return false; }
+uint32_t Backend::RemoveSubTree(DevInst, bool, uint32_t*, std::string*) { return kCrInvalidDevNode; }
 uint32_t Backend::LogicalDrives() { return 0; }
 bool Backend::GetVolume(char, VolumeInfo*) { return false; }
 char Backend::SystemDriveLetter() { return 'C'; }

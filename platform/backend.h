@@ -38,6 +38,12 @@ class Backend {
   // False when the node does not exist.
   virtual bool GetNode(DevInst node, DeviceNodeInfo* out);
 
+  // Removes a device node and its subtree (query-and-remove or eject): the
+  // result as QueryAndRemoveSubTree gives it, the veto through *vetoType and
+  // *vetoName. The default refuses: kCrInvalidDevNode.
+  virtual uint32_t RemoveSubTree(DevInst node, bool eject, uint32_t* vetoType,
+                                 std::string* vetoName);
+
   // Drive letters and volumes: letter is 'A'..'Z'. The defaults report none.
   virtual uint32_t LogicalDrives();
   virtual bool GetVolume(char letter, VolumeInfo* out);

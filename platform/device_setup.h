@@ -101,6 +101,25 @@ uint32_t GetDeviceId(DevInst node, char* buffer, uint32_t size);
 // out: bytes needed (with NUL).
 uint32_t GetDriverKey(DevInst node, char* buffer, uint32_t* size);
 
+// ---- Removal of a device node with everything below it (safe removal).
+inline constexpr uint32_t kCrRemoveVetoed = 0x17;
+// Flags of the query-and-remove call: the device stays off until it is
+// plugged in again.
+inline constexpr uint32_t kCmRemoveNoRestart = 0x02;
+// Why a removal was refused.
+inline constexpr uint32_t kPnpVetoTypeUnknown = 0;
+inline constexpr uint32_t kPnpVetoOutstandingOpen = 5;  // a program holds it open
+
+// Ask everything below `node` whether it may go and, when nothing objects,
+// take it off. kCrSuccess when removed; kCrRemoveVetoed with the veto type
+// and the vetoing name (cut to `vetoNameLength` with its NUL) when refused.
+// `vetoType` and `vetoName` may be null.
+uint32_t QueryAndRemoveSubTree(DevInst node, uint32_t* vetoType, char* vetoName,
+                               uint32_t vetoNameLength, uint32_t flags);
+// The same as the eject request a user makes.
+uint32_t RequestDeviceEject(DevInst node, uint32_t* vetoType, char* vetoName,
+                            uint32_t vetoNameLength, uint32_t flags);
+
 // ---- What a backend reports, in plain form.
 struct DeviceInterfaceEntry {
   std::string path;

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "sim/bench_handle.h"
 #include "sim/desktop_windows.h"
+#include "sim/device_removal.h"
 #include "sim/disk_control.h"
 #include "sim/system_faults.h"
 #include "sim/system_programs.h"
@@ -37,6 +38,7 @@ Bench::Bench(const BenchConfig& config) {
   faults_ = std::make_unique<SystemFaults>();
   volumes_ = std::make_unique<VolumeSystem>(*system_, products_, *windows_, *faults_);
   programs_ = std::make_unique<SystemPrograms>(*this, *volumes_, openHandles_);
+  removal_ = std::make_unique<DeviceRemoval>();
 }
 
 Bench::~Bench() = default;

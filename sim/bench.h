@@ -30,6 +30,7 @@
 namespace sim {
 
 class DesktopWindows;
+class DeviceRemoval;
 class SystemFaults;
 class SystemPrograms;
 class UsbTopology;
@@ -100,6 +101,12 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   char SystemDriveLetter() override;
   void GetOsVersion(uint32_t* major, uint32_t* minor, uint16_t* servicePackMajor) override;
 
+  // Safe removal: who holds a product open, how long a request takes
+  // (device_removal.h). A removed product stays off until Plug.
+  DeviceRemoval& removal() { return *removal_; }
+  uint32_t RemoveSubTree(platform::DevInst node, bool eject, uint32_t* vetoType,
+                         std::string* vetoName) override;
+
   // Open handles right now (tests check nothing leaks).
   int OpenHandleCount() const;
 
@@ -153,6 +160,7 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   std::unique_ptr<SystemFaults> faults_;
   std::unique_ptr<VolumeSystem> volumes_;
   std::unique_ptr<SystemPrograms> programs_;
+  std::unique_ptr<DeviceRemoval> removal_;
 
   std::atomic<int> driveQueries_{0};
   std::mutex hookMutex_;  // guards the hook only; never taken by commands
