@@ -37,6 +37,8 @@ class SharedWord {
   operator T() const noexcept { return load(); }
   T load() const noexcept { return value_.load(std::memory_order_acquire); }
   void store(T value) noexcept { value_.store(value, std::memory_order_release); }
+  // Takes the value and leaves `value` in one step (a word one reader consumes).
+  T exchange(T value) noexcept { return value_.exchange(value, std::memory_order_acq_rel); }
 
  private:
   std::atomic<T> value_;
