@@ -54,4 +54,9 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
+std::string_view FolderPart(std::string_view path) {
+  const size_t cut = path.find_last_of("\\/");
+  return cut == std::string_view::npos ? std::string_view() : path.substr(0, cut + 1);
+}
+
 }  // namespace platform

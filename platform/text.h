@@ -17,4 +17,8 @@ std::string AsciiLower(std::string_view text);
 std::string AsciiUpper(std::string_view text);
 bool EqualNoCase(std::string_view a, std::string_view b);
 
+// The folder part of a path, with its last separator ('\\' or '/'); empty
+// when the path names no folder.
+std::string_view FolderPart(std::string_view path);
+
 }  // namespace platform

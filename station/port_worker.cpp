@@ -607,12 +607,7 @@ void PortWorker::FolderCompare() {
     AddProgress(kProgressCompare);
     return;
   }
-  std::string source(FieldText(settings_.SwImgPath));
-  constexpr std::string_view kAllFiles = "*.*";
-  if (source.size() >= kAllFiles.size() &&
-      source.compare(source.size() - kAllFiles.size(), kAllFiles.size(), kAllFiles) == 0) {
-    source.resize(source.size() - kAllFiles.size());
-  }
+  const std::string source = CompareSource(FieldText(settings_.SwImgPath));
   record_.folderCompareStatus = bridge::kStepRunning;
   Post();
   if (fail_) {

@@ -5,6 +5,7 @@
 #include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/shell_file_operation.h"
+#include "platform/text.h"
 
 namespace station {
 
@@ -32,6 +33,30 @@ int CopySoftwareImage(std::string_view source, std::string_view destination) {
     return 0;
   }
   return ShellCopyFolder(source, folder);
+}
+
+namespace {
+
+constexpr std::string_view kAllFiles = "*.*";
+
+bool IsFolder(const std::string& path) {
+  const uint32_t attributes = platform::GetFileAttributes(path.c_str());
+  return attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeDirectory);
+}
+
+}  // namespace
+
+std::string SoftwareImageSource(const std::string& path) {
+  const std::string folder = IsFolder(path) ? path : std::string(platform::FolderPart(path));
+  if (path.find(kAllFiles) != std::string::npos) return folder;
+  const bool separated = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+  return folder + (separated ? "" : "\\") + std::string(kAllFiles);
+}
+
+std::string CompareSource(std::string_view source) {
+  if (source.size() >= kAllFiles.size() && source.substr(source.size() - kAllFiles.size()) == kAllFiles)
+    source.remove_suffix(kAllFiles.size());
+  return std::string(source);
 }
 
 }  // namespace station

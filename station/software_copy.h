@@ -2,6 +2,7 @@
 // volume.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace station {
@@ -14,5 +15,12 @@ namespace station {
 // Makes the destination folder when it is missing (with its missing parents
 // when a plain creation fails), then ShellCopyFolder. 1 / 0.
 [[nodiscard]] int CopySoftwareImage(std::string_view source, std::string_view destination);
+
+// The software image source of a pass from the path the operator gave: the
+// folder (or the path's folder part) followed by "\*.*", unless the path
+// has that already.
+std::string SoftwareImageSource(const std::string& path);
+// The folder the folder compare walks: the source without its "*.*".
+std::string CompareSource(std::string_view source);
 
 }  // namespace station
