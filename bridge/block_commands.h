@@ -13,32 +13,32 @@ namespace bridge {
 // in blocks of `blockSize` bytes. Refused with 0, before anything is sent,
 // when the block size is 0, `bytes` is not a whole number of blocks, the LBA
 // does not fit 32 bits or the block count does not fit 16 bits.
-int Read10Handle(platform::Handle device, uint8_t* buffer, uint64_t lba, uint32_t bytes,
-                 uint32_t blockSize);
-int Write10Handle(platform::Handle device, const uint8_t* data, uint64_t lba, uint32_t bytes,
-                  uint32_t blockSize);
+[[nodiscard]] int Read10Handle(platform::Handle device, uint8_t* buffer, uint64_t lba,
+                               uint32_t bytes, uint32_t blockSize);
+[[nodiscard]] int Write10Handle(platform::Handle device, const uint8_t* data, uint64_t lba,
+                                uint32_t bytes, uint32_t blockSize);
 
 // The block length READ CAPACITY(10) reports; 512 when the command fails or
 // reports a length of 0, so a caller can always divide by it.
 inline constexpr uint32_t kDefaultBlockLength = 512;
-uint32_t ReadCapacity10(const char* devicePath);
-uint32_t ReadCapacity10Handle(platform::Handle device);
+[[nodiscard]] uint32_t ReadCapacity10(const char* devicePath);
+[[nodiscard]] uint32_t ReadCapacity10Handle(platform::Handle device);
 
 // READ CAPACITY(16) into `buffer`: `length` bytes, at most 255 (the
 // allocation length travels in one CDB byte).
-int ReadCapacity16Data(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int ReadCapacity16Data(const char* devicePath, uint8_t* buffer, uint32_t length);
 // The last LBA READ CAPACITY(16) reports; 0 when the command fails.
-uint64_t ReadCapacity16(const char* devicePath);
+[[nodiscard]] uint64_t ReadCapacity16(const char* devicePath);
 
 // Capacity of the drive in MB (2^20 bytes) from its IDENTIFY data, or from
 // the disk geometry when the drive does not answer IDENTIFY.
-uint64_t GetDiskCapacityMB(const char* devicePath, ChipType chipType);
+[[nodiscard]] uint64_t GetDiskCapacityMB(const char* devicePath, ChipType chipType);
 // What GetDiskCapacityMB makes of 512 bytes of IDENTIFY data.
-uint64_t CapacityMBFromIdentify(const uint8_t* identify);
+[[nodiscard]] uint64_t CapacityMBFromIdentify(const uint8_t* identify);
 
 // Free bytes available to the caller, summed over every drive letter of the
 // device; letters whose query fails add nothing.
-uint64_t GetDriveFreeSpace(const char* devicePath);
+[[nodiscard]] uint64_t GetDriveFreeSpace(const char* devicePath);
 
 inline constexpr uint32_t kVolumeLabelSize = 256;  // 255 characters and the NUL
 inline constexpr int kFileSystemNtfs = 0;
@@ -48,6 +48,6 @@ inline constexpr int kFileSystemOther = -1;
 // Volume label and file-system kind of "X:\". Returns the last-error code of
 // this query (0 on success); on failure the label is empty and the kind is
 // kFileSystemOther. `label` (may be null) holds kVolumeLabelSize bytes.
-uint32_t GetVolumeFileSystem(char driveLetter, char* label, int* kind);
+[[nodiscard]] uint32_t GetVolumeFileSystem(char driveLetter, char* label, int* kind);
 
 }  // namespace bridge

@@ -27,19 +27,20 @@ constexpr void PutBigEndian(Cdb<N>& cdb, size_t at, uint64_t value, size_t bytes
 }
 
 template <size_t N>
-int SendIn(const char* devicePath, const Cdb<N>& cdb, void* buffer, uint32_t length) {
+[[nodiscard]] int SendIn(const char* devicePath, const Cdb<N>& cdb, void* buffer, uint32_t length) {
   uint32_t moved = 0;
   return ScsiPassThroughIn(devicePath, cdb.data(), static_cast<uint8_t>(N), buffer, length, &moved);
 }
 
 template <size_t N>
-int SendOut(const char* devicePath, const Cdb<N>& cdb, const void* data, uint32_t length) {
+[[nodiscard]] int SendOut(const char* devicePath, const Cdb<N>& cdb, const void* data,
+                          uint32_t length) {
   uint32_t moved = 0;
   return ScsiPassThroughOut(devicePath, cdb.data(), static_cast<uint8_t>(N), data, length, &moved);
 }
 
 template <size_t N>
-int SendNoData(const char* devicePath, const Cdb<N>& cdb) {
+[[nodiscard]] int SendNoData(const char* devicePath, const Cdb<N>& cdb) {
   return SendOut(devicePath, cdb, nullptr, 0);
 }
 

@@ -60,7 +60,7 @@ ChipType IdentifyChipType(const char* devicePath);
 
 // The identification word: ChipType in the low byte, silicon revision in the
 // high byte (0 when none was found).
-uint16_t IdentifyChipTypeAndRevision(const char* devicePath);
+[[nodiscard]] uint16_t IdentifyChipTypeAndRevision(const char* devicePath);
 constexpr ChipType ChipTypeOf(uint16_t identification) {
   return static_cast<ChipType>(identification & 0xFF);
 }
@@ -69,14 +69,14 @@ constexpr uint8_t RevisionOf(uint16_t identification) {
 }
 
 // 1 when the chip-information block reads and its bytes 6 and 7 are 2 and 0.
-int IsChipInfoVersion2(const char* devicePath);
+[[nodiscard]] int IsChipInfoVersion2(const char* devicePath);
 
 // The configuration-table type from byte 8 of the 20-byte configuration
 // block (negative for bytes below 0xA0); 0 when the block cannot be read.
-int ReadConfigType(const char* devicePath);
+[[nodiscard]] int ReadConfigType(const char* devicePath);
 
 // ChipType 8 only: 1 when the configuration block carries the 0xAB / 0xD2
 // layout marks. 0 for every other ChipType, without a command.
-int CheckConfigSignature(const char* devicePath, ChipType chipType);
+[[nodiscard]] int CheckConfigSignature(const char* devicePath, ChipType chipType);
 
 }  // namespace bridge

@@ -310,8 +310,9 @@ int ProbeBankSelectBit(const char* devicePath) {
   const bool probed = WriteBridgeRegister(devicePath, kBankSelectRegister, &zero, 1) &&
                       ReadBridgeRegister(devicePath, kBankSelectRegister, &readBack, 1) &&
                       readBack == 1;
-  // Leave the device as it was found, whatever the probe saw.
-  WriteBridgeRegister(devicePath, kBankSelectRegister, &original, 1);
+  // Leave the device as it was found, whatever the probe saw; the answer is
+  // what the probe read.
+  (void)WriteBridgeRegister(devicePath, kBankSelectRegister, &original, 1);
   return probed ? 1 : 0;
 }
 

@@ -17,20 +17,22 @@ inline constexpr size_t kFirmwareVersionSize = 18;
 // Formats the version of the chip-information block for the ChipType,
 // cut to the field. 1 when the block was read; the text is empty unless the
 // block starts F4 E7.
-int FormatFirmwareVersion(ChipType chipType, const char* devicePath,
-                          char (&text)[kFirmwareVersionSize]);
+[[nodiscard]] int FormatFirmwareVersion(ChipType chipType, const char* devicePath,
+                                        char (&text)[kFirmwareVersionSize]);
 
 // 1 when the running firmware is an accepted product firmware for the
 // ChipType; `versionText` is what FormatFirmwareVersion gave.
-int CheckFirmwareVersion(const char* devicePath, ChipType chipType, const char* versionText);
+[[nodiscard]] int CheckFirmwareVersion(const char* devicePath, ChipType chipType,
+                                       const char* versionText);
 
 // 1 when INQUIRY answers and its vendor and product fields, trailing blanks
 // removed and joined by one space, equal `expected`.
-int InquiryMatches(const char* devicePath, const char* expected);
+[[nodiscard]] int InquiryMatches(const char* devicePath, const char* expected);
 
 // 1 when IDENTIFY answers and `expected` begins with the drive's firmware
 // revision (words 23-26).
-int CheckDiskFirmwareRevision(const char* devicePath, const char* expected, int useSat);
+[[nodiscard]] int CheckDiskFirmwareRevision(const char* devicePath, const char* expected,
+                                            int useSat);
 
 // Copies `length` bytes of IDENTIFY data from `offset`, swapping each byte
 // pair, and ends the text after its last non-space character. `out` holds
@@ -40,21 +42,21 @@ void CopyIdentifyString(const uint8_t* identify, char* out, size_t offset, size_
 // Sets bit 4 of the first byte of registers 0x5000 and 0x5008 (4 bytes
 // each, read, changed, written back). 1 when all four commands succeed; a
 // register whose read fails is not written.
-int SetRegister5000Bit4(const char* devicePath);
+[[nodiscard]] int SetRegister5000Bit4(const char* devicePath);
 // 1 when a 4-byte read of register 0x5008 succeeds.
-int ReadRegister5008(const char* devicePath);
+[[nodiscard]] int ReadRegister5008(const char* devicePath);
 
 // Which flash bank the bridge runs from: register 0x506A is read, written 0
 // and read again; 1 when the second read gives exactly 1. The register is
 // always left holding the byte first read (nothing is written when that
 // read fails).
-int ProbeBankSelectBit(const char* devicePath);
+[[nodiscard]] int ProbeBankSelectBit(const char* devicePath);
 
 // The four characters after "vid" (or "pid") and one separator in a device
 // id, letters of the key compared without case: "USB\VID_6A3E&PID_..."
 // gives "6A3E". 1 and a NUL-terminated text when four characters follow the
 // first occurrence; 0 and `out` untouched otherwise.
-int ParseVid(const char* deviceId, char (&out)[5]);
-int ParsePid(const char* deviceId, char (&out)[5]);
+[[nodiscard]] int ParseVid(const char* deviceId, char (&out)[5]);
+[[nodiscard]] int ParsePid(const char* deviceId, char (&out)[5]);
 
 }  // namespace bridge

@@ -239,7 +239,7 @@ int WriteVerifyFlash(const char* devicePath, const uint8_t* image, uint32_t leng
   if (length == 0 || !image) return 0;
   HeapBuffer readBack(length);
   if (!readBack.valid()) return 0;
-  WaitFlashReady(devicePath);
+  (void)WaitFlashReady(devicePath);  // a flash still busy fails the writes below
   const unsigned flashType = WriteVerifyFlashType(devicePath, detectFlash);
 
   if (flashType == 7) {
@@ -248,7 +248,7 @@ int WriteVerifyFlash(const char* devicePath, const uint8_t* image, uint32_t leng
     HeapBuffer head(kFlashType7HeadLength);
     if (!head.valid()) return 0;
     std::memcpy(head.data(), image, std::min(length, kFlashType7HeadLength));
-    WaitFlashReady(devicePath);
+    (void)WaitFlashReady(devicePath);  // a flash still busy fails the write
     if (WriteBridgeFlash(devicePath, 0, head.data(), kFlashType7HeadLength, kEraseBlock))
       platform::Sleep(kSettleMs);
   }

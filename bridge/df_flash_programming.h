@@ -52,32 +52,34 @@ inline constexpr uint8_t kEraseFlagFirstChunk = 0x80;  // on the chunk at 0 of S
 
 // CRC-16, polynomial 0x1021, MSB first, no final XOR, fed nibble by nibble
 // from length / 4 little-endian 32-bit words (trailing bytes are ignored).
-uint16_t Crc16Ccitt(const uint8_t* buffer, size_t length, uint16_t init);
+[[nodiscard]] uint16_t Crc16Ccitt(const uint8_t* buffer, size_t length, uint16_t init);
 
 // The erase type of the chunk at `address` and, where needed, a shorter
 // chunk so that none crosses the end of the erased region. Units count from
 // flash address 0; `unitsDone` is the number of units erased so far.
-uint8_t NextEraseUnit(uint32_t address, uint32_t* chunkLength, uint8_t eraseType,
-                      uint32_t* unitsDone, unsigned flashType);
+[[nodiscard]] uint8_t NextEraseUnit(uint32_t address, uint32_t* chunkLength, uint8_t eraseType,
+                                    uint32_t* unitsDone, unsigned flashType);
 
-int ReadFlashChunked(const char* devicePath, uint32_t address, uint8_t* out, uint32_t length);
-int WriteBridgeFlashChunked(const char* devicePath, uint32_t address, const uint8_t* data,
-                            uint32_t length, uint8_t eraseType, unsigned flashType);
+[[nodiscard]] int ReadFlashChunked(const char* devicePath, uint32_t address, uint8_t* out,
+                                   uint32_t length);
+[[nodiscard]] int WriteBridgeFlashChunked(const char* devicePath, uint32_t address,
+                                          const uint8_t* data, uint32_t length, uint8_t eraseType,
+                                          unsigned flashType);
 
 // Three tries, erase types 2 (3 for SpiFlashType 9), then 3, then 1.
 inline constexpr int kWriteVerifyTries = 3;
-int WriteVerifyFlash(const char* devicePath, const uint8_t* image, uint32_t length,
-                     bool detectFlash);
+[[nodiscard]] int WriteVerifyFlash(const char* devicePath, const uint8_t* image, uint32_t length,
+                                   bool detectFlash);
 
 // 1 when every byte is 0x00 or 0xFF.
-int IsBlankBuffer(const uint8_t* buffer, size_t length);
+[[nodiscard]] int IsBlankBuffer(const uint8_t* buffer, size_t length);
 
 // 1 when the 4-byte register at 0xFDB0 reads and its second byte is 0xB4 or more.
-int IsRegisterFDB0High(const char* devicePath);
+[[nodiscard]] int IsRegisterFDB0High(const char* devicePath);
 
 // FF 04 route: 8 KB writes after 32 KB block erases, a chip erase when the
 // blocks did not come clean.
-int ProgramFlashLegacy(const char* devicePath, const uint8_t* image, uint32_t length);
+[[nodiscard]] int ProgramFlashLegacy(const char* devicePath, const uint8_t* image, uint32_t length);
 
 // Image layouts.
 inline constexpr size_t kConfigAreaSize128 = 128;
@@ -99,17 +101,18 @@ inline constexpr uint32_t kNoImageLength = 0x10000;
 
 // ChipTypes 11-13: the configuration area at 0..127, option bytes at
 // 136..139; ..WithHeader writes by 0xDF with write-verify, ..ByPages by FF 04.
-int ProgramImageWithHeader(const char* devicePath, bool writeConfig, bool writeFirmware,
-                           const uint8_t* config128, const uint8_t* option4,
-                           const LoadedImage& image);
-int ProgramImageByPages(const char* devicePath, bool writeConfig, bool writeFirmware,
-                        const uint8_t* config128, const uint8_t* option4,
-                        const LoadedImage& image);
+[[nodiscard]] int ProgramImageWithHeader(const char* devicePath, bool writeConfig,
+                                         bool writeFirmware, const uint8_t* config128,
+                                         const uint8_t* option4, const LoadedImage& image);
+[[nodiscard]] int ProgramImageByPages(const char* devicePath, bool writeConfig, bool writeFirmware,
+                                      const uint8_t* config128, const uint8_t* option4,
+                                      const LoadedImage& image);
 // ChipTypes 19 and 20: firmware 0..0xBFFF sealed by the CRC-16, the 256-byte
 // configuration area at 0xC000 (and for 20 the image's 512 bytes at 0xC100).
-int ProgramImageWithCrc(const char* devicePath, bool writeConfig, bool writeFirmware,
-                        const uint8_t* config256, const LoadedImage& image);
-int ProgramImageWithCrcExt(const char* devicePath, bool writeConfig, bool writeFirmware,
-                           const uint8_t* config256, const LoadedImage& image);
+[[nodiscard]] int ProgramImageWithCrc(const char* devicePath, bool writeConfig, bool writeFirmware,
+                                      const uint8_t* config256, const LoadedImage& image);
+[[nodiscard]] int ProgramImageWithCrcExt(const char* devicePath, bool writeConfig,
+                                         bool writeFirmware, const uint8_t* config256,
+                                         const LoadedImage& image);
 
 }  // namespace bridge

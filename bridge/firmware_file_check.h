@@ -35,12 +35,13 @@ TagText FirmwareTagText(const uint8_t (&tag)[kFirmwareTagSize], unsigned chipTyp
 // apart so the rule can be tested on its own.
 inline constexpr uint64_t kLargeLayoutMinFileLength = 67072;  // longer than 67071
 inline constexpr uint64_t kSmallLayoutMaxFileLength = 0xC600;
-int Qvs884A1FileFits(uint64_t fileLength, const PortTable& ports);
+[[nodiscard]] int Qvs884A1FileFits(uint64_t fileLength, const PortTable& ports);
 
 // 1 when the firmware file fits the bridge. `identification` is the word of
 // IdentifyChipTypeAndRevision (ChipType low, revision high). A file that
 // cannot be opened shows "Open Firmware File Error!!" (caption "Error").
-int CheckFirmwareFile(const char* firmwarePath, uint16_t identification, const PortTable& ports);
+[[nodiscard]] int CheckFirmwareFile(const char* firmwarePath, uint16_t identification,
+                                    const PortTable& ports);
 
 // The read/write test pattern: letters and digits of an ASCII text, two to a
 // byte, high nibble first (a digit its value, a letter upper-cased code - 55);
@@ -48,6 +49,6 @@ int CheckFirmwareFile(const char* firmwarePath, uint16_t identification, const P
 // Returns the bytes stored in `page` (kHexPageSize for a full page), 0 when
 // the file cannot be opened or is no regular file.
 inline constexpr size_t kHexPageSize = 65536;
-size_t ReadHexDataPage(const char* textPath, uint8_t* page, unsigned pageNumber);
+[[nodiscard]] size_t ReadHexDataPage(const char* textPath, uint8_t* page, unsigned pageNumber);
 
 }  // namespace bridge

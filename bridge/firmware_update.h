@@ -36,24 +36,27 @@ inline constexpr uint32_t kHeaderSkipLast = 0x3FF;
 // ChipTypes 21-24: the compare covers `length` bytes after a boot-ROM
 // download or on a version-2 chip-information layout, else the first bank,
 // skipping both bank headers.
-int UpdateFirmwareQVS87x(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                         bool useFirst, std::span<const uint8_t> firstImage,
-                         std::span<const uint8_t> config4K, std::span<const uint8_t> secondImage);
+[[nodiscard]] int UpdateFirmwareQVS87x(const char* devicePath, uint32_t start, uint32_t length,
+                                       bool bootRom, bool useFirst,
+                                       std::span<const uint8_t> firstImage,
+                                       std::span<const uint8_t> config4K,
+                                       std::span<const uint8_t> secondImage);
 
 // ChipTypes 25, 27, 28: config256 is the 256-byte configuration area;
 // writeConfig / writeFirmware are the two update settings.
-int UpdateFirmwareQVS887(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                         const uint8_t* config256, bool writeConfig, bool writeFirmware,
-                         const LoadedImage& image);
-int UpdateFirmwareQVS891(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                         const uint8_t* config256, bool writeConfig, bool writeFirmware,
-                         const LoadedImage& image);
-int UpdateFirmwareQVS894(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                         const uint8_t* config256, bool writeConfig, bool writeFirmware,
-                         const LoadedImage& image);
+[[nodiscard]] int UpdateFirmwareQVS887(const char* devicePath, uint32_t start, uint32_t length,
+                                       bool bootRom, const uint8_t* config256, bool writeConfig,
+                                       bool writeFirmware, const LoadedImage& image);
+[[nodiscard]] int UpdateFirmwareQVS891(const char* devicePath, uint32_t start, uint32_t length,
+                                       bool bootRom, const uint8_t* config256, bool writeConfig,
+                                       bool writeFirmware, const LoadedImage& image);
+[[nodiscard]] int UpdateFirmwareQVS894(const char* devicePath, uint32_t start, uint32_t length,
+                                       bool bootRom, const uint8_t* config256, bool writeConfig,
+                                       bool writeFirmware, const LoadedImage& image);
 // ChipType 26: revision 1 = A0, 2 = A1; configAddress 0xD000 or 0x1D000.
-int UpdateFirmwareQVS884(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                         const uint8_t* config256, bool writeConfig, bool writeFirmware,
-                         int revision, uint32_t configAddress, bool enPd, const LoadedImage& image);
+[[nodiscard]] int UpdateFirmwareQVS884(const char* devicePath, uint32_t start, uint32_t length,
+                                       bool bootRom, const uint8_t* config256, bool writeConfig,
+                                       bool writeFirmware, int revision, uint32_t configAddress,
+                                       bool enPd, const LoadedImage& image);
 
 }  // namespace bridge

@@ -115,7 +115,7 @@ int VerifyFlashOtherFamily(const char* devicePath, const char* firmwareFileName)
 int VerifyFlashSkipHeader(const char* devicePath, const char* firmwareFileName, SkipHeaderReader reader) {
   const auto images = LoadFile(firmwareFileName, kVerifySkipHeader);
   if (!images) return 0;
-  WaitFlashReady(devicePath);
+  (void)WaitFlashReady(devicePath);  // a flash still busy fails the read
   // The header-keeping route puts a bare image (no header block of its own)
   // behind the device's header block: compare it where it was written.
   const bool ff04 = reader == SkipHeaderReader::kFf04;
@@ -129,7 +129,7 @@ int VerifyFlashSkipHeader(const char* devicePath, const char* firmwareFileName, 
 int VerifyFlashWithCrc(const char* devicePath, const char* firmwareFileName) {
   const auto images = LoadFile(firmwareFileName, kVerifyWithCrc);
   if (!images) return 0;
-  WaitFlashReady(devicePath);
+  (void)WaitFlashReady(devicePath);  // a flash still busy fails the read
   if (ReadFlashChunked(devicePath, 0, images->device.data(), kCrcFirmwareEnd) == 0) return 0;
   const uint16_t crc = Crc16Ccitt(images->file.data(), kCrcCoveredLength, 0);
   const uint8_t* flash = images->device.data();

@@ -53,31 +53,34 @@ inline constexpr VerifyLayout kVerifyQvs894 = {"QVS894", 0x10600, 0, 0x10600, 0,
 
 // 1 when file and device agree over the layout's compared bytes; `length` is
 // the number of file bytes held (both buffers hold at least that many).
-int CompareWithLayout(const VerifyLayout& layout, const uint8_t* file, const uint8_t* device,
-                      uint32_t length);
+[[nodiscard]] int CompareWithLayout(const VerifyLayout& layout, const uint8_t* file,
+                                    const uint8_t* device, uint32_t length);
 
 // Length of an open file; its read position is kept.
-uint64_t GetFileLength(std::FILE* file);
+[[nodiscard]] uint64_t GetFileLength(std::FILE* file);
 
 // Which reader VerifyFlashSkipHeader takes: the FF 04 reads of ChipType 9 or
 // the 0xDF reads of ChipTypes 11-13.
 enum class SkipHeaderReader { kFf04, kDf };
 
-int VerifyFlash32K(const char* devicePath, const char* firmwareFileName);
-int VerifyFlashOtherFamily(const char* devicePath, const char* firmwareFileName);
-int VerifyFlashSkipHeader(const char* devicePath, const char* firmwareFileName, SkipHeaderReader reader);
-int VerifyFlashWithCrc(const char* devicePath, const char* firmwareFileName);
+[[nodiscard]] int VerifyFlash32K(const char* devicePath, const char* firmwareFileName);
+[[nodiscard]] int VerifyFlashOtherFamily(const char* devicePath, const char* firmwareFileName);
+[[nodiscard]] int VerifyFlashSkipHeader(const char* devicePath, const char* firmwareFileName,
+                                        SkipHeaderReader reader);
+[[nodiscard]] int VerifyFlashWithCrc(const char* devicePath, const char* firmwareFileName);
 // cloneProduct is the job's CLONE product setting (EnCloneProduct): both
 // banks are read, in the order the clone mark in buffer 1 gives.
-int VerifyFirmwareQVS87x(const char* devicePath, const char* firmwareFileName, bool cloneProduct);
-int VerifyFirmwareQVS887(const char* devicePath, const char* firmwareFileName);
+[[nodiscard]] int VerifyFirmwareQVS87x(const char* devicePath, const char* firmwareFileName,
+                                       bool cloneProduct);
+[[nodiscard]] int VerifyFirmwareQVS887(const char* devicePath, const char* firmwareFileName);
 // revision 2 (A1) with status bit 0x10 uses the large layout.
-int VerifyFirmwareQVS884(const char* devicePath, const char* firmwareFileName, int revision);
-int VerifyFirmwareQVS891(const char* devicePath, const char* firmwareFileName);
-int VerifyFirmwareQVS894(const char* devicePath, const char* firmwareFileName);
+[[nodiscard]] int VerifyFirmwareQVS884(const char* devicePath, const char* firmwareFileName,
+                                       int revision);
+[[nodiscard]] int VerifyFirmwareQVS891(const char* devicePath, const char* firmwareFileName);
+[[nodiscard]] int VerifyFirmwareQVS894(const char* devicePath, const char* firmwareFileName);
 
 // Dispatches on the ChipType; every type without a verifier gives 0.
-int VerifyFirmwareWithFile(const char* devicePath, const char* firmwareFileName, unsigned chipType,
-                           int revision, bool cloneProduct);
+[[nodiscard]] int VerifyFirmwareWithFile(const char* devicePath, const char* firmwareFileName,
+                                         unsigned chipType, int revision, bool cloneProduct);
 
 }  // namespace bridge

@@ -193,9 +193,10 @@ int PrepareSpiFlash(ChipType chipType, const char* devicePath, uint32_t imageLen
         opcodes.blockErase = record.blockErase;
         opcodes.program = record.program;
         opcodes.flashCode = static_cast<uint8_t>(record.type - 2);  // the firmware's own code
-        SetFlashOpcodes(devicePath, opcodes);  // its reply carries nothing we use
+        (void)SetFlashOpcodes(devicePath, opcodes);  // its reply carries nothing we use
+        // Like the opcodes, an option the firmware refuses shows in the writes.
         if (chipType != 18 && ReadSpiId(devicePath, id) && IsMacronixPart(id))
-          SendFlashOption25(devicePath, kMacronixParameter);
+          (void)SendFlashOption25(devicePath, kMacronixParameter);
         clearProtection = opcodes.flashCode == 5;
         allowed = true;
       }
@@ -211,8 +212,8 @@ int PrepareSpiFlash(ChipType chipType, const char* devicePath, uint32_t imageLen
       break;
     case 19: case 20: case 21: case 22: case 23: case 24: case 25: case 26:
       if (ReadTypeCode(devicePath, &code) && code == 5 && ReadSpiId(devicePath, id) &&
-          IsMacronixPart(id))
-        SetSpiOpcodeTable(devicePath, kDefaultOpcodeTable, kMacronixParameter);
+          IsMacronixPart(id))  // a table refused shows in the writes
+        (void)SetSpiOpcodeTable(devicePath, kDefaultOpcodeTable, kMacronixParameter);
       allowed = true;
       break;
     case 11: case 12: case 27: case 28:
@@ -224,7 +225,7 @@ int PrepareSpiFlash(ChipType chipType, const char* devicePath, uint32_t imageLen
 
   // A part whose protection stays set still answers as decided above: the
   // flows' own blank checks and read-backs catch a write that did not land.
-  if (clearProtection) ClearFlashProtection(devicePath);
+  if (clearProtection) (void)ClearFlashProtection(devicePath);
   if (imageLimit && imageLength > kFf04ImageLimit) allowed = false;
   return allowed ? 1 : 0;
 }

@@ -170,7 +170,7 @@ inline constexpr uint32_t kSpiIdLength = 4;
 
 // Reads FlashReadStatus until (status & mask) == want: up to `reads` reads,
 // 10 ms apart. A read that fails never satisfies. 1 when satisfied.
-int WaitFlashStatus(const char* devicePath, uint8_t mask, uint8_t want, int reads);
+[[nodiscard]] int WaitFlashStatus(const char* devicePath, uint8_t mask, uint8_t want, int reads);
 
 SpiFlashType GetSpiFlashType(ChipType chipType, const char* devicePath);
 
@@ -191,9 +191,9 @@ constexpr bool FlashVendorUnasked(ChipType chipType) { return chipType == 8 || c
 
 
 // Each starts from the default record; 1 when some row decided.
-int DetectSpiFlashType(const char* devicePath, SpiFlashRecord* record);
-int DetectSpiFlashTypeByParam(const char* devicePath, SpiFlashRecord* record);
-int DetectSpiFlashTypeFromId(const char* devicePath, SpiFlashRecord* record);
+[[nodiscard]] int DetectSpiFlashType(const char* devicePath, SpiFlashRecord* record);
+[[nodiscard]] int DetectSpiFlashTypeByParam(const char* devicePath, SpiFlashRecord* record);
+[[nodiscard]] int DetectSpiFlashTypeFromId(const char* devicePath, SpiFlashRecord* record);
 
 // The flash of ChipTypes 1-3 and 15 holds at most this much firmware, and so
 // do those of 4-7, 16 and 18.
@@ -202,13 +202,13 @@ inline constexpr uint32_t kFf04ImageLimit = 0x8000;
 // 1 when the FF 04 programming flows may run for this device; `imageLength`
 // is that of the loaded firmware image. Hands the detected opcodes to the
 // firmware and clears write protection where the part needs it.
-int PrepareSpiFlash(ChipType chipType, const char* devicePath, uint32_t imageLength);
+[[nodiscard]] int PrepareSpiFlash(ChipType chipType, const char* devicePath, uint32_t imageLength);
 
 // Write enable (06) and a zero status write (01 00), each followed by a
 // status wait of at most kProtectionWaitReads reads.
 inline constexpr int kProtectionWaitReads = 301;
-int SpiWriteEnable(const char* devicePath);
-int SpiWriteStatusZero(const char* devicePath);
-int ClearFlashProtection(const char* devicePath);
+[[nodiscard]] int SpiWriteEnable(const char* devicePath);
+[[nodiscard]] int SpiWriteStatusZero(const char* devicePath);
+[[nodiscard]] int ClearFlashProtection(const char* devicePath);
 
 }  // namespace bridge

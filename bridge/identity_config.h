@@ -57,22 +57,22 @@ void BuildStringDescriptor(uint8_t* slot, std::string_view text);
 void BuildInquiryField(uint8_t* field, std::string_view text, size_t fieldLength);
 
 // 1 when every byte is 0xFF.
-int IsBlank(const uint8_t* bytes, size_t length);
+[[nodiscard]] int IsBlank(const uint8_t* bytes, size_t length);
 
 // Byte 8 (the configuration type) of the firmware's configuration block,
 // read into `record` of `length` bytes; 0 when it cannot be read.
-int ReadConfigTypeByte(const char* devicePath, uint8_t* record, uint32_t length);
+[[nodiscard]] int ReadConfigTypeByte(const char* devicePath, uint8_t* record, uint32_t length);
 
 // VID or PID text as hexadecimal, "0x" optional; false when it is not a
 // 16-bit hexadecimal number.
-bool ParseHexId(std::string_view text, uint16_t* value);
+[[nodiscard]] bool ParseHexId(std::string_view text, uint16_t* value);
 
 // Rewrites the 64 KB image: from the loaded image (at most 64 KB of it,
 // 0xFF beyond) or from what the device holds, with the given identity or
 // the device's own. Nothing is erased before both ids parse and both
 // sources are in hand. A family of -1 or 255 is family 0.
-int ProgramIdentityConfig(const char* devicePath, bool identityGiven, bool useLoadedImage,
-                          const IdentityRecord& identity, int flashFamily,
-                          const LoadedImage& image);
+[[nodiscard]] int ProgramIdentityConfig(const char* devicePath, bool identityGiven,
+                                        bool useLoadedImage, const IdentityRecord& identity,
+                                        int flashFamily, const LoadedImage& image);
 
 }  // namespace bridge

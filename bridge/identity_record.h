@@ -27,7 +27,7 @@ struct IdentityStamp {
 };
 IdentityStamp CurrentIdentityStamp();
 // 1..255, from the process's generator (seeded from the time at first use).
-uint8_t IdentityRandomByte();
+[[nodiscard]] uint8_t IdentityRandomByte();
 
 // 'B' at 0; 'P', the six digits "%01d%02d%03d" and r at 4; the same with
 // r + 1 (mod 256) at 12; at 52 the text, at most `textLength` (at most 20)

@@ -39,7 +39,7 @@ inline constexpr uint8_t kStringDescriptorType = 3;
 // XOR; each group read as a little-endian word and fed from its most
 // significant byte, each byte least significant bit first. "abcd" gives
 // 0xA4B608B2; an empty input gives 0xFFFFFFFF.
-uint32_t ImageCrc32(const uint8_t* data, size_t length);
+[[nodiscard]] uint32_t ImageCrc32(const uint8_t* data, size_t length);
 
 // Header mark, zero word, copy of the bank checksum and the header CRC of
 // both banks of a kDualBankImageSize image.

@@ -41,7 +41,8 @@ constexpr BufferDescriptor ParseBufferDescriptor(const uint8_t (&bytes)[kBufferD
   return {bytes[0], uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3]};
 }
 // 1 and the descriptor; 0 (and a zero descriptor) when the command fails.
-int ReadBufferDescriptor(const char* devicePath, BufferId bufferId, BufferDescriptor* descriptor);
+[[nodiscard]] int ReadBufferDescriptor(const char* devicePath, BufferId bufferId,
+                                       BufferDescriptor* descriptor);
 
 // Where the MFG firmware of ChipTypes 21-24 takes the 4 KB configuration
 // block (its first 24 bytes the standby packet) in buffer 0.
@@ -60,45 +61,55 @@ inline constexpr int kDownloadTries = 3;
 
 // Sends `data` (a whole number of 512-byte units) to buffer 0 in mode 0Eh
 // chunks at offset start + done; 1 only when every chunk is accepted.
-int WriteBufferChunks(const char* devicePath, uint32_t start, const uint8_t* data, uint32_t length,
-                      uint32_t chunk);
+[[nodiscard]] int WriteBufferChunks(const char* devicePath, uint32_t start, const uint8_t* data,
+                                    uint32_t length, uint32_t chunk);
 // Reads `length` bytes of `bufferId` in mode 01h chunks at start + done; 1
 // only when every chunk is read.
-int ReadBufferChunks(const char* devicePath, BufferId bufferId, uint32_t start, uint8_t* out,
-                     uint32_t length, uint32_t chunk);
+[[nodiscard]] int ReadBufferChunks(const char* devicePath, BufferId bufferId, uint32_t start,
+                                   uint8_t* out, uint32_t length, uint32_t chunk);
 
 // ChipTypes 21-24. The image is firstImage when useFirst is set, else
 // secondImage; at most `length` bytes of it and never past the capacity are
 // sent; config4K (kConfigBlockSize bytes) goes to kConfigBlockOffset.
-int DownloadFirmwareQVS87x(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                           bool useFirst, std::span<const uint8_t> firstImage,
-                           std::span<const uint8_t> config4K, std::span<const uint8_t> secondImage);
+[[nodiscard]] int DownloadFirmwareQVS87x(const char* devicePath, uint32_t start, uint32_t length,
+                                         bool bootRom, bool useFirst,
+                                         std::span<const uint8_t> firstImage,
+                                         std::span<const uint8_t> config4K,
+                                         std::span<const uint8_t> secondImage);
 
 // The 1 KB family: the image is the FirmwareImage; bytes past its length go
 // as zeros.
-int DownloadFirmwareQVS887(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                           const LoadedImage& image);
+[[nodiscard]] int DownloadFirmwareQVS887(const char* devicePath, uint32_t start, uint32_t length,
+                                         bool bootRom, const LoadedImage& image);
 // revision: 1 = A0, 2 = A1; enPd is the EnPD setting, handed to an A1.
-int DownloadFirmwareQVS884(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                           int revision, bool enPd, const LoadedImage& image);
-int DownloadFirmwareQVS891(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                           const LoadedImage& image);
-int DownloadFirmwareQVS894(const char* devicePath, uint32_t start, uint32_t length, bool bootRom,
-                           const LoadedImage& image);
+[[nodiscard]] int DownloadFirmwareQVS884(const char* devicePath, uint32_t start, uint32_t length,
+                                         bool bootRom, int revision, bool enPd,
+                                         const LoadedImage& image);
+[[nodiscard]] int DownloadFirmwareQVS891(const char* devicePath, uint32_t start, uint32_t length,
+                                         bool bootRom, const LoadedImage& image);
+[[nodiscard]] int DownloadFirmwareQVS894(const char* devicePath, uint32_t start, uint32_t length,
+                                         bool bootRom, const LoadedImage& image);
 
 // Read-backs: at most `length` bytes into `out`, never past the capacity;
 // 1 when every chunk was read, 0 when nothing could be read.
-int ReadFirmwareQVS87x(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
-int ReadFirmwareQVS887(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
-int ReadFirmwareQVS884(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
-int ReadFirmwareQVS891(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
-int ReadFirmwareQVS894(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
-int ReadFirmwareSingleBank(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
+[[nodiscard]] int ReadFirmwareQVS87x(const char* devicePath, uint32_t start, uint8_t* out,
+                                     uint32_t length);
+[[nodiscard]] int ReadFirmwareQVS887(const char* devicePath, uint32_t start, uint8_t* out,
+                                     uint32_t length);
+[[nodiscard]] int ReadFirmwareQVS884(const char* devicePath, uint32_t start, uint8_t* out,
+                                     uint32_t length);
+[[nodiscard]] int ReadFirmwareQVS891(const char* devicePath, uint32_t start, uint8_t* out,
+                                     uint32_t length);
+[[nodiscard]] int ReadFirmwareQVS894(const char* devicePath, uint32_t start, uint8_t* out,
+                                     uint32_t length);
+[[nodiscard]] int ReadFirmwareSingleBank(const char* devicePath, uint32_t start, uint8_t* out,
+                                         uint32_t length);
 // Both banks: cloneMark set reads buffer 0 into out and buffer 1 into
 // out + 0x20000, clear the other way round; each bank at most 128 KB.
-int ReadFirmwareDualBank(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length,
-                         bool cloneMark);
-int ReadFirmwareBuf1K(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length);
+[[nodiscard]] int ReadFirmwareDualBank(const char* devicePath, uint32_t start, uint8_t* out,
+                                       uint32_t length, bool cloneMark);
+[[nodiscard]] int ReadFirmwareBuf1K(const char* devicePath, uint32_t start, uint8_t* out,
+                                    uint32_t length);
 
 // The QVS884 large layout: 80 KB of flash read from 0 and laid out as the
 // file image of kRelayoutImageSize bytes (`out` holds that many): file
@@ -116,6 +127,6 @@ inline constexpr RelayoutPiece kRelayoutPieces[] = {
     {0x0000, 0x0E00, 0x200}, {0x0200, 0x0000, 0x200}, {0x0400, 0x1000, 0xC000},
     {0xC400, 0xD000, 0x200}, {0xC600, 0x10000, 0x4000},
 };
-int ReadFirmwareRelayout(const char* devicePath, uint8_t* out);
+[[nodiscard]] int ReadFirmwareRelayout(const char* devicePath, uint8_t* out);
 
 }  // namespace bridge

@@ -54,21 +54,24 @@ inline constexpr std::array<Qvs87xBootRom, 6> kQvs87xBootRoms = {{
     {0, 'a', 1}, {0, 'b', 2}, {1, 'a', 11}, {1, 'b', 12}, {1, 'c', 13}, {1, 'e', 15},
 }};
 // 0 when the combination has no MFG image.
-int Qvs87xMfgCodeFor(const uint8_t* chipInfo);
+[[nodiscard]] int Qvs87xMfgCodeFor(const uint8_t* chipInfo);
 
 // The loaders: the resource size (0 when missing, or when `offset` lies past
 // the image); they copy the slice from `offset` (`length` 0 or past the end:
 // up to the end), never more than `bufferSize` bytes, to the buffer's start.
-size_t LoadMfgImage(const MfgImage& image, uint8_t* buffer, size_t bufferSize, uint32_t offset,
-                    uint32_t length);
+[[nodiscard]] size_t LoadMfgImage(const MfgImage& image, uint8_t* buffer, size_t bufferSize,
+                                  uint32_t offset, uint32_t length);
 // code: 1, 2, 11, 12, 13, 15 (kQvs87xMfgCodes); another code gives 0.
-size_t LoadMfgFirmwareQVS87x(uint8_t* buffer, size_t bufferSize, uint32_t offset, uint32_t length,
-                             int code);
-size_t LoadMfgFirmwareQVS885(uint8_t* buffer, size_t bufferSize, uint32_t offset, uint32_t length);
+[[nodiscard]] size_t LoadMfgFirmwareQVS87x(uint8_t* buffer, size_t bufferSize, uint32_t offset,
+                                           uint32_t length, int code);
+[[nodiscard]] size_t LoadMfgFirmwareQVS885(uint8_t* buffer, size_t bufferSize, uint32_t offset,
+                                           uint32_t length);
 // code 1 = A0, 2 = A1.
-size_t LoadMfgFirmwareQVS884(uint8_t* buffer, size_t bufferSize, uint32_t offset, uint32_t length,
-                             int code);
-size_t LoadMfgFirmwareQVS891(uint8_t* buffer, size_t bufferSize, uint32_t offset, uint32_t length);
-size_t LoadMfgFirmwareQVS894(uint8_t* buffer, size_t bufferSize, uint32_t offset, uint32_t length);
+[[nodiscard]] size_t LoadMfgFirmwareQVS884(uint8_t* buffer, size_t bufferSize, uint32_t offset,
+                                           uint32_t length, int code);
+[[nodiscard]] size_t LoadMfgFirmwareQVS891(uint8_t* buffer, size_t bufferSize, uint32_t offset,
+                                           uint32_t length);
+[[nodiscard]] size_t LoadMfgFirmwareQVS894(uint8_t* buffer, size_t bufferSize, uint32_t offset,
+                                           uint32_t length);
 
 }  // namespace bridge

@@ -12,7 +12,7 @@ namespace bridge {
 
 // Seconds a data-in command and every handle-form command may take. Set once
 // at start-up from the settings, before any worker runs; default 10.
-int SCSITimeout();
+[[nodiscard]] int SCSITimeout();
 void SetSCSITimeout(int seconds);
 
 // Time-outs of the path-form data-out commands, which do not follow
@@ -38,21 +38,24 @@ void FreeAlignedBuffer(void* pointer);
 // Success: the request was carried out, the last-error code is 0 and the
 // device answered GOOD. On failure the caller's buffer still receives what
 // the transfer left in the zeroed private buffer.
-int ScsiPassThroughIn(const char* devicePath, const uint8_t* cdb, uint8_t cdbLength, void* data,
-                      uint32_t length, uint32_t* bytesMoved);
-int ScsiPassThroughOut(const char* devicePath, const uint8_t* cdb, uint8_t cdbLength,
-                       const void* data, uint32_t length, uint32_t* bytesMoved);
+[[nodiscard]] int ScsiPassThroughIn(const char* devicePath, const uint8_t* cdb, uint8_t cdbLength,
+                                    void* data, uint32_t length, uint32_t* bytesMoved);
+[[nodiscard]] int ScsiPassThroughOut(const char* devicePath, const uint8_t* cdb, uint8_t cdbLength,
+                                     const void* data, uint32_t length, uint32_t* bytesMoved);
 
 // Handle forms, for a caller that keeps the device open around a series of
 // commands: data moves straight from or into the caller's buffer, and the
 // time-out is SCSITimeout both ways. Success: the request was carried out and
 // the device answered GOOD.
-int ScsiPassThroughInHandle(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength,
-                            void* data, uint32_t length, uint32_t* bytesMoved);
-int ScsiPassThroughOutHandle(platform::Handle device, const uint8_t* cdb, uint8_t cdbLength,
-                             const void* data, uint32_t length, uint32_t* bytesMoved);
+[[nodiscard]] int ScsiPassThroughInHandle(platform::Handle device, const uint8_t* cdb,
+                                          uint8_t cdbLength, void* data, uint32_t length,
+                                          uint32_t* bytesMoved);
+[[nodiscard]] int ScsiPassThroughOutHandle(platform::Handle device, const uint8_t* cdb,
+                                           uint8_t cdbLength, const void* data, uint32_t length,
+                                           uint32_t* bytesMoved);
 
 // Device type, device number and partition number of the storage device.
-int GetStorageDeviceNumber(const char* devicePath, platform::StorageDeviceNumber* number);
+[[nodiscard]] int GetStorageDeviceNumber(const char* devicePath,
+                                         platform::StorageDeviceNumber* number);
 
 }  // namespace bridge

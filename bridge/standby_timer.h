@@ -28,7 +28,7 @@ constexpr uint32_t StandbyTicks(int64_t minutes) {
 // CRC-16 of the packet: polynomial 0x100B, register 0xFFFF shifting right
 // (0xD008 is the polynomial reversed), bytes least significant bit first, the
 // result bit-reversed, no final XOR. "abc" gives 0x3BD6; an empty input 0.
-uint16_t StandbyCrc16(const uint8_t* data, size_t length);
+[[nodiscard]] uint16_t StandbyCrc16(const uint8_t* data, size_t length);
 
 inline constexpr size_t kStandbyPacketSize = 24;
 inline constexpr uint8_t kStandbyPacketMagic[4] = {'I', 'U', 'P', '0'};
@@ -50,13 +50,13 @@ inline constexpr size_t kPowerPageStandbyFlag = 11;
 inline constexpr size_t kPowerPageStandbyTimer = 16;
 void BuildPowerConditionPage(uint8_t (&page)[kPowerConditionPageSize], int64_t minutes,
                              bool enabled);
-int ModeSelectPowerCondition(const char* devicePath, int64_t minutes, bool enabled);
+[[nodiscard]] int ModeSelectPowerCondition(const char* devicePath, int64_t minutes, bool enabled);
 
 // What MODE SENSE of page 1Ah reports: the STANDBY_Z bit and the minutes.
 struct StandbyReading {
   bool enabled = false;
   uint32_t minutes = 0;
 };
-int ReadStandbyTimer(const char* devicePath, StandbyReading* reading);
+[[nodiscard]] int ReadStandbyTimer(const char* devicePath, StandbyReading* reading);
 
 }  // namespace bridge

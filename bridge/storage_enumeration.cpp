@@ -359,7 +359,9 @@ int EnumerateStorageDevices(StorageDeviceEntry* entries, int* count) {
       entry = StorageDeviceEntry{};
       continue;
     }
-    ProbePortsAndIdentify(entry);
+    // What the probe learned is in the entry; a bridge that does not answer
+    // is listed all the same.
+    (void)ProbePortsAndIdentify(entry);
     if (!GetStorageDeviceNumber(path, &entry.deviceNumber)) entry.deviceNumber = {};
     ++taken;
   }
@@ -391,7 +393,7 @@ int EnumerateCdromDevices(StorageDeviceEntry* entries, int capacity, int firstFr
     StorageDeviceEntry& entry = entries[firstFree + found];
     entry = StorageDeviceEntry{};
     entry.detail = detail;
-    SendVendorKeyCommand(DevicePath(entry));
+    (void)SendVendorKeyCommand(DevicePath(entry));  // one that refuses is listed all the same
     ++found;
   }
   set.reset();

@@ -60,8 +60,8 @@ struct ParentRecord {
 inline const char* DevicePath(const StorageDeviceEntry& entry) { return entry.detail.DevicePath; }
 
 // ReadBridgeRegister on the entry's device path.
-int ReadBridgeRegisterRec(const StorageDeviceEntry& entry, uint16_t address, uint8_t* buffer,
-                          uint32_t length);
+[[nodiscard]] int ReadBridgeRegisterRec(const StorageDeviceEntry& entry, uint16_t address,
+                                        uint8_t* buffer, uint32_t length);
 
 // The named mutex "QVUSBAcess" that serialises device scans across
 // processes; opened on first use and kept for the life of the process. Its
@@ -75,17 +75,18 @@ platform::NamedMutex& UsbAccessMutex();
 // numbers, parents and drive letters; *count becomes the number filled.
 // 0 when `count` is null or the interface list cannot be had (count kept).
 // Serialised with every other scan, in any process, by "QVUSBAcess".
-int EnumerateStorageDevices(StorageDeviceEntry* entries, int* count);
+[[nodiscard]] int EnumerateStorageDevices(StorageDeviceEntry* entries, int* count);
 
 // Appends the "usbstor" CD-ROM interfaces at entries[firstFree] (never past
 // `capacity`), adds their number to *count, then matches parents and assigns
 // drive letters once over all entries. 0 when the list cannot be had.
-int EnumerateCdromDevices(StorageDeviceEntry* entries, int capacity, int firstFree, int* count);
+[[nodiscard]] int EnumerateCdromDevices(StorageDeviceEntry* entries, int capacity, int firstFree,
+                                        int* count);
 
 // Fills the port flags and the IDENTIFY cache of one entry from its bridge;
 // the result of the last IDENTIFY sent, 0 when the port register cannot be
 // read.
-int ProbePortsAndIdentify(StorageDeviceEntry& entry);
+[[nodiscard]] int ProbePortsAndIdentify(StorageDeviceEntry& entry);
 
 // Parent records of the disk-drive / CD-ROM setup class, at most `capacity`;
 // always 1.
@@ -99,9 +100,9 @@ void AssignDriveLetters(StorageDeviceEntry* entries, int count);
 // IDENTIFY of the drive behind a bridge into 512 bytes: by SAT when `useSat`,
 // else through the bridge for each port that has a drive (port 1 last).
 // The result of the last command sent; 0 when no port has a drive.
-int IdentifyDevice(const char* devicePath, uint8_t* buffer, int useSat);
+[[nodiscard]] int IdentifyDevice(const char* devicePath, uint8_t* buffer, int useSat);
 
 // 1 when `part` occurs in `text`, letters compared without case.
-int ContainsText(const char* text, const char* part);
+[[nodiscard]] int ContainsText(const char* text, const char* part);
 
 }  // namespace bridge

@@ -427,7 +427,8 @@ int EnumerateRootHubs(UsbWalk& walk) {
     const std::string path(pathBytes, ::strnlen(pathBytes, kHubInterfaceDetailSize - sizeof(uint32_t)));
     // The hub name of a slot holds 255 characters; a cut path opens nothing.
     if (path.size() < kRecordPathSize && IsRootHubPath(path.c_str())) {
-      OpenRootHub(walk, path.c_str(), &slotNumber);
+      // A hub that cannot be opened adds no slots; the walk goes on.
+      (void)OpenRootHub(walk, path.c_str(), &slotNumber);
     }
     if (index == kMaxHubInterfaces - 1) {
       char text[96];

@@ -46,11 +46,11 @@ struct UsbWalk {
 };
 
 // Walks every root hub into the table; the number of hub interfaces handled.
-int EnumerateRootHubs(UsbWalk& walk);
+[[nodiscard]] int EnumerateRootHubs(UsbWalk& walk);
 
 // Opens one root hub and walks its ports; 0, or the platform error code when
 // the hub cannot be opened or its node information cannot be read.
-uint32_t OpenRootHub(UsbWalk& walk, const char* hubPath, int* slotNumber);
+[[nodiscard]] uint32_t OpenRootHub(UsbWalk& walk, const char* hubPath, int* slotNumber);
 
 // Walks the ports 1..portCount of one open hub, hubs below it depth-first.
 void GetPortData(UsbWalk& walk, platform::Handle hub, uint32_t portCount, int depth,
@@ -59,8 +59,8 @@ void GetPortData(UsbWalk& walk, platform::Handle hub, uint32_t portCount, int de
 // Reads one port again after a reset: driver key, instance id, in use, hub
 // handle and hub name into `record`; USB ids and strings into table slot
 // `slotNumber`. 1 when a device was read, 0 when nothing was written.
-int GetOnePortData(PortTable& table, const char* hubName, uint32_t port, PortRecord& record,
-                   int slotNumber);
+[[nodiscard]] int GetOnePortData(PortTable& table, const char* hubName, uint32_t port,
+                                 PortRecord& record, int slotNumber);
 
 // Speed code of a port: 0 low, 1 full, 2 high, 3 super, 4 super-plus, 255
 // unknown (the query failed).
@@ -75,10 +75,11 @@ uint16_t DisplayDeviceDescriptor(PortTable& table, platform::Handle hub, uint32_
 // One string descriptor (learning the language id first when it is 0); the
 // second also converts it into `text`, cut to `textSize` - 1 characters ("" on
 // failure). Both return the language id in use.
-uint16_t DisplayStringDescriptor(platform::Handle hub, uint32_t port, uint16_t languageId,
-                                 uint8_t index);
-uint16_t GetStringDescriptorText(platform::Handle hub, uint32_t port, uint16_t languageId,
-                                 uint8_t index, char* text, size_t textSize);
+[[nodiscard]] uint16_t DisplayStringDescriptor(platform::Handle hub, uint32_t port,
+                                               uint16_t languageId, uint8_t index);
+[[nodiscard]] uint16_t GetStringDescriptorText(platform::Handle hub, uint32_t port,
+                                               uint16_t languageId, uint8_t index, char* text,
+                                               size_t textSize);
 
 // The driver key name of the device on a port; none when the hub gives none.
 std::optional<std::string> ReadDriverKeyName(platform::Handle hub, uint32_t port);
@@ -89,11 +90,12 @@ std::optional<std::string> FindDeviceIdByDriverKey(const char* driverKey);
 
 // Whole-id match of a USB instance id with a storage entry's parent id,
 // without case; an empty id matches nothing.
-bool InstanceIdMatches(std::string_view instanceId, const char* parentId);
+[[nodiscard]] bool InstanceIdMatches(std::string_view instanceId, const char* parentId);
 
 // The storage entry a table record belongs to, by its whole instance id (the
 // record's field may hold it cut, so the id is looked up again by driver
 // key); -1 when none.
-int FindStorageEntryOfPort(const PortRecord& record, const StorageDeviceEntry* entries, int count);
+[[nodiscard]] int FindStorageEntryOfPort(const PortRecord& record,
+                                         const StorageDeviceEntry* entries, int count);
 
 }  // namespace bridge

@@ -14,22 +14,25 @@ namespace bridge {
 // ---- DF family: bridge registers, configuration memory, ATA task tunnel ----
 
 // The 2-byte bridge id word.
-int ReadBridgeId(const char* devicePath, uint8_t* id);
+[[nodiscard]] int ReadBridgeId(const char* devicePath, uint8_t* id);
 
 // Configuration memory from address 0 (write: erase type 0).
-int ReadBridgeFlashHead(const char* devicePath, uint8_t* buffer, uint32_t length);
-int WriteBridgeFlashHead(const char* devicePath, const uint8_t* data, uint32_t length);
+[[nodiscard]] int ReadBridgeFlashHead(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int WriteBridgeFlashHead(const char* devicePath, const uint8_t* data,
+                                       uint32_t length);
 
 // Configuration memory at a 24-bit address. Only the bits 0x87 of the erase
 // type reach the bridge; type 3 erases the whole memory first.
-int ReadBridgeFlash(const char* devicePath, uint32_t address, uint8_t* buffer, uint32_t length);
-int WriteBridgeFlash(const char* devicePath, uint32_t address, const uint8_t* data, uint32_t length,
-                     uint8_t eraseType);
+[[nodiscard]] int ReadBridgeFlash(const char* devicePath, uint32_t address, uint8_t* buffer,
+                                  uint32_t length);
+[[nodiscard]] int WriteBridgeFlash(const char* devicePath, uint32_t address, const uint8_t* data,
+                                   uint32_t length, uint8_t eraseType);
 
 // Bridge register (XDATA) space.
-int ReadBridgeRegister(const char* devicePath, uint16_t address, uint8_t* buffer, uint32_t length);
-int WriteBridgeRegister(const char* devicePath, uint16_t address, const uint8_t* data,
-                        uint32_t length);
+[[nodiscard]] int ReadBridgeRegister(const char* devicePath, uint16_t address, uint8_t* buffer,
+                                     uint32_t length);
+[[nodiscard]] int WriteBridgeRegister(const char* devicePath, uint16_t address, const uint8_t* data,
+                                      uint32_t length);
 
 inline constexpr uint8_t kAtaDeviceMaster = 0xA0;
 inline constexpr uint8_t kAtaDeviceSlave = 0xB0;
@@ -52,24 +55,25 @@ struct AtaTaskRecord {
 };
 
 // `data` receives (data in) or supplies (data out) task.transferLength bytes.
-int BridgeAtaTask(const char* devicePath, const AtaTaskRecord& task, uint8_t* data);
+[[nodiscard]] int BridgeAtaTask(const char* devicePath, const AtaTaskRecord& task, uint8_t* data);
 
 // SMART RETURN STATUS through the bridge: 1 only when the drive answers 0xC2
 // in LBA high, which also shows that a drive is attached.
-int SmartReturnStatus(const char* devicePath);
+[[nodiscard]] int SmartReturnStatus(const char* devicePath);
 
 // IDENTIFY DEVICE (0xEC) or IDENTIFY PACKET DEVICE (0xA1) through the bridge,
 // for the master (0xA0) or slave (0xB0); 512 bytes.
-int BridgeIdentifyDevice(const char* devicePath, uint8_t device, uint8_t command, uint8_t* buffer);
+[[nodiscard]] int BridgeIdentifyDevice(const char* devicePath, uint8_t device, uint8_t command,
+                                       uint8_t* buffer);
 
 // ---- FF 04 family: requests to the bridge firmware ----
 
 // Inverted sense: 0 when the flash is idle, 1 when busy or when the command
 // itself failed (so a vanished device keeps a busy-wait to its bound).
-int ReadFlashBusy(const char* devicePath);
+[[nodiscard]] int ReadFlashBusy(const char* devicePath);
 
-int FlashCmd01(const char* devicePath);
-int FlashCmd05(const char* devicePath);
+[[nodiscard]] int FlashCmd01(const char* devicePath);
+[[nodiscard]] int FlashCmd05(const char* devicePath);
 
 // Flash command families of the unlock and type sequences; 0 and 2 share
 // their bytes, any other family sends no sequence bytes.
@@ -77,25 +81,31 @@ inline constexpr int kFlashFamily0 = 0;
 inline constexpr int kFlashFamily1 = 1;
 inline constexpr int kFlashFamily2 = 2;
 
-int FlashUnlockWrite(const char* devicePath, const uint8_t* data, uint32_t length, int family);
-int FlashSetType(const char* devicePath, int family);
+[[nodiscard]] int FlashUnlockWrite(const char* devicePath, const uint8_t* data, uint32_t length,
+                                   int family);
+[[nodiscard]] int FlashSetType(const char* devicePath, int family);
 
 // 32-bit little-endian address in the CDB.
-int FlashRead32(const char* devicePath, uint32_t address, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int FlashRead32(const char* devicePath, uint32_t address, uint8_t* buffer,
+                              uint32_t length);
 
 // SPI flash at a 24-bit address.
-int FlashRead(const char* devicePath, uint32_t address, uint8_t* buffer, uint32_t length);
-int FlashWrite(const char* devicePath, uint32_t address, const uint8_t* data, uint32_t length);
+[[nodiscard]] int FlashRead(const char* devicePath, uint32_t address, uint8_t* buffer,
+                            uint32_t length);
+[[nodiscard]] int FlashWrite(const char* devicePath, uint32_t address, const uint8_t* data,
+                             uint32_t length);
 // The SPI status register, bit 0 busy.
-int FlashReadStatus(const char* devicePath, uint8_t* status);
-int FlashEraseChip(const char* devicePath);
+[[nodiscard]] int FlashReadStatus(const char* devicePath, uint8_t* status);
+[[nodiscard]] int FlashEraseChip(const char* devicePath);
 // The 32 KB block at `address`.
-int FlashEraseBlock(const char* devicePath, uint32_t address);
+[[nodiscard]] int FlashEraseBlock(const char* devicePath, uint32_t address);
 
 // The 4 flash id bytes as the bridge firmware reports them.
-int ReadFlashJedecId(const char* devicePath, uint8_t* id);
-int QueryFlashParam3(const char* devicePath, uint8_t value, bool wide, uint8_t* reply);
-int QueryFlashParam4(const char* devicePath, uint8_t value, bool wide, uint8_t* reply);
+[[nodiscard]] int ReadFlashJedecId(const char* devicePath, uint8_t* id);
+[[nodiscard]] int QueryFlashParam3(const char* devicePath, uint8_t value, bool wide,
+                                   uint8_t* reply);
+[[nodiscard]] int QueryFlashParam4(const char* devicePath, uint8_t value, bool wide,
+                                   uint8_t* reply);
 
 // The SPI bytes the bridge clocks out: opcode first, then the address bytes
 // high to low.
@@ -106,19 +116,20 @@ struct SpiByteRecord {
 };
 static_assert(sizeof(SpiByteRecord) == 9);
 
-int SendSpiBytes(const char* devicePath, const SpiByteRecord& record, const uint8_t* data,
-                 uint32_t length);
+[[nodiscard]] int SendSpiBytes(const char* devicePath, const SpiByteRecord& record,
+                               const uint8_t* data, uint32_t length);
 // Clocks out `opcode`, then reads the `length`-byte reply; 0 when either
 // step fails.
-int QuerySpiFlash(const char* devicePath, uint8_t opcode, uint8_t* buffer, uint32_t length);
-int ReadBridgeData21(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int QuerySpiFlash(const char* devicePath, uint8_t opcode, uint8_t* buffer,
+                                uint32_t length);
+[[nodiscard]] int ReadBridgeData21(const char* devicePath, uint8_t* buffer, uint32_t length);
 // The SPI data phase: at most kMaxSpiDataLength bytes, the length being one
 // CDB byte; longer data is refused.
 inline constexpr uint32_t kMaxSpiDataLength = 255;
-int WriteSpiData(const char* devicePath, const uint8_t* data, uint32_t length);
+[[nodiscard]] int WriteSpiData(const char* devicePath, const uint8_t* data, uint32_t length);
 
 // 4 bytes; byte 0 is the flash type code.
-int ReadFlashTypeCode(const char* devicePath, uint8_t* reply);
+[[nodiscard]] int ReadFlashTypeCode(const char* devicePath, uint8_t* reply);
 
 // What SetFlashOpcodes hands the bridge firmware from a detected flash part.
 struct FlashOpcodes {
@@ -128,43 +139,44 @@ struct FlashOpcodes {
   uint8_t flashCode = 0;  // the firmware's code for the part
 };
 // Both read a 2-byte reply that the station does not examine.
-int SetFlashOpcodes(const char* devicePath, const FlashOpcodes& opcodes);
-int SendFlashOption25(const char* devicePath, uint32_t value);
-int SendVendorCmd25(const char* devicePath);
-int SetSpiOpcodeTable(const char* devicePath, const uint8_t (&opcodes)[4], uint16_t parameter);
+[[nodiscard]] int SetFlashOpcodes(const char* devicePath, const FlashOpcodes& opcodes);
+[[nodiscard]] int SendFlashOption25(const char* devicePath, uint32_t value);
+[[nodiscard]] int SendVendorCmd25(const char* devicePath);
+[[nodiscard]] int SetSpiOpcodeTable(const char* devicePath, const uint8_t (&opcodes)[4],
+                                    uint16_t parameter);
 
 // The bridge resets and enumerates again.
-int ResetBridge(const char* devicePath);
-int SetBridgeStatus5(const char* devicePath, uint8_t value);
+[[nodiscard]] int ResetBridge(const char* devicePath);
+[[nodiscard]] int SetBridgeStatus5(const char* devicePath, uint8_t value);
 // Standby timer in minutes (sent in 100 ms units); off when not enabled or 0.
-int SetStandbyTimerVendor(const char* devicePath, uint32_t minutes, bool enabled);
+[[nodiscard]] int SetStandbyTimerVendor(const char* devicePath, uint32_t minutes, bool enabled);
 
 // The revision text block.
-int ReadBridgeBlock30(const char* devicePath, uint8_t* buffer, uint32_t length);
-int ReadConfigBlock(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int ReadBridgeBlock30(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int ReadConfigBlock(const char* devicePath, uint8_t* buffer, uint32_t length);
 // One status byte each.
-int ReadBridgeStatus0(const char* devicePath, uint8_t* status);
-int ReadBridgeStatus1(const char* devicePath, uint8_t* status);
-int ReadBridgeStatus2(const char* devicePath, uint8_t* status);
-int ReadBridgeStatus3(const char* devicePath, uint8_t* status);
-int SendVendorKeyCommand(const char* devicePath);
+[[nodiscard]] int ReadBridgeStatus0(const char* devicePath, uint8_t* status);
+[[nodiscard]] int ReadBridgeStatus1(const char* devicePath, uint8_t* status);
+[[nodiscard]] int ReadBridgeStatus2(const char* devicePath, uint8_t* status);
+[[nodiscard]] int ReadBridgeStatus3(const char* devicePath, uint8_t* status);
+[[nodiscard]] int SendVendorKeyCommand(const char* devicePath);
 
 // ---- Other vendor and standard SCSI / SAT commands ----
 
 // The chip-information block (16 bytes); valid when it starts F4 E7.
-int ReadChipInfo(const char* devicePath, uint8_t* buffer, uint32_t length);
-int Inquiry(const char* devicePath, uint8_t* buffer, uint32_t length);
-int InquiryPageC3(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int ReadChipInfo(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int Inquiry(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int InquiryPageC3(const char* devicePath, uint8_t* buffer, uint32_t length);
 // IDENTIFY DEVICE by SAT ATA PASS-THROUGH(12); 512 bytes.
-int SatIdentifyDevice(const char* devicePath, uint8_t* buffer);
-int FlushCacheExt(const char* devicePath);
+[[nodiscard]] int SatIdentifyDevice(const char* devicePath, uint8_t* buffer);
+[[nodiscard]] int FlushCacheExt(const char* devicePath);
 
 // `byteCount` bytes from or to `lba` (48 bits) in sectors of `sectorSize`
 // bytes; a sector size of 0 is refused.
-int AtaReadDmaExt(const char* devicePath, uint64_t lba, uint8_t* buffer, uint32_t byteCount,
-                  uint32_t sectorSize);
-int AtaWriteDmaExt(const char* devicePath, uint64_t lba, const uint8_t* data, uint32_t byteCount,
-                   uint32_t sectorSize);
+[[nodiscard]] int AtaReadDmaExt(const char* devicePath, uint64_t lba, uint8_t* buffer,
+                                uint32_t byteCount, uint32_t sectorSize);
+[[nodiscard]] int AtaWriteDmaExt(const char* devicePath, uint64_t lba, const uint8_t* data,
+                                 uint32_t byteCount, uint32_t sectorSize);
 
 // READ BUFFER and WRITE BUFFER take mode and buffer id in opposite orders;
 // distinct types make a swapped call fail to compile.
@@ -173,18 +185,19 @@ enum class BufferId : uint8_t {};
 inline constexpr BufferMode kWriteBufferActivateMode{0x0F};
 
 // Offsets and lengths are 24 bits.
-int ScsiReadBuffer(const char* devicePath, BufferMode mode, BufferId bufferId, uint32_t offset,
-                   uint8_t* buffer, uint32_t length);
+[[nodiscard]] int ScsiReadBuffer(const char* devicePath, BufferMode mode, BufferId bufferId,
+                                 uint32_t offset, uint8_t* buffer, uint32_t length);
 // In mode 0x0F (the reset) the CDB carries the mode alone and no data is sent.
-int ScsiWriteBuffer(const char* devicePath, BufferId bufferId, BufferMode mode, uint32_t offset,
-                    const uint8_t* data, uint32_t length);
+[[nodiscard]] int ScsiWriteBuffer(const char* devicePath, BufferId bufferId, BufferMode mode,
+                                  uint32_t offset, const uint8_t* data, uint32_t length);
 
 inline constexpr uint32_t kPowerConditionPageSize = 48;
-int ModeSensePowerCondition(const char* devicePath, uint8_t* buffer, uint32_t length);
+[[nodiscard]] int ModeSensePowerCondition(const char* devicePath, uint8_t* buffer, uint32_t length);
 // Sends the 48-byte mode parameter list with page 1Ah.
-int ModeSelectPowerCondition(const char* devicePath, const uint8_t* page);
+[[nodiscard]] int ModeSelectPowerCondition(const char* devicePath, const uint8_t* page);
 
 inline constexpr uint32_t kIdentityRecordSize = 72;
-int WriteIdentityRecord(const char* devicePath, uint16_t x, uint16_t y, const uint8_t* record);
+[[nodiscard]] int WriteIdentityRecord(const char* devicePath, uint16_t x, uint16_t y,
+                                      const uint8_t* record);
 
 }  // namespace bridge

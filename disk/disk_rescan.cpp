@@ -18,7 +18,8 @@ class ScriptFile {
  public:
   ScriptFile() = default;
   ~ScriptFile() {
-    if (!path_.empty()) platform::DeleteFile(path_.c_str());
+    // The run's answer is decided by now; a script left behind is harmless.
+    if (!path_.empty()) (void)platform::DeleteFile(path_.c_str());
   }
   ScriptFile(const ScriptFile&) = delete;
   ScriptFile& operator=(const ScriptFile&) = delete;
@@ -77,8 +78,9 @@ bool RunOnce(const std::string& tempFolder) {
     }
     if (platform::WaitForSingleObject(info.hProcess, kRescanWaitMs) != platform::kWaitObject0) {
       platform::DebugTrace("diskpart.exe did not end within %u ms", kRescanWaitMs);
-      platform::TerminateProcess(info.hProcess, 1);
-      platform::WaitForSingleObject(info.hProcess, platform::kInfinite);
+      // The re-scan has failed already; ending the program is all that is left.
+      (void)platform::TerminateProcess(info.hProcess, 1);
+      (void)platform::WaitForSingleObject(info.hProcess, platform::kInfinite);
       platform::CloseHandle(info.hProcess);
       return false;
     }

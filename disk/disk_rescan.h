@@ -7,7 +7,7 @@
 namespace disk {
 
 // 1 when the path's attributes can be read and it is not a folder.
-int IsExistingFile(const char* path);
+[[nodiscard]] int IsExistingFile(const char* path);
 
 inline constexpr char kRescanScript[] = "rescan\r\n";
 inline constexpr char kRescanScriptPrefix[] = "qvs";
@@ -21,6 +21,6 @@ inline constexpr uint32_t kRescanWaitMs = 120000;
 // with 0; 0 when the tool is missing, the temporary folder or the script
 // cannot be used, a start fails, a run exits non-zero or outlasts the wait.
 // The device lock is held across each run of the tool.
-int RunDiskpartRescan();
+[[nodiscard]] int RunDiskpartRescan();
 
 }  // namespace disk

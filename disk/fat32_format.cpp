@@ -195,7 +195,7 @@ int FormatFat32(char driveLetter, const Fat32FormatRequest& request, int quick) 
     for (uint64_t done = 0; done < partitionLength;) {
       const uint32_t piece =
           static_cast<uint32_t>(std::min<uint64_t>(kVerifyPieceBytes, partitionLength - done));
-      VerifyRange(handle, partition.StartingOffset + static_cast<int64_t>(done), piece,
+      (void)VerifyRange(handle, partition.StartingOffset + static_cast<int64_t>(done), piece,
                   kVerifyPieceBytes);
       done += piece;
     }
@@ -281,7 +281,7 @@ int FormatFat32(char driveLetter, const Fat32FormatRequest& request, int quick) 
   }
 
   // Its outcome does not change the result.
-  WriteFat32LabelEntry(handle, request.label,
+  (void)WriteFat32LabelEntry(handle, request.label,
                        static_cast<uint64_t>(partition.StartingOffset) / bps +
                            layout.rootDirSector());
 

@@ -17,15 +17,16 @@ struct Fat32FormatRequest {
 // 1 on success, 0 on failure (the caller retries). Opens, locks and
 // dismounts the volume itself; takes no lock of the station. Without
 // `quick` the partition is verified first (never failing the format).
-int FormatFat32(char driveLetter, const Fat32FormatRequest& request, int quick);
+[[nodiscard]] int FormatFat32(char driveLetter, const Fat32FormatRequest& request, int quick);
 
 // 16 MiB pieces of IOCTL_DISK_VERIFY; a failed piece is verified again in
 // halves while half the cap is more than 64 KiB. 1 when the range verified.
 inline constexpr uint32_t kVerifyPieceBytes = 0x1000000;
-int VerifyRange(platform::Handle volume, int64_t start, uint32_t length, uint32_t cap);
+[[nodiscard]] int VerifyRange(platform::Handle volume, int64_t start, uint32_t length,
+                              uint32_t cap);
 
 // Sector I/O on the open volume, relative to the partition start; 1/0.
-int64_t SeekSector(uint64_t sector, uint32_t bytesPerSector);
+[[nodiscard]] int64_t SeekSector(uint64_t sector, uint32_t bytesPerSector);
 int write_sect(platform::Handle volume, uint64_t sector, uint32_t bytesPerSector,
                const void* data, uint32_t count);
 int zero_sectors(platform::Handle volume, uint64_t firstSector, uint32_t bytesPerSector,
@@ -34,6 +35,6 @@ int zero_sectors(platform::Handle volume, uint64_t firstSector, uint32_t bytesPe
 // The volume-label entry (the label's 11 bytes and attribute 0x08) over the
 // start of a disk-absolute sector, by READ(10) and WRITE(10) on the open
 // volume. 1 when both commands succeeded.
-int WriteFat32LabelEntry(platform::Handle volume, const char* label, uint64_t sector);
+[[nodiscard]] int WriteFat32LabelEntry(platform::Handle volume, const char* label, uint64_t sector);
 
 }  // namespace disk

@@ -36,18 +36,18 @@ uint32_t get_fat_size_sectors(uint64_t totalSectors, uint32_t reservedSectors,
 uint32_t get_spc(uint32_t clusterKiB, uint32_t bytesPerSector);
 // Sectors per cluster by partition size: up to 512 MiB one sector, then
 // 4 KiB, above 8 GiB 8 KiB, above 16 GiB 16 KiB, above 32 GiB 32 KiB.
-uint32_t DefaultSectorsPerCluster(uint64_t partitionBytes, uint32_t bytesPerSector);
+[[nodiscard]] uint32_t DefaultSectorsPerCluster(uint64_t partitionBytes, uint32_t bytesPerSector);
 // From a requested cluster size (0 = by partition size): at least 1, a power
 // of two, at most 128 and, on sectors larger than 512 bytes, at most 32 KiB.
-uint32_t ChooseSectorsPerCluster(uint32_t clusterBytes, uint64_t partitionBytes,
-                                 uint32_t bytesPerSector);
+[[nodiscard]] uint32_t ChooseSectorsPerCluster(uint32_t clusterBytes, uint64_t partitionBytes,
+                                               uint32_t bytesPerSector);
 
 // The serial number from the local time, in 16-bit arithmetic.
 struct VolumeIdTime {
   uint16_t year, month, day, hour, minute, second, millisecond;
 };
-uint32_t MakeVolumeId(const VolumeIdTime& time);
-uint32_t MakeVolumeId();  // now
+[[nodiscard]] uint32_t MakeVolumeId(const VolumeIdTime& time);
+[[nodiscard]] uint32_t MakeVolumeId();  // now
 
 enum class Fat32PlanResult {
   Ok,
@@ -91,7 +91,7 @@ Fat32PlanResult PlanFat32(uint64_t totalSectors, Fat32Layout* layout);
 
 // The next larger cluster size ChooseSectorsPerCluster allows, 0 when
 // there is none.
-uint32_t NextSectorsPerCluster(uint32_t sectorsPerCluster, uint32_t bytesPerSector);
+[[nodiscard]] uint32_t NextSectorsPerCluster(uint32_t sectorsPerCluster, uint32_t bytesPerSector);
 // PlanFat32, taking the next larger cluster size while the volume would
 // have too many clusters; TooManyClusters only when no size is left.
 Fat32PlanResult PlanFat32Volume(uint64_t totalSectors, Fat32Layout* layout);

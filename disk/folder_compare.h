@@ -22,22 +22,22 @@ struct FolderCounts {
 // (not cleared here). With `compare` on, each file is checked against its
 // twin under `destination` (CompareFileEntry, content when `content` is
 // on); with it off the destination is not used. 1 when the walk completed.
-int CompareFolderTree(const char* source, const char* destination, int compare, int content,
-                      FolderCounts& counts);
+[[nodiscard]] int CompareFolderTree(const char* source, const char* destination, int compare,
+                                    int content, FolderCounts& counts);
 
 // 1 when the destination holds `counts` (the source's, taken when the pass
 // began) and every file matches its source. `counts` keeps what the last
 // walk found.
-int VerifyCopiedFolder(const char* source, const char* destination, int content,
-                       FolderCounts& counts);
+[[nodiscard]] int VerifyCopiedFolder(const char* source, const char* destination, int content,
+                                     FolderCounts& counts);
 
 // 1 on a match; on a mismatch one message box ("Fail ") with the
 // destination path and the first reason found, then 0. Write times match
 // when a FAT volume would keep the same 2-second step for both.
-int CompareFileEntry(const char* source, const char* destination, int content);
+[[nodiscard]] int CompareFileEntry(const char* source, const char* destination, int content);
 
 // 1 when both files have the same 64-bit size and the same bytes.
-int CompareFileContent(const char* source, const char* destination);
+[[nodiscard]] int CompareFileContent(const char* source, const char* destination);
 
 // The folder (ending in a backslash) followed by the name.
 std::string JoinPath(const std::string& folder, const char* name);

@@ -92,7 +92,8 @@ int FormatFat32Route(char letter, int quick, const char* label, uint32_t cluster
 struct BatchFile {
   std::string path;
   ~BatchFile() {
-    if (!path.empty()) platform::DeleteFile(path.c_str());
+    // The route's answer is decided by now; a batch left behind is harmless.
+    if (!path.empty()) (void)platform::DeleteFile(path.c_str());
   }
 };
 
@@ -147,7 +148,9 @@ int FormatCommandRoute(char letter, const std::u16string& root, const char* file
   if (!platform::ShellExecuteEx(&info) || info.hProcess == platform::kInvalidHandle) {
     return kFormatFailed;
   }
-  platform::WaitForSingleObject(info.hProcess, platform::kInfinite);
+  // Without a time limit the wait ends when the program has; its exit code
+  // is read next.
+  (void)platform::WaitForSingleObject(info.hProcess, platform::kInfinite);
   uint32_t exitCode = 1;
   const bool read = platform::GetExitCodeProcess(info.hProcess, &exitCode);
   platform::CloseHandle(info.hProcess);

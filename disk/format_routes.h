@@ -25,20 +25,20 @@ inline constexpr uint32_t kMaxLabelChars = 80;
 // bytes, 0 for the route's default. The device lock is held across the
 // whole call on the format-command and format-service routes and released on
 // every exit; the FAT32 route takes none.
-int FormatVolume(const char* driveRoot, int quick, const char* label, int fileSystemIndex,
-                 uint32_t clusterSize);
+[[nodiscard]] int FormatVolume(const char* driveRoot, int quick, const char* label,
+                               int fileSystemIndex, uint32_t clusterSize);
 
 // 1 when a top-level "#32770" window titled "Microsoft Windows" was found
 // and WM_CLOSE posted to it.
-int CloseFormatPrompt();
+[[nodiscard]] int CloseFormatPrompt();
 
 // Binds "FormatEx" and "EnableVolumeCompression" of "fmifs.dll" (found
 // loaded or loaded now, never released). 1 when both resolve.
-int BindFmifs();
+[[nodiscard]] int BindFmifs();
 
 // The format service's callback: progress, done (a failure sets the
 // route's failure flag) and text output. Always TRUE.
-uint8_t FormatExCallback(int command, uint32_t subAction, void* actionInfo);
+[[nodiscard]] uint8_t FormatExCallback(int command, uint32_t subAction, void* actionInfo);
 
 // "<caption>: <the system's text for the code>\n" on the diagnostic output.
 void ReportSystemError(const char* caption, uint32_t errorCode);

@@ -5,12 +5,12 @@
 
 namespace disk {
 
-int IsWindows2000();
-int IsWindowsVista();
-int IsWindowsVistaSp();
-int IsWindows7Through81();
-int IsWindows8Or81();
-int IsWindows10();
-int IsVistaOrLater();
+[[nodiscard]] int IsWindows2000();
+[[nodiscard]] int IsWindowsVista();
+[[nodiscard]] int IsWindowsVistaSp();
+[[nodiscard]] int IsWindows7Through81();
+[[nodiscard]] int IsWindows8Or81();
+[[nodiscard]] int IsWindows10();
+[[nodiscard]] int IsVistaOrLater();
 
 }  // namespace disk

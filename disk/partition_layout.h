@@ -42,11 +42,11 @@ void FillLayoutEntry(const DiskGeometry& geometry, uint64_t diskBytes,
 // disk made MBR, the first entry set and the properties updated. 1 when
 // every layout request succeeded, else 0. A disk under 63 sectors and the
 // disk of the system's own folder are refused with 0.
-int CreateDiskLayout(const char* devicePath);
+[[nodiscard]] int CreateDiskLayout(const char* devicePath);
 
 // The legacy form (Windows 2000): the MBR template to sector 0, then the
 // first entry through the older layout requests. 1 when both succeeded.
 // Refuses what CreateDiskLayout refuses.
-int WriteLegacyLayout(const char* devicePath);
+[[nodiscard]] int WriteLegacyLayout(const char* devicePath);
 
 }  // namespace disk

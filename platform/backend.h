@@ -24,19 +24,19 @@ class Backend {
   virtual Handle OpenDevice(const char* path, uint32_t access, uint32_t share, uint32_t* error) = 0;
   virtual void CloseDevice(Handle handle) = 0;
   // Returns false and sets *error on failure; *returned is always written.
-  virtual bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
-                               void* out, uint32_t outSize, uint32_t* returned,
-                               uint32_t* error) = 0;
+  [[nodiscard]] virtual bool DeviceIoControl(Handle handle, uint32_t code, const void* in,
+                                             uint32_t inSize, void* out, uint32_t outSize,
+                                             uint32_t* returned, uint32_t* error) = 0;
 
   // Device lists and the device tree. The defaults report an empty system.
   // Interfaces of an interface class, in the order the system lists them.
-  virtual bool ListDeviceInterfaces(const Guid& interfaceClass,
-                                    std::vector<DeviceInterfaceEntry>* out);
+  [[nodiscard]] virtual bool ListDeviceInterfaces(const Guid& interfaceClass,
+                                                  std::vector<DeviceInterfaceEntry>* out);
   // Device nodes of a setup class.
-  virtual bool ListClassDevices(const Guid& deviceClass, std::vector<DevInst>* out);
+  [[nodiscard]] virtual bool ListClassDevices(const Guid& deviceClass, std::vector<DevInst>* out);
   virtual DevInst RootNode();
   // False when the node does not exist.
-  virtual bool GetNode(DevInst node, DeviceNodeInfo* out);
+  [[nodiscard]] virtual bool GetNode(DevInst node, DeviceNodeInfo* out);
 
   // Removes a device node and its subtree (query-and-remove or eject): the
   // result as QueryAndRemoveSubTree gives it, the veto through *vetoType and
@@ -45,8 +45,8 @@ class Backend {
                                  std::string* vetoName);
 
   // Drive letters and volumes: letter is 'A'..'Z'. The defaults report none.
-  virtual uint32_t LogicalDrives();
-  virtual bool GetVolume(char letter, VolumeInfo* out);
+  [[nodiscard]] virtual uint32_t LogicalDrives();
+  [[nodiscard]] virtual bool GetVolume(char letter, VolumeInfo* out);
   // The system drive's letter (the Windows folder lives there).
   virtual char SystemDriveLetter();
 
@@ -60,11 +60,11 @@ class Backend {
                                 uint32_t* error);
   // Byte offset: volume handles from the partition start, disk handles from
   // sector 0. *done is always written.
-  virtual bool ReadDevice(Handle handle, uint64_t offset, void* buffer, uint32_t size,
-                          uint32_t* done, uint32_t* error);
-  virtual bool WriteDevice(Handle handle, uint64_t offset, const void* buffer, uint32_t size,
-                           uint32_t* done, uint32_t* error);
-  virtual bool SetVolumeLabel(char letter, const std::string& label, uint32_t* error);
+  [[nodiscard]] virtual bool ReadDevice(Handle handle, uint64_t offset, void* buffer, uint32_t size,
+                                        uint32_t* done, uint32_t* error);
+  [[nodiscard]] virtual bool WriteDevice(Handle handle, uint64_t offset, const void* buffer,
+                                         uint32_t size, uint32_t* done, uint32_t* error);
+  [[nodiscard]] virtual bool SetVolumeLabel(char letter, const std::string& label, uint32_t* error);
 
   // ---- Files: the host folder behind a drive letter ("X:\..."). False
   // for a letter without a file view (no drive, a raw or locked volume).
@@ -74,7 +74,7 @@ class Backend {
     uint32_t sectorSize = 512;  // unbuffered transfers move whole sectors
     std::shared_ptr<void> pin;  // held while a file or listing of the drive is open
   };
-  virtual bool GetDriveFolder(char letter, DriveFolder* out, uint32_t* error);
+  [[nodiscard]] virtual bool GetDriveFolder(char letter, DriveFolder* out, uint32_t* error);
   // A transfer of a file on a drive's file view, offered to the backend
   // before the bytes of a write reach the host file and after those of a
   // read arrived: it may take station time for the device, change what a
@@ -89,20 +89,21 @@ class Backend {
     uint32_t bytes = 0;
     uint64_t offset = 0;  // in the file
   };
-  virtual bool TransferDriveFile(DriveFileTransfer& transfer, uint32_t* error);
+  [[nodiscard]] virtual bool TransferDriveFile(DriveFileTransfer& transfer, uint32_t* error);
   // The temporary folder ("C:\...\Temp\"); empty: none.
   virtual std::string TempPath();
 
   // ---- Programs and modules.
   // Starts a program; *process is set when the caller asked to keep it.
-  virtual bool ShellExecute(const ShellExecuteInfo& info, Handle* process, uint32_t* error);
+  [[nodiscard]] virtual bool ShellExecute(const ShellExecuteInfo& info, Handle* process,
+                                          uint32_t* error);
   // Process handles the backend made (HandleKind::Process).
-  virtual uint32_t WaitProcess(Handle process, uint32_t milliseconds);
-  virtual bool ProcessExitCode(Handle process, uint32_t* exitCode);
-  virtual bool TerminateProcess(Handle process, uint32_t exitCode);
+  [[nodiscard]] virtual uint32_t WaitProcess(Handle process, uint32_t milliseconds);
+  [[nodiscard]] virtual bool ProcessExitCode(Handle process, uint32_t* exitCode);
+  [[nodiscard]] virtual bool TerminateProcess(Handle process, uint32_t exitCode);
   // Whether the system has the module (entry null) or one of its entries.
   // The default system has every module the platform provides.
-  virtual bool HasModule(const char* module, const char* entry);
+  [[nodiscard]] virtual bool HasModule(const char* module, const char* entry);
   // The format service. The default reports a failed format.
   virtual void FormatEx(const char16_t* driveRoot, uint32_t mediaType,
                         const char16_t* fileSystemName, const char16_t* label, bool quick,
@@ -110,8 +111,8 @@ class Backend {
 
   // ---- Windows of other programs (the default desktop has none).
   virtual void ListWindows(std::vector<WindowEntry>* out);
-  virtual bool PostWindowMessage(WindowId window, uint32_t message, uintptr_t wParam,
-                                 intptr_t lParam, uint32_t* error);
+  [[nodiscard]] virtual bool PostWindowMessage(WindowId window, uint32_t message, uintptr_t wParam,
+                                               intptr_t lParam, uint32_t* error);
 };
 
 // The backend new handles are opened on. The first call without an installed

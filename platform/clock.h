@@ -14,11 +14,11 @@ void Sleep(uint32_t milliseconds);
 // The same for device time the bench models (no sleep observer call).
 void SleepNanoseconds(int64_t nanoseconds);
 // Milliseconds since the process started, on the station clock.
-uint32_t GetTickCount();
-uint64_t GetTickCount64();
+[[nodiscard]] uint32_t GetTickCount();
+[[nodiscard]] uint64_t GetTickCount64();
 // High-resolution counter on the station clock and its ticks per second.
-int64_t QueryPerformanceCounter();
-int64_t QueryPerformanceFrequency();
+[[nodiscard]] int64_t QueryPerformanceCounter();
+[[nodiscard]] int64_t QueryPerformanceFrequency();
 
 // Station milliseconds a sleep lasts per real millisecond (1 = real time).
 // The clock stays monotonic across a change.

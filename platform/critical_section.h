@@ -24,7 +24,7 @@ class CriticalSection {
     if (--depth_ == 0) owner_.store(std::thread::id(), std::memory_order_relaxed);
     mutex_.unlock();
   }
-  bool HeldByCurrentThread() const {
+  [[nodiscard]] bool HeldByCurrentThread() const {
     return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
   }
 

@@ -100,11 +100,11 @@ void CloseDevice(Handle handle);
 
 // Sends one control request. Returns true when the request was carried out;
 // the last-error code says why not. `returned` may be null.
-bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
-                     uint32_t outSize, uint32_t* returned);
+[[nodiscard]] bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                                   void* out, uint32_t outSize, uint32_t* returned);
 
 // Per-thread, like the platform's own.
-uint32_t GetLastError();
+[[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t error);
 
 // Closes a handle when it leaves scope.

@@ -71,15 +71,15 @@ constexpr uint32_t DeviceInterfaceDetailBytes(size_t n) {
 DevInfoHandle GetClassDevices(const Guid& classGuid, uint32_t flags);
 void DestroyDeviceInfoList(DevInfoHandle set);
 // False with kErrorNoMoreItems past the end.
-bool EnumDeviceInterfaces(DevInfoHandle set, const Guid& interfaceClass, uint32_t index,
-                          DeviceInterfaceData* data);
+[[nodiscard]] bool EnumDeviceInterfaces(DevInfoHandle set, const Guid& interfaceClass,
+                                        uint32_t index, DeviceInterfaceData* data);
 // Windows semantics: with a null or short detail buffer it fails with
 // kErrorInsufficientBuffer and reports the size needed in *requiredSize;
 // `info` (may be null) receives the device node of the interface.
-bool GetDeviceInterfaceDetail(DevInfoHandle set, const DeviceInterfaceData* data,
-                              DeviceInterfaceDetail* detail, uint32_t detailSize,
-                              uint32_t* requiredSize, DevInfoData* info);
-bool EnumDeviceInfo(DevInfoHandle set, uint32_t index, DevInfoData* data);
+[[nodiscard]] bool GetDeviceInterfaceDetail(DevInfoHandle set, const DeviceInterfaceData* data,
+                                            DeviceInterfaceDetail* detail, uint32_t detailSize,
+                                            uint32_t* requiredSize, DevInfoData* info);
+[[nodiscard]] bool EnumDeviceInfo(DevInfoHandle set, uint32_t index, DevInfoData* data);
 
 // ---- The device tree (configuration-manager calls). Each returns kCrSuccess
 // or a kCr* failure code.
@@ -90,16 +90,16 @@ inline constexpr uint32_t kCrNoSuchDevNode = 0x0D;
 inline constexpr uint32_t kCrBufferSmall = 0x1A;
 inline constexpr uint32_t kCrNoSuchValue = 0x25;
 
-uint32_t LocateRootNode(DevInst* root);
-uint32_t GetChild(DevInst* child, DevInst node);
-uint32_t GetSibling(DevInst* sibling, DevInst node);
-uint32_t GetParent(DevInst* parent, DevInst node);
+[[nodiscard]] uint32_t LocateRootNode(DevInst* root);
+[[nodiscard]] uint32_t GetChild(DevInst* child, DevInst node);
+[[nodiscard]] uint32_t GetSibling(DevInst* sibling, DevInst node);
+[[nodiscard]] uint32_t GetParent(DevInst* parent, DevInst node);
 // The instance id ("USB\VID_1D6B&PID_0871\0001"), NUL-terminated in `size` bytes
 // (a buffer too small gets as much as fits, terminated, and kCrBufferSmall).
-uint32_t GetDeviceId(DevInst node, char* buffer, uint32_t size);
+[[nodiscard]] uint32_t GetDeviceId(DevInst node, char* buffer, uint32_t size);
 // The driver key property ("{36fc9e60-...}\0007"); *size in: buffer bytes,
 // out: bytes needed (with NUL).
-uint32_t GetDriverKey(DevInst node, char* buffer, uint32_t* size);
+[[nodiscard]] uint32_t GetDriverKey(DevInst node, char* buffer, uint32_t* size);
 
 // ---- Removal of a device node with everything below it (safe removal).
 inline constexpr uint32_t kCrRemoveVetoed = 0x17;

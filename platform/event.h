@@ -10,7 +10,7 @@ class ManualResetEvent {
   explicit ManualResetEvent(bool initiallySet = false) : set_(initiallySet) {}
   void Set() { set_.store(true, std::memory_order_release); }
   void Reset() { set_.store(false, std::memory_order_release); }
-  bool IsSet() const { return set_.load(std::memory_order_acquire); }
+  [[nodiscard]] bool IsSet() const { return set_.load(std::memory_order_acquire); }
 
  private:
   std::atomic<bool> set_;

@@ -672,9 +672,9 @@ uint32_t GetTempFileName(const char* path, const char* prefix, uint32_t unique, 
     const std::string name = nameOf(n);
     Handle h = CreateFile(name.c_str(), kAccessWrite, 0, kCreateNew, kFileAttributeNormal);
     if (h != kInvalidHandle) {
-      CloseHandle(h);
+      (void)CloseHandle(h);  // empty, nothing written to lose
       if (!put(name)) {
-        DeleteFile(name.c_str());
+        (void)DeleteFile(name.c_str());  // our own empty file; the failure is reported
         return 0;
       }
       SetLastError(kErrorSuccess);

@@ -64,26 +64,27 @@ inline constexpr uint32_t kMaxPath = 260;
 Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition,
                   uint32_t flags);
 // A read at the end gives true with *read 0. `read`/`written` may be null.
-bool ReadFile(Handle handle, void* buffer, uint32_t size, uint32_t* read);
-bool WriteFile(Handle handle, const void* buffer, uint32_t size, uint32_t* written);
+[[nodiscard]] bool ReadFile(Handle handle, void* buffer, uint32_t size, uint32_t* read);
+[[nodiscard]] bool WriteFile(Handle handle, const void* buffer, uint32_t size, uint32_t* written);
 // `newPosition` may be null.
-bool SetFilePointerEx(Handle handle, int64_t distance, int64_t* newPosition, uint32_t method);
-bool GetFileSizeEx(Handle handle, int64_t* size);
+[[nodiscard]] bool SetFilePointerEx(Handle handle, int64_t distance, int64_t* newPosition,
+                                    uint32_t method);
+[[nodiscard]] bool GetFileSizeEx(Handle handle, int64_t* size);
 // Closes any handle: file, device or process. False for an invalid handle.
 bool CloseHandle(Handle handle);
 
-bool DeleteFile(const char* path);
-bool CreateDirectory(const char* path);
+[[nodiscard]] bool DeleteFile(const char* path);
+[[nodiscard]] bool CreateDirectory(const char* path);
 // Creates the folder and every missing folder above it. True when the path
 // is a folder at the end (the last error then says kErrorAlreadyExists when
 // nothing had to be made).
-bool CreateDirectoryTree(const char* path);
-bool RemoveDirectory(const char* path);
+[[nodiscard]] bool CreateDirectoryTree(const char* path);
+[[nodiscard]] bool RemoveDirectory(const char* path);
 // Copies a file with its write time (FAT rules at the destination). With
 // failIfExists an existing destination fails with kErrorFileExists.
-bool CopyFile(const char* from, const char* to, bool failIfExists);
+[[nodiscard]] bool CopyFile(const char* from, const char* to, bool failIfExists);
 // kInvalidFileAttributes (and the last error) when the path does not exist.
-uint32_t GetFileAttributes(const char* path);
+[[nodiscard]] uint32_t GetFileAttributes(const char* path);
 
 // A host file opened for reading through the C library, only when it is a
 // regular file: a device such as /dev/zero or a pipe can give bytes for
@@ -93,12 +94,13 @@ std::FILE* OpenRegularFileForReading(const char* path);
 // The temporary folder, ending in a backslash. Windows contract: returns
 // the length without the NUL, or the size needed (with the NUL) when the
 // buffer is too small; 0 on failure.
-uint32_t GetTempPath(uint32_t size, char* buffer);
+[[nodiscard]] uint32_t GetTempPath(uint32_t size, char* buffer);
 // "<path>\<prefix up to 3 chars><hex>.TMP" in a buffer of kMaxPath. With
 // unique 0 the number is chosen and the file is created empty (exclusive:
 // two callers never get the same name); otherwise the name is only made.
 // Returns the number used, 0 on failure.
-uint32_t GetTempFileName(const char* path, const char* prefix, uint32_t unique, char* out);
+[[nodiscard]] uint32_t GetTempFileName(const char* path, const char* prefix, uint32_t unique,
+                                       char* out);
 
 // ---- Folder listings with DOS attributes, time and size (the findfirst
 // family). The attribute mask selects hidden, system, label and folder
@@ -127,8 +129,8 @@ struct FindData {
 // The pattern is "<folder>\*.*", "<folder>\name" or "<folder>\*.ext"
 // ('*' and '?' as DOS wildcards). 0 when an entry was found, -1 when none
 // (the search is then already released).
-int FindFirst(const char* pattern, FindData* data, int attributes);
-int FindNext(FindData* data);
+[[nodiscard]] int FindFirst(const char* pattern, FindData* data, int attributes);
+[[nodiscard]] int FindNext(FindData* data);
 // Releases a search that was not run to its end; harmless after the end.
 void FindClose(FindData* data);
 
@@ -138,6 +140,6 @@ void UnixTimeToDosDateTime(int64_t seconds, uint16_t* date, uint16_t* time);
 
 // The write time a FAT volume keeps for a file written at that moment: FAT
 // holds 2-second steps and rounds up.
-int64_t FatWriteSeconds(int64_t seconds, uint32_t nanoseconds);
+[[nodiscard]] int64_t FatWriteSeconds(int64_t seconds, uint32_t nanoseconds);
 
 }  // namespace platform

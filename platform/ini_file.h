@@ -43,7 +43,7 @@ std::string FormatProfileFloat(double value);
 // True when the file exists and may not be written: no write bit in its mode
 // (so a root process, which passes every permission test, still honours
 // it) or no write access for this process.
-bool IsReadOnlyFile(const std::string& path);
+[[nodiscard]] bool IsReadOnlyFile(const std::string& path);
 
 class IniFile {
  public:
@@ -59,7 +59,7 @@ class IniFile {
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view fallback) const;
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
-  bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
+  [[nodiscard]] bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
   double ReadFloat(std::string_view section, std::string_view key, double fallback) const;
 
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
@@ -73,7 +73,7 @@ class IniFile {
   // Writes the document to path(). An existing file is replaced through a
   // temporary file and a rename (keeping its mode), never when it is read
   // only; a new file is created. False when nothing could be written.
-  bool Flush() const;
+  [[nodiscard]] bool Flush() const;
 
  private:
   enum class Kind : uint8_t { kOther, kSection, kKey };
@@ -89,10 +89,10 @@ class IniFile {
   void Parse(std::string_view text);
   static Line MakeLine(std::string text, std::string eol);
   // Index of the first section header of that name, or npos.
-  size_t FindSection(std::string_view section) const;
+  [[nodiscard]] size_t FindSection(std::string_view section) const;
   // End (exclusive) of the section whose header is at `header`.
-  size_t SectionEnd(size_t header) const;
-  size_t FindKey(size_t header, std::string_view key) const;
+  [[nodiscard]] size_t SectionEnd(size_t header) const;
+  [[nodiscard]] size_t FindKey(size_t header, std::string_view key) const;
 
   std::string path_;
   std::string mark_;  // the byte-order mark the file began with, if any

@@ -23,7 +23,7 @@ Module LoadLibrary(const char* name);
 // Null and kErrorProcNotFound when the module has no such entry.
 Proc GetProcAddress(Module module, const char* name);
 // Gives back one use; the last gives the module back to the system.
-bool FreeLibrary(Module module);
+[[nodiscard]] bool FreeLibrary(Module module);
 
 inline constexpr uint32_t kErrorModNotFound = 126;
 inline constexpr uint32_t kErrorProcNotFound = 127;

@@ -25,6 +25,6 @@ inline constexpr uint32_t kOsVersionInfoExSize = 156;
 inline constexpr uint32_t kOsVersionInfoSize = 148;
 
 // Fills the record by its size field; false for any other size.
-bool GetVersionEx(OsVersionInfo* info);
+[[nodiscard]] bool GetVersionEx(OsVersionInfo* info);
 
 }  // namespace platform

@@ -45,14 +45,14 @@ struct ShellExecuteInfo {
 };
 
 // True when the program started; the last error says why not.
-bool ShellExecuteEx(ShellExecuteInfo* info);
+[[nodiscard]] bool ShellExecuteEx(ShellExecuteInfo* info);
 // kWaitObject0 when the process has ended, kWaitTimeout when it has not
 // within `milliseconds` (station clock), kWaitFailed for a bad handle.
-uint32_t WaitForSingleObject(Handle process, uint32_t milliseconds);
+[[nodiscard]] uint32_t WaitForSingleObject(Handle process, uint32_t milliseconds);
 // kStillActive while it runs.
-bool GetExitCodeProcess(Handle process, uint32_t* exitCode);
+[[nodiscard]] bool GetExitCodeProcess(Handle process, uint32_t* exitCode);
 // Ends a process that still runs (a wait that ran out); it exits with `exitCode`.
-bool TerminateProcess(Handle process, uint32_t exitCode);
+[[nodiscard]] bool TerminateProcess(Handle process, uint32_t exitCode);
 
 // A started process as a backend reports it; the handle object the
 // backend makes derives from this.

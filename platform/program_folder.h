@@ -13,7 +13,7 @@ namespace platform {
 std::string ProgramFolder();
 
 // True for a name that starts at the file-system root.
-bool IsAbsolutePath(std::string_view path);
+[[nodiscard]] bool IsAbsolutePath(std::string_view path);
 
 // An absolute path unchanged; anything else joined to ProgramFolder().
 std::string ResolveInProgramFolder(std::string_view path);

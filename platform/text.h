@@ -15,7 +15,7 @@ std::u16string AnsiToWide(const std::string& text);
 // ASCII case folding: the system compares names, paths and ids without case.
 std::string AsciiLower(std::string_view text);
 std::string AsciiUpper(std::string_view text);
-bool EqualNoCase(std::string_view a, std::string_view b);
+[[nodiscard]] bool EqualNoCase(std::string_view a, std::string_view b);
 
 // The folder part of a path, with its last separator ('\\' or '/'); empty
 // when the path names no folder.

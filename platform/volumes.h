@@ -21,34 +21,34 @@ inline constexpr uint32_t kErrorLabelTooLong = 154;         // longer than the f
 inline constexpr uint32_t kErrorInvalidLabel = 123;         // a character the file system refuses
 
 // Bit 0 = A: ... bit 25 = Z:.
-uint32_t GetLogicalDrives();
+[[nodiscard]] uint32_t GetLogicalDrives();
 // root: "X:\" (or "X:").
-uint32_t GetDriveType(const char* root);
+[[nodiscard]] uint32_t GetDriveType(const char* root);
 // Any out pointer may be null. Fails (last-error set) for a letter without a
 // volume, or a volume without a recognised file system.
-bool GetVolumeInformation(const char* root, char* label, uint32_t labelSize,
-                          uint32_t* serialNumber, uint32_t* maxComponentLength,
-                          uint32_t* fileSystemFlags, char* fileSystemName,
-                          uint32_t fileSystemNameSize);
-bool GetDiskFreeSpaceEx(const char* root, uint64_t* freeBytesAvailableToCaller,
-                        uint64_t* totalBytes, uint64_t* totalFreeBytes);
+[[nodiscard]] bool GetVolumeInformation(const char* root, char* label, uint32_t labelSize,
+                                        uint32_t* serialNumber, uint32_t* maxComponentLength,
+                                        uint32_t* fileSystemFlags, char* fileSystemName,
+                                        uint32_t fileSystemNameSize);
+[[nodiscard]] bool GetDiskFreeSpaceEx(const char* root, uint64_t* freeBytesAvailableToCaller,
+                                      uint64_t* totalBytes, uint64_t* totalFreeBytes);
 // Sets (or, with an empty or null label, removes) the volume's label.
 // kErrorLabelTooLong past 11 characters on FAT, 32 on NTFS and exFAT.
-bool SetVolumeLabel(const char* root, const char* label);
+[[nodiscard]] bool SetVolumeLabel(const char* root, const char* label);
 
 // The wide forms the format routes use; the same answers.
-uint32_t GetDriveType(const char16_t* root);
-bool GetVolumeInformation(const char16_t* root, char16_t* label, uint32_t labelSize,
-                          uint32_t* serialNumber, uint32_t* maxComponentLength,
-                          uint32_t* fileSystemFlags, char16_t* fileSystemName,
-                          uint32_t fileSystemNameSize);
-bool GetDiskFreeSpaceEx(const char16_t* root, uint64_t* freeBytesAvailableToCaller,
-                        uint64_t* totalBytes, uint64_t* totalFreeBytes);
-bool SetVolumeLabel(const char16_t* root, const char16_t* label);
+[[nodiscard]] uint32_t GetDriveType(const char16_t* root);
+[[nodiscard]] bool GetVolumeInformation(const char16_t* root, char16_t* label, uint32_t labelSize,
+                                        uint32_t* serialNumber, uint32_t* maxComponentLength,
+                                        uint32_t* fileSystemFlags, char16_t* fileSystemName,
+                                        uint32_t fileSystemNameSize);
+[[nodiscard]] bool GetDiskFreeSpaceEx(const char16_t* root, uint64_t* freeBytesAvailableToCaller,
+                                      uint64_t* totalBytes, uint64_t* totalFreeBytes);
+[[nodiscard]] bool SetVolumeLabel(const char16_t* root, const char16_t* label);
 
 // "C:\Windows" style; returns the length, or the size needed when too small.
-uint32_t GetWindowsDirectory(char* buffer, uint32_t size);
-uint32_t GetSystemDirectory(char* buffer, uint32_t size);
+[[nodiscard]] uint32_t GetWindowsDirectory(char* buffer, uint32_t size);
+[[nodiscard]] uint32_t GetSystemDirectory(char* buffer, uint32_t size);
 
 // What a backend reports about one drive letter.
 struct VolumeInfo {

@@ -18,12 +18,13 @@ inline constexpr uint32_t kErrorInvalidWindowHandle = 1400;
 WindowId FindWindow(const char* className, const char* title);
 // Calls `callback` for each top-level window until it returns false.
 // Returns true when the walk reached the end.
-bool EnumWindows(bool (*callback)(WindowId window, intptr_t param), intptr_t param);
+[[nodiscard]] bool EnumWindows(bool (*callback)(WindowId window, intptr_t param), intptr_t param);
 // The class name / title, NUL-terminated and cut to `size`; the length copied.
-int GetClassName(WindowId window, char* buffer, int size);
-int GetWindowText(WindowId window, char* buffer, int size);
+[[nodiscard]] int GetClassName(WindowId window, char* buffer, int size);
+[[nodiscard]] int GetWindowText(WindowId window, char* buffer, int size);
 // False (kErrorInvalidWindowHandle) when the window does not exist.
-bool PostMessage(WindowId window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+[[nodiscard]] bool PostMessage(WindowId window, uint32_t message, uintptr_t wParam,
+                               intptr_t lParam);
 
 // What a backend reports about one top-level window.
 struct WindowEntry {

@@ -29,7 +29,7 @@ std::vector<ListedDevice> ListDevices() {
     int count = bridge::kMaxStorageEntries;
     if (!bridge::EnumerateStorageDevices(entries.get(), &count)) count = 0;
     bridge::UsbWalk walk{*table, entries.get(), count, {}, nullptr};
-    bridge::EnumerateRootHubs(walk);
+    (void)bridge::EnumerateRootHubs(walk);  // what counts is the slots it filled
     for (const bridge::PortRecord& slot : table->records) {
       if (listed.size() == static_cast<size_t>(kMaxDevices)) break;
       if (!slot.inUse) continue;

@@ -85,7 +85,7 @@ platform::Module BindDeviceSdk() {
   for (const Lookup& lookup : kLookups) {
     const platform::Proc proc = platform::GetProcAddress(module, lookup.name);
     if (proc == nullptr) {
-      platform::FreeLibrary(module);
+      (void)platform::FreeLibrary(module);  // the binding has failed either way
       table = DeviceSdkTable{};
       return nullptr;
     }
@@ -97,7 +97,7 @@ platform::Module BindDeviceSdk() {
 bool UnbindDeviceSdk(platform::Module module) {
   if (module != nullptr) {
     DeviceSdk() = DeviceSdkTable{};
-    platform::FreeLibrary(module);
+    (void)platform::FreeLibrary(module);  // the slots are empty whatever the release says
   }
   return true;
 }

@@ -42,7 +42,7 @@ DayLogName MakeDayLogName(const std::string& logFolder, int year, int month, int
 
 // The number before the first missing file (0 when none exists), one more
 // when that file has already reached the roll-over size.
-int FindRunningNumber(const DayLogName& name);
+[[nodiscard]] int FindRunningNumber(const DayLogName& name);
 
 // The day log the station writes to; the pass moves it to the next number.
 struct DayLog {

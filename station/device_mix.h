@@ -46,7 +46,7 @@ void ApplyChipMixRow(DeviceMix& mix, unsigned chipType, uint16_t firstChipTypeRe
                      int32_t eepromOnly);
 
 // Distinct ChipTypes 1-34 in the mask.
-int CountChipModels(uint64_t chipTypeMask);
+[[nodiscard]] int CountChipModels(uint64_t chipTypeMask);
 
 // Type3Allowed x 2 + LegacyOnly.
 int32_t ChipClassCode(const DeviceMix& mix);

@@ -86,6 +86,6 @@ void MarkStringUnset(uint8_t (&block)[kOptionBlockSize], int32_t offset);
 void StoreId(uint8_t (&block)[kOptionBlockSize], int32_t offset, uint16_t value);
 // One byte of the block; nothing written outside it.
 void StoreByte(uint8_t (&block)[kOptionBlockSize], int32_t offset, uint8_t value);
-uint8_t ByteAt(const uint8_t (&block)[kOptionBlockSize], int32_t offset);
+[[nodiscard]] uint8_t ByteAt(const uint8_t (&block)[kOptionBlockSize], int32_t offset);
 
 }  // namespace station

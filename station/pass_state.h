@@ -32,7 +32,7 @@ inline constexpr uint32_t kFirmwareImageSize = 0x40000;
 class FirmwareImage {
  public:
   // A zeroed 256 KB block, length 0; false when the memory cannot be had.
-  bool Allocate() {
+  [[nodiscard]] bool Allocate() {
     buffer_ = std::make_unique<platform::HeapBuffer>(kFirmwareImageSize);
     length_ = 0;
     if (buffer_->valid()) return true;

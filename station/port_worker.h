@@ -25,6 +25,6 @@ inline constexpr char kWorkingCopyMessage[] = "Error: Failed to allocate memory!
 
 // Runs the steps for the port of `job` and returns 0; the job is freed when
 // it returns, on every path.
-int PortWorkerThread(std::unique_ptr<WorkerJob> job);
+[[nodiscard]] int PortWorkerThread(std::unique_ptr<WorkerJob> job);
 
 }  // namespace station

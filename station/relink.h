@@ -23,12 +23,12 @@ enum class ResetKind : uint8_t {
 // with the old volume). Sets the record's found-again flag; returns the
 // number of storage interfaces found (0 also for an empty hub port). The
 // caller holds the device lock. `typeC` does not change the outcome.
-int RelinkFindDevice(PassState& pass, bridge::PortRecord& record, int32_t typeC);
+[[nodiscard]] int RelinkFindDevice(PassState& pass, bridge::PortRecord& record, int32_t typeC);
 
 // The whole relink of one worker. `resetWait` is the number of re-find tries
 // (below 1: one). Returns whether the product was found again; the worker's
 // fail flag becomes 1 when it was not.
-bool RelinkAfterReset(PassState& pass, bridge::PortRecord& record, ResetKind reset,
-                      int32_t resetWait, int32_t typeC, int& failFlag);
+[[nodiscard]] bool RelinkAfterReset(PassState& pass, bridge::PortRecord& record, ResetKind reset,
+                                    int32_t resetWait, int32_t typeC, int& failFlag);
 
 }  // namespace station

@@ -128,9 +128,10 @@ LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOp
 // to the settings file at `path` (relative: below the program folder),
 // keeping every line the save does not write. 1 on success; 0 after
 // "Unable to write to %s" was shown, with the file left as it was.
-int SaveSettingsToIni(const std::string& path, SettingsBlock block, const StationOptions& options);
+[[nodiscard]] int SaveSettingsToIni(const std::string& path, SettingsBlock block,
+                                    const StationOptions& options);
 
 // Writes the yield counters of `block` to the yield file; 1 / 0 as above.
-int SaveYieldCounters(const SettingsBlock& block);
+[[nodiscard]] int SaveYieldCounters(const SettingsBlock& block);
 
 }  // namespace station

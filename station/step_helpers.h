@@ -22,7 +22,7 @@ inline constexpr uint8_t kOptionStringUnset = 2;
 inline constexpr size_t kOptionBlockSize = 128;
 
 // Index of the first entry of values[0..count) equal to value, -1 when none.
-int IndexOfValue(const int32_t* values, int32_t count, int32_t value);
+[[nodiscard]] int IndexOfValue(const int32_t* values, int32_t count, int32_t value);
 
 // The cluster size when it is one the format routes offer (512, 4096 or
 // 32768) and the file system is not FAT32 (whose formatter chooses its

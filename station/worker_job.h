@@ -22,7 +22,7 @@ struct ControlState {
   bool enabled = false;
 
   // A step with a check box runs only while the box is visible and enabled.
-  bool Usable() const { return visible && enabled; }
+  [[nodiscard]] bool Usable() const { return visible && enabled; }
 };
 
 struct ControlSnapshot {

@@ -262,9 +262,11 @@ TEST_F(EnumerationTest, ANullCountIsRefused) {
 TEST_F(EnumerationTest, ScansFromTwoThreadsAtOnceBothFinishWithTheSameResult) {
   std::vector<StorageDeviceEntry> other(kMaxStorageEntries);
   int otherCount = kMaxStorageEntries;
-  std::thread second([&] { EnumerateStorageDevices(other.data(), &otherCount); });
+  int otherResult = 0;
+  std::thread second([&] { otherResult = EnumerateStorageDevices(other.data(), &otherCount); });
   Scan();
   second.join();
+  EXPECT_EQ(otherResult, 1);
   ASSERT_EQ(otherCount, count_);
   for (int e = 0; e < count_; ++e) {
     EXPECT_STREQ(DevicePath(other[static_cast<size_t>(e)]), DevicePath(entries_[static_cast<size_t>(e)]));

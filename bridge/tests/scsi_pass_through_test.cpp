@@ -92,7 +92,8 @@ TEST_F(PassThroughTest, CdbLengthIsTheCallers) {
     cdb[0] = 0x12;  // INQUIRY, padded
     cdb[4] = 36;
     uint8_t buffer[36];
-    ScsiPassThroughIn(path(), cdb.data(), length, buffer, sizeof buffer, nullptr);
+    // The bytes on the wire are the subject, not the answer.
+    (void)ScsiPassThroughIn(path(), cdb.data(), length, buffer, sizeof buffer, nullptr);
     EXPECT_THAT(OnlyEntry().cdb, ElementsAreArray(cdb)) << int{length};
   }
 }
@@ -164,10 +165,11 @@ TEST_P(PathTimeoutTest, FollowsTheDirectionAndTheCdb) {
   const TimeoutCase& c = GetParam();
   uint8_t data[4] = {};
   const auto length = static_cast<uint8_t>(c.cdb.size());
+  // The time-out the request carries is the subject, not the answer.
   if (c.dataIn)
-    ScsiPassThroughIn(path(), c.cdb.data(), length, data, sizeof data, nullptr);
+    (void)ScsiPassThroughIn(path(), c.cdb.data(), length, data, sizeof data, nullptr);
   else
-    ScsiPassThroughOut(path(), c.cdb.data(), length, data, sizeof data, nullptr);
+    (void)ScsiPassThroughOut(path(), c.cdb.data(), length, data, sizeof data, nullptr);
   EXPECT_EQ(OnlyEntry().timeout, c.timeout);
 }
 
@@ -338,9 +340,11 @@ TEST_F(HandleFormTest, BothDirectionsWaitScsiTimeoutWhateverTheCdb) {
   uint8_t data[4] = {};
   const uint8_t erase[12] = {0xFF, 0x04, 0x13};
   const auto wholeFlash = DfWrite(0x03, 0xFB);
-  ScsiPassThroughOutHandle(device_, erase, 12, nullptr, 0, nullptr);
-  ScsiPassThroughOutHandle(device_, wholeFlash.data(), 12, data, 4, nullptr);
-  ScsiPassThroughInHandle(device_, RegisterCdb(true, kRegister, 4).data(), 12, data, 4, nullptr);
+  // The time-outs the requests carry are the subject, not the answers.
+  (void)ScsiPassThroughOutHandle(device_, erase, 12, nullptr, 0, nullptr);
+  (void)ScsiPassThroughOutHandle(device_, wholeFlash.data(), 12, data, 4, nullptr);
+  (void)ScsiPassThroughInHandle(device_, RegisterCdb(true, kRegister, 4).data(), 12, data, 4,
+                                nullptr);
   const auto trace = Trace();
   ASSERT_THAT(trace, SizeIs(3));
   for (const auto& entry : trace) EXPECT_EQ(entry.timeout, uint32_t{kTestScsiTimeout});

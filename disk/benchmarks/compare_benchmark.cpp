@@ -72,7 +72,7 @@ using Compare = bool (*)(const Tree&);
 bool Ours(const Tree& tree) {
   static FolderCounts counted[std::size(kTrees)];
   FolderCounts& source = counted[&tree - kTrees];
-  if (source == FolderCounts{}) CompareFolderTree(Source(tree).c_str(), "", 0, 0, source);
+  if (source == FolderCounts{}) (void)CompareFolderTree(Source(tree).c_str(), "", 0, 0, source);
   FolderCounts counts = source;
   return VerifyCopiedFolder(Source(tree).c_str(), Destination(tree).c_str(), 1, counts) == 1;
 }

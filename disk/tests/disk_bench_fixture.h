@@ -108,8 +108,8 @@ class DiskBench {
     platform::ScopedDevice device(path().c_str(), platform::kAccessNone,
                                   platform::kShareRead | platform::kShareWrite);
     platform::DiskGeometry geometry = {};
-    platform::DeviceIoControl(device.get(), platform::kIoctlDiskGetDriveGeometry, nullptr, 0,
-                              &geometry, sizeof(geometry), nullptr);
+    EXPECT_TRUE(platform::DeviceIoControl(device.get(), platform::kIoctlDiskGetDriveGeometry,
+                                          nullptr, 0, &geometry, sizeof(geometry), nullptr));
     return geometry;
   }
 

@@ -233,7 +233,7 @@ TEST_F(DeviceSetupTest, AnUnpluggedProductLeavesTheTree) {
   const std::string id = p.usbInstanceId();
   auto present = [&] {
     DevInst root = 0;
-    LocateRootNode(&root);
+    EXPECT_EQ(LocateRootNode(&root), kCrSuccess);
     std::vector<DevInst> stack = {root};
     while (!stack.empty()) {
       const DevInst node = stack.back();

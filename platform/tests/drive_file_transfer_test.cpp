@@ -64,7 +64,7 @@ TEST_F(DriveFileTransferTest, UnbufferedHandlesMoveWholeSectorsOnly) {
   ASSERT_NE(file, kInvalidHandle);
   EXPECT_TRUE(WriteFile(file, buffer.data(), 100, &moved));
   CloseHandle(file);
-  DeleteFile(host.c_str());
+  EXPECT_TRUE(DeleteFile(host.c_str()));
 }
 
 TEST_F(DriveFileTransferTest, TheBackendSeesChangesAndRefusesTransfers) {
@@ -111,7 +111,7 @@ TEST_F(DriveFileTransferTest, TheBackendSeesChangesAndRefusesTransfers) {
   EXPECT_TRUE(CopyFile(source.c_str(), "E:\\copy.bin", false));
   EXPECT_TRUE(bench_->seen().back().write);
   EXPECT_EQ(bench_->seen().back().bytes, 6u);
-  DeleteFile(source.c_str());
+  EXPECT_TRUE(DeleteFile(source.c_str()));
 }
 
 TEST_F(DriveFileTransferTest, TheBackendMayMoveFewerBytes) {

@@ -150,7 +150,7 @@ TEST_F(Files, TempFilesAreUniqueAcrossThreadsAndLiveInTheTempFolder) {
   for (const std::string& n : all) {
     EXPECT_EQ(n.rfind(std::string(temp) + "qvs", 0), 0u) << n;
     EXPECT_NE(GetFileAttributes(n.c_str()), kInvalidFileAttributes) << "created, so no one else takes it";
-    DeleteFile(n.c_str());
+    EXPECT_TRUE(DeleteFile(n.c_str()));
   }
   char name[kMaxPath];
   EXPECT_EQ(GetTempFileName("C:\\no such folder\\", "qvs", 0, name), 0u);

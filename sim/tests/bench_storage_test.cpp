@@ -303,7 +303,7 @@ class Programs : public Storage {
     const std::string path = std::string(temp) + name;
     Handle h = CreateFile(path.c_str(), kAccessWrite, 0, kCreateAlways, kFileAttributeNormal);
     EXPECT_NE(h, kInvalidHandle);
-    WriteFile(h, content.data(), static_cast<uint32_t>(content.size()), nullptr);
+    EXPECT_TRUE(WriteFile(h, content.data(), static_cast<uint32_t>(content.size()), nullptr));
     CloseHandle(h);
     return path;
   }
@@ -319,8 +319,10 @@ class Programs : public Storage {
     info.nShow = kSwHide;
     if (!ShellExecuteEx(&info)) return 0xDEAD;
     uint32_t code = 0;
-    if (WaitForSingleObject(info.hProcess, waitMs) == kWaitTimeout) TerminateProcess(info.hProcess, kStillActive);
-    GetExitCodeProcess(info.hProcess, &code);
+    // An ended program answers kStillActive as its exit code.
+    if (WaitForSingleObject(info.hProcess, waitMs) == kWaitTimeout)
+      (void)TerminateProcess(info.hProcess, kStillActive);
+    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     CloseHandle(info.hProcess);
     return code;
   }
