@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/windows.h"  // kErrorInvalidWindowHandle
+
 namespace platform {
 
 struct DeviceBroadcast;
@@ -28,8 +30,6 @@ using WindowHandle = uint32_t;
 
 inline constexpr uint32_t kWmTimer = 0x0113;         // 275
 inline constexpr uint32_t kWmDeviceChange = 0x0219;  // 537
-
-inline constexpr uint32_t kErrorInvalidWindowHandle = 1400;
 
 // One message taken from a window's port.
 struct WindowMessage {

@@ -7,7 +7,9 @@
 #include "platform/byte_order.h"
 #include "platform/disk_ioctl.h"
 #include "platform/text.h"
+#include "platform/window_messages.h"
 #include "sim/disk_image.h"
+#include "sim/device_notices.h"
 #include "sim/volume_system.h"
 
 namespace sim {
@@ -160,6 +162,8 @@ void VolumeSystem::LayoutChanged(Product& p, int drive) {
   ds.arrivalCount = static_cast<int>(UsedEntries(mbr).size());
   ds.arrivalPending = ds.arrivalCount > 0;
   ds.arrivalDue = NowMs() + system_.config.volumeArrivalMs;
+  AnnounceVolumes(previous, false);
+  if (ds.arrivalPending) platform::ScheduleSystemWork(ds.arrivalDue, this, [this] { Settle(); });
 }
 
 void VolumeSystem::Reread(Product& p, int drive) {

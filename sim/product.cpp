@@ -4,6 +4,8 @@
 
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/window_messages.h"
+#include "sim/device_notices.h"
 
 namespace sim {
 
@@ -16,9 +18,20 @@ Product::Product(const ProductConfig& config, size_t index)
     foldedStem_ = platform::AsciiLower(pathStem_);
     pathHash_.store(std::hash<std::string>{}(foldedStem_));
   }
+  SchedulePlugging();
 }
 
-Product::~Product() = default;
+Product::~Product() { platform::CancelSystemWork(this); }
+
+void Product::SchedulePlugging() {
+  const auto first = [](const std::vector<uint32_t>& times) {
+    return times.empty() ? UINT64_MAX : uint64_t{*std::min_element(times.begin(), times.end())};
+  };
+  if (first(config_.plugAtMs) < first(config_.pullAtMs)) plugged_.store(false);
+  const uint64_t made = NowMs();
+  for (const uint32_t at : config_.plugAtMs) platform::ScheduleSystemWork(made + at, this, [this] { Plug(); });
+  for (const uint32_t at : config_.pullAtMs) platform::ScheduleSystemWork(made + at, this, [this] { Unplug(); });
+}
 
 int64_t Product::TransferNs(int drive, bool write, uint64_t bytes) const {
   // What each link carries, MB/s, by UsbSpeed.
@@ -90,15 +103,35 @@ int Product::FaultsFired() const {
 
 void Product::SetOpenFails(bool fails) { openFails_.store(fails); }
 
-void Product::Unplug() { plugged_.store(false); }
+void Product::Unplug() {
+  const ProductPresence presence = PresenceOf(*this);
+  const bool wasOnline = Online();
+  plugged_.store(false);
+  if (wasOnline) AnnounceDeparture(presence);
+}
 
 void Product::PowerOn(uint32_t port) {
-  std::lock_guard lock(mutex_);
-  activePort_.store(port);
-  if (!plugged_.load()) pendingPowerOn_ = true;
-  plugged_.store(true);
+  const ProductPresence presence = PresenceOf(*this);
+  bool wasOnline = false;
+  bool moved = false;
+  {
+    std::lock_guard lock(mutex_);
+    wasOnline = Online();
+    moved = activePort_.load() != port;
+    activePort_.store(port);
+    if (!plugged_.load()) pendingPowerOn_ = true;
+    plugged_.store(true);
+  }
+  // Switched to the other port: it leaves one port and arrives on the other.
+  if (wasOnline && moved) AnnounceDeparture(presence);
+  if ((!wasOnline || moved) && Online()) AnnounceArrival(PresenceOf(*this));
 }
-void Product::Plug() { plugged_.store(true); }
+
+void Product::Plug() {
+  const bool wasOnline = Online();
+  plugged_.store(true);
+  if (!wasOnline && Online()) AnnounceArrival(PresenceOf(*this));
+}
 
 bool Product::Online() const {
   if (!plugged_.load()) return false;
@@ -214,6 +247,7 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
         return false;
       case Fault::Kind::Vanish:
         plugged_.store(false);
+        AnnounceDeparture(PresenceOf(*this));
         *error = platform::kErrorDeviceNotConnected;
         return false;
       case Fault::Kind::CheckCondition:
@@ -249,6 +283,7 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
     buffer[fault.offset] ^= fault.xorMask;
   if (commandObserver_) commandObserver_(*bridge_);
   if (result.resetRequested) {
+    const ProductPresence before = PresenceOf(*this);
     resets_.fetch_add(1);
     offlineUntil_.store(NowMs() + config_.resetDelayMs);
     pendingPowerOn_ = true;
@@ -256,6 +291,11 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
     if (config_.afterReset == AfterReset::Unidentified) bridge_->BecomeForeign();
     if (config_.placement.resetNewPath)
       pathHash_.store(std::hash<std::string>{}(platform::AsciiLower(path())));
+    // It leaves the bus now and arrives again, if at all, when its delay ends.
+    AnnounceDeparture(before);
+    platform::ScheduleSystemWork(offlineUntil_.load(), this, [this] {
+      if (Online()) AnnounceArrival(PresenceOf(*this));
+    });
   }
   return true;
 }

@@ -104,7 +104,7 @@ class Product {
   void SetOpenFails(bool fails);
 
   // Unplug: the product is gone until Plug. A reset takes it off the bus for
-  // its reset delay.
+  // its reset delay. Each coming and going sends the system's notices.
   void Unplug();
   void Plug();
   // On the bus now (plugged and not inside a reset window).
@@ -112,7 +112,7 @@ class Product {
   // Power through a Type-C fixture: off takes it off the bus; on brings it
   // back through hub port `port` of its hub (0: its own port), powered up
   // afresh.
-  void PowerOff() { plugged_.store(false); }
+  void PowerOff() { Unplug(); }
   void PowerOn(uint32_t port);
   // Whether hub port `port` of its hub shows it now.
   bool ShowsOn(uint32_t port) const {
@@ -157,6 +157,8 @@ class Product {
   bool MatchesFolded(std::string_view folded, size_t hash) const;
 
  private:
+  // The plugging and pulling its configuration asks for while the bench runs.
+  void SchedulePlugging();
   bool TakeFault(const uint8_t* cdb, uint8_t cdbLength, Fault* out);
   void ComeBackIfDue();
   std::string GenerationText(uint32_t generation) const;

@@ -113,6 +113,11 @@ struct ProductConfig {
   uint32_t resetDelayMs = 1500;               // off the bus after a reset
   AfterReset afterReset = AfterReset::ComesBack;
   uint32_t commandUs = 150;                   // each command's round trip, its data aside
+  // Plugged in and pulled out while the station runs, at these station
+  // milliseconds after the bench was made. A product whose first event is a
+  // plug starts off the bus.
+  std::vector<uint32_t> plugAtMs;
+  std::vector<uint32_t> pullAtMs;
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)
   DiskConfig disk2 = NoSecondDrive();        // port 1 (slave, device 0xB0)

@@ -48,7 +48,7 @@ void UsbTopology::AttachTypeCFixtures(const std::vector<TypeCFixtureConfig>& fix
       hub->ports[f.cc2Port - 1] = hub->ports[powered->hubPort() - 1];
       cc2 = f.cc2Port;
     }
-    powered->PowerOff();  // until the fixture's register says otherwise
+    powered->plugged_.store(false);  // until the fixture's register says otherwise
     fixture->SetCommandObserver([powered, cc2, last = uint8_t{0}](EmulatedBridge& bridge) mutable {
       const uint8_t power = bridge.registers()[kPowerRegister] & (kCc1Power | kCc2Power);
       if (power == last) return;

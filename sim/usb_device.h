@@ -7,6 +7,7 @@
 
 #include "platform/device_setup.h"
 #include "sim/bench_config.h"
+#include "sim/device_notices.h"
 
 namespace sim {
 
@@ -14,8 +15,13 @@ class UsbDevice {
  public:
   explicit UsbDevice(const UsbDeviceConfig& config) : config_(config) {}
   const UsbDeviceConfig& config() const { return config_; }
-  void Unplug() { plugged_.store(false); }
-  void Plug() { plugged_.store(true); }
+  // Each coming and going sends the system's notices.
+  void Unplug() {
+    if (plugged_.exchange(false)) AnnounceUsbDevice(*this, false);
+  }
+  void Plug() {
+    if (!plugged_.exchange(true)) AnnounceUsbDevice(*this, true);
+  }
   bool Online() const { return plugged_.load(); }
   const std::string& instanceId() const { return instanceId_; }
   UsbSpeed speed() const { return speed_; }

@@ -14,6 +14,7 @@
 #include "platform/disk_ioctl.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/window_messages.h"
 #include "sim/volume_system.h"
 
 namespace sim {
@@ -25,6 +26,7 @@ VolumeSystem::VolumeSystem(const SystemState& system, Products& products, Deskto
     : system_(system), products_(products), windows_(windows), faults_(faults) {}
 
 VolumeSystem::~VolumeSystem() {
+  platform::CancelSystemWork(this);
   if (root_.empty()) return;
   std::error_code ignored;
   fs::remove_all(root_, ignored);

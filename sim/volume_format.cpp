@@ -2,11 +2,13 @@
 // a FAT32 volume gets its boot sectors, FSInfo, FATs and root folder; NTFS
 // and exFAT a boot sector, their label kept by the bench.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "platform/byte_order.h"
 #include "platform/disk_ioctl.h"
 #include "platform/text.h"
+#include "sim/device_notices.h"
 #include "sim/volume_system.h"
 
 namespace sim {
@@ -258,6 +260,10 @@ int VolumeSystem::FormatVolume(char letter, const std::string& fileSystem, const
   }
   v->configured = false;
   Mount(*p, drive, partition, *v);
+  // The system mounts the new file system afresh: the volume goes and comes.
+  const uint32_t mask = 1u << (std::toupper(static_cast<unsigned char>(letter)) - 'A');
+  AnnounceVolumes(mask, false);
+  AnnounceVolumes(mask, true);
   return v->mounted ? 0 : 4;
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/disk_ioctl.h"
 #include "sim/device_ids.h"
+#include "sim/device_notices.h"
 #include "sim/volume_system.h"
 
 namespace sim {
@@ -49,6 +50,7 @@ void VolumeSystem::SettleLocked() {
         --need;
       }
     p.SetLetters(drive, mask);
+    if (p.Online()) AnnounceVolumes(mask, true);
     uint32_t partition = 1;
     for (int bit = 0; bit < 26; ++bit) {
       if (!(mask & (1u << bit))) continue;
