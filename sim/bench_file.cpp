@@ -79,6 +79,12 @@
 //   reset_new_path = 1      after a reset the product comes back with a new instance
 //                           suffix and interface path ("...#SERIAL&1#..." after the
 //                           first reset); default 0: the same path
+//   plug_at_ms = 30000      station milliseconds after the bench was made at which
+//   pull_at_ms = 10000 60000  the product is plugged in / pulled out while the
+//                           station runs (each with the system's notices); a product
+//                           whose first event is a plug starts off the bus. The
+//                           events happen when a window of the program looks for
+//                           its messages
 //
 //   [device NAME]           a USB device that is not storage (a mouse, the
 //                           power-control box of the Type-C mode)
@@ -273,6 +279,21 @@ Setter SubFlag(Sub ProductConfig::*sub, bool Sub::*field) {
   };
 }
 
+// Station milliseconds: "30000 90000".
+Setter Times(std::vector<uint32_t> ProductConfig::*field) {
+  return [field](ProductConfig& c, std::string_view v) {
+    (c.*field).clear();
+    std::istringstream in{std::string(v)};
+    std::string token;
+    while (in >> token) {
+      uint64_t ms = 0;
+      if (!ParseUnsigned(token, UINT32_MAX, &ms)) return false;
+      (c.*field).push_back(static_cast<uint32_t>(ms));
+    }
+    return true;
+  };
+}
+
 Setter Bytes(std::vector<uint8_t> ProductConfig::*field) {
   return [field](ProductConfig& c, std::string_view v) { return ParseBytes(v, &(c.*field)); };
 }
@@ -315,6 +336,8 @@ const std::vector<Key>& Keys() {
       {"buffer1_bank", Number(&ProductConfig::buffer1Bank, 1)},
       {"bank_checksums", Flag(&ProductConfig::checkBankChecksums)},
       {"reset_delay_ms", Number(&ProductConfig::resetDelayMs, 600000)},
+      {"plug_at_ms", Times(&ProductConfig::plugAtMs)},
+      {"pull_at_ms", Times(&ProductConfig::pullAtMs)},
       {"command_us", Number(&ProductConfig::commandUs, 10000000)},
       {"flash", SubFlag(&ProductConfig::flash, &FlashConfig::present)},
       {"flash.id",

@@ -24,6 +24,7 @@ Product::Product(const ProductConfig& config, size_t index)
 Product::~Product() { platform::CancelSystemWork(this); }
 
 void Product::SchedulePlugging() {
+  if (config_.plugAtMs.empty() && config_.pullAtMs.empty()) return;
   const auto first = [](const std::vector<uint32_t>& times) {
     return times.empty() ? UINT64_MAX : uint64_t{*std::min_element(times.begin(), times.end())};
   };
