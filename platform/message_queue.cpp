@@ -94,7 +94,13 @@ bool MessageQueue::Wait(int realMilliseconds) const {
   pollfd fd{wake_, POLLIN, 0};
   for (;;) {
     const int r = ::poll(&fd, 1, realMilliseconds);
-    if (r >= 0) return r > 0;
+    if (r > 0) {
+      // The descriptor carries no ordering of memory: taking the lock the
+      // poster held orders what it wrote before the post before our return.
+      std::lock_guard lock(mutex_);
+      return true;
+    }
+    if (r == 0) return false;
     if (errno != EINTR) return false;
   }
 }

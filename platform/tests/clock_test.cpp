@@ -58,17 +58,6 @@ TEST(ClockTest, WorkIsNotMultipliedByTheScale) {
 }
 
 // Threads that sleep at once take the longest of their sleeps, not the sum.
-TEST(ClockTest, ConcurrentSleepsOverlap) {
-  platform::ScopedClockScale fast(1000.0);
-  const uint64_t before = platform::GetTickCount64();
-  std::vector<std::thread> sleepers;
-  for (int i = 0; i < 16; ++i) sleepers.emplace_back([] { platform::Sleep(1000); });
-  for (std::thread& t : sleepers) t.join();
-  const uint64_t station = platform::GetTickCount64() - before;
-  EXPECT_GE(station, 1000u);
-  EXPECT_LT(station, 8000u);
-}
-
 // A manual clock moves by the sleeps alone, each by exactly its length.
 TEST(ClockTest, ManualClockMovesOnlyBySleeps) {
   platform::ScopedManualClock manual;
