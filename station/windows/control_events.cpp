@@ -83,6 +83,22 @@ class KeyFilter : public QObject {
   QLineEdit* edit_;
 };
 
+// A double click anywhere in an item view, items or empty space.
+class DoubleClickFilter : public QObject {
+ public:
+  DoubleClickFilter(QAbstractItemView* view, std::function<void()> handler)
+      : QObject(view), handler_(std::move(handler)) {
+    view->viewport()->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonDblClick) handler_();
+    return false;
+  }
+
+ private:
+  std::function<void()> handler_;
+};
+
 KeyFilter* FindKeyFilter(QLineEdit* edit) {
   return dynamic_cast<KeyFilter*>(edit->findChild<QObject*>(kKeyFilterName, Qt::FindDirectChildrenOnly));
 }
@@ -100,6 +116,10 @@ void SetKeyHandler(QLineEdit* edit, KeyHandler handler) {
   KeyFilter* filter = FindKeyFilter(edit);
   if (!filter) filter = new KeyFilter(edit);
   filter->handler = std::move(handler);
+}
+
+void OnDblClick(QAbstractItemView* view, std::function<void()> handler) {
+  new DoubleClickFilter(view, std::move(handler));
 }
 
 bool OwnVisible(const QWidget* widget) {

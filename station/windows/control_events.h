@@ -15,10 +15,14 @@
 // - Where a handler reads a control's Visible or Enabled, it means the
 //   control's own flag, not what its parents make of it (OwnVisible,
 //   OwnEnabled).
+// - A tree or list view's click handler runs when the operator clicks one of
+//   its items (the click selects it first); its double-click handler runs
+//   on a double click anywhere in the view, on an item or not.
 // - Colours are given as the station's BGR values (0x0000FF is red).
 #pragma once
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
@@ -56,6 +60,15 @@ template <class F>
 void OnChange(QComboBox* box, F&& handler) {
   QObject::connect(box, &QComboBox::activated, box, [h = std::forward<F>(handler)](int) { h(); });
 }
+
+template <class F>
+void OnClick(QAbstractItemView* view, F&& handler) {
+  QObject::connect(view, &QAbstractItemView::clicked, view,
+                   [h = std::forward<F>(handler)](const QModelIndex&) { h(); });
+}
+
+// Installs the view's double-click handler.
+void OnDblClick(QAbstractItemView* view, std::function<void()> handler);
 
 // The typed character ('\r' for Enter, '\b' for Backspace) in; the character
 // to insert out, or 0 to drop the key.

@@ -8,12 +8,18 @@
 #include <exception>
 
 #include "platform/backend.h"
+#include "platform/file_version.h"
 #include "station/windows/detail_form.h"
 #include "station/windows/main_form.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/qt_dialog_sinks.h"
 
 namespace {
+
+// The program file's version block, numbered by the build; the window's
+// caption reads it back from the file.
+[[gnu::used]] const platform::VersionResource kVersionResource = platform::MakeVersionResource(
+    KESTROVA_VERSION_MAJOR, KESTROVA_VERSION_MINOR, KESTROVA_VERSION_RELEASE, KESTROVA_VERSION_BUILD);
 
 void ShowException(const QString& text) {
   QMessageBox::critical(nullptr, QApplication::applicationName(), text);
@@ -29,7 +35,8 @@ int main(int argc, char** argv) {
   static_cast<void>(platform::CurrentBackend());
   try {
     station::TMainForm mainForm;
-    station::TDetailForm detailForm;
+    station::TDetailForm detailForm(&mainForm);
+    mainForm.SetDetailForm(&detailForm);
     station::TPassForm passForm(&mainForm);
     mainForm.SetPassForm(&passForm);
     mainForm.show();

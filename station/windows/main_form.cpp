@@ -14,7 +14,9 @@
 #include "platform/files.h"
 #include "platform/local_time.h"
 #include "platform/program_folder.h"
+#include "station/windows/clock_timer.h"
 #include "station/windows/control_events.h"
+#include "station/windows/message_pump.h"
 #include "station/windows/pass_form.h"
 #include "ui_mainform.h"
 
@@ -24,6 +26,7 @@ namespace {
 constexpr int kRescanTreeImage = Qt::UserRole;
 constexpr uint32_t kProgressBarColor = 0xFF0000;  // blue
 constexpr int kStatusPanelWidths[] = {360, 260, 50};
+constexpr uint32_t kEppReminderMs = 10000;
 
 bool EnsureFolder(const std::string& path) {
   const uint32_t attributes = platform::GetFileAttributes(path.c_str());
@@ -36,10 +39,10 @@ bool EnsureFolder(const std::string& path) {
 
 TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TMainForm>()) {
   ui->setupUi(this);
-  Timer_EPP = new QTimer(this);
+  messages_ = new WindowMessagePump(this, [this](const platform::WindowMessage& m) { Dispatch(m); });
+  Timer_EPP = new ClockTimer(this, kEppReminderMs, [this] { Timer_EPPTimer(); });
   Timer_EPP->setObjectName("Timer_EPP");
-  Timer_EPP->setInterval(10000);
-  Timer_EPP->start();
+  Timer_EPP->Start();
   for (int slot = 0; slot < bridge::kPortCount; ++slot) {
     new QTreeWidgetItem(ui->TreeView1, QStringList("Port"));
     SetNodeImage(slot, 0);
@@ -77,6 +80,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   RDCheckClick();
   if (settings_.EnEPPTypeC != 0) RefreshDeviceList();
   runActive_ = 0;
+  FormCreate();
 }
 
 TMainForm::~TMainForm() = default;
@@ -117,6 +121,10 @@ void TMainForm::BindEvents() {
   OnChange(u.CapacityUserDefEdit, [this] { CapacityUserDefEditChange(); });
   for (QCheckBox* box : {u.enU3CheckBox, u.enU31Gen2CheckBox}) OnClick(box, [this, box] { enU3CheckBoxClick(box); });
   OnClick(u.RDCheck, [this] { RDCheckClick(); });
+  OnClick(u.TreeView1, [this] { TreeView1Click(); });
+  OnClick(u.DblClickBtn, [this] { DblClickBtnClick(); });
+  OnDblClick(u.ListView1, [this] { DblClickBtnClick(); });
+  OnDblClick(u.TreeView1, [this] { DblClickBtnClick(); });
 }
 
 void TMainForm::SetUpStatusBar() {
@@ -163,10 +171,8 @@ void TMainForm::PostPortUpdate() {
 }
 
 bool TMainForm::event(QEvent* e) {
-  if (e->type() == static_cast<QEvent::Type>(kWmPortUpdate)) {
-    OnPortStatus();
-    return true;
-  }
+  if (e->type() == static_cast<QEvent::Type>(kWmPortUpdate))
+    return Dispatch(platform::WindowMessage{.message = kWmPortUpdate, .wParam = 0, .broadcast = nullptr});
   // What a repaint would do, done when the window becomes active instead:
   // a paint must not move the focus or empty the serial entry.
   if (e->type() == QEvent::WindowActivate) FormPaint();

@@ -15,7 +15,9 @@
 
 #include "bridge/port_table.h"
 #include "platform/event.h"
+#include "platform/device_notifications.h"
 #include "platform/file_dialog.h"
+#include "platform/window_messages.h"
 #include "station/day_log.h"
 #include "station/device_mix.h"
 #include "station/pass_state.h"
@@ -33,7 +35,10 @@ class TMainForm;
 
 namespace station {
 
+class ClockTimer;
+class TDetailForm;
 class TPassForm;
+class WindowMessagePump;
 
 // WM_PORT_UPDATE: posted to the main window whenever a port record changed.
 inline constexpr int kWmPortUpdate = 1026;
@@ -56,6 +61,8 @@ class TMainForm : public QMainWindow {
   // The result window, created after this one; several focus rules skip
   // their focus change while it shows.
   void SetPassForm(TPassForm* form) { passForm_ = form; }
+  // The detail window, created between this one and the result window.
+  void SetDetailForm(TDetailForm* form) { detailForm_ = form; }
   bool ResultWindowShows() const;
   // START when it is visible and enabled, else Refresh.
   void FocusStartOrRefresh();
@@ -102,6 +109,31 @@ class TMainForm : public QMainWindow {
 
   // ---- RD Version lock
   void RDCheckClick();
+
+  // ---- Window events
+  // The create event, after the constructor: device notices, the string
+  // edits' places, the caption with the program's version, the debug panel.
+  void FormCreate();
+  // The message map: WM_TIMER, WM_DEVICECHANGE and WM_PORT_UPDATE; false
+  // for any other message.
+  bool Dispatch(const platform::WindowMessage& message);
+  void OnDeviceChange(uintptr_t event, const platform::DeviceBroadcast* header);
+  void OnDeviceTimer(uintptr_t id);
+  void Timer_EPPTimer();
+  void TreeView1Click();
+  void DblClickBtnClick();
+  // The window's handle for notices and timers.
+  platform::WindowHandle Handle() const;
+  // A pass or a safe removal owns the devices: the window sends none of
+  // its own commands meanwhile.
+  bool DeviceWorkRuns() const { return RunActive() || RemovalActive(); }
+  bool RemovalActive() const { return removalActive_ != 0; }
+
+  // The timer that debounces device notices (fires once, then is killed).
+  static constexpr uintptr_t RescanTimer = 17;
+  // 1-based index of the port node picked in the tree; 0 until the first.
+  int32_t SelectedPort = 0;
+  platform::DeviceNotifyHandle DeviceNotifyHandle = 0;
 
   // ---- Configuration block editing
   void EEPROMTypeChange();
@@ -153,7 +185,10 @@ class TMainForm : public QMainWindow {
   void WriteStringA(std::string_view text, int32_t maxChars);
 
   std::unique_ptr<Ui::TMainForm> ui;
-  QTimer* Timer_EPP = nullptr;
+  // The window's message port: device notices and RescanTimer.
+  WindowMessagePump* messages_ = nullptr;
+  ClockTimer* Timer_EPP = nullptr;
+  TDetailForm* detailForm_ = nullptr;
   QLabel* statusPanel2_ = nullptr;  // the status bar's percentage
 
   SettingsBlock settings_ = ZeroedSettingsBlock();
@@ -185,6 +220,7 @@ class TMainForm : public QMainWindow {
   uint8_t q646FlashChoice_ = 255;
   int32_t passProgress_ = 0;
   int32_t runActive_ = 0;
+  int32_t removalActive_ = 0;
 
   std::unique_ptr<platform::ManualResetEvent> PassEndEvent;
   int64_t logRollOverSize_ = kDayLogRollOverSize;

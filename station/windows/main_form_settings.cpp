@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
 #include "station/step_helpers.h"
+#include "station/windows/clock_timer.h"
 #include "station/windows/control_events.h"
 #include "station/windows/main_form.h"
 #include "ui_mainform.h"
@@ -57,9 +58,8 @@ void TMainForm::ApplyLoadEffect(const ControlEffect& effect) {
     platform::DebugTrace("settings load: no handler for %s\n", std::string(effect.control).c_str());
     return;
   }
-  if (auto* timer = findChild<QTimer*>(name); timer && effect.effect == Effect::kEnabled) {
-    if (effect.value) timer->start();
-    else timer->stop();
+  if (auto* timer = findChild<ClockTimer*>(name); timer && effect.effect == Effect::kEnabled) {
+    timer->SetEnabled(effect.value != 0);
     return;
   }
   QWidget* widget = findChild<QWidget*>(name);

@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QTimer>
 #include <QTreeWidget>
 
+#include "station/windows/clock_timer.h"
 #include "station/windows/detail_form.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/tests/window_fixture.h"
@@ -166,7 +166,7 @@ TEST_F(WindowTest, MainWindowHoldsEveryNamedControl) {
       EXPECT_EQ(CaptionOf(o), n.caption) << n.name;
     }
   }
-  EXPECT_NE(form_->findChild<QTimer*>("Timer_EPP"), nullptr);
+  EXPECT_NE(form_->findChild<ClockTimer*>("Timer_EPP"), nullptr);
 
   const QStringList columns = {"Port", "Con.", "VID / PID / SN", "Capacity", "FWVer", "Verify", "U3.1",
                                "F/W", "EEPROM", "Partition", "Format", "R/W Test", "S/W", "F/C"};
@@ -211,7 +211,7 @@ TEST_F(WindowTest, EveryControlALoadNamesFitsItsEffect) {
           break;
         case Effect::kItemIndex: EXPECT_TRUE(qobject_cast<const QComboBox*>(o)) << name; break;
         case Effect::kEnabled:
-          EXPECT_TRUE(qobject_cast<const QWidget*>(o) || qobject_cast<const QTimer*>(o)) << name;
+          EXPECT_TRUE(qobject_cast<const QWidget*>(o) || qobject_cast<const ClockTimer*>(o)) << name;
           break;
         case Effect::kVisible: EXPECT_TRUE(qobject_cast<const QWidget*>(o)) << name; break;
         case Effect::kClickHandler: EXPECT_TRUE(qobject_cast<const QCheckBox*>(o)) << name; break;

@@ -1,0 +1,148 @@
+// The main window's own events: its create event, its message map, the
+// debounce of device-change notices through RescanTimer, the Type-C
+// reminder, and the port picked in the tree opening the detail window.
+#include <QCoreApplication>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <string>
+
+#include "bridge/storage_device.h"
+#include "platform/device_notifications.h"
+#include "platform/file_version.h"
+#include "platform/message_box.h"
+#include "station/windows/clock_timer.h"
+#include "station/windows/control_events.h"
+#include "station/windows/detail_form.h"
+#include "station/windows/main_form.h"
+#include "station/windows/pass_form.h"
+#include "ui_mainform.h"
+
+namespace station {
+namespace {
+
+constexpr uint32_t kRescanAfterArrivalMs = 1500;
+constexpr uint32_t kRescanAfterRemovalMs = 200;
+constexpr int kStringBBelowStringCTop = 15;
+constexpr char kPellmarSuffix[] = " for Pellmar On-board Customers";
+
+struct ProgramVersion {
+  unsigned major = 0, minor = 0, release = 0, build = 0;
+};
+
+// The version block of the program's own file: zeros when it has none.
+ProgramVersion ReadProgramVersion(const std::string& programFile) {
+  ProgramVersion version;
+  const uint32_t size = platform::GetFileVersionInfoSize(programFile.c_str());
+  if (size == 0) return version;
+  std::string block(size, '\0');
+  const platform::FixedFileInfo* fixed = nullptr;
+  uint32_t length = 0;
+  if (!platform::GetFileVersionInfo(programFile.c_str(), size, block.data()) ||
+      !platform::VerQueryValue(block.data(), "\\", &fixed, &length))
+    return version;
+  version.major = fixed->fileVersionMS >> 16;
+  version.minor = fixed->fileVersionMS & 0xFFFF;
+  version.release = fixed->fileVersionLS >> 16;
+  version.build = fixed->fileVersionLS & 0xFFFF;
+  return version;
+}
+
+}  // namespace
+
+platform::WindowHandle TMainForm::Handle() const { return messages_->handle(); }
+
+void TMainForm::FormCreate() {
+  platform::DeviceInterfaceFilter filter;
+  filter.classGuid = platform::kGuidDevInterfaceDisk;
+  // Without it the window still hears volumes come and go.
+  DeviceNotifyHandle =
+      platform::RegisterDeviceNotification(messages_->handle(), &filter, platform::kDeviceNotifyWindowHandle);
+
+  Ui::TMainForm& u = *ui;
+  if (!mix_.HddStringMode) {
+    u.StringBEdit->move(u.StringBEdit->x(), u.StringCEdit->y() + kStringBBelowStringCTop);
+    u.StringCEdit->hide();
+  }
+
+  const ProgramVersion v = ReadProgramVersion(ToStationText(QCoreApplication::applicationFilePath()));
+  char caption[96];
+  std::snprintf(caption, sizeof caption, "Orvanta 4164x M.P. Tool v%u.%u.%u.%u", v.major, v.minor, v.release,
+                v.build);
+  // The customer's edition keeps its name after the version.
+  std::string title = caption;
+  if (Options().MPPellmarCustomer != 0) title += kPellmarSuffix;
+  setWindowTitle(FromStationText(title));
+
+  if (settings_.EnLoopDebug) {
+    u.DebugPanel->show();
+    u.cbEraseFlash->show();
+  }
+}
+
+bool TMainForm::Dispatch(const platform::WindowMessage& message) {
+  switch (message.message) {
+    case platform::kWmTimer: OnDeviceTimer(message.wParam); return true;
+    case platform::kWmDeviceChange: OnDeviceChange(message.wParam, message.broadcast.get()); return true;
+    case kWmPortUpdate: OnPortStatus(); return true;
+    default: return false;
+  }
+}
+
+void TMainForm::OnDeviceChange(uintptr_t event, const platform::DeviceBroadcast* header) {
+  if (event != platform::kDbtDeviceArrival && event != platform::kDbtDeviceRemoveComplete) return;
+  // Safe removal makes its own products leave; their notices are not changes
+  // to rescan for.
+  if (RemovalActive()) return;
+  const bool arrival = event == platform::kDbtDeviceArrival;
+  if ((!Options().MPSafeRemove || arrival) && passForm_) passForm_->hide();
+  if (RunActive()) return;
+  if (header == nullptr || (header->deviceType != platform::kDbtDevtypDeviceInterface &&
+                            header->deviceType != platform::kDbtDevtypVolume))
+    return;
+  ui->ExecuteBtn->setEnabled(false);
+  static_cast<void>(platform::KillTimer(messages_->handle(), RescanTimer));
+  static_cast<void>(
+      platform::SetTimer(messages_->handle(), RescanTimer, arrival ? kRescanAfterArrivalMs : kRescanAfterRemovalMs));
+}
+
+void TMainForm::OnDeviceTimer(uintptr_t id) {
+  if (id != RescanTimer) return;
+  static_cast<void>(platform::KillTimer(messages_->handle(), RescanTimer));
+  RefreshDeviceList();
+  if (settings_.EnBarcodeMode) {
+    FocusSerialEntry(true);
+    return;
+  }
+  if (!ResultWindowShows()) FocusStartOrRefresh();
+}
+
+void TMainForm::Timer_EPPTimer() {
+  if (settings_.EnEPPTypeC == 0 || pass_.EppPowered != 0) return;
+  Timer_EPP->Stop();
+  static_cast<void>(platform::MessageBox("Please plus Control EPP Device !!", "Error", platform::kMbOk));
+  Timer_EPP->Start();
+}
+
+void TMainForm::TreeView1Click() {
+  QTreeWidget* tree = ui->TreeView1;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i)
+    if (tree->topLevelItem(i)->isSelected()) SelectedPort = i + 1;
+}
+
+void TMainForm::DblClickBtnClick() {
+  const bool anyPresent = pass_.PresentDeviceCount.load() != 0;
+  bridge::PortRecord* record = pass_.ports.slot(SelectedPort);
+  if (anyPresent && record != nullptr && record->present) {
+    // While workers own the records the letter found stays local.
+    char letter = record->driveLetter;
+    static_cast<void>(bridge::FindDriveLetter(record->devicePath, &letter));
+    if (!DeviceWorkRuns()) record->driveLetter = letter;
+    if (ui->RDCheck->isChecked() && detailForm_) detailForm_->Open(letter);
+    return;
+  }
+  if (anyPresent && SelectedPort == 0 && ui->RDCheck->isChecked())
+    platform::ShowMessage("Please select one port to display by left port view first!!");
+}
+
+}  // namespace station
