@@ -186,6 +186,93 @@ int FormatServiceRoute(const char* driveRoot, const std::u16string& root, uint32
   return g_formatExFailed.load() ? kFormatFailed : kFormatOk;
 }
 
+// Runs one route with its device lock, then sets the label and reads the
+// volume back.
+int FormatOnRoute(const char* driveRoot, FormatRoute route, bool deviceLock, int quick,
+                  const char* label, int fileSystemIndex, uint32_t clusterSize) {
+  std::unique_lock<platform::CriticalSection> lock(DeviceLock(), std::defer_lock);
+  if (deviceLock) lock.lock();
+
+  const char letter = driveRoot[0];
+  const char* fileSystem = kFileSystemNames[fileSystemIndex];
+  const std::u16string wideFileSystem = WideCut(fileSystem, kMaxFileSystemNameChars);
+  const std::u16string wideLabel = WideCut(label, kMaxLabelChars);
+  const std::u16string root = {static_cast<char16_t>(static_cast<unsigned char>(letter)), u':',
+                               u'\\'};
+
+  uint32_t media = platform::kFmifsHardDisk;
+  switch (platform::GetDriveType(root.c_str())) {
+    case platform::kDriveFixed:
+      media = platform::kFmifsHardDisk;
+      break;
+    case platform::kDriveRemovable:
+      media = platform::kFmifsRemovable;
+      break;
+    default:
+      // Nobody answers at a worker's console: the prompt is shown, never read.
+      platform::DebugTrace("Insert a new floppy in drive %c:\nand press Enter when ready...",
+                           letter);
+      media = platform::kFmifsFloppy;
+      break;
+  }
+
+  const bool fat32 = fileSystemIndex == kFileSystemFat32;
+  int result = kFormatFailed;
+  switch (route) {
+    case FormatRoute::OwnFat32:
+      result = FormatFat32Route(letter, quick, label, clusterSize);
+      break;
+    case FormatRoute::FormatCommand:
+      result = FormatCommandRoute(letter, root, fileSystem, label, clusterSize);
+      break;
+    case FormatRoute::FormatService:
+      result = FormatServiceRoute(driveRoot, root, media, wideFileSystem, wideLabel, quick,
+                                  clusterSize);
+      break;
+    case FormatRoute::None:
+      break;
+  }
+  if (result != kFormatOk) return result;
+
+  platform::DebugTrace("Format complete.\n");
+  platform::DebugTrace("Volume Label (11 characters, Enter for none)? ");
+  if (!platform::SetVolumeLabel(root.c_str(), wideLabel.c_str())) {
+    if (fat32 && platform::GetLastError() == platform::kErrorLabelTooLong) {
+      return kFormatLabelTooLong;
+    }
+    // A label that still could not be set does not fail the route: the
+    // worker's label check catches it.
+    const int tries = g_nHDDAccessRetry.load();
+    for (int attempt = 0; attempt < tries; ++attempt) {
+      platform::DebugTrace("%d Label", attempt);
+      platform::Sleep(kFormatRetryMs);
+      if (platform::SetVolumeLabel(root.c_str(), wideLabel.c_str())) break;
+    }
+  }
+
+  std::u16string name(kVolumeTextChars, u'\0');
+  std::u16string fsName(kVolumeTextChars, u'\0');
+  uint32_t serial = 0, maxComponent = 0, flags = 0;
+  if (!platform::GetVolumeInformation(root.c_str(), name.data(), kVolumeTextChars, &serial,
+                                      &maxComponent, &flags, fsName.data(), kVolumeTextChars)) {
+    return kFormatVolumeInfoFailed;
+  }
+  uint64_t available = 0, total = 0, totalFree = 0;
+  if (!platform::GetDiskFreeSpaceEx(root.c_str(), &available, &total, &totalFree)) {
+    ReportSystemError("Could not query volume size", platform::GetLastError());
+    return kFormatFreeSpaceFailed;
+  }
+  platform::DebugTrace("\n%" PRIu64 " bytes total disk space.\n", total);
+  platform::DebugTrace("%" PRIu64 " bytes available on disk.\n", available);
+  if (!platform::GetVolumeInformation(root.c_str(), name.data(), kVolumeTextChars, &serial,
+                                      &maxComponent, &flags, fsName.data(), kVolumeTextChars)) {
+    ReportSystemError("Could not query volume", platform::GetLastError());
+    return kFormatSecondVolumeInfoFailed;
+  }
+  platform::DebugTrace("\nVolume Serial Number is %04X-%04X\n", serial >> 16, serial & 0xFFFF);
+  return kFormatOk;
+}
+
 }  // namespace
 
 const char* SystemErrorText(uint32_t errorCode) {
@@ -260,86 +347,33 @@ int FormatVolume(const char* driveRoot, int quick, const char* label, int fileSy
     platform::DebugTrace("Could not located FMIFS entry points.\n\n");
     return kFormatFailed;
   }
-  std::unique_lock<platform::CriticalSection> lock(DeviceLock(), std::defer_lock);
-  if (row.deviceLock) lock.lock();
+  return FormatOnRoute(driveRoot, row.route, row.deviceLock, quick, label, fileSystemIndex,
+                       clusterSize);
+}
 
-  const char letter = driveRoot[0];
-  const char* fileSystem = kFileSystemNames[fileSystemIndex];
-  const std::u16string wideFileSystem = WideCut(fileSystem, kMaxFileSystemNameChars);
-  const std::u16string wideLabel = WideCut(label, kMaxLabelChars);
-  const std::u16string root = {static_cast<char16_t>(static_cast<unsigned char>(letter)), u':',
-                               u'\\'};
-
-  uint32_t media = platform::kFmifsHardDisk;
-  switch (platform::GetDriveType(root.c_str())) {
-    case platform::kDriveFixed:
-      media = platform::kFmifsHardDisk;
-      break;
-    case platform::kDriveRemovable:
-      media = platform::kFmifsRemovable;
-      break;
-    default:
-      // Nobody answers at a worker's console: the prompt is shown, never read.
-      platform::DebugTrace("Insert a new floppy in drive %c:\nand press Enter when ready...",
-                           letter);
-      media = platform::kFmifsFloppy;
-      break;
+int FormatVolumeByRoute(const char* driveRoot, FormatRoute route, int quick, const char* label,
+                        int fileSystemIndex, uint32_t clusterSize) {
+  if (fileSystemIndex < 0 || fileSystemIndex >= kFileSystemCount || driveRoot == nullptr ||
+      driveRoot[0] == '\0') {
+    return kFormatFailed;
   }
-
-  int result = kFormatFailed;
-  switch (row.route) {
+  switch (route) {
     case FormatRoute::OwnFat32:
-      result = FormatFat32Route(letter, quick, label, clusterSize);
+      if (fileSystemIndex != kFileSystemFat32) return kFormatFailed;
       break;
-    case FormatRoute::FormatCommand:
-      result = FormatCommandRoute(letter, root, fileSystem, label, clusterSize);
+    case FormatRoute::FormatCommand: {
+      const std::string formatCom = SystemFolderFile("format.com");
+      if (formatCom.empty() || !IsExistingFile(formatCom.c_str())) return kFormatFailed;
       break;
+    }
     case FormatRoute::FormatService:
-      result = FormatServiceRoute(driveRoot, root, media, wideFileSystem, wideLabel, quick,
-                                  clusterSize);
+      if (!BindFmifs()) return kFormatFailed;
       break;
     case FormatRoute::None:
-      break;
+      return kFormatFailed;
   }
-  if (result != kFormatOk) return result;
-
-  platform::DebugTrace("Format complete.\n");
-  platform::DebugTrace("Volume Label (11 characters, Enter for none)? ");
-  if (!platform::SetVolumeLabel(root.c_str(), wideLabel.c_str())) {
-    if (fat32 && platform::GetLastError() == platform::kErrorLabelTooLong) {
-      return kFormatLabelTooLong;
-    }
-    // A label that still could not be set does not fail the route: the
-    // worker's label check catches it.
-    const int tries = g_nHDDAccessRetry.load();
-    for (int attempt = 0; attempt < tries; ++attempt) {
-      platform::DebugTrace("%d Label", attempt);
-      platform::Sleep(kFormatRetryMs);
-      if (platform::SetVolumeLabel(root.c_str(), wideLabel.c_str())) break;
-    }
-  }
-
-  std::u16string name(kVolumeTextChars, u'\0');
-  std::u16string fsName(kVolumeTextChars, u'\0');
-  uint32_t serial = 0, maxComponent = 0, flags = 0;
-  if (!platform::GetVolumeInformation(root.c_str(), name.data(), kVolumeTextChars, &serial,
-                                      &maxComponent, &flags, fsName.data(), kVolumeTextChars)) {
-    return kFormatVolumeInfoFailed;
-  }
-  uint64_t available = 0, total = 0, totalFree = 0;
-  if (!platform::GetDiskFreeSpaceEx(root.c_str(), &available, &total, &totalFree)) {
-    ReportSystemError("Could not query volume size", platform::GetLastError());
-    return kFormatFreeSpaceFailed;
-  }
-  platform::DebugTrace("\n%" PRIu64 " bytes total disk space.\n", total);
-  platform::DebugTrace("%" PRIu64 " bytes available on disk.\n", available);
-  if (!platform::GetVolumeInformation(root.c_str(), name.data(), kVolumeTextChars, &serial,
-                                      &maxComponent, &flags, fsName.data(), kVolumeTextChars)) {
-    ReportSystemError("Could not query volume", platform::GetLastError());
-    return kFormatSecondVolumeInfoFailed;
-  }
-  platform::DebugTrace("\nVolume Serial Number is %04X-%04X\n", serial >> 16, serial & 0xFFFF);
-  return kFormatOk;
+  return FormatOnRoute(driveRoot, route, route != FormatRoute::OwnFat32, quick, label,
+                       fileSystemIndex, clusterSize);
 }
 
 }  // namespace disk

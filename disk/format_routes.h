@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "disk/format_route_table.h"
+
 namespace disk {
 
 // Results of FormatVolume.
@@ -27,6 +29,13 @@ inline constexpr uint32_t kMaxLabelChars = 80;
 // every exit; the FAT32 route takes none.
 [[nodiscard]] int FormatVolume(const char* driveRoot, int quick, const char* label,
                                int fileSystemIndex, uint32_t clusterSize);
+
+// The same by one route, whatever the table would choose: the station's
+// FAT32 formatter (FAT32 only), the format command or the format service.
+// -1 when the route cannot run here (its program or module is missing, or
+// the file system is not the FAT32 formatter's).
+int FormatVolumeByRoute(const char* driveRoot, FormatRoute route, int quick, const char* label,
+                        int fileSystemIndex, uint32_t clusterSize);
 
 // 1 when a top-level "#32770" window titled "Microsoft Windows" was found
 // and WM_CLOSE posted to it.

@@ -21,15 +21,6 @@ bool ReadGeometry(platform::Handle device, DiskGeometry* geometry) {
          returned >= sizeof(*geometry);
 }
 
-// One whole sector at a disk-absolute byte offset.
-bool WriteSectorAt(platform::Handle device, uint64_t offset, const uint8_t* sector,
-                   uint32_t bytes) {
-  uint32_t written = 0;
-  return platform::SetFilePointerEx(device, static_cast<int64_t>(offset), nullptr,
-                                    platform::kFileBegin) &&
-         platform::WriteFile(device, sector, bytes, &written) && written == bytes;
-}
-
 // An opened disk with its geometry and byte size, refused when it is the
 // system's own or too small for the partition's start.
 struct LayoutTarget {
@@ -47,6 +38,14 @@ struct LayoutTarget {
 };
 
 }  // namespace
+
+bool WriteSectorAt(platform::Handle device, uint64_t offset, const uint8_t* sector,
+                   uint32_t bytes) {
+  uint32_t written = 0;
+  return platform::SetFilePointerEx(device, static_cast<int64_t>(offset), nullptr,
+                                    platform::kFileBegin) &&
+         platform::WriteFile(device, sector, bytes, &written) && written == bytes;
+}
 
 void FillLayoutEntry(const DiskGeometry& geometry, uint64_t diskBytes,
                      platform::PartitionInformation* entry) {

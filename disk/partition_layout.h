@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "bridge/storage_device.h"
+#include "platform/device_io.h"
 #include "platform/disk_ioctl.h"
 
 namespace disk {
@@ -19,6 +20,11 @@ using bridge::FindDriveLetter;
 using bridge::FindDriveLetters;
 using bridge::GetDiskSizeMB;
 using bridge::kDriveLetterCount;
+
+// Whole sectors at a disk-absolute byte offset of an open disk; true when
+// all `bytes` were written.
+bool WriteSectorAt(platform::Handle device, uint64_t offset, const uint8_t* sector,
+                   uint32_t bytes);
 
 // Where the one partition of both layout forms starts, in sectors.
 inline constexpr uint32_t kPartitionStartSector = 63;
