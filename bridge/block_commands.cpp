@@ -28,6 +28,12 @@ constexpr uint32_t kReadCapacity10Length = 8;
 constexpr uint8_t kServiceActionIn16 = 0x9E;
 constexpr uint8_t kReadCapacity16Action = 0x10;
 constexpr uint32_t kReadCapacity16Length = 16;
+constexpr Cdb10 kFormatUnit = {0x04};  // no parameter list: the device's own defaults
+// MODE SENSE(10) of all pages; the header's device-specific byte carries WP.
+constexpr uint8_t kModeSense10 = 0x5A;
+constexpr uint8_t kAllPages = 0x3F;
+constexpr uint32_t kModeHeader10Length = 8;
+constexpr uint8_t kWriteProtectBit = 0x80;
 
 // IDENTIFY DEVICE words, as byte offsets.
 constexpr size_t kLba28Sectors = 120;        // words 60-61
@@ -110,6 +116,18 @@ uint64_t ReadCapacity16(const char* devicePath) {
   uint8_t reply[kReadCapacity16Length] = {};
   if (!ReadCapacity16Data(devicePath, reply, sizeof(reply))) return 0;
   return BigEndian(reply, 8);
+}
+
+int FormatUnit(const char* devicePath) { return cdb::SendNoData(devicePath, kFormatUnit); }
+
+int ReadWriteProtect(const char* devicePath, bool* writeProtected) {
+  if (writeProtected == nullptr) return 0;
+  Cdb10 cdb = {kModeSense10, 0x08, kAllPages};  // DBD: no block descriptors
+  PutBigEndian(cdb, 7, kModeHeader10Length, 2);
+  uint8_t header[kModeHeader10Length] = {};
+  if (!cdb::SendIn(devicePath, cdb, header, sizeof(header))) return 0;
+  *writeProtected = (header[3] & kWriteProtectBit) != 0;
+  return 1;
 }
 
 uint64_t CapacityMBFromIdentify(const uint8_t* identify) {
