@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "disk/partition_layout.h"
+#include "platform/byte_order.h"
 #include "platform/crc32.h"
 #include "platform/device_io.h"
 #include "platform/disk_ioctl.h"
@@ -17,11 +18,6 @@ constexpr uint64_t kSignature = 0x5452415020494645ull;  // "EFI PART"
 constexpr uint32_t kRevision = 0x00010000;
 constexpr std::u16string_view kPartitionName = u"Basic data partition";
 
-template <class T>
-void Put(uint8_t* at, T value) {
-  for (size_t i = 0; i < sizeof(T); ++i) at[i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
-}
-
 // Header fields by offset.
 struct HeaderPlace {
   uint64_t self, other, arrayLba;
@@ -29,26 +25,26 @@ struct HeaderPlace {
 
 void WriteHeader(uint8_t* header, const HeaderPlace& place, uint64_t firstUsable,
                  uint64_t lastUsable, const std::array<uint8_t, 16>& diskId, uint32_t arrayCrc) {
-  Put<uint64_t>(header + 0, kSignature);
-  Put<uint32_t>(header + 8, kRevision);
-  Put<uint32_t>(header + 12, kGptHeaderSize);
-  Put<uint32_t>(header + 16, 0);  // its CRC, computed over the header with this field 0
-  Put<uint64_t>(header + 24, place.self);
-  Put<uint64_t>(header + 32, place.other);
-  Put<uint64_t>(header + 40, firstUsable);
-  Put<uint64_t>(header + 48, lastUsable);
+  platform::PutLittleEndian64(header + 0, kSignature);
+  platform::PutLittleEndian32(header + 8, kRevision);
+  platform::PutLittleEndian32(header + 12, kGptHeaderSize);
+  platform::PutLittleEndian32(header + 16, 0);  // its CRC, computed over the header with this field 0
+  platform::PutLittleEndian64(header + 24, place.self);
+  platform::PutLittleEndian64(header + 32, place.other);
+  platform::PutLittleEndian64(header + 40, firstUsable);
+  platform::PutLittleEndian64(header + 48, lastUsable);
   std::memcpy(header + 56, diskId.data(), diskId.size());
-  Put<uint64_t>(header + 72, place.arrayLba);
-  Put<uint32_t>(header + 80, kGptEntryCount);
-  Put<uint32_t>(header + 84, kGptEntrySize);
-  Put<uint32_t>(header + 88, arrayCrc);
-  Put<uint32_t>(header + 16, platform::Crc32(header, kGptHeaderSize));
+  platform::PutLittleEndian64(header + 72, place.arrayLba);
+  platform::PutLittleEndian32(header + 80, kGptEntryCount);
+  platform::PutLittleEndian32(header + 84, kGptEntrySize);
+  platform::PutLittleEndian32(header + 88, arrayCrc);
+  platform::PutLittleEndian32(header + 16, platform::Crc32(header, kGptHeaderSize));
 }
 
 // Version-4 random ids.
 std::array<uint8_t, 16> RandomId(std::mt19937_64& random) {
   std::array<uint8_t, 16> id{};
-  for (size_t i = 0; i < id.size(); i += 8) Put<uint64_t>(id.data() + i, random());
+  for (size_t i = 0; i < id.size(); i += 8) platform::PutLittleEndian64(id.data() + i, random());
   id[7] = static_cast<uint8_t>((id[7] & 0x0F) | 0x40);
   id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);
   return id;
@@ -96,10 +92,10 @@ bool BuildGptSectors(uint64_t sectors, uint32_t sectorSize, const std::array<uin
   uint8_t* entry = array.data();
   std::memcpy(entry, kBasicDataPartitionType.data(), 16);
   std::memcpy(entry + 16, partitionId.data(), 16);
-  Put<uint64_t>(entry + 32, first);
-  Put<uint64_t>(entry + 40, lastUsable);
-  Put<uint64_t>(entry + 48, 0);
-  for (size_t i = 0; i < kPartitionName.size(); ++i) Put<uint16_t>(entry + 56 + 2 * i, kPartitionName[i]);
+  platform::PutLittleEndian64(entry + 32, first);
+  platform::PutLittleEndian64(entry + 40, lastUsable);
+  platform::PutLittleEndian64(entry + 48, 0);
+  for (size_t i = 0; i < kPartitionName.size(); ++i) platform::PutLittleEndian16(entry + 56 + 2 * i, kPartitionName[i]);
   const uint32_t arrayCrc = platform::Crc32(array.data(), arrayBytes);
 
   GptSectors g;
@@ -113,8 +109,8 @@ bool BuildGptSectors(uint64_t sectors, uint32_t sectorSize, const std::array<uin
   slot[3] = 0x00;
   slot[4] = kProtectiveType;
   slot[5] = slot[6] = slot[7] = 0xFF;
-  Put<uint32_t>(slot + 8, 1);
-  Put<uint32_t>(slot + 12, sectors - 1 > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sectors - 1));
+  platform::PutLittleEndian32(slot + 8, 1);
+  platform::PutLittleEndian32(slot + 12, sectors - 1 > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sectors - 1));
   mbr[510] = 0x55;
   mbr[511] = 0xAA;
   WriteHeader(g.head.data() + sectorSize, {1, sectors - 1, 2}, firstUsable, lastUsable, diskId, arrayCrc);

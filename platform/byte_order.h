@@ -39,4 +39,12 @@ constexpr uint32_t GetLittleEndian32(const uint8_t* in) {
          static_cast<uint32_t>(in[3]) << 24;
 }
 
+constexpr void PutLittleEndian64(uint8_t* out, uint64_t value) {
+  for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+constexpr uint64_t GetLittleEndian64(const uint8_t* in) {
+  return static_cast<uint64_t>(GetLittleEndian32(in + 4)) << 32 | GetLittleEndian32(in);
+}
+
 }  // namespace platform
