@@ -76,6 +76,10 @@
 //   volume.label = DATA     volume label
 //   volume.type = fixed     drive type: fixed, removable or cdrom
 //   volume.free = 1G        free bytes (default: 90 % of the disk)
+//   ufs = 1                 the medium is a UFS device, not an ATA drive (disk.* give
+//                           its size); ufs.enabled = 0 starts with its unit disabled,
+//                           ufs.enable_after_reset = 1 makes an enable wait for the next
+//                           reset, ufs.write_protect = 1, ufs.ref_clock = 0..3
 //   reset_new_path = 1      after a reset the product comes back with a new instance
 //                           suffix and interface path ("...#SERIAL&1#..." after the
 //                           first reset); default 0: the same path
@@ -378,6 +382,11 @@ const std::vector<Key>& Keys() {
       {"disk2.image", SubText(&ProductConfig::disk2, &DiskConfig::imagePath)},
       {"disk2.read_mbps", SubNumber(&ProductConfig::disk2, &DiskConfig::readMBps, 100000)},
       {"disk2.write_mbps", SubNumber(&ProductConfig::disk2, &DiskConfig::writeMBps, 100000)},
+      {"ufs", SubFlag(&ProductConfig::ufs, &UfsConfig::present)},
+      {"ufs.enabled", SubFlag(&ProductConfig::ufs, &UfsConfig::enabled)},
+      {"ufs.enable_after_reset", SubFlag(&ProductConfig::ufs, &UfsConfig::enableAfterReset)},
+      {"ufs.write_protect", SubFlag(&ProductConfig::ufs, &UfsConfig::writeProtected)},
+      {"ufs.ref_clock", SubNumber(&ProductConfig::ufs, &UfsConfig::referenceClock, 3)},
       {"hub", SubText(&ProductConfig::placement, &PlacementConfig::hub)},
       {"port", SubNumber(&ProductConfig::placement, &PlacementConfig::port, 127)},
       {"speed", SpeedText(&ProductConfig::placement, &PlacementConfig::speed)},

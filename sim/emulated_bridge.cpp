@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
 #include "sim/ff04_operations.h"
@@ -10,6 +11,7 @@
 #include "sim/parallel_flash.h"
 #include "sim/spi_flash.h"
 #include "sim/standby_state.h"
+#include "sim/ufs_unit.h"
 
 namespace sim {
 
@@ -209,6 +211,7 @@ EmulatedBridge::EmulatedBridge(const ProductConfig& config)
           config.flash, HasParallelFlash(config.chipType) ? &flash_->memory() : nullptr)),
       disk_(std::make_unique<DiskImage>(config.disk)),
       disk2_(std::make_unique<DiskImage>(config.disk2)),
+      ufs_(config.ufs.present ? std::make_unique<UfsUnit>(config.ufs) : nullptr),
       state_(std::make_unique<State>()) {
   State& s = *state_;
   s.model = FindChipModel(config_.chipType);
@@ -248,8 +251,22 @@ bool EmulatedBridge::configMemoryInFlash() const {
   return ConfigMemoryInFlash(state_->model->family);
 }
 
+bool EmulatedBridge::MediumPresent(int drive) const {
+  const DiskImage& d = drive == 0 ? *disk_ : *disk2_;
+  return d.present() && (drive != 0 || !ufs_ || ufs_->enabled());
+}
+
+uint64_t EmulatedBridge::MediumChangedAt(int drive) const {
+  return drive == 0 && ufs_ ? ufs_->changedAt() : 0;
+}
+
+bool EmulatedBridge::MediumWritable(int drive) const {
+  return MediumPresent(drive) && (drive != 0 || !ufs_ || !ufs_->writeProtected());
+}
+
 void EmulatedBridge::PowerOn() {
   State& s = *state_;
+  if (ufs_) ufs_->PowerOn();
   flash_->Reset();
   otherFlash_->Reset();
   identity_ = ConfiguredIdentity(config_);
@@ -301,6 +318,7 @@ struct Context {
 // no drive is there.
 DiskImage* DriveAt(Context& c, uint8_t device) {
   DiskImage& drive = (c.unit == 1 || (device & 0x10) != 0) ? c.disk2 : c.disk;
+  if (&drive == &c.disk && c.config.ufs.present) return nullptr;  // a UFS device is no ATA drive
   return drive.present() ? &drive : nullptr;
 }
 
@@ -310,7 +328,8 @@ DiskImage& UnitDrive(Context& c) { return c.unit == 1 ? c.disk2 : c.disk; }
 uint8_t PortRegister(const Context& c) {
   if (c.bootCode) return 0;  // the boot code does not look for drives
   uint8_t value = 0;
-  if (c.disk.present()) value |= c.disk.packetDevice() ? kPort0Drive | kPort0Atapi : kPort0Drive;
+  if (c.disk.present() && !c.config.ufs.present)
+    value |= c.disk.packetDevice() ? kPort0Drive | kPort0Atapi : kPort0Drive;
   if (c.disk2.present()) value |= c.disk2.packetDevice() ? kPort1Drive | kPort1Atapi : kPort1Drive;
   return value;
 }
@@ -795,6 +814,9 @@ CommandResult DiskCommand(Context& c, const Request& r) {
     case 0x2A:
       if (r.cdbLength < 10) return Check();
       return BlockTransfer(disk, r, cdb[0] == 0x28, Be32(cdb + 2), Be16(cdb + 7), sectors);
+    case 0x35:  // SYNCHRONIZE CACHE(10): nothing is cached
+    case 0x04:  // FORMAT UNIT without a parameter list: the medium keeps its sectors
+      return NoData(r) ? Good() : Check();
     default:
       return Check();
   }
@@ -821,6 +843,10 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
             *otherFlash_,  identity_};
   const Request r{cdb, cdbLength, dataIn, data, length};
   if (config_.foreignBridge && IsVendorOpcode(cdb[0])) return Check();
+  if (ufs_ && unit == 0) {
+    if (const std::optional<CommandResult> settled = ufs_->Execute(cdb, cdbLength, dataIn, data, length))
+      return *settled;
+  }
   switch (cdb[0]) {
     case 0xDF:
       return DfCommand(c, r);
@@ -855,6 +881,8 @@ CommandResult EmulatedBridge::ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, ui
     case 0x9E:
     case 0x28:
     case 0x2A:
+    case 0x35:
+    case 0x04:
       return DiskCommand(c, r);
     default:
       return Check();

@@ -19,6 +19,7 @@ class DiskImage;
 class FirmwareDownload;
 class ParallelFlash;
 class SpiFlash;
+class UfsUnit;
 
 class EmulatedBridge {
  public:
@@ -49,6 +50,14 @@ class EmulatedBridge {
   SpiFlash& flash() { return *flash_; }
   DiskImage& disk() { return *disk_; }    // port 0
   DiskImage& disk2() { return *disk2_; }  // port 1
+  // A drive whose medium can be read now (a disabled UFS unit has none),
+  // and written (not write-protected).
+  bool MediumPresent(int drive) const;
+  bool MediumWritable(int drive) const;
+  // Station time the medium last came or went (0: never).
+  uint64_t MediumChangedAt(int drive) const;
+  // The UFS device in place of the port-0 drive; null for an ATA bridge.
+  const UfsUnit* ufs() const { return ufs_.get(); }
   std::vector<uint8_t>& configMemory() { return configMemory_; }
   // Register space as stored; a read answers two bytes from the hardware
   // instead: the port register 0x720F from the drives, and bit 0 of 0x506A
@@ -82,6 +91,7 @@ class EmulatedBridge {
   DeviceIdentity identity_;
   std::unique_ptr<DiskImage> disk_;
   std::unique_ptr<DiskImage> disk2_;
+  std::unique_ptr<UfsUnit> ufs_;
   std::vector<uint8_t> configMemory_;
   std::vector<uint8_t> registers_;  // 64 KB register (XDATA) space
   std::unique_ptr<State> state_;

@@ -53,6 +53,17 @@ struct FlashConfig {
                                  // 0: 5555/2AAA, 1: 555/2AA
 };
 
+// A UFS device in place of the ATA drive: it answers no IDENTIFY, only
+// INQUIRY (the bridge's), the block commands, SYNCHRONIZE CACHE, FORMAT
+// UNIT, MODE SENSE and the unit command E6. The medium is `disk`.
+struct UfsConfig {
+  bool present = false;
+  bool enabled = true;            // disabled: no medium, no volume
+  bool enableAfterReset = false;  // an enable takes effect at the next power-on
+  bool writeProtected = false;    // writes fail DATA PROTECT; MODE SENSE shows WP
+  uint8_t referenceClock = 1;     // bRefClkFreq: 0 19.2, 1 26, 2 38.4, 3 52 MHz
+};
+
 // Where a product sits on the USB tree and how the system presents it.
 struct PlacementConfig {
   std::string hub;                            // empty: the default root hub "root"
@@ -121,6 +132,7 @@ struct ProductConfig {
   FlashConfig flash;
   DiskConfig disk;                            // port 0 (master, device 0xA0)
   DiskConfig disk2 = NoSecondDrive();        // port 1 (slave, device 0xB0)
+  UfsConfig ufs;                              // a UFS device on port 0 instead of an ATA drive
   PlacementConfig placement;                  // where it sits on the USB tree
   VolumeConfig volume;                        // the volumes of its drives
 };
