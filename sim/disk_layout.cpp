@@ -37,21 +37,21 @@ void PutChs(uint8_t* p, uint64_t lba) {
 bool VolumeSystem::ReadSectors(Product& p, int drive, uint64_t lba, uint64_t count, uint8_t* out) {
   return p.WithBridge([&](EmulatedBridge& b) {
     DiskImage& d = drive == 0 ? b.disk() : b.disk2();
-    return d.present() && d.Read(lba, count, out);
+    return b.MediumPresent(drive) && d.Read(lba, count, out);
   });
 }
 
 bool VolumeSystem::WriteSectors(Product& p, int drive, uint64_t lba, uint64_t count, const uint8_t* in) {
   return p.WithBridge([&](EmulatedBridge& b) {
     DiskImage& d = drive == 0 ? b.disk() : b.disk2();
-    return d.present() && d.Write(lba, count, in);
+    return b.MediumWritable(drive) && d.Write(lba, count, in);
   });
 }
 
 VolumeSystem::DiskShape VolumeSystem::Shape(Product& p, int drive) {
   return p.WithBridge([&](EmulatedBridge& b) {
     DiskImage& d = drive == 0 ? b.disk() : b.disk2();
-    return DiskShape{d.present(), d.sectors(), d.sectorSize()};
+    return DiskShape{b.MediumPresent(drive), d.sectors(), d.sectorSize()};
   });
 }
 
@@ -67,6 +67,9 @@ bool VolumeSystem::ReadMbr(Product& p, int drive, Mbr* mbr) {
     const uint8_t* e = &sector[0x1BE + 16 * i];
     mbr->entries[i] = {e[0], e[4], GetLittleEndian32(e + 8), GetLittleEndian32(e + 12)};
   }
+  mbr->gpt = false;
+  mbr->gptTable = GptTable{};
+  if (mbr->valid && HasProtectiveEntry(*mbr)) ReadGptLayout(p, drive, shape, mbr);
   return true;
 }
 

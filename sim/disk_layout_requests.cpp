@@ -22,6 +22,7 @@ bool DiskRequest::GetLayout() {
     *error = platform::kErrorIoDevice;
     return false;
   }
+  if (ex && mbr.gpt) return GetGptLayout(mbr);
   const uint32_t entries = mbr.valid ? platform::kMbrLayoutEntries : 0;
   const uint32_t bytes = ex ? platform::DriveLayoutExBytes(std::max(entries, 1u))
                             : platform::DriveLayoutBytes(std::max(entries, 1u));
@@ -203,6 +204,13 @@ bool DiskRequest::GetPartitionInfo() {
   if (ex) {
     if (!NeedBytes(outSize, sizeof(platform::PartitionInformationEx), error)) return false;
     platform::PartitionInformationEx pi{};
+    VolumeSystem::Mbr mbr;
+    if (volumes.ReadMbr(p, drive, &mbr) && mbr.gpt) {
+      GptPartitionInfo(mbr, volume ? number : 0, part, bps, &pi);
+      std::memcpy(out, &pi, sizeof pi);
+      *returned = sizeof pi;
+      return true;
+    }
     pi.PartitionStyle = platform::kPartitionStyleMbr;
     pi.StartingOffset = static_cast<int64_t>(uint64_t{part.start} * bps);
     pi.PartitionLength = static_cast<int64_t>(sectors * bps);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/disk_ioctl.h"
+
 #include "sim/bench_handle.h"
 #include "sim/volume_system.h"
 
@@ -11,6 +13,12 @@ namespace sim {
 
 // False (and ERROR_INSUFFICIENT_BUFFER) when `size` is short of `needed`.
 bool NeedBytes(uint32_t size, uint32_t needed, uint32_t* error);
+
+// The extended partition record of a GPT volume (`number` from 1; 0 and
+// the whole disk for a disk handle's `part`).
+void GptPartitionInfo(const VolumeSystem::Mbr& mbr, uint32_t number,
+                      const VolumeSystem::MbrEntry& part, uint32_t bps,
+                      platform::PartitionInformationEx* out);
 
 // One disk or volume request on a product's drive, under the volume
 // system's lock; each handler answers one code (or its Ex twin).
@@ -42,6 +50,7 @@ struct DiskRequest {
   bool Geometry();
   bool LengthInfo();
   bool GetLayout();
+  bool GetGptLayout(const VolumeSystem::Mbr& mbr);  // disk_gpt_requests.cpp
   bool SetLayout();
   bool CreateDisk();
   bool UpdateProperties();

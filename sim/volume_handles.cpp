@@ -99,10 +99,12 @@ bool VolumeSystem::Transfer(BenchHandle& h, bool write, uint64_t offset, void* b
     return false;
   }
   if (count == 0) return true;
+  if (write && h.what == BenchHandle::Kind::Interface) FirstLook(p, drive);
   const bool ok = p.WithBridge([&](EmulatedBridge& b) {
     DiskImage& d = drive == 0 ? b.disk() : b.disk2();
-    const bool moved = d.present() && (write ? d.Write(base + first, count, static_cast<const uint8_t*>(buffer))
-                                             : d.Read(base + first, count, static_cast<uint8_t*>(buffer)));
+    const bool usable = write ? b.MediumWritable(drive) : b.MediumPresent(drive);
+    const bool moved = usable && (write ? d.Write(base + first, count, static_cast<const uint8_t*>(buffer))
+                                        : d.Read(base + first, count, static_cast<uint8_t*>(buffer)));
     // The disk is busy for the request's round trip and its data.
     platform::SleepNanoseconds(p.CommandNs() + p.TransferNs(drive, write, size));
     return moved;

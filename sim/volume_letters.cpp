@@ -28,6 +28,8 @@ void VolumeSystem::Settle() {
 }
 
 void VolumeSystem::SettleLocked() {
+  for (auto& product : products_)
+    if (product->config().ufs.present && product->Online()) FollowMedium(*product, 0);
   const uint64_t now = NowMs();
   for (auto& [key, ds] : drives_) {
     if (!ds.arrivalPending || now < ds.arrivalDue) continue;

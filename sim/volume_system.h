@@ -17,6 +17,7 @@
 
 #include "platform/backend.h"
 #include "sim/desktop_windows.h"
+#include "sim/gpt_table.h"
 #include "sim/product.h"
 #include "sim/system_faults.h"
 #include "sim/system_state.h"
@@ -33,11 +34,17 @@ class VolumeSystem {
     uint32_t start = 0;
     uint32_t sectors = 0;
   };
+  // What sector 0 says; with a protective entry, what the GPT behind it
+  // says instead: its first four partitions stand in the entries (as
+  // basic-data type 07h) and its ids and checksums in `table`, so a new GPT
+  // is a layout change like a new MBR.
   struct Mbr {
     bool valid = false;
     uint32_t signature = 0;
     std::array<MbrEntry, 4> entries{};
     std::array<uint8_t, 64> table{};
+    bool gpt = false;
+    GptTable gptTable;
   };
   struct DiskShape {
     bool present = false;
@@ -95,6 +102,10 @@ class VolumeSystem {
   std::string TempPath();
   void Settle();
 
+  // A handle of the product's disk or of one of its volumes is open, or a
+  // file on a volume (device_removal.cpp).
+  bool ProductInUse(const Product& product);
+
   // ---- The rest is called with mutex() held.
   std::mutex& mutex() { return mutex_; }
   SystemFaults& faults() { return faults_; }
@@ -105,6 +116,15 @@ class VolumeSystem {
   bool WriteSectors(Product& p, int drive, uint64_t lba, uint64_t count, const uint8_t* in);
   DiskShape Shape(Product& p, int drive);
   bool ReadMbr(Product& p, int drive, Mbr* mbr);
+  // GPT behind a protective MBR (disk_gpt.cpp).
+  static bool HasProtectiveEntry(const Mbr& mbr);
+  void ReadGptLayout(Product& p, int drive, const DiskShape& shape, Mbr* mbr);
+  // A UFS unit enabled or disabled is a medium arriving or leaving: its
+  // volumes follow as after a layout change (disk_gpt.cpp).
+  void FollowMedium(Product& p, int drive);
+  // The system has read the drive's layout before anything writes to the
+  // whole disk, so a table written there later is a change (disk_gpt.cpp).
+  void FirstLook(Product& p, int drive);
   static std::vector<MbrEntry> UsedEntries(const Mbr& mbr);
   bool WriteMbrTable(Product& p, int drive, const std::array<MbrEntry, 4>& entries, uint32_t signature,
                      bool keepBootCode);
@@ -155,6 +175,8 @@ class VolumeSystem {
     bool arrivalPending = false;
     uint64_t arrivalDue = 0;
     int arrivalCount = 0;
+    bool mediumKnown = false;       // FollowMedium has looked once
+    bool mediumPresent = false;
   };
   using VolumeKey = std::tuple<size_t, int, uint32_t>;  // product, drive, partition
 
