@@ -8,6 +8,7 @@
 #include "bridge/block_commands.h"
 #include "bridge/chip_identification.h"
 #include "bridge/device_queries.h"
+#include "bridge/safe_removal.h"
 #include "bridge/storage_enumeration.h"
 #include "bridge/ufs_commands.h"
 #include "bridge/vendor_commands.h"
@@ -287,6 +288,13 @@ int QV_DiskRWTest(const char* path, float* readSpeed, float* writeSpeed, int siz
     *readSpeed = read;
     *writeSpeed = write;
     return ok;
+  });
+}
+
+// The system stops the product's USB device and all below it.
+int QV_SafeRemove(const char* path) {
+  return OnDevice(path, [&](const ListedDevice& d) {
+    return d.usbNode != 0 ? bridge::RemoveDeviceSafely(d.usbNode) : 0;
   });
 }
 

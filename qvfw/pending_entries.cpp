@@ -2,7 +2,6 @@
 #include "qvfw/qvfw_api.h"
 extern "C" {
 int QV_ChipReset(const char*) { return 0; }
-int QV_SafeRemove(const char*) { return 0; }
 int QV_SetFWBinFilePath(const char*) { return 0; }
 int QV_CheckChipFW(const char*, const char*) { return 0; }
 int QV_CheckLoadBinFileMatch(const char*, const char*) { return 0; }
