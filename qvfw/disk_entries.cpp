@@ -8,7 +8,6 @@
 #include "bridge/block_commands.h"
 #include "bridge/chip_identification.h"
 #include "bridge/device_queries.h"
-#include "bridge/safe_removal.h"
 #include "bridge/storage_enumeration.h"
 #include "bridge/ufs_commands.h"
 #include "bridge/vendor_commands.h"
@@ -19,9 +18,11 @@
 #include "disk/os_version_tests.h"
 #include "disk/partition_layout.h"
 #include "platform/clock.h"
+#include "platform/device_setup.h"
 #include "qvfw/device_call.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/volume_rw_test.h"
+#include "station/safe_removal.h"
 
 namespace qvfw {
 namespace {
@@ -291,10 +292,14 @@ int QV_DiskRWTest(const char* path, float* readSpeed, float* writeSpeed, int siz
   });
 }
 
-// The system stops the product's USB device and all below it.
+// The system stops the product's USB device and all below it; 1 when the
+// device is gone afterwards.
 int QV_SafeRemove(const char* path) {
   return OnDevice(path, [&](const ListedDevice& d) {
-    return d.usbNode != 0 ? bridge::RemoveDeviceSafely(d.usbNode) : 0;
+    if (d.usbNode == 0) return 0;
+    station::SafeRemoveThread(d.usbNode);
+    char id[8];
+    return platform::GetDeviceId(d.usbNode, id, sizeof id) == platform::kCrInvalidDevNode ? 1 : 0;
   });
 }
 

@@ -102,10 +102,6 @@ class VolumeSystem {
   std::string TempPath();
   void Settle();
 
-  // A handle of the product's disk or of one of its volumes is open, or a
-  // file on a volume (device_removal.cpp).
-  bool ProductInUse(const Product& product);
-
   // ---- The rest is called with mutex() held.
   std::mutex& mutex() { return mutex_; }
   SystemFaults& faults() { return faults_; }
