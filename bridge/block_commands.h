@@ -31,11 +31,11 @@ inline constexpr uint32_t kDefaultBlockLength = 512;
 [[nodiscard]] uint64_t ReadCapacity16(const char* devicePath);
 
 // FORMAT UNIT with the device's own defaults (no parameter list).
-int FormatUnit(const char* devicePath);
+[[nodiscard]] int FormatUnit(const char* devicePath);
 
 // Whether the medium is write-protected: the WP bit of the MODE SENSE(10)
 // header. 1 and *writeProtected when the command answered.
-int ReadWriteProtect(const char* devicePath, bool* writeProtected);
+[[nodiscard]] int ReadWriteProtect(const char* devicePath, bool* writeProtected);
 
 // Capacity of the drive in MB (2^20 bytes) from its IDENTIFY data, or from
 // the disk geometry when the drive does not answer IDENTIFY.

@@ -31,9 +31,9 @@ struct UfsState {
 };
 
 // 1 and the state; 0 when the bridge refuses (no UFS device behind it).
-int ReadUfsState(const char* devicePath, UfsState* state);
-int EnableUfsUnit(const char* devicePath);
+[[nodiscard]] int ReadUfsState(const char* devicePath, UfsState* state);
+[[nodiscard]] int EnableUfsUnit(const char* devicePath);
 // Codes above kUfsLastReferenceClock are refused before anything is sent.
-int SetUfsReferenceClock(const char* devicePath, uint8_t code);
+[[nodiscard]] int SetUfsReferenceClock(const char* devicePath, uint8_t code);
 
 }  // namespace bridge

@@ -34,7 +34,7 @@ inline constexpr uint32_t kMaxLabelChars = 80;
 // FAT32 formatter (FAT32 only), the format command or the format service.
 // -1 when the route cannot run here (its program or module is missing, or
 // the file system is not the FAT32 formatter's).
-int FormatVolumeByRoute(const char* driveRoot, FormatRoute route, int quick, const char* label,
+[[nodiscard]] int FormatVolumeByRoute(const char* driveRoot, FormatRoute route, int quick, const char* label,
                         int fileSystemIndex, uint32_t clusterSize);
 
 // 1 when a top-level "#32770" window titled "Microsoft Windows" was found

@@ -30,13 +30,13 @@ struct GptSectors {
 };
 
 // False when the disk is too small for the tables and one aligned sector.
-bool BuildGptSectors(uint64_t sectors, uint32_t sectorSize, const std::array<uint8_t, 16>& diskId,
+[[nodiscard]] bool BuildGptSectors(uint64_t sectors, uint32_t sectorSize, const std::array<uint8_t, 16>& diskId,
                      const std::array<uint8_t, 16>& partitionId, GptSectors* out);
 
 // Lays out the disk of `devicePath` as GPT with fresh random ids, clears the
 // old boot sector where the partition starts, and asks the system to read the
 // new table. 1 when every write and request succeeded. The system's own disk
 // is refused.
-int CreateGptLayout(const char* devicePath);
+[[nodiscard]] int CreateGptLayout(const char* devicePath);
 
 }  // namespace disk

@@ -23,7 +23,7 @@ using bridge::kDriveLetterCount;
 
 // Whole sectors at a disk-absolute byte offset of an open disk; true when
 // all `bytes` were written.
-bool WriteSectorAt(platform::Handle device, uint64_t offset, const uint8_t* sector,
+[[nodiscard]] bool WriteSectorAt(platform::Handle device, uint64_t offset, const uint8_t* sector,
                    uint32_t bytes);
 
 // Where the one partition of both layout forms starts, in sectors.

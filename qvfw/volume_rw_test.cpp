@@ -34,7 +34,7 @@ class OpenFile {
 // Removes the test file however the test ends.
 struct RemoveOnExit {
   std::string path;
-  ~RemoveOnExit() { platform::DeleteFile(path.c_str()); }
+  ~RemoveOnExit() { (void)platform::DeleteFile(path.c_str()); }
 };
 
 float MBPerSecond(uint64_t bytes, int64_t counts) {
@@ -61,7 +61,7 @@ int RunVolumeRwTest(char driveLetter, uint32_t sizeMB, const uint8_t* pattern, f
     }
   }
   const RemoveOnExit file{std::string(1, driveLetter) + ":\\" + kRwTestFileName};
-  platform::DeleteFile(file.path.c_str());
+  (void)platform::DeleteFile(file.path.c_str());  // a file left by an earlier test
 
   int64_t start = platform::QueryPerformanceCounter();
   {

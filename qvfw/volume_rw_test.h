@@ -14,7 +14,7 @@ inline constexpr char kRwTestFileName[] = "qvrwtest.bin";
 
 // `pattern`: kPatternSize bytes repeated, or null for a counting pattern.
 // 1 when every byte came back as written; the file is removed in any case.
-int RunVolumeRwTest(char driveLetter, uint32_t sizeMB, const uint8_t* pattern, float* readMBs,
+[[nodiscard]] int RunVolumeRwTest(char driveLetter, uint32_t sizeMB, const uint8_t* pattern, float* readMBs,
                     float* writeMBs);
 
 }  // namespace qvfw
