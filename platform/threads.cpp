@@ -83,6 +83,11 @@ bool GetExitCodeThread(Handle thread, uint32_t* exitCode) {
   return true;
 }
 
+bool ThreadStillActive(Handle thread) {
+  uint32_t code = 0;
+  return GetExitCodeThread(thread, &code) && code == kStillActive;
+}
+
 bool SetThreadPriority(Handle thread, int priority) {
   ThreadObject* t = AsThread(thread);
   if (t == nullptr) {

@@ -23,6 +23,8 @@ Handle CreateThread(std::function<uint32_t()> body, std::function<void()> ended 
 // kStillActive (259) while the thread runs, then the body's result. False
 // for a handle that is not a thread.
 bool GetExitCodeThread(Handle thread, uint32_t* exitCode);
+// The exit code query answers "still active".
+bool ThreadStillActive(Handle thread);
 
 // Time-critical is the highest priority the system gives an ordinary thread.
 // False, with kErrorAccessDenied, where the system does not allow it.

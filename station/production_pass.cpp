@@ -59,7 +59,6 @@ class Pass {
   void PrepareSoftwareImage();
   void StartWorkers();
   bool StartWorker(int slot);
-  bool AnyWorkerActive() const;
   void EndWorkers();
   void WriteRows();
 
@@ -172,7 +171,7 @@ bool Pass::StartWorker(int slot) {
   job->controls = controls_.workers;
   job->settings = settings_;
   // Its own serial number, as the configuration image takes it.
-  StoreSerialNumber(job->settings, FieldText(job->settings.String3));
+  StoreSerialNumber(job->settings, std::string(FieldText(settings_.String3)));
   s_.members.lastStartedSlot = slot;
   // The job goes with the thread; a thread that cannot start frees it here.
   auto held = std::make_shared<std::unique_ptr<WorkerJob>>(std::move(job));
@@ -229,22 +228,9 @@ void Pass::StartWorkers() {
   if (!TypeC()) settings_.TotalTestCount += unstarted;
 }
 
-bool Pass::AnyWorkerActive() const {
-  for (const platform::Handle thread : s_.members.threads) {
-    uint32_t code = 0;
-    if (thread != platform::kInvalidHandle && platform::GetExitCodeThread(thread, &code) &&
-        code == platform::kStillActive)
-      return true;
-  }
-  return false;
-}
-
 // Step 13, and each result counted once before the rows are written.
 void Pass::EndWorkers() {
-  for (platform::Handle& thread : s_.members.threads) {
-    if (thread != platform::kInvalidHandle) platform::CloseHandle(thread);
-    thread = platform::kInvalidHandle;
-  }
+  CloseThreads(s_.members.threads);
   s_.passEnd.Set();
   host_.EndWait();
   host_.ShowSerials();
@@ -319,7 +305,7 @@ PassSummary Pass::Run() {
   firstRowNumber_ = settings_.TotalTestCount + 1;
   summary_.waited = true;
   StartWorkers();
-  host_.WaitUntil([this] { return !AnyWorkerActive(); });
+  host_.WaitUntil([this] { return !AnyThreadActive(s_.members.threads); });
   EndWorkers();
   WriteRows();
 
@@ -329,6 +315,17 @@ PassSummary Pass::Run() {
 }
 
 }  // namespace
+
+bool AnyThreadActive(const PortThreads& threads) {
+  return std::any_of(threads.begin(), threads.end(), [](platform::Handle t) { return platform::ThreadStillActive(t); });
+}
+
+void CloseThreads(PortThreads& threads) {
+  for (platform::Handle& thread : threads) {
+    if (thread != platform::kInvalidHandle) platform::CloseHandle(thread);
+    thread = platform::kInvalidHandle;
+  }
+}
 
 PassSummary RunProductionPass(StationPass& station, PassHost& host) { return Pass(station, host).Run(); }
 

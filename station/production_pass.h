@@ -47,9 +47,15 @@ struct PassControls {
   bool cloneProduct = false;      // cbCloneProduct
 };
 
+// The handles of the threads of a pass or a removal, by port slot.
+using PortThreads = std::array<platform::Handle, bridge::kPortCount>;
+bool AnyThreadActive(const PortThreads& threads);
+// Closes and clears every handle.
+void CloseThreads(PortThreads& threads);
+
 // The members the pass keeps between passes (the window's, in the program).
 struct PassMembers {
-  std::array<platform::Handle, bridge::kPortCount> threads{};  // the workers' handles, by slot
+  PortThreads threads{};  // the workers' handles
   int32_t lastStartedSlot = -1;
   int32_t lastPassFailed = 0;
   // The rows of the current Type-C round, by pass index; START logs them.
