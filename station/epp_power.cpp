@@ -1,5 +1,7 @@
 #include "station/epp_power.h"
 
+#include <string>
+
 #include "bridge/port_table.h"
 #include "bridge/vendor_commands.h"
 #include "platform/clock.h"
@@ -51,6 +53,11 @@ void DriveEppPower(PassState& pass, const char* devicePath, const SettingsBlock&
   }
   if ((pass.EppGpioShadow.load() & kEppOutputOn) == 0)
     SwitchOffAndOn(pass, devicePath, static_cast<uint32_t>(settings.EPPPowerOffDelay));
+}
+
+void SwitchEppOutputsOff(PassState& pass) {
+  const std::string path(bridge::FieldText(pass.EppDevicePath));
+  WriteOutputs(pass, path.c_str(), static_cast<uint8_t>(pass.EppGpioShadow.load() & ~kEppOutputBits));
 }
 
 }  // namespace station

@@ -28,4 +28,7 @@ inline constexpr char kEppPowerFail[] = "EEP : Control power Fail !!";
 // shadow is switched off and on again.
 void DriveEppPower(PassState& pass, const char* devicePath, const SettingsBlock& settings);
 
+// Both outputs off (at shut-down); the write is not checked.
+void SwitchEppOutputsOff(PassState& pass);
+
 }  // namespace station

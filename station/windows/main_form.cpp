@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QTreeWidgetItem>
 
@@ -37,9 +38,24 @@ bool EnsureFolder(const std::string& path) {
 
 }  // namespace
 
-TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::TMainForm>()) {
+TMainForm::TMainForm(QWidget* owner)
+    : QMainWindow(owner), queue_(std::make_shared<platform::MessageQueue>()), ui(std::make_unique<Ui::TMainForm>()) {
   ui->setupUi(this);
   messages_ = new WindowMessagePump(this, [this](const platform::WindowMessage& m) { Dispatch(m); });
+  // Posted messages reach this thread through the event loop: the queue's
+  // descriptor wakes it, and each wake runs what is waiting.
+  queueNotifier_ = new QSocketNotifier(queue_->WakeDescriptor(), QSocketNotifier::Read, this);
+  connect(queueNotifier_, &QSocketNotifier::activated, this, [this] { queue_->Dispatch(); });
+  queue_->SetHandler(kWmPortUpdate, [this] {
+    QEvent update(static_cast<QEvent::Type>(kWmPortUpdate));
+    QCoreApplication::sendEvent(this, &update);
+  });
+  queue_->SetHandler(kWmWaitFrame, [this] { DrawWaitFrame(); });
+  queue_->SetHandler(kWmWaitEnded, [this] {
+    ui->WaitPanel->hide();
+    waitThread_.reset();  // it has asked for its last message
+  });
+  qApp->installEventFilter(this);
   Timer_EPP = new ClockTimer(this, kEppReminderMs, [this] { Timer_EPPTimer(); });
   Timer_EPP->setObjectName("Timer_EPP");
   Timer_EPP->Start();
@@ -72,8 +88,9 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   if (settings_.EnEPPTypeC == 0) RefreshDeviceList();
 
   SetUpStatusBar();
+  SetUpWaitPanel();
   PassEndEvent = std::make_unique<platform::ManualResetEvent>(false);
-  logRollOverSize_ = kDayLogRollOverSize;
+  dayLog_.rollOverSize = kDayLogRollOverSize;
   const std::string logFolder = platform::ResolveInProgramFolder(kLogFolderName);
   if (!EnsureFolder(logFolder)) throw std::runtime_error("Cannot create log directory.");
   ChooseDayLog();
@@ -82,8 +99,6 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   runActive_ = 0;
   FormCreate();
 }
-
-TMainForm::~TMainForm() = default;
 
 void TMainForm::BindEvents() {
   Ui::TMainForm& u = *ui;
@@ -125,6 +140,12 @@ void TMainForm::BindEvents() {
   OnClick(u.DblClickBtn, [this] { DblClickBtnClick(); });
   OnDblClick(u.ListView1, [this] { DblClickBtnClick(); });
   OnDblClick(u.TreeView1, [this] { DblClickBtnClick(); });
+  OnClick(u.ExecuteBtn, [this] { ExecuteBtnClick(); });
+  OnClick(u.btnStartTest2, [this] { ExecuteBtnClick(); });
+  OnClick(u.BtnStopTest, [this] { BtnStopTestClick(); });
+  SetKeyHandler(u.String3Edit, [this](char key) { return String3EditKeyPress(key); });
+  OnClick(u.SafeRmBtn, [this] { SafeRmBtnClick(); });
+  OnClick(u.CloseBtn, [this] { CloseBtnClick(); });
 }
 
 void TMainForm::SetUpStatusBar() {
@@ -132,9 +153,14 @@ void TMainForm::SetUpStatusBar() {
   panel0->setObjectName("StatusBar1Panel0");
   panel0->setFixedWidth(kStatusPanelWidths[0]);
   ui->StatusBar1->addWidget(panel0);
-  ui->ProgressBar1->setParent(ui->StatusBar1);
-  ui->ProgressBar1->setFixedWidth(kStatusPanelWidths[1]);
-  ui->StatusBar1->addWidget(ui->ProgressBar1);
+  statusPanel0_ = panel0;
+  // Panel 1 is the progress bar's place; the bar follows it (StatusBar1DrawPanel).
+  statusPanel1_ = new QWidget(ui->StatusBar1);
+  statusPanel1_->setObjectName("StatusBar1Panel1");
+  statusPanel1_->setFixedWidth(kStatusPanelWidths[1]);
+  statusPanel1_->installEventFilter(this);
+  ui->StatusBar1->addWidget(statusPanel1_);
+  ui->ProgressBar1->setParent(statusPanel1_);
   auto* panel2 = new QLabel("0%", ui->StatusBar1);
   panel2->setObjectName("StatusBar1Panel2");
   panel2->setFixedWidth(kStatusPanelWidths[2]);
@@ -154,9 +180,9 @@ void TMainForm::SetUpStatusBar() {
 
 void TMainForm::ChooseDayLog() {
   const platform::LocalTime now = platform::GetLocalTime();
-  dayLogName_ = MakeDayLogName(platform::ResolveInProgramFolder(kLogFolderName), now.year, now.month, now.day);
-  dayLogNumber_ = FindRunningNumber(dayLogName_);
-  dayLogPath_ = dayLogName_.Path(dayLogNumber_);
+  dayLog_.name = MakeDayLogName(platform::ResolveInProgramFolder(kLogFolderName), now.year, now.month, now.day);
+  dayLog_.number = FindRunningNumber(dayLog_.name);
+  dayLog_.path = dayLog_.name.Path(dayLog_.number);
 }
 
 bool TMainForm::ResultWindowShows() const { return passForm_ && passForm_->isVisible(); }
@@ -166,9 +192,7 @@ void TMainForm::FocusStartOrRefresh() {
   else ui->RefreshBtn->setFocus();
 }
 
-void TMainForm::PostPortUpdate() {
-  QApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kWmPortUpdate)));
-}
+void TMainForm::PostPortUpdate() { queue_->Post(kWmPortUpdate); }
 
 bool TMainForm::event(QEvent* e) {
   if (e->type() == static_cast<QEvent::Type>(kWmPortUpdate))
@@ -177,20 +201,6 @@ bool TMainForm::event(QEvent* e) {
   // a paint must not move the focus or empty the serial entry.
   if (e->type() == QEvent::WindowActivate) FormPaint();
   return QMainWindow::event(e);
-}
-
-// The port nodes of the tree view; the list rows are drawn beside them.
-void TMainForm::OnPortStatus() {
-  for (int slot = 0; slot < bridge::kPortCount; ++slot) {
-    const bridge::PortRecord& record = pass_.ports.records[static_cast<size_t>(slot)];
-    QTreeWidgetItem* node = ui->TreeView1->topLevelItem(slot);
-    if (record.present) {
-      SetNodeImage(slot, 1);
-      node->setText(0, QString("Port  %1").arg(record.hubPort));
-    } else {
-      node->setText(0, "Port");
-    }
-  }
 }
 
 void TMainForm::SetNodeImage(int slot, int image) {

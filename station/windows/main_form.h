@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,17 +18,24 @@
 #include "platform/event.h"
 #include "platform/device_notifications.h"
 #include "platform/file_dialog.h"
+#include "platform/message_queue.h"
 #include "platform/window_messages.h"
 #include "station/day_log.h"
 #include "station/device_mix.h"
 #include "station/pass_state.h"
+#include "station/production_pass.h"
 #include "station/settings_block.h"
 #include "station/settings_collection.h"
 #include "station/settings_file.h"
+#include "station/station_messages.h"
+#include "station/wait_animation.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QLabel;
 class QLineEdit;
+class QSocketNotifier;
+class QTreeWidgetItem;
 
 namespace Ui {
 class TMainForm;
@@ -39,9 +47,6 @@ class ClockTimer;
 class TDetailForm;
 class TPassForm;
 class WindowMessagePump;
-
-// WM_PORT_UPDATE: posted to the main window whenever a port record changed.
-inline constexpr int kWmPortUpdate = 1026;
 
 // The application's title (the plain message dialog's caption too).
 inline constexpr char kApplicationTitle[] = "QV4164x Mass Production Tool";
@@ -69,8 +74,32 @@ class TMainForm : public QMainWindow {
 
   // ---- Device list
   void RefreshDeviceList();
-  // Queues WM_PORT_UPDATE to this window.
+  // Queues WM_PORT_UPDATE to this window; any thread may call it (the
+  // workers do, through their jobs). Posts before the rows are drawn again
+  // make one rebuild.
   void PostPortUpdate();
+
+  // ---- START and the run loop
+  void ExecuteBtnClick();
+  void BtnStopTestClick();
+  char String3EditKeyPress(char key);
+  // One production pass, as START runs it.
+  void RunProductionPass();
+
+  // ---- Port rows and drawing
+  void OnPortStatus();
+  void ShowProgress(int32_t percent);
+  // Colours a result cell by its text.
+  void ListView1CustomDrawSubItem(QTreeWidgetItem* item, int column);
+  // Places the progress bar in the status bar's panel 1.
+  void StatusBar1DrawPanel(const QRect& panel);
+
+  // ---- Safe removal and shut-down
+  void SafeRmBtnClick();
+  // The window's key preview: every key typed in it comes here first.
+  void FormKeyPress(char key);
+  void FormClose();
+  void CloseBtnClick();
 
   // ---- Settings collection and files
   // Copies the controls into the settings block. A VID, PID or ODD size that
@@ -127,7 +156,7 @@ class TMainForm : public QMainWindow {
   // A pass or a safe removal owns the devices: the window sends none of
   // its own commands meanwhile.
   bool DeviceWorkRuns() const { return RunActive() || RemovalActive(); }
-  bool RemovalActive() const { return removalActive_ != 0; }
+  bool RemovalActive() const { return removalActive_; }
 
   // The timer that debounces device notices (fires once, then is killed).
   static constexpr uintptr_t RescanTimer = 17;
@@ -151,7 +180,7 @@ class TMainForm : public QMainWindow {
   PassState& Pass() { return pass_; }
   const DeviceMix& Mix() const { return mix_; }
   const std::string& IniPath() const { return iniPath_; }
-  const std::string& DayLogPath() const { return dayLogPath_; }
+  const std::string& DayLogPath() const { return dayLog_.path; }
   int32_t InterleaveMode() const { return interleaveMode_; }
   int32_t EepromLayoutIndex() const { return eepromLayoutIndex_; }
   int32_t DeviceCount() const { return deviceCount_; }
@@ -159,9 +188,16 @@ class TMainForm : public QMainWindow {
   int32_t MultipleChipModels() const { return multipleChipModels_; }
   uint8_t Q646FlashChoice() const { return q646FlashChoice_; }
   bool RunActive() const { return runActive_ != 0; }
+  // A pass waits for its workers, or a safe removal for its threads: the
+  // window's events run meanwhile, but nothing that would rescan, start,
+  // load or save settings, or close.
+  bool Waiting() const { return waiting_; }
+  const PassMembers& PassRecords() const { return passMembers_; }
 
  protected:
   bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void BindEvents();
@@ -169,8 +205,17 @@ class TMainForm : public QMainWindow {
   void ApplyLoadEffect(const ControlEffect& effect);
   void SetUpStatusBar();
   void ChooseDayLog();
-  void OnPortStatus();
   void ShowYield();
+  void SetUpWaitPanel();
+  void DrawWaitFrame();
+  void WaitWhileActive(const std::function<bool()>& done);
+  void RunTypeCRound();
+  void WriteTypeCBlock();
+  void EndRun();
+  void ShowPassResult(bool allPass);
+  // The safe removal of every present port (the button's and the pass's).
+  void RemoveAllDevices();
+  void CloseWhenIdle();
   void UnlockSettings();
   void LockSettings();
   // The firmware file check of the firmware handlers: with devices present
@@ -184,6 +229,13 @@ class TMainForm : public QMainWindow {
   void SetNodeImage(int slot, int image);
   void WriteStringA(std::string_view text, int32_t maxChars);
 
+  class PassView;
+
+  // Posted messages for this window (WM_PORT_UPDATE, the ends of threads,
+  // the wait animation's frames), dispatched when its descriptor wakes the
+  // event loop.
+  std::shared_ptr<platform::MessageQueue> queue_;
+  QSocketNotifier* queueNotifier_ = nullptr;
   std::unique_ptr<Ui::TMainForm> ui;
   // The window's message port: device notices and RescanTimer.
   WindowMessagePump* messages_ = nullptr;
@@ -220,13 +272,19 @@ class TMainForm : public QMainWindow {
   uint8_t q646FlashChoice_ = 255;
   int32_t passProgress_ = 0;
   int32_t runActive_ = 0;
-  int32_t removalActive_ = 0;
+  int32_t stopRequest_ = 0;
+  int32_t eppProgress_ = 0;  // of the current Type-C round
+  bool waiting_ = false;
+  bool removalActive_ = false;
+  bool closePending_ = false;
 
   std::unique_ptr<platform::ManualResetEvent> PassEndEvent;
-  int64_t logRollOverSize_ = kDayLogRollOverSize;
-  DayLogName dayLogName_;
-  std::string dayLogPath_;
-  int dayLogNumber_ = 0;
+  DayLog dayLog_;
+  PassMembers passMembers_;
+  std::unique_ptr<TMyThread> waitThread_;
+  int waitX_ = TMyThread::kFirstX;
+  QWidget* statusPanel1_ = nullptr;  // the progress bar's place
+  QLabel* statusPanel0_ = nullptr;
 
   platform::FileDialogRequest OpenDialog1;
   platform::FileDialogRequest SaveDialog1;

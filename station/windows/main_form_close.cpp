@@ -1,0 +1,71 @@
+// Shut-down: closing the window switches the Type-C fixture's power off;
+// the destructor saves the settings and the yield. A close asked for while
+// a pass or a removal runs waits for its end, so that no bridge is left in
+// the middle of a flash write and every row reaches the log.
+#include <QCloseEvent>
+#include <QLabel>
+#include <QSocketNotifier>
+
+#include <exception>
+
+#include "platform/debug.h"
+#include "platform/files.h"
+#include "station/epp_power.h"
+#include "station/windows/main_form.h"
+#include "ui_mainform.h"
+
+namespace station {
+namespace {
+
+constexpr char kClosesAfterPass[] = "Closing once the running test has ended.";
+
+}  // namespace
+
+void TMainForm::CloseBtnClick() { close(); }
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+  if (runActive_ || removalActive_) {
+    e->ignore();
+    if (!closePending_) statusPanel0_->setText(kClosesAfterPass);
+    closePending_ = true;
+    stopRequest_ = 1;
+    return;
+  }
+  FormClose();
+  QMainWindow::closeEvent(e);
+}
+
+void TMainForm::FormClose() {
+  if (settings_.EnEPPTypeC && pass_.EppPowered) SwitchEppOutputsOff(pass_);
+  // No worker runs here: a close waits for the pass, and the pass for its workers.
+}
+
+// A close that waited for the run or the removal comes now.
+void TMainForm::CloseWhenIdle() {
+  if (!closePending_ || runActive_ || removalActive_) return;
+  closePending_ = false;
+  QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+TMainForm::~TMainForm() {
+  // Nothing is drawn or posted for this window from here on.
+  waitThread_.reset();
+  queue_->Close();
+  try {
+    static_cast<void>(CollectSettingsFromForm());  // a field that cannot be converted was reported
+    SettingsBlock saved = settings_;
+    if (freeSpaceLearned_) saved.FreeSpace = 0;
+    const uint32_t attributes = platform::GetFileAttributes(iniPath_.c_str());
+    if (attributes != platform::kInvalidFileAttributes && !(attributes & platform::kFileAttributeReadOnly))
+      static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was reported
+    if (iniPath_.find(kSettingsFileName) == std::string::npos)
+      static_cast<void>(SaveSettingsToIni(kSettingsFileName, saved, Options()));
+    static_cast<void>(SaveYieldCounters(settings_));  // written whatever became of the settings
+  } catch (const std::exception& error) {
+    platform::DebugTrace("Shut-down: %s\n", error.what());
+  } catch (...) {
+    platform::DebugTrace("Shut-down: unknown error\n");
+  }
+}
+
+}  // namespace station

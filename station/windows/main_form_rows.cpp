@@ -1,0 +1,133 @@
+// The port rows and what is drawn around them: the list and the tree
+// nodes rebuilt on every WM_PORT_UPDATE, the result colours, the progress
+// in the status bar, and the wait animation's frames.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include "station/port_rows.h"
+#include "station/windows/control_events.h"
+#include "station/windows/main_form.h"
+#include "ui_mainform.h"
+
+namespace station {
+namespace {
+
+constexpr uint32_t kRed = 0x0000FF;
+constexpr uint32_t kBlue = 0xFF0000;
+constexpr uint32_t kBlack = 0x000000;
+
+}  // namespace
+
+void TMainForm::OnPortStatus() {
+  QTreeWidget* list = ui->ListView1;
+  const bool typeC = settings_.EnEPPTypeC != 0;
+  CountPortResults(pass_.ports, settings_, typeC, pass_.EppPassIndex);
+  // Sixteen rows, always: each is filled anew from its record.
+  while (list->topLevelItemCount() < bridge::kPortCount) new QTreeWidgetItem(list);
+  const QFont plain = list->font();
+  for (int slot = 0; slot < bridge::kPortCount; ++slot) {
+    const bridge::PortRecord& record = pass_.ports.records[static_cast<size_t>(slot)];
+    const PortRow row = BuildPortRow(record, settings_, Options());
+    QTreeWidgetItem* item = list->topLevelItem(slot);
+    item->setText(0, FromStationText(row.caption));
+    for (int c = 0; c < kPortRowCells; ++c) {
+      item->setText(c + 1, FromStationText(row.cells[static_cast<size_t>(c)]));
+      item->setFont(c + 1, plain);
+      ListView1CustomDrawSubItem(item, c + 1);
+    }
+    QTreeWidgetItem* node = ui->TreeView1->topLevelItem(slot);
+    if (row.present) {
+      SetNodeImage(slot, 1);
+      node->setText(0, QString("Port  %1").arg(record.hubPort));
+    } else {
+      node->setText(0, "Port");
+    }
+  }
+  const int32_t count = pass_.PresentDeviceCount.load();
+  if (count != 0) {
+    const int32_t sum = ProgressSum(pass_.ports);
+    if (typeC) {
+      eppProgress_ = TypeCRoundProgress(eppProgress_, pass_.EppPassIndex, sum / count);
+      ShowProgress(eppProgress_);
+    } else {
+      ShowProgress(sum / count);
+    }
+  }
+  ShowYield();
+}
+
+void TMainForm::ShowProgress(int32_t percent) {
+  ui->ProgressBar1->setValue(percent);
+  statusPanel2_->setText(QString("%1%").arg(percent));
+  ui->StatusBar1->update();
+}
+
+void TMainForm::ListView1CustomDrawSubItem(QTreeWidgetItem* item, int column) {
+  if (column < 1 || column >= item->columnCount()) return;
+  const CellStyle style = ResultCellStyle(ToStationText(item->text(column)));
+  if (style == CellStyle::kPlain) {
+    item->setForeground(column, BgrColor(kBlack));
+    return;
+  }
+  item->setForeground(column, BgrColor(style == CellStyle::kFailRed ? kRed : kBlue));
+  QFont bold = item->font(column);
+  bold.setBold(true);
+  item->setFont(column, bold);
+}
+
+void TMainForm::StatusBar1DrawPanel(const QRect& panel) { ui->ProgressBar1->setGeometry(panel); }
+
+// The picture the animation moves: a bar with its brightest part at the
+// right end, wider than the panel it crosses.
+void TMainForm::SetUpWaitPanel() {
+  QLabel* image = ui->Image1;
+  if (image->pixmap().isNull()) {
+    QPixmap picture(image->size());
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    QLinearGradient gradient(0, 0, picture.width(), 0);
+    gradient.setColorAt(0, QColor(0, 0, 128, 0));
+    gradient.setColorAt(1, BgrColor(kBlue));
+    painter.fillRect(picture.rect(), gradient);
+    painter.end();
+    image->setPixmap(picture);
+  }
+  ui->PaintBox1->installEventFilter(this);
+}
+
+// One frame, asked for by the animation's thread: the picture at its x.
+void TMainForm::DrawWaitFrame() {
+  if (waitThread_) waitX_ = waitThread_->X();
+  ui->PaintBox1->update();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == ui->PaintBox1 && e->type() == QEvent::Paint) {
+    QPainter painter(ui->PaintBox1);
+    painter.drawPixmap(waitX_, 0, ui->Image1->pixmap());
+    return true;
+  }
+  if (watched == statusPanel1_ && (e->type() == QEvent::Resize || e->type() == QEvent::Show)) {
+    StatusBar1DrawPanel(statusPanel1_->rect());
+    return false;
+  }
+  // The key preview: a key typed anywhere in this window comes here first,
+  // once (as it reaches the widget with the focus, before its parents).
+  if (e->type() == QEvent::KeyPress) {
+    QWidget* focus = QApplication::focusWidget();
+    const QString text = static_cast<QKeyEvent*>(e)->text();
+    const bool first = focus ? watched == focus && focus->window() == this : watched == this;
+    if (first && text.size() == 1 && text[0].unicode() < 0x80)
+      FormKeyPress(static_cast<char>(text[0].unicode()));
+  }
+  return QMainWindow::eventFilter(watched, e);
+}
+
+}  // namespace station

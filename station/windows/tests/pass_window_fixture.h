@@ -1,0 +1,119 @@
+// The main window running passes on the bench: products that take every
+// step, a firmware file they accept, a software image, the settings file
+// that turns every step on, the result window, and a way to act while a
+// pass waits for its workers.
+#pragma once
+
+#include <QPointer>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "station/windows/pass_form.h"
+#include "station/windows/tests/window_fixture.h"
+
+namespace station::testing {
+
+inline std::string StepProducts(int count, const std::string& keys = "") {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += "[product p" + std::to_string(i) + "]\nchip = 25\nspeed = super\nserial = 5B000000000" +
+            std::to_string(i) + "\ndisk.sectors = 1048576\n" + keys;
+  }
+  return text;
+}
+
+// A QVS887 firmware image: its model tag, then bytes no flash holds by chance.
+inline std::string Qvs887Firmware() {
+  std::string bytes(0x10600, '\0');
+  uint32_t seed = 887;
+  for (char& b : bytes) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    b = static_cast<char>(seed);
+  }
+  bytes[4] = '\x88';
+  bytes[5] = '\x70';
+  return bytes;
+}
+
+// Acts once, while a pass waits, when `when` first holds at a row rebuild.
+class DuringPass : public QObject {
+ public:
+  DuringPass(TMainForm& form, std::function<bool()> when, std::function<void()> action)
+      : form_(&form), when_(std::move(when)), action_(std::move(action)) {
+    form.installEventFilter(this);
+  }
+  ~DuringPass() override {
+    if (form_) form_->removeEventFilter(this);  // the window may be gone already
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == static_cast<QEvent::Type>(kWmPortUpdate) && !done && form_->Waiting() && when_()) {
+      done = true;
+      action_();
+    }
+    return false;
+  }
+  bool done = false;
+
+ private:
+  QPointer<TMainForm> form_;
+  std::function<bool()> when_;
+  std::function<void()> action_;
+};
+
+class PassWindowTest : public WindowTest {
+ public:
+  ~PassWindowTest() override {
+    form_.reset();
+    passForm_.reset();
+  }
+
+  // The settings file that turns every step on (the identity check aside:
+  // the window offers it only without the configuration update).
+  std::string EveryStepIni(const std::string& setting = "", const std::string& execute = "") {
+    WriteFile("fw.bin", Qvs887Firmware());
+    std::filesystem::create_directories(Path("image/Drivers"));
+    WriteFile("image/Setup.exe", std::string(70000, 'S'));
+    WriteFile("image/Drivers/drv.sys", std::string(4097, '\x7f'));
+    return Ini("MPResetWait=10\r\nRWDataSize=1\r\nShowRWPerf=1\r\n" + setting,
+               "[QVEXECUTE]\r\nEnPartition=1\r\nEnFormat=1\r\nDiskFormat=1\r\nEnRWTest=1\r\nEnEEPROMUpdate=1\r\n"
+               "EnFWUpdate=1\r\nEnSWCopy=1\r\nEnUSB30Check=1\r\nEnFolderCompare=1\r\n"
+               "DiskLabel=KESTROVA\r\nFwFileName=" + Path("fw.bin") + "\r\nSwImgPath=" + Path("image") +
+               "\\*.*\r\nSwDstFolder=Software\r\n" + execute +
+               "[QVEEPROM]\r\nVenderID=1D6B\r\nProductID=0887\r\nStringA=Kestrova\r\nStringB=Station Disk\r\n"
+               "String3=000000000101\r\nString3Inc=1\r\n");
+  }
+  // Only the identity check: a pass that costs little.
+  std::string QuickIni(const std::string& setting = "", const std::string& more = "") {
+    return Ini(setting, "[QVEXECUTE]\r\nEnVenderCheck=1\r\n[QVEEPROMVERIFY]\r\nVenderID=1D6B\r\nProductID=0100\r\n"
+                        "StringA=Kestrova Sim\r\nStringB=USB Storage Bridge\r\n" + more);
+  }
+
+  TMainForm& StartWithResultWindow() {
+    TMainForm& form = Start();
+    passForm_ = std::make_unique<TPassForm>(&form);
+    form.SetPassForm(passForm_.get());
+    return form;
+  }
+
+  QTreeWidget* List() const { return Find<QTreeWidget>("ListView1"); }
+  QString Cell(int row, int column) const { return List()->topLevelItem(row)->text(column); }
+  std::string StatusText() const { return Find<QLabel>("StatusLabel")->text().toStdString(); }
+  std::string Log() const { return Slurp(form_->DayLogPath()); }
+  size_t LogLines() const {
+    const std::string text = Log();
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  }
+
+  std::unique_ptr<TPassForm> passForm_;
+};
+
+}  // namespace station::testing
