@@ -29,6 +29,7 @@ bool IsControlKey(char key) { return static_cast<unsigned char>(key) < 0x20; }
 }  // namespace
 
 void TMainForm::RefreshBtnClick() {
+  if (waiting_) return;  // not under a pass's or a removal's feet
   ui->StatusEdit->hide();
   ui->StatusLabel->hide();
   passProgress_ = 0;

@@ -179,6 +179,7 @@ CollectError TMainForm::CollectSettingsFromForm() {
 }
 
 void TMainForm::INILoadBtnClick() {
+  if (waiting_) return;  // the settings of a running pass stay as they are
   if (OpenDialog1.initialFolder.empty()) OpenDialog1.initialFolder = platform::ProgramFolder();
   const std::optional<std::string> chosen = platform::ChooseFile(OpenDialog1);
   if (!chosen) return;
@@ -189,6 +190,7 @@ void TMainForm::INILoadBtnClick() {
 }
 
 void TMainForm::INISaveBtnClick() {
+  if (waiting_) return;
   if (CollectSettingsFromForm() != CollectError::kNone) return;
   if (SaveDialog1.initialFolder.empty()) SaveDialog1.initialFolder = platform::ProgramFolder();
   const std::optional<std::string> chosen = platform::ChooseFile(SaveDialog1);
