@@ -53,6 +53,9 @@ struct SystemFault {
   int skip = 0;   // matching requests let through first
   int count = 1;  // matching requests that fault; -1: all from then on
   uint32_t error = 0;
+  // Read, Write: the product leaves the bus (and stays gone) instead of
+  // answering, as a device pulled out in the middle of a transfer.
+  bool vanish = false;
 };
 
 struct HubConfig {

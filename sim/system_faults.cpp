@@ -16,7 +16,7 @@ void SystemFaults::Clear() {
   armed_.store(false);
 }
 
-bool SystemFaults::Take(SystemOp op, std::string_view target, uint32_t* error) {
+bool SystemFaults::Take(SystemOp op, std::string_view target, uint32_t* error, bool* vanish) {
   if (!armed_.load()) return false;
   std::lock_guard lock(mutex_);
   for (Armed& armed : faults_) {
@@ -27,6 +27,7 @@ bool SystemFaults::Take(SystemOp op, std::string_view target, uint32_t* error) {
     if (f.count >= 0 && armed.fired >= f.count) continue;
     ++armed.fired;
     *error = f.error;
+    if (vanish) *vanish = f.vanish;
     return true;
   }
   return false;

@@ -16,9 +16,10 @@ class SystemFaults {
  public:
   void Add(const SystemFault& fault);
   void Clear();
-  // True (and the fault's error code, 0 for the request's usual one) when
-  // an armed fault takes this request.
-  bool Take(SystemOp op, std::string_view target, uint32_t* error);
+  // True (and the fault's error code, 0 for the request's usual one, and
+  // whether the product leaves the bus) when an armed fault takes this
+  // request.
+  bool Take(SystemOp op, std::string_view target, uint32_t* error, bool* vanish = nullptr);
 
  private:
   struct Armed {

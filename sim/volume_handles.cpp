@@ -94,7 +94,13 @@ bool VolumeSystem::Transfer(BenchHandle& h, bool write, uint64_t offset, void* b
     return false;
   }
   uint32_t faultError = 0;
-  if (faults_.Take(write ? SystemOp::Write : SystemOp::Read, p.config().name, &faultError)) {
+  bool vanish = false;
+  if (faults_.Take(write ? SystemOp::Write : SystemOp::Read, p.config().name, &faultError, &vanish)) {
+    if (vanish) {
+      p.Unplug();
+      *error = platform::kErrorDeviceNotConnected;
+      return false;
+    }
     *error = faultError ? faultError : (write ? platform::kErrorWriteFault : platform::kErrorReadFault);
     return false;
   }
