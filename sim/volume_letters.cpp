@@ -108,24 +108,26 @@ bool VolumeSystem::GetVolume(char letter, platform::VolumeInfo* out) {
   letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (letter < 'A' || letter > 'Z') return false;
   const uint32_t bit = 1u << (letter - 'A');
-  if (letter == system_.config.windowsDrive) {
-    out->driveType = platform::kDriveFixed;
+  // The system's drive and the network's shares are no product's.
+  struct Fixed {
+    uint32_t driveType;
+    const char* label;
+    uint32_t serial;
+    uint64_t totalBytes, freeBytes;
+  };
+  const Fixed* fixed = nullptr;
+  static constexpr Fixed kWindows{platform::kDriveFixed, "Windows", 0x5A17C0DE, 256ull << 30, 100ull << 30};
+  static constexpr Fixed kShare{platform::kDriveRemote, "share", 0x0E7D21E5, 1ull << 40, 1ull << 39};
+  if (letter == system_.config.windowsDrive) fixed = &kWindows;
+  else if (system_.networkLetters.load() & bit) fixed = &kShare;
+  if (fixed != nullptr) {
+    out->driveType = fixed->driveType;
     out->mounted = true;
-    CopyText(out->label, sizeof out->label, "Windows");
+    CopyText(out->label, sizeof out->label, fixed->label);
     CopyText(out->fileSystem, sizeof out->fileSystem, "NTFS");
-    out->serialNumber = 0x5A17C0DE;
-    out->totalBytes = 256ull << 30;
-    out->freeBytes = 100ull << 30;
-    return true;
-  }
-  if (system_.networkLetters.load() & bit) {
-    out->driveType = platform::kDriveRemote;
-    out->mounted = true;
-    CopyText(out->label, sizeof out->label, "share");
-    CopyText(out->fileSystem, sizeof out->fileSystem, "NTFS");
-    out->serialNumber = 0x0E7D21E5;
-    out->totalBytes = 1ull << 40;
-    out->freeBytes = 1ull << 39;
+    out->serialNumber = fixed->serial;
+    out->totalBytes = fixed->totalBytes;
+    out->freeBytes = fixed->freeBytes;
     return true;
   }
   std::lock_guard lock(mutex_);

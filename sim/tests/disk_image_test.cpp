@@ -30,6 +30,12 @@ std::string AtaString(const std::array<uint8_t, 512>& id, int first, int words) 
   return s;
 }
 
+// A fresh folder of its own under /tmp.
+std::string TempFolder() {
+  char folder[] = "/tmp/kestrova-disk-test-XXXXXX";
+  return ::mkdtemp(folder) != nullptr ? folder : "";
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
@@ -80,9 +86,8 @@ TEST(DiskImage, ConfiguredPathIsKeptAndReopened) {
 // The bench writes only images it made: anything else named as an image
 // is refused and left as it was.
 TEST(DiskImage, RefusesWhatItDidNotMake) {
-  char folder[] = "/tmp/kestrova-disk-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string dir = folder;
+  const std::string dir = TempFolder();
+  ASSERT_FALSE(dir.empty());
   const std::string stranger = dir + "/notes.txt";
   std::ofstream(stranger, std::ios::binary) << "twenty-one bytes here";
   const std::string sectorSized = dir + "/raw.img";  // a whole number of sectors, no mark
@@ -121,11 +126,11 @@ TEST(DiskImage, RefusesWhatItDidNotMake) {
 // A bench image named again with more sectors keeps its data, and its old
 // mark does not show as disk data.
 TEST(DiskImage, GrownImageKeepsItsDataAndMovesItsMark) {
-  char folder[] = "/tmp/kestrova-disk-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string folder = TempFolder();
+  ASSERT_FALSE(folder.empty());
   DiskConfig config;
   config.sectors = 100;
-  config.imagePath = std::string(folder) + "/disk.img";
+  config.imagePath = folder + "/disk.img";
   const std::vector<uint8_t> written(512, 0x42), zeros(512, 0);
   std::vector<uint8_t> back(512);
   {

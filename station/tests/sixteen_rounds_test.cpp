@@ -76,11 +76,7 @@ TEST(SixteenRounds, EveryProductPassesOrReportsItsFailureRoundAfterRound) {
     p.disk.sectors = 512 * 1024;
     products.push_back(p);
   }
-  const fs::path image = testing::ScratchPath("rounds-image");
-  fs::remove_all(image);
-  fs::create_directories(image / "Drivers");
-  std::ofstream(image / "Setup.exe", std::ios::binary) << std::string(40000, 'S');
-  std::ofstream(image / "Drivers" / "drv.sys", std::ios::binary) << std::string(3000, 'D');
+  const fs::path image = testing::SmallSoftwareImage("rounds-image");
 
   WorkerBench bench(products);
   const std::vector<uint8_t> file = Pattern(bridge::kQvs884LargeImageSize, 16);

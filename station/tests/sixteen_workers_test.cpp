@@ -62,11 +62,7 @@ TEST(SixteenWorkers, FaultyPortsFailAloneAndTheOthersPass) {
     p.usbSerial = "0000000000" + std::to_string(10 + i);
     products.push_back(p);
   }
-  const fs::path image = testing::ScratchPath("sixteen-image");
-  fs::remove_all(image);
-  fs::create_directories(image / "Drivers");
-  std::ofstream(image / "Setup.exe", std::ios::binary) << std::string(40000, 'S');
-  std::ofstream(image / "Drivers" / "drv.sys", std::ios::binary) << std::string(3000, 'D');
+  const fs::path image = testing::SmallSoftwareImage("sixteen-image");
 
   TraceLines traces;
   WorkerBench bench(products);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,17 @@ inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
 inline std::filesystem::path ScratchPath(const std::string& name) {
   return std::filesystem::temp_directory_path() /
          ("kestrova-" + name + "-" + std::to_string(::getpid()));
+}
+
+// A small software image for the copy step, in a scratch folder of its
+// own: Setup.exe and Drivers\drv.sys (one folder, two files).
+inline std::filesystem::path SmallSoftwareImage(const std::string& name) {
+  const std::filesystem::path image = ScratchPath(name);
+  std::filesystem::remove_all(image);
+  std::filesystem::create_directories(image / "Drivers");
+  std::ofstream(image / "Setup.exe", std::ios::binary) << std::string(40000, 'S');
+  std::ofstream(image / "Drivers" / "drv.sys", std::ios::binary) << std::string(3000, 'D');
+  return image;
 }
 
 inline sim::ProductConfig WorkerProduct(const std::string& name, uint8_t chipType) {
