@@ -284,35 +284,25 @@ void PortWorker::CheckFirmware() {
 // the update steps are skipped altogether.
 int PortWorker::RunChipFlow(bool& abandoned) {
   UpdateTarget target{path(), chip(), fw(), cfg(), image()};
-  const ChipType t = chip();
-  if (t == 9) return UpdateKeepHeaderFamily(target, config_);
-  if (t == 11 || t == 12 || t == 13 || t == 19) {
+  FlowInputs in{.config = config_, .settings = settings_, .options = options_};
+  in.readPortSpeed = [this] {
     const std::string hub(bridge::FieldText(record_.hubName));
     record_.usbSpeed = bridge::GetPortSpeed(hub.c_str(), static_cast<uint32_t>(record_.hubPort));
-    return UpdateDfImageFamily(target, config_, settings_, options_, record_.usbSpeed);
-  }
-  if (t == 20) return UpdateQvs879(target, config_, settings_, options_);
-  if (InRange(t, 21, 24)) {
-    Qvs87xHooks hooks;
-    hooks.relink = [this] { return Relink(ResetKind::Bridge); };
-    hooks.post = [this] { Post(); };
-    hooks.configRunning = [this] { record_.configurationStatus = bridge::kStepRunning; };
-    std::span<uint8_t> copy;
-    if (workingCopy_) copy = std::span<uint8_t>(workingCopy_->data(), workingCopy_->size());
-    const FlowResult result =
-        UpdateQvs87x(target, copy, settings_, settings_.EnCloneProduct != 0, hooks, standby_);
-    abandoned = result == FlowResult::Abandoned;
-    return result == FlowResult::Done ? 1 : 0;
-  }
-  if (t == 25 || t == 27 || t == 28)
-    return UpdateQvs887Family(target, config_, settings_, options_);
-  if (t == 26) {
-    return UpdateQvs884(target, config_, settings_, options_,
-                        bridge::RevisionOf(pass_.FirstChipTypeRev), record_.spiFlashType,
-                        settings_.EnPD != 0);
-  }
-  if (flashReady_) return UpdateFlash48K(target, config_, record_.spiFlashType);
-  return UpdateIdentityImage(target, settings_, options_.FlashType);
+    return record_.usbSpeed.load();
+  };
+  in.revision = bridge::RevisionOf(pass_.FirstChipTypeRev);
+  in.spiFlashType = record_.spiFlashType;
+  in.enPd = settings_.EnPD != 0;
+  in.flashReady = flashReady_;
+  if (workingCopy_) in.workingCopy = std::span<uint8_t>(workingCopy_->data(), workingCopy_->size());
+  in.cloneProduct = settings_.EnCloneProduct != 0;
+  in.hooks.relink = [this] { return Relink(ResetKind::Bridge); };
+  in.hooks.post = [this] { Post(); };
+  in.hooks.configRunning = [this] { record_.configurationStatus = bridge::kStepRunning; };
+  in.standby = &standby_;
+  const FlowResult result = RunUpdateFlow(target, in);
+  abandoned = result == FlowResult::Abandoned;
+  return result == FlowResult::Done ? 1 : 0;
 }
 
 // Step 12. Returns false when the update is left for step 15 (no progress

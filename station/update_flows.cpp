@@ -522,6 +522,31 @@ FlowResult UpdateQvs87x(const UpdateTarget& target, std::span<uint8_t> workingCo
                                                                    : FlowResult::Failed;
 }
 
+FlowResult RunUpdateFlow(const UpdateTarget& target, FlowInputs& in) {
+  const auto done = [](int ok) { return ok ? FlowResult::Done : FlowResult::Failed; };
+  const ChipType t = target.chipType;
+  if (t == 9) return done(UpdateKeepHeaderFamily(target, in.config));
+  if (t == 11 || t == 12 || t == 13 || t == 19) {
+    const int32_t speed = in.readPortSpeed ? in.readPortSpeed() : 0;
+    return done(UpdateDfImageFamily(target, in.config, in.settings, in.options, speed));
+  }
+  if (t == 20) return done(UpdateQvs879(target, in.config, in.settings, in.options));
+  if (t >= 21 && t <= 24) {
+    StandbyQuery unused;
+    return UpdateQvs87x(target, in.workingCopy, in.settings, in.cloneProduct, in.hooks,
+                        in.standby ? *in.standby : unused);
+  }
+  if (t == 25 || t == 27 || t == 28) {
+    return done(UpdateQvs887Family(target, in.config, in.settings, in.options));
+  }
+  if (t == 26) {
+    return done(UpdateQvs884(target, in.config, in.settings, in.options, in.revision,
+                             in.spiFlashType, in.enPd));
+  }
+  if (in.flashReady) return done(UpdateFlash48K(target, in.config, in.spiFlashType));
+  return done(UpdateIdentityImage(target, in.settings, in.options.FlashType));
+}
+
 int RestoreStandby(const char* devicePath, bool configWritten, bool standbySwitch,
                    int32_t standbyTimer, const StandbyQuery& standby) {
   if (configWritten && standbySwitch) {

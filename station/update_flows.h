@@ -114,6 +114,26 @@ enum class FlowResult : uint8_t {
                                       SettingsBlock& settings, bool cloneProduct,
                                       const Qvs87xHooks& hooks, StandbyQuery& standby);
 
+// What the family flows take beyond the target, as the caller knows it.
+struct FlowInputs {
+  ConfigImage& config;
+  SettingsBlock& settings;
+  const StationOptions& options;
+  // ChipTypes 11-13 and 19: the port's speed code, read just before the flow.
+  std::function<int32_t()> readPortSpeed{};
+  uint8_t revision = 0;       // ChipType 26: of the first identified product
+  uint8_t spiFlashType = 255;
+  bool enPd = false;          // ChipType 26: the PD switch
+  bool flashReady = false;    // PrepareSpiFlash found the flash ready
+  std::span<uint8_t> workingCopy{};  // QVS87x, firmware on
+  bool cloneProduct = false;
+  Qvs87xHooks hooks{};
+  StandbyQuery* standby = nullptr;  // QVS87x: what the flow queried
+};
+
+// The flow of the target's chip family.
+[[nodiscard]] FlowResult RunUpdateFlow(const UpdateTarget& target, FlowInputs& in);
+
 // The power condition after a clone relink: the settings' timer when the
 // configuration was written with the QVS871 standby switch on, else the
 // state the QVS87x flow queried (0 minutes when disabled). 1 when nothing
