@@ -19,6 +19,7 @@
 #include "platform/threads.h"
 #include "station/bridge_probes.h"
 #include "station/device_enumeration.h"
+#include "station/firmware_file_load.h"
 #include "station/port_rows.h"
 #include "station/port_worker.h"
 #include "station/serial_numbers.h"
@@ -30,17 +31,6 @@ namespace {
 
 constexpr unsigned kEppChipType = 6;
 constexpr unsigned kUsb3EnableChipType = 25;
-constexpr uint32_t kCloneMarkA = 0x1FFFC;
-constexpr uint32_t kCloneMarkB = 0x3FFFC;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-uint32_t BigEndianAt(const uint8_t* data, uint32_t offset) {
-  return uint32_t{data[offset]} << 24 | uint32_t{data[offset + 1]} << 16 | uint32_t{data[offset + 2]} << 8 |
-         data[offset + 3];
-}
 
 class Pass {
  public:
@@ -122,25 +112,18 @@ int Pass::FindPresentPorts() {
 
 // Step 7: the firmware file into the zeroed image, and its clone marks.
 bool Pass::LoadFirmware() {
-  FirmwareImage& image = s_.pass.firmwareImage;
-  if (!image.Allocate()) return false;
-  const std::unique_ptr<std::FILE, FileCloser> file(
-      platform::OpenRegularFileForReading(std::string(FieldText(settings_.FwFileName)).c_str()));
-  if (!file) return false;
-  const uint64_t length = bridge::GetFileLength(file.get());
-  const char* refusal = length == 0 ? kFirmwareEmpty : length > kFirmwareImageSize ? kFirmwareTooLarge : nullptr;
-  if (refusal == nullptr) {
-    if (std::fread(image.data(), 1, length, file.get()) != length) return false;
-    image.SetLength(static_cast<uint32_t>(length));
-    const bool clone = BigEndianAt(image.data(), kCloneMarkA) != BigEndianAt(image.data(), kCloneMarkB);
-    if (controls_.cloneProduct && !clone) refusal = kNotCloneFirmware;
-    if (!controls_.cloneProduct && clone) refusal = kCloneFirmware;
+  const char* refusal = nullptr;
+  switch (LoadFirmwareFile(std::string(FieldText(settings_.FwFileName)).c_str(),
+                           controls_.cloneProduct, s_.pass.firmwareImage)) {
+    case FirmwareLoad::kLoaded: return true;
+    case FirmwareLoad::kUnreadable: return false;
+    case FirmwareLoad::kEmpty: refusal = kFirmwareEmpty; break;
+    case FirmwareLoad::kTooLarge: refusal = kFirmwareTooLarge; break;
+    case FirmwareLoad::kNotClone: refusal = kNotCloneFirmware; break;
+    case FirmwareLoad::kClone: refusal = kCloneFirmware; break;
   }
-  if (refusal) {
-    platform::MessageBox(refusal, kFirmwareErrorCaption, platform::kMbOk | platform::kMbIconError);
-    return false;
-  }
-  return true;
+  platform::MessageBox(refusal, kFirmwareErrorCaption, platform::kMbOk | platform::kMbIconError);
+  return false;
 }
 
 // A pass that ends before its workers: nothing waits for it any more.
