@@ -124,6 +124,36 @@ bool ParseHexId(std::string_view text, uint16_t* value) {
   return true;
 }
 
+namespace {
+
+std::string DescriptorText(const uint8_t* slot) {
+  if (slot[1] != kStringDescriptorType || slot[0] < 2 || slot[0] > kStringSlotSize) return {};
+  std::string text;
+  for (size_t i = 2; i + 1 < slot[0]; i += 2) text.push_back(static_cast<char>(slot[i]));
+  return text;
+}
+
+}  // namespace
+
+int ReadStoredIdentity(const char* devicePath, StoredIdentity* identity) {
+  if (identity == nullptr) return 0;
+  HeapBuffer image(kIdentityImageSize);
+  if (!image.valid() || !FlashCmd05(devicePath) ||
+      !FlashRead32(devicePath, 0, image.data(), kIdentityImageSize) ||
+      IsBlank(image.data(), kIdentityImageSize)) {
+    return 0;
+  }
+  const uint8_t* data = image.data();
+  identity->vid = platform::GetLittleEndian16(data + kImageVendorId);
+  identity->pid = platform::GetLittleEndian16(data + kImageProductId);
+  identity->manufacturer = DescriptorText(data + kImageManufacturerString);
+  identity->product = DescriptorText(data + kImageProductString);
+  identity->serial = data[kImageSerialMark] == kSerialMarkPresent
+                         ? DescriptorText(data + kImageSerialString)
+                         : std::string();
+  return 1;
+}
+
 int ProgramIdentityConfig(const char* devicePath, bool identityGiven, bool useLoadedImage,
                           const IdentityRecord& identity, int flashFamily,
                           const LoadedImage& image) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "bridge/loaded_image.h"
@@ -74,5 +75,19 @@ void BuildInquiryField(uint8_t* field, std::string_view text, size_t fieldLength
 [[nodiscard]] int ProgramIdentityConfig(const char* devicePath, bool identityGiven,
                                         bool useLoadedImage, const IdentityRecord& identity,
                                         int flashFamily, const LoadedImage& image);
+
+// The identity the 64 KB image in the product's flash holds, as the
+// bridge would present it: ids, and the texts of the three string
+// descriptors (a slot that is no string descriptor, and the serial when the
+// mark says there is none, read empty).
+struct StoredIdentity {
+  uint16_t vid = 0;
+  uint16_t pid = 0;
+  std::string manufacturer;
+  std::string product;
+  std::string serial;
+};
+// 0 when the image cannot be read or is blank.
+[[nodiscard]] int ReadStoredIdentity(const char* devicePath, StoredIdentity* identity);
 
 }  // namespace bridge

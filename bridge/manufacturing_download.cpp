@@ -211,6 +211,44 @@ int DownloadFirmwareQVS894(const char* devicePath, uint32_t start, uint32_t leng
                     image);
 }
 
+int StartManufacturingFirmware(const char* devicePath, unsigned chipType, int revision) {
+  BufferDescriptor descriptor;
+  if (ReadBufferDescriptor(devicePath, kBuffer0, &descriptor) == 0 ||
+      descriptor.state != kStateBootRom) {
+    return 0;
+  }
+  if (chipType >= 21 && chipType <= 24) {
+    uint8_t chipInfo[kChipInfoLength] = {};
+    if (ReadChipInfo(devicePath, chipInfo, sizeof chipInfo) == 0) return 0;
+    const int code = Qvs87xMfgCodeFor(chipInfo);
+    HeapBuffer mfg(kQvs87xBootCapacity);
+    if (code == 0 || descriptor.capacity != kQvs87xBootCapacity || !mfg.valid() ||
+        LoadMfgFirmwareQVS87x(mfg.data(), mfg.size(), 0, 0, code) != kQvs87xBootCapacity ||
+        StartMfgImage(devicePath, 0, mfg) == 0) {
+      return 0;
+    }
+    platform::Sleep(kQvs87xMfgStartMs);
+    return 1;
+  }
+  const OneKFamily* family = nullptr;
+  const OneKFamily families[] = {
+      {kQvs887BootCapacity, Load885, 0, false, false},
+      {kQvs887BootCapacity, Load884, revision, false, false},
+      {kQvs891BootCapacity, Load891, 0, false, false},
+      {kQvs891BootCapacity, Load894, 0, false, false},
+  };
+  if (chipType >= 25 && chipType <= 28) family = &families[chipType - 25];
+  if (family == nullptr || descriptor.capacity != family->bootCapacity) return 0;
+  HeapBuffer mfg(family->bootCapacity);
+  if (!mfg.valid() ||
+      family->loadMfg(mfg.data(), mfg.size(), 0, 0, family->mfgCode) != family->bootCapacity ||
+      StartMfgImage(devicePath, 0, mfg) == 0) {
+    return 0;
+  }
+  platform::Sleep(kMfgStartMs);
+  return 1;
+}
+
 int ReadFirmwareQVS87x(const char* devicePath, uint32_t start, uint8_t* out, uint32_t length) {
   const uint32_t wanted = IsChipInfoVersion2(devicePath) != 0 ? kDualBankImageSize : length;
   return ReadBack(devicePath, kBuffer0, kState4KUnits, start, out, length, wanted, kChunk4K);

@@ -90,6 +90,12 @@ inline constexpr int kDownloadTries = 3;
 [[nodiscard]] int DownloadFirmwareQVS894(const char* devicePath, uint32_t start, uint32_t length,
                                          bool bootRom, const LoadedImage& image);
 
+// Starts the MFG image that a ChipType 21-28 bridge in its boot ROM takes
+// (ChipType 26: `revision` 1 = A0, 2 = A1) and nothing after it; 0 when the
+// bridge is not in its boot ROM or has no MFG image here.
+[[nodiscard]] int StartManufacturingFirmware(const char* devicePath, unsigned chipType,
+                                             int revision);
+
 // Read-backs: at most `length` bytes into `out`, never past the capacity;
 // 1 when every chunk was read, 0 when nothing could be read.
 [[nodiscard]] int ReadFirmwareQVS87x(const char* devicePath, uint32_t start, uint8_t* out,

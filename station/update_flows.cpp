@@ -91,7 +91,63 @@ void CopyField(char (&field)[N], const uint8_t* from) {
   std::memcpy(field, from, N);
 }
 
+// The device's own identity texts (buffer 1) into the settings; the flag
+// byte tells which sources the device uses.
+uint8_t TakeQvs87xTexts(const uint8_t (&head)[kBuffer1HeadSize], bool all,
+                        SettingsBlock& settings) {
+  const uint8_t flags = head[kSourceFlagsOffset];
+  if (all || (flags & 0x01)) {
+    CopyField(settings.InquiryVendor, head + kInquiryVendorOffset);
+    CopyField(settings.InquiryProduct, head + kInquiryProductOffset);
+  }
+  if (all || (flags & 0x02)) {
+    CopyField(settings.StringCText, head + kStringCOffset);
+    CopyField(settings.StringBText, head + kStringBOffset);
+  }
+  return flags;
+}
+
+// The ids and serial number the device reports in INQUIRY page C3.
+bool TakeQvs87xIds(const char* devicePath, SettingsBlock& settings) {
+  uint8_t page[kPageC3Size] = {};
+  if (!bridge::InquiryPageC3(devicePath, page, sizeof page)) return false;
+  settings.VidValue = platform::GetBigEndian16(page + kPageC3Vid);
+  settings.PidValue = platform::GetBigEndian16(page + kPageC3Pid);
+  CopyField(settings.SerialText, page + kPageC3Serial);
+  settings.SerialLength = kPageC3SerialLength;
+  return true;
+}
+
 }  // namespace
+
+int ReadQvs87xFirmware(const char* devicePath, bool cloneProduct, std::span<uint8_t> out) {
+  if (out.size() < kWorkingCopySize) return 0;
+  if (!cloneProduct) {
+    return bridge::ReadFirmwareSingleBank(devicePath, 0, out.data(), kWorkingCopySize);
+  }
+  uint8_t head[kBuffer1HeadSize] = {};
+  bool cloneMark = false;
+  if (bridge::ScsiReadBuffer(devicePath, bridge::kBufferModeData, bridge::kBuffer1, 0, head,
+                             sizeof head)) {
+    const auto* field = reinterpret_cast<const char*>(head + kCloneMarkOffset);
+    cloneMark = std::string_view(field, strnlen(field, kCloneMarkSize)).find("CLONE") !=
+                std::string_view::npos;
+  }
+  return bridge::ReadFirmwareDualBank(devicePath, 0, out.data(), kWorkingCopySize, cloneMark);
+}
+
+int ReadQvs87xIdentity(const char* devicePath, SettingsBlock& settings,
+                       Qvs87xSources& sources) {
+  uint8_t head[kBuffer1HeadSize] = {};
+  if (!bridge::ScsiReadBuffer(devicePath, bridge::kBufferModeData, bridge::kBuffer1, 0, head,
+                              sizeof head)) {
+    return 0;
+  }
+  const uint8_t flags = TakeQvs87xTexts(head, true, settings);
+  sources.manuProd = (flags >> 1) & 1;
+  sources.inquiry = flags & 1;
+  return TakeQvs87xIds(devicePath, settings) ? 1 : 0;
+}
 
 void PutIdentityDescriptors(ChipType chipType, SettingsBlock& settings, bool diskStringBox,
                             ConfigBlock& block) {
@@ -416,20 +472,9 @@ struct Qvs87xRun {
     if (hooks.configRunning) hooks.configRunning();
     if (hooks.post) hooks.post();
     if (rom) return FlowResult::Failed;
-    bool read = false;
-    if (clone) {
-      uint8_t head[kBuffer1HeadSize] = {};
-      bool cloneMark = false;
-      if (ReadBuffer1(head)) {
-        const auto* field = reinterpret_cast<const char*>(head + kCloneMarkOffset);
-        cloneMark = std::string_view(field, strnlen(field, kCloneMarkSize)).find("CLONE") !=
-                    std::string_view::npos;
-      }
-      read = bridge::ReadFirmwareDualBank(path(), 0, readImage.data(), kWorkingCopySize, cloneMark);
-    } else {
-      read = bridge::ReadFirmwareSingleBank(path(), 0, readImage.data(), kWorkingCopySize);
+    if (!ReadQvs87xFirmware(path(), clone, std::span<uint8_t>(readImage.data(), readImage.size()))) {
+      return FlowResult::Failed;
     }
-    if (!read) return FlowResult::Failed;
     FillIdentity(readImage.data(), settings.EnManuProdStrSourceCtl, settings.EnInquiryStrSourceCtl,
                  clone);
     if (!clone) {
@@ -441,29 +486,12 @@ struct Qvs87xRun {
     return Update(false) ? FlowResult::Done : FlowResult::Failed;
   }
 
-  // The device's own identity texts (buffer 1) into the settings copy; the
-  // flag byte tells which sources the device uses.
   uint8_t TakeDeviceTexts(const uint8_t (&head)[kBuffer1HeadSize], bool all) {
-    const uint8_t flags = head[kSourceFlagsOffset];
-    if (all || (flags & 0x01)) {
-      CopyField(settings.InquiryVendor, head + kInquiryVendorOffset);
-      CopyField(settings.InquiryProduct, head + kInquiryProductOffset);
-    }
-    if (all || (flags & 0x02)) {
-      CopyField(settings.StringCText, head + kStringCOffset);
-      CopyField(settings.StringBText, head + kStringBOffset);
-    }
-    return flags;
+    return TakeQvs87xTexts(head, all, settings);
   }
 
   void TakeDeviceIds() {
-    uint8_t page[kPageC3Size] = {};
-    if (!bridge::InquiryPageC3(path(), page, sizeof page)) return;
-    settings.VidValue = platform::GetBigEndian16(page + kPageC3Vid);
-    settings.PidValue = platform::GetBigEndian16(page + kPageC3Pid);
-    CopyField(settings.SerialText, page + kPageC3Serial);
-    settings.SerialLength = kPageC3SerialLength;
-    recordWanted = true;
+    if (TakeQvs87xIds(path(), settings)) recordWanted = true;
   }
 
   FlowResult FirmwareOnly() {

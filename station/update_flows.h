@@ -107,6 +107,23 @@ enum class FlowResult : uint8_t {
   Abandoned = 2,
 };
 
+// The identity a QVS87x product holds: its INQUIRY texts and USB strings
+// (InquiryVendor, InquiryProduct, StringCText, StringBText), the sources it
+// takes its strings from, and its ids and serial (VidValue, PidValue,
+// SerialText, SerialLength). 1 when both were read.
+struct Qvs87xSources {
+  int32_t manuProd = 0;  // the USB strings come from the customer texts
+  int32_t inquiry = 0;   // the INQUIRY texts likewise
+};
+[[nodiscard]] int ReadQvs87xIdentity(const char* devicePath, SettingsBlock& settings,
+                                     Qvs87xSources& sources);
+
+// The firmware a QVS87x product holds, as the configuration-only update
+// reads it (both banks for a clone product, in the order its clone mark
+// gives) into `out` of at least kWorkingCopySize bytes.
+[[nodiscard]] int ReadQvs87xFirmware(const char* devicePath, bool cloneProduct,
+                                     std::span<uint8_t> out);
+
 // `workingCopy` is the worker's 256 KB copy of the firmware file (fw on);
 // `settings` is the worker's copy, whose identity texts and ids the
 // firmware-only flow takes from the device.
