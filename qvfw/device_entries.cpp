@@ -14,33 +14,10 @@
 #include "bridge/usb_tree.h"
 #include "qvfw/device_call.h"
 #include "qvfw/qvfw_api.h"
+#include "qvfw/update_settings.h"
 
 namespace qvfw {
 namespace {
-
-// The identity the device presents on its hub port now.
-struct SystemView {
-  uint16_t vid = 0;
-  uint16_t pid = 0;
-  std::string manufacturer, product, serial;
-};
-
-std::optional<SystemView> ReadSystemView(const ListedDevice& device) {
-  auto table = std::make_unique<bridge::PortTable>();
-  bridge::PortRecord& record = table->records[0];
-  if (device.hubPort <= 0 ||
-      !bridge::GetOnePortData(*table, device.hubName.c_str(), static_cast<uint32_t>(device.hubPort),
-                              record, 1)) {
-    return std::nullopt;
-  }
-  SystemView view;
-  view.vid = record.vid;
-  view.pid = record.pid;
-  view.manufacturer = bridge::FieldText(record.manufacturer);
-  view.product = bridge::FieldText(record.product);
-  view.serial = bridge::FieldText(record.usbSerial);
-  return view;
-}
 
 template <class Field>
 int SystemId(const char* path, uint16_t* out, Field field) {
@@ -60,8 +37,6 @@ int SystemText(const char* path, char* out, std::string SystemView::*field) {
     return view && PutText(out, kTextCapacity, (*view).*field) ? 1 : 0;
   });
 }
-
-bool IsQvs87x(bridge::ChipType chipType) { return chipType >= 21 && chipType <= 24; }
 
 // 1: the chip runs code that is no product firmware (boot code or boot ROM).
 int RunningMode(const char* path, bridge::ChipType chipType) {

@@ -69,6 +69,33 @@ std::optional<ListedDevice> FindDevice(const char* path) {
   return std::nullopt;
 }
 
+std::optional<SystemView> ReadSystemView(const ListedDevice& device) {
+  auto table = std::make_unique<bridge::PortTable>();
+  bridge::PortRecord& record = table->records[0];
+  if (device.hubPort <= 0 ||
+      !bridge::GetOnePortData(*table, device.hubName.c_str(), static_cast<uint32_t>(device.hubPort),
+                              record, 1)) {
+    return std::nullopt;
+  }
+  SystemView view;
+  view.vid = record.vid;
+  view.pid = record.pid;
+  view.manufacturer = bridge::FieldText(record.manufacturer);
+  view.product = bridge::FieldText(record.product);
+  view.serial = bridge::FieldText(record.usbSerial);
+  return view;
+}
+
+void ForgetDevice(const std::string& path) {
+  LibraryState& state = State();
+  std::lock_guard lock(state.mutex);
+  state.devices.erase(FoldPath(path));
+}
+
+std::string HubLocation(const ListedDevice& device) {
+  return FoldPath(device.hubName) + "#" + std::to_string(device.hubPort);
+}
+
 std::unique_lock<std::mutex> LockDevice(const std::string& path) {
   std::shared_ptr<std::mutex> device;
   {

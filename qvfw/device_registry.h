@@ -30,6 +30,21 @@ std::vector<ListedDevice> ListDevices();
 // in it gets one listing. None for a path no listing knows.
 std::optional<ListedDevice> FindDevice(const char* path);
 
+// The identity the device presents on its hub port now.
+struct SystemView {
+  uint16_t vid = 0;
+  uint16_t pid = 0;
+  std::string manufacturer, product, serial;
+};
+std::optional<SystemView> ReadSystemView(const ListedDevice& device);
+
+// Drops a path from the cache: the device left the bus (a reset), and will
+// be listed again under a new path.
+void ForgetDevice(const std::string& path);
+
+// "hub#port", which a reset leaves as it is while the path changes.
+std::string HubLocation(const ListedDevice& device);
+
 // Held while one entry talks to one device: a device's command sequences
 // never interleave, different devices run in parallel.
 std::unique_lock<std::mutex> LockDevice(const std::string& path);

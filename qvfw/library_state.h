@@ -13,6 +13,7 @@
 
 #include "qvfw/device_registry.h"
 #include "qvfw/setting_table.h"
+#include "qvfw/update_settings.h"
 
 namespace qvfw {
 
@@ -23,7 +24,7 @@ struct LibraryState {
   std::array<SettingEntry, kSettingTableCapacity> settings;
   // Identities kept for a clone firmware write, by hub location ("hub#port"),
   // which a path change after the erase and reset does not touch.
-  std::map<std::string, std::vector<uint8_t>> preserved;
+  std::map<std::string, PreservedIdentity> preserved;
   std::string firmwareFile;
   bool cloneProduct = false;
 };

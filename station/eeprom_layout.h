@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "station/eeprom_default_table.h"
 #include "station/settings_block.h"
 #include "station/step_helpers.h"
 
@@ -38,9 +39,8 @@ inline constexpr int32_t kLayoutIndexType1 = 0;  // also the QVS646 "Normal" lay
 inline constexpr int32_t kLayoutIndexType2 = 2;
 inline constexpr int32_t kLayoutIndexType3 = 3;
 
-// A default table entry below 256 is the byte of that position; this one
-// leaves the byte alone.
-inline constexpr uint16_t kKeepByte = 4095;
+// A default table entry below 256 is the byte of that position; kKeepByte
+// (the chip default tables' own marker) leaves the byte alone.
 using LayoutDefaultTable = std::array<uint16_t, kOptionBlockSize>;
 
 // The chip family the layouts are offered for.

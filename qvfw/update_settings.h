@@ -1,0 +1,47 @@
+// A CustomizedSettingTable entry as the station's settings, which the chip
+// family's update flow takes: the product's present identity with the
+// entry's enabled items laid over it.
+#pragma once
+
+#include <optional>
+
+#include "bridge/chip_identification.h"
+#include "qvfw/device_registry.h"
+#include "qvfw/setting_table.h"
+#include "station/settings_block.h"
+#include "station/update_flows.h"
+
+namespace qvfw {
+
+constexpr bool IsQvs87x(bridge::ChipType chipType) { return chipType >= 21 && chipType <= 24; }
+// The family that keeps its identity in the 64 KB image.
+constexpr bool KeepsIdentityImage(bridge::ChipType chipType) {
+  return chipType == 29 || chipType == 34;
+}
+
+struct UpdateSettings {
+  station::SettingsBlock settings = station::ZeroedSettingsBlock();
+  station::StationOptions options;
+};
+
+// What a QVS87x product held when it was preserved for a clone firmware
+// write, as station::ReadQvs87xIdentity reads it.
+struct PreservedIdentity {
+  station::SettingsBlock settings = station::ZeroedSettingsBlock();
+  station::Qvs87xSources sources;
+};
+
+// None when an enabled item lacks its value, or a text is longer than the
+// family's field: an entry is written whole or not at all.
+std::optional<UpdateSettings> SettingsForEntry(const SettingEntry& entry,
+                                               const ListedDevice& device,
+                                               bridge::ChipType chipType);
+
+// The preserved identity, written back as it was.
+UpdateSettings SettingsForPreserved(const PreservedIdentity& preserved);
+
+// The product's standby timer in minutes (0: standby off); none when the
+// product does not answer.
+std::optional<int> ReadStandbyMinutes(const char* path);
+
+}  // namespace qvfw
