@@ -6,6 +6,8 @@
 #include "bridge/chip_identification.h"
 #include "bridge/ff04_flash_programming.h"
 #include "bridge/flash_detection.h"
+#include "bridge/manufacturing_download.h"
+#include "bridge/vendor_commands.h"
 #include "bridge/usb_tree.h"
 #include "platform/heap_buffer.h"
 #include "qvfw/library_state.h"
@@ -14,6 +16,22 @@
 #include "station/update_flows.h"
 
 namespace qvfw {
+
+namespace {
+
+// The 1 KB family after QV_UpdateMFGOnly: its MFG firmware takes images
+// (the buffer reads the 1 KB state) while the chip information still shows
+// no product firmware.
+bool ManufacturingFirmwareRuns(const char* path, bridge::ChipType chip) {
+  if (chip < 25 || chip > 28) return false;
+  bridge::BufferDescriptor descriptor;
+  uint8_t info[bridge::kChipInfoLength] = {};
+  return bridge::ReadBufferDescriptor(path, bridge::kBuffer0, &descriptor) &&
+         descriptor.state == bridge::kState1KUnits &&
+         bridge::ReadChipInfo(path, info, sizeof info) && info[6] == 0;
+}
+
+}  // namespace
 
 int RunUpdate(const ListedDevice& device, const UpdateRequest& request) {
   const char* path = device.path.c_str();
@@ -52,7 +70,8 @@ int RunUpdate(const ListedDevice& device, const UpdateRequest& request) {
     }
   }
 
-  const station::UpdateTarget target{path, chip, request.firmware, request.identity, file.view()};
+  station::UpdateTarget target{path, chip, request.firmware, request.identity, file.view()};
+  target.mfgRunning = ManufacturingFirmwareRuns(path, chip);
   station::ConfigImage config;
   std::memcpy(config.block.data(), s.OptionBlock, config.block.size());
   station::FlowInputs in{.config = config, .settings = s, .options = options};

@@ -227,7 +227,8 @@ int UpdateQvs887Family(const UpdateTarget& target, ConfigImage& config, Settings
                        const StationOptions& options) {
   const char* path = target.devicePath;
   uint8_t info[kChipInfoSize] = {};
-  const bool download = !(bridge::ReadChipInfo(path, info, kChipInfoSize) && info[6] != 0);
+  const bool download =
+      !target.mfgRunning && !(bridge::ReadChipInfo(path, info, kChipInfoSize) && info[6] != 0);
   const bool qvs887 = target.chipType == 25;
   if (ConfigOnly(target)) {
     uint8_t device[kDeviceConfigReadSize] = {};
@@ -344,6 +345,7 @@ int UpdateQvs884(const UpdateTarget& target, ConfigImage& config, SettingsBlock&
   } else if (info[6] != 0) {
     download = false;
   }
+  if (target.mfgRunning) download = false;
   if (ConfigOnly(target)) {
     uint8_t device[kDeviceConfigReadSize] = {};
     if (!bridge::ReadBridgeFlash(path, address, device, sizeof device)) return 0;

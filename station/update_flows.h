@@ -33,6 +33,9 @@ struct UpdateTarget {
   bool writeFirmware = false;  // the firmware update switch
   bool writeConfig = false;    // the configuration update switch
   bridge::LoadedImage image;   // the firmware file; empty when none is loaded
+  // ChipTypes 25-28: the MFG firmware was started on its own before (the
+  // device library's manufacturing step) and takes the image as it is.
+  bool mfgRunning = false;
 };
 
 // The three USB string descriptors of the settings into the option block,

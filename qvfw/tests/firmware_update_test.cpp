@@ -1,0 +1,138 @@
+// Firmware through the library on a READ/WRITE BUFFER bridge: the file
+// checks, erase to the boot ROM, the manufacturing image, the product
+// firmware and its activation, and the check against the file.
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bridge/firmware_update.h"
+#include "bridge/tests/bench_fixture.h"
+#include "qvfw/tests/library_bench.h"
+
+namespace qvfw {
+namespace {
+
+using testing::LibraryBench;
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (auto& b : bytes) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    b = static_cast<uint8_t>(seed);
+  }
+  return bytes;
+}
+
+// A QVS887 firmware file: its model tag reads "887".
+std::string WriteFirmwareFile(const testing::fs::path& folder, const std::string& name,
+                              uint8_t tagHigh, uint8_t tagLow) {
+  std::vector<uint8_t> file = Pattern(bridge::kQvs887UpdateLength + 0x200, 887);
+  file[4] = tagHigh;
+  file[5] = tagLow;
+  const std::string path = (folder / name).string();
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  return path;
+}
+
+sim::ProductConfig Qvs887(const std::string& name) {
+  sim::ProductConfig config;
+  config.name = name;
+  config.chipType = 25;
+  config.usbSerial = "SN" + name;
+  config.disk.sectors = 65536;
+  config.placement.resetNewPath = true;
+  return config;
+}
+
+int Mode(LibraryBench& lib, const std::string& path) {
+  int mode = 0;
+  return lib.sdk().QV_GetRunningCodeMode(path.c_str(), &mode) ? mode : 0;
+}
+
+TEST(FirmwareUpdate, EraseBootRomManufacturingImageProductFirmwareActivation) {
+  LibraryBench lib({Qvs887("fw")});
+  ASSERT_TRUE(lib.bound());
+  const auto& sdk = lib.sdk();
+  const std::string file = WriteFirmwareFile(lib.folder(), "fw887.bin", 0x08, 0x87);
+  const std::string other = WriteFirmwareFile(lib.folder(), "fw891.bin", 0x08, 0x91);
+  std::string path = lib.List().at(0);
+  const auto where = lib.LocationOf(path);
+  ASSERT_TRUE(where);
+  EXPECT_EQ(Mode(lib, path), kModeFirmware);
+
+  ASSERT_NE(sdk.QV_SetCloneProduct(0), 0);
+  ASSERT_NE(sdk.QV_SetFWBinFilePath(file.c_str()), 0);
+  EXPECT_NE(sdk.QV_CheckLoadBinFileMatch(path.c_str(), file.c_str()), 0);
+  EXPECT_EQ(sdk.QV_CheckLoadBinFileMatch(path.c_str(), other.c_str()), 0) << "another chip's file";
+  EXPECT_EQ(sdk.QV_CheckChipFW(path.c_str(), file.c_str()), 0) << "not written yet";
+
+  // Erased and reset, the bridge comes back in its boot ROM.
+  ASSERT_NE(sdk.QV_SerialFlashErase(path.c_str()), 0);
+  ASSERT_NE(sdk.QV_ChipReset(path.c_str()), 0);
+  auto again = lib.Refind(*where);
+  ASSERT_TRUE(again);
+  path = *again;
+  EXPECT_EQ(Mode(lib, path), kModeInternalCode);
+
+  ASSERT_NE(sdk.QV_UpdateMFGOnly(path.c_str()), 0);
+  again = lib.Refind(*where);
+  ASSERT_TRUE(again);
+  path = *again;
+  EXPECT_EQ(sdk.QV_UpdateMFGOnly(path.c_str()), 0) << "no boot ROM to take it any more";
+
+  ASSERT_NE(sdk.QV_FWUpdateProgrammingNoCustomizedSetting(path.c_str()), 0);
+  ASSERT_NE(sdk.QV_ActiveFirmware(path.c_str()), 0);
+  again = lib.Refind(*where);
+  ASSERT_TRUE(again);
+  path = *again;
+  EXPECT_EQ(Mode(lib, path), kModeFirmware);
+  EXPECT_NE(sdk.QV_CheckChipFW(path.c_str(), file.c_str()), 0);
+
+  // One byte of the read-back changed: the check must see it.
+  sim::Fault corrupt = bridge::testing::MakeFault(sim::Fault::Kind::CorruptData, {0x3C});
+  corrupt.skip = 2;
+  corrupt.offset = 0x123;
+  corrupt.xorMask = 0x01;
+  lib.product(0).AddFault(corrupt);
+  EXPECT_EQ(sdk.QV_CheckChipFW(path.c_str(), file.c_str()), 0);
+  EXPECT_EQ(lib.product(0).FaultsFired(), 1);
+}
+
+TEST(FirmwareUpdate, AFileThatDoesNotLoadOrFitTheCloneSettingWritesNothing) {
+  LibraryBench lib({Qvs887("nofile")});
+  const auto& sdk = lib.sdk();
+  const std::string path = lib.List().at(0);
+  const std::string file = WriteFirmwareFile(lib.folder(), "fw887.bin", 0x08, 0x87);
+  const std::string empty = (lib.folder() / "empty.bin").string();
+  std::ofstream(empty).close();
+  struct Case {
+    const char* what;
+    std::string file;
+    int clone;
+  };
+  const Case cases[] = {
+      {"no file", (lib.folder() / "missing.bin").string(), 0},
+      {"an empty file", empty, 0},
+      {"a folder", lib.folder().string(), 0},
+      {"no clone marks with the clone setting on", file, 1},
+  };
+  lib.product(0).EnableTrace(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    (void)sdk.QV_SetFWBinFilePath(c.file.c_str());
+    ASSERT_NE(sdk.QV_SetCloneProduct(c.clone), 0);
+    (void)lib.product(0).TakeTrace();
+    EXPECT_EQ(sdk.QV_FWUpdateProgrammingNoCustomizedSetting(path.c_str()), 0);
+    for (const sim::TraceEntry& e : lib.product(0).TakeTrace()) {
+      EXPECT_NE(e.cdb[0], 0x3B) << "a WRITE BUFFER reached the product";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qvfw
