@@ -143,6 +143,9 @@ class TMainForm : public QMainWindow {
   // The create event, after the constructor: device notices, the string
   // edits' places, the caption with the program's version, the debug panel.
   void FormCreate();
+  // Device notices of the disk interface class reach this window from now
+  // on; DeviceNotifyHandle keeps the registration (0 when refused).
+  void RegisterDiskNotification();
   // The message map: WM_TIMER, WM_DEVICECHANGE and WM_PORT_UPDATE; false
   // for any other message.
   bool Dispatch(const platform::WindowMessage& message);

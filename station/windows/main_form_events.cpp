@@ -52,12 +52,16 @@ ProgramVersion ReadProgramVersion(const std::string& programFile) {
 
 platform::WindowHandle TMainForm::Handle() const { return messages_->handle(); }
 
-void TMainForm::FormCreate() {
+void TMainForm::RegisterDiskNotification() {
   platform::DeviceInterfaceFilter filter;
   filter.classGuid = platform::kGuidDevInterfaceDisk;
   // Without it the window still hears volumes come and go.
   DeviceNotifyHandle =
       platform::RegisterDeviceNotification(messages_->handle(), &filter, platform::kDeviceNotifyWindowHandle);
+}
+
+void TMainForm::FormCreate() {
+  RegisterDiskNotification();
 
   Ui::TMainForm& u = *ui;
   if (!mix_.HddStringMode) {
@@ -108,6 +112,10 @@ void TMainForm::OnDeviceChange(uintptr_t event, const platform::DeviceBroadcast*
 
 void TMainForm::OnDeviceTimer(uintptr_t id) {
   if (id != RescanTimer) return;
+  // A tick inside a message box of a refresh, or while a pass or a removal
+  // owns the devices, would rescan under their feet: the timer stays armed
+  // and the rescan comes at its first tick after them.
+  if (refreshing_ || DeviceWorkRuns()) return;
   static_cast<void>(platform::KillTimer(messages_->handle(), RescanTimer));
   RefreshDeviceList();
   if (settings_.EnBarcodeMode) {

@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "platform/debug.h"
@@ -25,6 +26,23 @@ using testing::WindowTest;
 
 // Never reached: the product starts off the bus until a test plugs it.
 constexpr char kStartsUnplugged[] = "plug_at_ms = 4000000000\n";
+
+// A message box the operator keeps open while `whileOpen` runs: the
+// window's messages that fall due meanwhile arrive inside it, as inside a
+// real box's own loop.
+class BoxOpenFor : public platform::MessageBoxSink {
+ public:
+  explicit BoxOpenFor(std::function<void(const std::string&)> whileOpen)
+      : whileOpen_(std::move(whileOpen)), scope_(this) {}
+  int Show(const std::string& text, const std::string&, uint32_t) override {
+    whileOpen_(text);
+    return platform::kIdOk;
+  }
+
+ private:
+  std::function<void(const std::string&)> whileOpen_;
+  platform::ScopedMessageBoxSink scope_;
+};
 
 class EventsTest : public WindowTest {
  protected:
@@ -104,6 +122,42 @@ TEST_F(EventsTest, ABurstOfNoticesGivesOneRescan) {
   EXPECT_EQ(Rescans(), 1);
   EXPECT_EQ(form_->DeviceCount(), 2);
   Elapse(10000);
+  EXPECT_EQ(Rescans(), 0);
+}
+
+// A box of the refresh runs a loop of its own, in which the rescan timer
+// still ticks. A rescan there would be overwritten by the refresh it
+// interrupted once the box closes, with START decided on products that are
+// gone: the rescan waits for the refresh instead, and decides anew.
+TEST_F(EventsTest, ARescanDueWhileARefreshWaitsOnItsBoxComesAfterIt) {
+  WriteIni(Ini("", "[QVEXECUTE]\r\nCapacity=120\r\n"));
+  Bench(Products(13, 1, "disk.sectors = 245760000\n") + "[product small]\nchip = 13\nserial = 5SMALL\n" +
+        "disk.sectors = 156250000\n" + kStartsUnplugged);
+  walkSerial_ = "\"51300\"";
+  Start();
+  ASSERT_TRUE(StartEnabled());
+  std::vector<int> rescansWhileOpen;
+  BoxOpenFor box([&](const std::string& text) {
+    EXPECT_EQ(text, "Check the Capacity check setting!!");
+    EXPECT_EQ(Rescans(), 1);  // the refresh that shows the box
+    // The operator takes the wrong product away before closing the box.
+    bench_->FindByName("small")->Unplug();
+    Deliver();
+    Elapse(5000);
+    rescansWhileOpen.push_back(Rescans());
+  });
+  Rescans();
+  bench_->FindByName("small")->Plug();
+  Deliver();
+  Elapse(1500);
+  ASSERT_EQ(rescansWhileOpen, std::vector<int>{0});
+  EXPECT_FALSE(StartEnabled());
+  Elapse(200);
+  EXPECT_EQ(Rescans(), 1);
+  EXPECT_EQ(form_->DeviceCount(), 1);
+  EXPECT_TRUE(StartEnabled());
+  EXPECT_EQ(rescansWhileOpen.size(), 1u);
+  Elapse(5000);
   EXPECT_EQ(Rescans(), 0);
 }
 
