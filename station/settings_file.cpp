@@ -1,15 +1,9 @@
 #include "station/settings_file.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cfloat>
 #include <cstdio>
 #include <optional>
 
 #include "platform/ini_file.h"
-#include "platform/message_box.h"
 #include "platform/program_folder.h"
 #include "station/settings_collection.h"
 #include "station/step_helpers.h"
@@ -147,63 +141,6 @@ constexpr SettingsKey kKeys[] = {
 #undef BLOCK
 #undef OPTION
 
-constexpr char kErrorCaption[] = "Error";
-
-void ShowError(const std::string& text) {
-  platform::MessageBox(text.c_str(), kErrorCaption, platform::kMbOk | platform::kMbIconError);
-}
-
-std::string Replace(std::string_view pattern, std::string_view with) {
-  std::string text(pattern);
-  const size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, with);
-  return text;
-}
-
-bool IsExistingFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool EnsureFolder(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
-}
-
-int32_t IntegerDefault(const SettingsKey& key) {
-  return platform::ParseProfileInteger(key.fallback).value_or(0);
-}
-
-// A 64-bit integer from a decimal text read as a float, cut towards zero.
-std::optional<int64_t> ParseDecimal(std::string_view text) {
-  const std::optional<double> value = platform::ParseProfileFloat(text);
-  // 2^63 is exact in a double; everything below it converts.
-  if (!value || *value >= 9223372036854775808.0 || *value < -9223372036854775808.0)
-    return std::nullopt;
-  return static_cast<int64_t>(*value);
-}
-
-class Effects {
- public:
-  explicit Effects(std::vector<ControlEffect>& out) : out_(out) {}
-  void Checked(std::string_view c, int32_t v) { Add(c, Effect::kChecked, v != 0); }
-  void Enabled(std::string_view c, int32_t v) { Add(c, Effect::kEnabled, v != 0); }
-  void Visible(std::string_view c, int32_t v) { Add(c, Effect::kVisible, v != 0); }
-  void ItemIndex(std::string_view c, int32_t v) { Add(c, Effect::kItemIndex, v); }
-  void MaxLength(std::string_view c, int32_t v) { Add(c, Effect::kMaxLength, v); }
-  void Click(std::string_view c) { Add(c, Effect::kClickHandler, 0); }
-  void Change(std::string_view c) { Add(c, Effect::kChangeHandler, 0); }
-  void Text(std::string_view c, std::string_view t) { Add(c, Effect::kText, 0, t); }
-  void Caption(std::string_view c, std::string_view t) { Add(c, Effect::kCaption, 0, t); }
-
- private:
-  void Add(std::string_view c, Effect e, int32_t v, std::string_view t = {}) {
-    out_.push_back({c, e, v, std::string(t)});
-  }
-  std::vector<ControlEffect>& out_;
-};
-
 class Loader {
  public:
   Loader(const platform::IniFile& ini, SettingsBlock& block, StationOptions& options,
@@ -227,76 +164,10 @@ class Loader {
   }
 
  private:
-  void Read(const SettingsKey& key) {
-    const FieldRef field = key.field(block_, options_);
-    switch (key.type) {
-      case ValueType::kText:
-        StoreText(std::get<std::span<char>>(field), ini_.ReadString(key.section, key.name, key.fallback));
-        return;
-      case ValueType::kFloat: {
-        const double fallback = platform::ParseProfileFloat(key.fallback).value_or(0);
-        double v = ini_.ReadFloat(key.section, key.name, fallback);
-        if (v > FLT_MAX || v < -FLT_MAX) v = fallback;
-        *std::get<float*>(field) = static_cast<float>(v);
-        return;
-      }
-      case ValueType::kDecimal: {
-        // Empty or malformed takes the default too, rather than ending the load.
-        const int64_t fallback = ParseDecimal(key.fallback).value_or(0);
-        const std::optional<std::string> text = ini_.Read(key.section, key.name);
-        *std::get<int64_t*>(field) = text ? ParseDecimal(*text).value_or(fallback) : fallback;
-        return;
-      }
-      case ValueType::kInteger:
-        break;
-      case ValueType::kNone:
-        return;
-    }
-    if (key.rule == LoadRule::kWhileZero && Current(field) != 0) return;
-    int32_t v = ini_.ReadInteger(key.section, key.name, IntegerDefault(key));
-    switch (key.rule) {
-      case LoadRule::kFlag: v = v != 0; break;
-      case LoadRule::kZeroIsTwo: if (v == 0) v = 2; break;
-      case LoadRule::kNotNegative: if (v < 0) v = 0; break;
-      case LoadRule::kUnsigned: if (v < 0) v = IntegerDefault(key); break;
-      case LoadRule::kFileSystem: if (v < kFileSystemNtfs || v > kFileSystemExfat) v = 0; break;
-      case LoadRule::kStore:
-      case LoadRule::kWhileZero:
-        // An 8-bit field holds what the save writes (signed, so 255 goes out
-        // as -1) and no more: 999 is no flash type, not type 231.
-        if (std::holds_alternative<uint8_t*>(field) && (v < INT8_MIN || v > UINT8_MAX)) {
-          v = IntegerDefault(key);
-        }
-        break;
-    }
-    if (int32_t* const* p = std::get_if<int32_t*>(&field)) **p = v;
-    else *std::get<uint8_t*>(field) = static_cast<uint8_t>(v);
-  }
-
-  static int32_t Current(const FieldRef& field) {
-    if (int32_t* const* p = std::get_if<int32_t*>(&field)) return **p;
-    return *std::get<uint8_t*>(field);
-  }
-
-  static void StoreText(std::span<char> field, std::string_view text) {
-    const size_t nul = text.find('\0');
-    if (nul != std::string_view::npos) text = text.substr(0, nul);
-    const size_t n = std::min(text.size(), field.size());
-    std::fill(field.begin(), field.end(), '\0');
-    std::copy_n(text.begin(), n, field.begin());
-  }
+  void Read(const SettingsKey& key) { ReadSettingValue(ini_, key, key.field(block_, options_)); }
 
   void WriteFileName(const SettingsKey& key) {
-    const std::string value = ini_.ReadString(key.section, key.name, key.fallback);
-    if (value.empty()) ShowError("Please set write file name in the INI file");
-    const std::string path = platform::ResolveInProgramFolder(value);
-    // A cut path would name another file: keep none and say why.
-    if (!SetFieldText(block_.WriteFileName, path)) {
-      SetFieldText(block_.WriteFileName, "");
-      ShowError("The test file name is too long : " + path);
-      return;
-    }
-    if (!IsExistingFile(path)) ShowError("Unable to find the test file : " + path);
+    ReadWriteFileName(ini_, key.section, key.name, key.fallback, block_.WriteFileName);
   }
 
   void Hook(const SettingsKey& key) {
@@ -462,12 +333,6 @@ class Loader {
   Effects fx_;
 };
 
-void ReadYieldCounters(SettingsBlock& block) {
-  const platform::IniFile yield(YieldFilePath());
-  block.TotalTestCount = yield.ReadInteger(kYieldSection, "TotalTestCount", 0);
-  block.NumberOfPass = yield.ReadInteger(kYieldSection, "NumberOfPass", 0);
-}
-
 std::string YieldText(const SettingsBlock& block) {
   char text[32];
   std::snprintf(text, sizeof text, "%d / %d", block.NumberOfPass, block.TotalTestCount);
@@ -476,38 +341,15 @@ std::string YieldText(const SettingsBlock& block) {
 
 }  // namespace
 
-std::string LocalPath(std::string_view name) {
-  std::string path(name);
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-std::string DefaultIniPath() { return platform::ResolveInProgramFolder(kSettingsFileName); }
-
-std::string YieldFilePath() { return platform::ResolveInProgramFolder(LocalPath(kYieldFileName)); }
-
 std::span<const SettingsKey> SettingsKeys() { return kKeys; }
 
 LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOptions& options) {
   LoadResult result;
-  if (!EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName))) {
-    result.error = "Cannot create log directory.";
-    ShowError(result.error);
-    return result;
-  }
-
-  // The counters in memory are newer than the file once it has been read:
-  // store them before reading it again, and keep them if that fails.
-  if (options.YieldCountersLoaded == 0 || SaveYieldCounters(block) == 1) ReadYieldCounters(block);
-  options.YieldCountersLoaded = 1;
-  Effects(result.effects).Text("YieldEdit", YieldText(block));
-
-  const std::string file = platform::ResolveInProgramFolder(path);
-  if (!IsExistingFile(file)) {
-    ShowError(Replace("Please make sure the file %s exist!\n", file));
-    return result;
-  }
-  const platform::IniFile ini(file);
+  const std::optional<std::string> file = BeginSettingsLoad(
+      path, {block.TotalTestCount, block.NumberOfPass, options.YieldCountersLoaded}, result);
+  if (result.error.empty()) Effects(result.effects).Text("YieldEdit", YieldText(block));
+  if (!file) return result;
+  const platform::IniFile ini(*file);
   Loader(ini, block, options, result.effects).Run();
   result.settingsRead = 1;
   return result;
@@ -515,53 +357,11 @@ LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOp
 
 int SaveSettingsToIni(const std::string& path, SettingsBlock block, const StationOptions& options) {
   StationOptions copy = options;
-  std::vector<const SettingsKey*> order;
-  for (const SettingsKey& key : kKeys)
-    if (key.write != WriteForm::kNone) order.push_back(&key);
-  std::sort(order.begin(), order.end(),
-            [](const SettingsKey* a, const SettingsKey* b) { return a->writeRank < b->writeRank; });
-
-  const std::string file = platform::ResolveInProgramFolder(path);
-  platform::IniFile ini(file);
-  for (const SettingsKey* key : order) {
-    const FieldRef field = key->field(block, copy);
-    if (const auto* text = std::get_if<std::span<char>>(&field)) {
-      const auto nul = std::find(text->begin(), text->end(), '\0');
-      ini.WriteString(key->section, key->name,
-                      std::string_view(text->data(), static_cast<size_t>(nul - text->begin())));
-      continue;
-    }
-    if (const auto* p = std::get_if<float*>(&field)) {
-      ini.WriteFloat(key->section, key->name, static_cast<double>(**p));
-      continue;
-    }
-    int64_t value = 0;
-    if (const auto* p = std::get_if<int32_t*>(&field)) value = **p;
-    if (const auto* p = std::get_if<uint8_t*>(&field)) value = **p;
-    if (const auto* p = std::get_if<int64_t*>(&field)) value = **p;
-    if (key->name == "FmtSecPerClus" && copy.ClusterChoice == 0) value = -1;
-    // The flash type goes out as a signed byte: 255, no type, is written -1.
-    if (key->name == "FlashType") value = static_cast<int8_t>(static_cast<uint8_t>(value));
-    if (key->write == WriteForm::kBoolean) ini.WriteBool(key->section, key->name, value != 0);
-    else ini.WriteInteger(key->section, key->name, value);
-  }
-  if (!ini.Flush()) {
-    ShowError(Replace("Unable to write to %s", file));
-    return 0;
-  }
-  return 1;
-}
-
-int SaveYieldCounters(const SettingsBlock& block) {
-  EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName));
-  platform::IniFile yield(YieldFilePath());
-  yield.WriteInteger(kYieldSection, "TotalTestCount", block.TotalTestCount);
-  yield.WriteInteger(kYieldSection, "NumberOfPass", block.NumberOfPass);
-  if (!yield.Flush()) {
-    ShowError(Replace("Unable to write to %s", yield.path()));
-    return 0;
-  }
-  return 1;
+  std::vector<SettingWrite> writes = WritesInOrder(SettingsKeys(), block, copy);
+  if (copy.ClusterChoice == 0) FindWrite(writes, "FmtSecPerClus")->value = -1;
+  // The flash type goes out as a signed byte: 255, no type, is written -1.
+  FindWrite(writes, "FlashType")->value = static_cast<int8_t>(copy.FlashType);
+  return WriteSettings(path, writes);
 }
 
 }  // namespace station

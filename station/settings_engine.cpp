@@ -1,0 +1,213 @@
+#include "station/settings_engine.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cstdint>
+
+#include "platform/ini_file.h"
+#include "platform/message_box.h"
+#include "platform/program_folder.h"
+#include "station/step_helpers.h"
+
+namespace station {
+namespace {
+
+std::string Replace(std::string_view pattern, std::string_view with) {
+  std::string text(pattern);
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, with);
+  return text;
+}
+
+bool IsExistingFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool EnsureFolder(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+// A 64-bit integer from a decimal text read as a float, cut towards zero.
+std::optional<int64_t> ParseDecimal(std::string_view text) {
+  const std::optional<double> value = platform::ParseProfileFloat(text);
+  // 2^63 is exact in a double; everything below it converts.
+  if (!value || *value >= 9223372036854775808.0 || *value < -9223372036854775808.0)
+    return std::nullopt;
+  return static_cast<int64_t>(*value);
+}
+
+int32_t Current(const FieldRef& field) {
+  if (int32_t* const* p = std::get_if<int32_t*>(&field)) return **p;
+  return *std::get<uint8_t*>(field);
+}
+
+void StoreText(std::span<char> field, std::string_view text) {
+  const size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  const size_t n = std::min(text.size(), field.size());
+  std::fill(field.begin(), field.end(), '\0');
+  std::copy_n(text.begin(), n, field.begin());
+}
+
+std::string_view TextOf(std::span<const char> field) {
+  const auto nul = std::find(field.begin(), field.end(), '\0');
+  return std::string_view(field.data(), static_cast<size_t>(nul - field.begin()));
+}
+
+void ReadYieldCounters(YieldCounters yield) {
+  const platform::IniFile file(YieldFilePath());
+  yield.total = file.ReadInteger(kYieldSection, "TotalTestCount", 0);
+  yield.passed = file.ReadInteger(kYieldSection, "NumberOfPass", 0);
+}
+
+}  // namespace
+
+std::string LocalPath(std::string_view name) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::string DefaultIniPath() { return platform::ResolveInProgramFolder(kSettingsFileName); }
+
+std::string YieldFilePath() { return platform::ResolveInProgramFolder(LocalPath(kYieldFileName)); }
+
+void ShowSettingsError(const std::string& text) {
+  platform::MessageBox(text.c_str(), "Error", platform::kMbOk | platform::kMbIconError);
+}
+
+int32_t IntegerDefault(std::string_view fallback) { return platform::ParseProfileInteger(fallback).value_or(0); }
+
+void ReadSettingValue(const platform::IniFile& ini, std::string_view section, std::string_view name,
+                      ValueType type, std::string_view fallback, LoadRule rule, const FieldRef& field) {
+  switch (type) {
+    case ValueType::kText:
+      StoreText(std::get<std::span<char>>(field), ini.ReadString(section, name, fallback));
+      return;
+    case ValueType::kFloat: {
+      const double standard = platform::ParseProfileFloat(fallback).value_or(0);
+      double v = ini.ReadFloat(section, name, standard);
+      if (v > FLT_MAX || v < -FLT_MAX) v = standard;
+      *std::get<float*>(field) = static_cast<float>(v);
+      return;
+    }
+    case ValueType::kDecimal: {
+      // Empty or malformed takes the default too, rather than ending the load.
+      const int64_t standard = ParseDecimal(fallback).value_or(0);
+      const std::optional<std::string> text = ini.Read(section, name);
+      *std::get<int64_t*>(field) = text ? ParseDecimal(*text).value_or(standard) : standard;
+      return;
+    }
+    case ValueType::kInteger:
+      break;
+    case ValueType::kNone:
+      return;
+  }
+  if (rule == LoadRule::kWhileZero && Current(field) != 0) return;
+  const int32_t standard = IntegerDefault(fallback);
+  int32_t v = ini.ReadInteger(section, name, standard);
+  switch (rule) {
+    case LoadRule::kFlag: v = v != 0; break;
+    case LoadRule::kZeroIsTwo: if (v == 0) v = 2; break;
+    case LoadRule::kNotNegative: if (v < 0) v = 0; break;
+    case LoadRule::kUnsigned: if (v < 0) v = standard; break;
+    case LoadRule::kFileSystem: if (v < kFileSystemNtfs || v > kFileSystemExfat) v = 0; break;
+    case LoadRule::kStore:
+    case LoadRule::kWhileZero:
+      // An 8-bit field holds what the save writes (signed, so 255 goes out
+      // as -1) and no more: 999 is no flash type, not type 231.
+      if (std::holds_alternative<uint8_t*>(field) && (v < INT8_MIN || v > UINT8_MAX)) v = standard;
+      break;
+  }
+  if (int32_t* const* p = std::get_if<int32_t*>(&field)) **p = v;
+  else *std::get<uint8_t*>(field) = static_cast<uint8_t>(v);
+}
+
+void ReadWriteFileName(const platform::IniFile& ini, std::string_view section, std::string_view name,
+                       std::string_view fallback, std::span<char> field) {
+  const std::string value = ini.ReadString(section, name, fallback);
+  if (value.empty()) ShowSettingsError("Please set write file name in the INI file");
+  const std::string path = platform::ResolveInProgramFolder(value);
+  // A cut path would name another file: keep none and say why.
+  const bool fits = path.size() <= field.size();
+  StoreText(field, fits ? std::string_view(path) : std::string_view());
+  if (!fits) {
+    ShowSettingsError("The test file name is too long : " + path);
+    return;
+  }
+  if (!IsExistingFile(path)) ShowSettingsError("Unable to find the test file : " + path);
+}
+
+std::optional<std::string> BeginSettingsLoad(const std::string& path, YieldCounters yield, LoadResult& result) {
+  if (!EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName))) {
+    result.error = "Cannot create log directory.";
+    ShowSettingsError(result.error);
+    return std::nullopt;
+  }
+  // The counters in memory are newer than the file once it has been read:
+  // store them before reading it again, and keep them if that fails.
+  if (yield.loaded == 0 || SaveYieldCounters(yield.total, yield.passed) == 1) ReadYieldCounters(yield);
+  yield.loaded = 1;
+
+  std::string file = platform::ResolveInProgramFolder(path);
+  if (!IsExistingFile(file)) {
+    ShowSettingsError(Replace("Please make sure the file %s exist!\n", file));
+    return std::nullopt;
+  }
+  return file;
+}
+
+SettingWrite* FindWrite(std::vector<SettingWrite>& writes, std::string_view name) {
+  for (SettingWrite& write : writes)
+    if (write.name == name) return &write;
+  return nullptr;
+}
+
+int WriteSettings(const std::string& path, std::span<const SettingWrite> writes) {
+  const std::string file = platform::ResolveInProgramFolder(path);
+  platform::IniFile ini(file);
+  for (const SettingWrite& w : writes) {
+    if (const auto* text = std::get_if<std::span<char>>(&w.field)) {
+      const std::string_view value = TextOf(*text);
+      if (w.form == WriteForm::kQuotedText) ini.WriteString(w.section, w.name, "'" + std::string(value) + "'");
+      else ini.WriteString(w.section, w.name, value);
+      continue;
+    }
+    if (const auto* p = std::get_if<float*>(&w.field)) {
+      ini.WriteFloat(w.section, w.name, static_cast<double>(**p));
+      continue;
+    }
+    int64_t value = 0;
+    if (const auto* p = std::get_if<int32_t*>(&w.field)) value = **p;
+    if (const auto* p = std::get_if<uint8_t*>(&w.field)) value = **p;
+    if (const auto* p = std::get_if<int64_t*>(&w.field)) value = **p;
+    if (w.value) value = *w.value;
+    if (w.form == WriteForm::kBoolean) ini.WriteBool(w.section, w.name, value != 0);
+    else ini.WriteInteger(w.section, w.name, value);
+  }
+  if (!ini.Flush()) {
+    ShowSettingsError(Replace("Unable to write to %s", file));
+    return 0;
+  }
+  return 1;
+}
+
+int SaveYieldCounters(int32_t total, int32_t passed) {
+  EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName));
+  platform::IniFile yield(YieldFilePath());
+  yield.WriteInteger(kYieldSection, "TotalTestCount", total);
+  yield.WriteInteger(kYieldSection, "NumberOfPass", passed);
+  if (!yield.Flush()) {
+    ShowSettingsError(Replace("Unable to write to %s", yield.path()));
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace station
