@@ -59,7 +59,7 @@ class ScriptFile {
 
 // One run of the tool under the device lock; true when it started, ended
 // within the wait and exited with 0.
-bool RunOnce(const std::string& tempFolder) {
+bool RunOnce(const std::string& tempFolder, platform::CriticalSection& lock) {
   ScriptFile script;
   if (!script.Create(tempFolder)) return false;
   // Quoted: the temporary folder may hold spaces.
@@ -72,7 +72,7 @@ bool RunOnce(const std::string& tempFolder) {
 
   uint32_t exitCode = 1;
   {
-    DeviceLockHolder lock(DeviceLock());
+    DeviceLockHolder held(lock);
     if (!platform::ShellExecuteEx(&info) || info.hProcess == platform::kInvalidHandle) {
       return false;
     }
@@ -100,7 +100,10 @@ int IsExistingFile(const char* path) {
              : 0;
 }
 
-int RunDiskpartRescan() {
+int RunDiskpartRescan() { return RunDiskpartRescan(DeviceLock(), nullptr, nullptr); }
+
+int RunDiskpartRescan(platform::CriticalSection& lock, const char* enter, const char* exit) {
+  if (enter) platform::OutputDebugString(enter);
   char systemFolder[platform::kMaxPath] = {};
   const uint32_t systemLength = platform::GetSystemDirectory(systemFolder, sizeof(systemFolder));
   if (systemLength == 0 || systemLength >= sizeof(systemFolder)) return 0;
@@ -111,8 +114,9 @@ int RunDiskpartRescan() {
   const uint32_t tempLength = platform::GetTempPath(sizeof(tempFolder), tempFolder);
   if (tempLength == 0 || tempLength >= sizeof(tempFolder)) return 0;
 
-  if (!RunOnce(tempFolder)) return 0;
-  return RunOnce(tempFolder) ? 1 : 0;
+  if (!RunOnce(tempFolder, lock) || !RunOnce(tempFolder, lock)) return 0;
+  if (exit) platform::OutputDebugString(exit);
+  return 1;
 }
 
 }  // namespace disk

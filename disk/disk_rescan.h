@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/critical_section.h"
+
 namespace disk {
 
 // 1 when the path's attributes can be read and it is not a folder.
@@ -22,5 +24,10 @@ inline constexpr uint32_t kRescanWaitMs = 120000;
 // cannot be used, a start fails, a run exits non-zero or outlasts the wait.
 // The device lock is held across each run of the tool.
 [[nodiscard]] int RunDiskpartRescan();
+
+// The same with another lock held across each run of the tool (entered and
+// left once per start, also when the start fails), and two traces: `enter`
+// when it starts, `exit` when it returns 1; either may be null.
+int RunDiskpartRescan(platform::CriticalSection& lock, const char* enter, const char* exit);
 
 }  // namespace disk

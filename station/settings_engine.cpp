@@ -175,7 +175,9 @@ int WriteSettings(const std::string& path, std::span<const SettingWrite> writes)
   for (const SettingWrite& w : writes) {
     if (const auto* text = std::get_if<std::span<char>>(&w.field)) {
       const std::string_view value = TextOf(*text);
-      if (w.form == WriteForm::kQuotedText) ini.WriteString(w.section, w.name, "'" + std::string(value) + "'");
+      // The closing quote must not fall behind a line end the file cuts at.
+      if (w.form == WriteForm::kQuotedText)
+        ini.WriteString(w.section, w.name, "'" + std::string(value.substr(0, value.find_first_of("\r\n"))) + "'");
       else ini.WriteString(w.section, w.name, value);
       continue;
     }

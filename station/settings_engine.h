@@ -70,6 +70,15 @@ enum class LoadRule : uint8_t {
 
 using FieldRef = std::variant<int32_t*, uint8_t*, int64_t*, float*, std::span<char>>;
 
+inline FieldRef FieldRefOf(int32_t& f) { return &f; }
+inline FieldRef FieldRefOf(uint8_t& f) { return &f; }
+inline FieldRef FieldRefOf(int64_t& f) { return &f; }
+inline FieldRef FieldRefOf(float& f) { return &f; }
+template <size_t N>
+FieldRef FieldRefOf(char (&f)[N]) {
+  return std::span<char>(f, N);
+}
+
 // One key of a program's table. `Hook` names the program's load step tied
 // to the key.
 template <class Block, class Options, class Hook>

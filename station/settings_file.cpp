@@ -11,17 +11,8 @@
 namespace station {
 namespace {
 
-FieldRef Ref(int32_t& f) { return &f; }
-FieldRef Ref(uint8_t& f) { return &f; }
-FieldRef Ref(int64_t& f) { return &f; }
-FieldRef Ref(float& f) { return &f; }
-template <size_t N>
-FieldRef Ref(char (&f)[N]) {
-  return std::span<char>(f, N);
-}
-
-#define BLOCK(f) [](SettingsBlock& b, StationOptions&) { return Ref(b.f); }
-#define OPTION(f) [](SettingsBlock&, StationOptions& o) { return Ref(o.f); }
+#define BLOCK(f) [](SettingsBlock& b, StationOptions&) { return FieldRefOf(b.f); }
+#define OPTION(f) [](SettingsBlock&, StationOptions& o) { return FieldRefOf(o.f); }
 
 using VT = ValueType;
 using WF = WriteForm;
