@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/backend.h"
@@ -57,6 +59,13 @@ class DebugLines {
   std::vector<std::string> Take() {
     std::lock_guard lock(mutex_);
     return std::exchange(lines_, {});
+  }
+  // The lines that begin with `prefix`, taken.
+  std::vector<std::string> Take(std::string_view prefix) {
+    std::vector<std::string> kept;
+    for (std::string& line : Take())
+      if (line.starts_with(prefix)) kept.push_back(std::move(line));
+    return kept;
   }
 
  private:
