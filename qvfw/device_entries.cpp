@@ -13,6 +13,7 @@
 #include "bridge/scsi_pass_through.h"
 #include "bridge/usb_tree.h"
 #include "qvfw/device_call.h"
+#include "qvfw/entry_trace.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/update_settings.h"
 
@@ -60,6 +61,7 @@ using qvfw::OnDevice;
 extern "C" {
 
 int QV_GetDeviceList(char** list, int* count) {
+  QV_TRACE(list, count);
   return qvfw::Guarded([&] {
     if (list == nullptr || count == nullptr) return 0;
     const std::vector<ListedDevice> devices = qvfw::ListDevices();
@@ -75,6 +77,7 @@ int QV_GetDeviceList(char** list, int* count) {
 }
 
 int QV_SetSCSITimeOut(int seconds) {
+  QV_TRACE(seconds);
   return qvfw::Guarded([&] {
     if (seconds <= 0) return 0;
     bridge::SetSCSITimeout(seconds);
@@ -83,6 +86,7 @@ int QV_SetSCSITimeOut(int seconds) {
 }
 
 int QV_GetChipType(const char* path, int* chipType) {
+  QV_TRACE(path, chipType);
   if (chipType == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const bridge::ChipType type = bridge::IdentifyChipType(d.path.c_str());
@@ -93,6 +97,7 @@ int QV_GetChipType(const char* path, int* chipType) {
 }
 
 int QV_GetChipTypeName(const char* path, char* name) {
+  QV_TRACE(path, name);
   if (name == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const bridge::ChipType type = bridge::IdentifyChipType(d.path.c_str());
@@ -105,6 +110,7 @@ int QV_GetChipTypeName(const char* path, char* name) {
 }
 
 int QV_GetRunningCodeMode(const char* path, int* mode) {
+  QV_TRACE(path, mode);
   if (mode == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const bridge::ChipType type = bridge::IdentifyChipType(d.path.c_str());
@@ -117,6 +123,7 @@ int QV_GetRunningCodeMode(const char* path, int* mode) {
 }
 
 int QV_GetFWVersion(const char* path, char* version) {
+  QV_TRACE(path, version);
   if (version == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const bridge::ChipType type = bridge::IdentifyChipType(d.path.c_str());
@@ -130,6 +137,7 @@ int QV_GetFWVersion(const char* path, char* version) {
 }
 
 int QV_GetFlashString(const char* path, char* text) {
+  QV_TRACE(path, text);
   if (text == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const bridge::ChipType type = bridge::IdentifyChipType(d.path.c_str());
@@ -142,12 +150,14 @@ int QV_GetFlashString(const char* path, char* text) {
 }
 
 int QV_IsQVS87xSeries(const char* path) {
+  QV_TRACE(path);
   return OnDevice(path, [&](const ListedDevice& d) {
     return qvfw::IsQvs87x(bridge::IdentifyChipType(d.path.c_str())) ? 1 : 0;
   });
 }
 
 int QV_IsUASPdevice(const char* path) {
+  QV_TRACE(path);
   return qvfw::Guarded([&] {
     if (!qvfw::IsPathArgument(path)) return 0;
     const std::optional<ListedDevice> d = qvfw::FindDevice(path);
@@ -156,6 +166,7 @@ int QV_IsUASPdevice(const char* path) {
 }
 
 int QV_GetUSBSpeed(const char* path, int* speed) {
+  QV_TRACE(path, speed);
   if (speed == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     if (d.hubPort <= 0) return 0;
@@ -167,6 +178,7 @@ int QV_GetUSBSpeed(const char* path, int* speed) {
 }
 
 int QV_GetHubPortIndex(const char* path, int* port) {
+  QV_TRACE(path, port);
   return qvfw::Guarded([&] {
     if (port == nullptr || !qvfw::IsPathArgument(path)) return 0;
     const std::optional<ListedDevice> d = qvfw::FindDevice(path);
@@ -177,6 +189,7 @@ int QV_GetHubPortIndex(const char* path, int* port) {
 }
 
 int QV_GetRootHubName(const char* path, char* name) {
+  QV_TRACE(path, name);
   return qvfw::Guarded([&] {
     if (name == nullptr || !qvfw::IsPathArgument(path)) return 0;
     const std::optional<ListedDevice> d = qvfw::FindDevice(path);
@@ -185,18 +198,23 @@ int QV_GetRootHubName(const char* path, char* name) {
 }
 
 int QV_GetVIDfromOS(const char* path, uint16_t* vid) {
+  QV_TRACE(path, vid);
   return qvfw::SystemId(path, vid, &qvfw::SystemView::vid);
 }
 int QV_GetPIDfromOS(const char* path, uint16_t* pid) {
+  QV_TRACE(path, pid);
   return qvfw::SystemId(path, pid, &qvfw::SystemView::pid);
 }
 int QV_GetSNfromOS(const char* path, char* text) {
+  QV_TRACE(path, text);
   return qvfw::SystemText(path, text, &qvfw::SystemView::serial);
 }
 int QV_GetManuStrfromOS(const char* path, char* text) {
+  QV_TRACE(path, text);
   return qvfw::SystemText(path, text, &qvfw::SystemView::manufacturer);
 }
 int QV_GetProdStrfromOS(const char* path, char* text) {
+  QV_TRACE(path, text);
   return qvfw::SystemText(path, text, &qvfw::SystemView::product);
 }
 

@@ -5,6 +5,7 @@
 #include "disk/device_lock.h"
 #include "qvfw/device_registry.h"
 #include "qvfw/entry_guard.h"
+#include "qvfw/entry_trace.h"
 #include "qvfw/library_state.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/setting_table.h"
@@ -58,6 +59,7 @@ using qvfw::Text;
 extern "C" {
 
 int QV_InitialCustomizedSettingTable(void) {
+  QV_TRACE();
   return qvfw::Guarded([] {
     qvfw::ClearSettingTable();
     size_t listed = 0;
@@ -73,6 +75,7 @@ int QV_InitialCustomizedSettingTable(void) {
 }
 
 int QV_GetCustomizedSettingTableIndex(const char* path) {
+  QV_TRACE(path);
   const int index = qvfw::Guarded([&] {
     // Shifted by one so that the guard's failure (0) reads as "none".
     return qvfw::IsPathArgument(path) ? qvfw::SettingIndexOf(path) + 1 : 0;
@@ -81,82 +84,114 @@ int QV_GetCustomizedSettingTableIndex(const char* path) {
 }
 
 int QV_SetDevicePath(int index, const char* path) {
+  QV_TRACE(index, path);
   return qvfw::Guarded([&] {
     if (!qvfw::IsKnownDevice(path)) return 0;
     return qvfw::SetSettingPath(index, path) ? 1 : 0;
   });
 }
 
-int QV_EnableUpdateVID(const char* path, int on) { return qvfw::EnableItem(path, on, Item::Vid); }
-int QV_EnableUpdatePID(const char* path, int on) { return qvfw::EnableItem(path, on, Item::Pid); }
+int QV_EnableUpdateVID(const char* path, int on) {
+  QV_TRACE(path, on);
+  return qvfw::EnableItem(path, on, Item::Vid);
+}
+int QV_EnableUpdatePID(const char* path, int on) {
+  QV_TRACE(path, on);
+  return qvfw::EnableItem(path, on, Item::Pid);
+}
 int QV_EnableUpdateManuStr(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::ManufacturerString);
 }
-int QV_EnableUpdateSN(const char* path, int on) { return qvfw::EnableItem(path, on, Item::Serial); }
+int QV_EnableUpdateSN(const char* path, int on) {
+  QV_TRACE(path, on);
+  return qvfw::EnableItem(path, on, Item::Serial);
+}
 int QV_EnableUpdateProdStr(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::ProductString);
 }
 int QV_EnableMapToHDDStr(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::MapToDiskString);
 }
 int QV_EnableUpdateDisplayHDDStrSetting(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::DisplayDiskString);
 }
 int QV_EnableUpdatePretendSuperSetting(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::PretendSuper);
 }
 int QV_EnableUpdateManuProdCtl(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::ManuProdControl);
 }
 int QV_EnableUpdateInquiryCtl(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::InquiryControl);
 }
 int QV_EnableUpdateStandbyTimer(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::StandbyTimer);
 }
 int QV_SetSNFromNVRAMTable(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::SerialFromNvram);
 }
 int QV_SetManuProdCtl(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::ManuProdSource);
 }
 int QV_SetInquiryCtl(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::InquirySource);
 }
 int QV_SetEnableMultiSector(const char* path, int on) {
+  QV_TRACE(path, on);
   return qvfw::EnableItem(path, on, Item::MultiSector);
 }
 
 int QV_SetVIDValue(const char* path, const char* hex) {
+  QV_TRACE(path, hex);
   return qvfw::SetId(path, hex, &qvfw::SettingEntry::vid);
 }
 int QV_SetPIDValue(const char* path, const char* hex) {
+  QV_TRACE(path, hex);
   return qvfw::SetId(path, hex, &qvfw::SettingEntry::pid);
 }
 int QV_SetManuStr(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::Manufacturer);
 }
 int QV_SetSerialNumStr(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::Serial);
 }
 int QV_SetProdString(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::Product);
 }
 int QV_SetScsiVidString(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::ScsiVendor);
 }
 int QV_SetScsiPidString(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::ScsiProduct);
 }
 int QV_SetUsbManuString(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::UsbManufacturer);
 }
 int QV_SetUsbProdString(const char* path, const char* text) {
+  QV_TRACE(path, text);
   return qvfw::SetText(path, text, Text::UsbProduct);
 }
 
 // A negative timer (the station's "not set") keeps the device's own.
 int QV_SetStandbyTimer(const char* path, int minutes) {
+  QV_TRACE(path, minutes);
   return qvfw::Guarded([&] {
     if (!qvfw::IsKnownDevice(path)) return 0;
     return qvfw::ChangeSetting(path,
