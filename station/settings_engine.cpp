@@ -78,6 +78,8 @@ std::string DefaultIniPath() { return platform::ResolveInProgramFolder(kSettings
 
 std::string YieldFilePath() { return platform::ResolveInProgramFolder(LocalPath(kYieldFileName)); }
 
+bool EnsureLogFolder() { return EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName)); }
+
 void ShowSettingsError(const std::string& text) {
   platform::MessageBox(text.c_str(), "Error", platform::kMbOk | platform::kMbIconError);
 }
@@ -145,7 +147,7 @@ void ReadWriteFileName(const platform::IniFile& ini, std::string_view section, s
 }
 
 std::optional<std::string> BeginSettingsLoad(const std::string& path, YieldCounters yield, LoadResult& result) {
-  if (!EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName))) {
+  if (!EnsureLogFolder()) {
     result.error = "Cannot create log directory.";
     ShowSettingsError(result.error);
     return std::nullopt;
@@ -201,7 +203,7 @@ int WriteSettings(const std::string& path, std::span<const SettingWrite> writes)
 }
 
 int SaveYieldCounters(int32_t total, int32_t passed) {
-  EnsureFolder(platform::ResolveInProgramFolder(kLogFolderName));
+  EnsureLogFolder();
   platform::IniFile yield(YieldFilePath());
   yield.WriteInteger(kYieldSection, "TotalTestCount", total);
   yield.WriteInteger(kYieldSection, "NumberOfPass", passed);

@@ -34,6 +34,9 @@ std::string LocalPath(std::string_view name);
 // The settings file at start-up: Kestrova.ini in the program folder.
 std::string DefaultIniPath();
 std::string YieldFilePath();
+// Makes the log folder beside the program unless it is there; false when
+// there is none (a file of that name, or it cannot be made).
+bool EnsureLogFolder();
 
 // --- Keys ------------------------------------------------------------------
 

@@ -12,29 +12,19 @@
 #include <stdexcept>
 
 #include "disk/os_version_tests.h"
-#include "platform/files.h"
 #include "platform/local_time.h"
 #include "platform/program_folder.h"
 #include "station/windows/clock_timer.h"
 #include "station/windows/control_events.h"
 #include "station/windows/message_pump.h"
 #include "station/windows/pass_form.h"
+#include "station/windows/port_views.h"
 #include "ui_mainform.h"
 
 namespace station {
 namespace {
 
-constexpr int kRescanTreeImage = Qt::UserRole;
-constexpr uint32_t kProgressBarColor = 0xFF0000;  // blue
-constexpr int kStatusPanelWidths[] = {360, 260, 50};
 constexpr uint32_t kEppReminderMs = 10000;
-
-bool EnsureFolder(const std::string& path) {
-  const uint32_t attributes = platform::GetFileAttributes(path.c_str());
-  if (attributes != platform::kInvalidFileAttributes)
-    return (attributes & platform::kFileAttributeDirectory) != 0;
-  return platform::CreateDirectory(path.c_str());
-}
 
 }  // namespace
 
@@ -59,10 +49,7 @@ TMainForm::TMainForm(QWidget* owner)
   Timer_EPP = new ClockTimer(this, kEppReminderMs, [this] { Timer_EPPTimer(); });
   Timer_EPP->setObjectName("Timer_EPP");
   Timer_EPP->Start();
-  for (int slot = 0; slot < bridge::kPortCount; ++slot) {
-    new QTreeWidgetItem(ui->TreeView1, QStringList("Port"));
-    SetNodeImage(slot, 0);
-  }
+  AddPortNodes(ui->TreeView1, bridge::kPortCount);
   for (platform::FileDialogRequest* dialog : {&OpenDialog1, &SaveDialog1}) {
     dialog->filter = "EEPROM INI file|*.ini";
     dialog->defaultExtension = ".ini";
@@ -91,8 +78,7 @@ TMainForm::TMainForm(QWidget* owner)
   SetUpWaitPanel();
   PassEndEvent = std::make_unique<platform::ManualResetEvent>(false);
   dayLog_.rollOverSize = kDayLogRollOverSize;
-  const std::string logFolder = platform::ResolveInProgramFolder(kLogFolderName);
-  if (!EnsureFolder(logFolder)) throw std::runtime_error("Cannot create log directory.");
+  if (!EnsureLogFolder()) throw std::runtime_error("Cannot create log directory.");
   ChooseDayLog();
   RDCheckClick();
   if (settings_.EnEPPTypeC != 0) RefreshDeviceList();
@@ -149,33 +135,12 @@ void TMainForm::BindEvents() {
 }
 
 void TMainForm::SetUpStatusBar() {
-  auto* panel0 = new QLabel(ui->StatusBar1);
-  panel0->setObjectName("StatusBar1Panel0");
-  panel0->setFixedWidth(kStatusPanelWidths[0]);
-  ui->StatusBar1->addWidget(panel0);
-  statusPanel0_ = panel0;
-  // Panel 1 is the progress bar's place; the bar follows it (StatusBar1DrawPanel).
-  statusPanel1_ = new QWidget(ui->StatusBar1);
-  statusPanel1_->setObjectName("StatusBar1Panel1");
-  statusPanel1_->setFixedWidth(kStatusPanelWidths[1]);
-  statusPanel1_->installEventFilter(this);
-  ui->StatusBar1->addWidget(statusPanel1_);
-  ui->ProgressBar1->setParent(statusPanel1_);
-  auto* panel2 = new QLabel("0%", ui->StatusBar1);
-  panel2->setObjectName("StatusBar1Panel2");
-  panel2->setFixedWidth(kStatusPanelWidths[2]);
-  ui->StatusBar1->addWidget(panel2);
-  statusPanel2_ = panel2;
-
-  ui->ProgressBar1->hide();
-  QPalette palette = ui->ProgressBar1->palette();
-  palette.setColor(QPalette::Highlight, BgrColor(kProgressBarColor));
-  ui->ProgressBar1->setPalette(palette);
+  const StatusPanels panels = station::SetUpStatusBar(ui->StatusBar1, ui->ProgressBar1, ui->WaitPanel);
+  statusPanel0_ = panels.text;
+  statusPanel1_ = panels.progressPlace;
+  statusPanel1_->installEventFilter(this);  // the bar follows it (StatusBar1DrawPanel)
+  statusPanel2_ = panels.percent;
   passProgress_ = 0;
-  ui->ProgressBar1->setRange(0, 100);
-  ui->ProgressBar1->setValue(0);
-  ui->WaitPanel->hide();
-  ui->WaitPanel->raise();
 }
 
 void TMainForm::ChooseDayLog() {
@@ -203,12 +168,7 @@ bool TMainForm::event(QEvent* e) {
   return QMainWindow::event(e);
 }
 
-void TMainForm::SetNodeImage(int slot, int image) {
-  QTreeWidgetItem* node = ui->TreeView1->topLevelItem(slot);
-  if (!node) return;
-  node->setData(0, kRescanTreeImage, image);
-  node->setIcon(0, image == 1 ? style()->standardIcon(QStyle::SP_DriveHDIcon) : QIcon());
-}
+void TMainForm::SetNodeImage(int slot, int image) { SetPortNodeImage(ui->TreeView1, slot, image); }
 
 void TMainForm::ShowYield() {
   ui->YieldEdit->setText(QString("%1 / %2").arg(settings_.NumberOfPass).arg(settings_.TotalTestCount));

@@ -29,6 +29,8 @@
 #include "station/settings_file.h"
 #include "station/station_messages.h"
 #include "station/wait_animation.h"
+#include "station/windows/pass_form.h"
+#include "station/windows/program_entry.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -48,10 +50,7 @@ class TDetailForm;
 class TPassForm;
 class WindowMessagePump;
 
-// The application's title (the plain message dialog's caption too).
-inline constexpr char kApplicationTitle[] = "QV4164x Mass Production Tool";
-
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public ResultWindowOwner {
   Q_OBJECT
 
  public:
@@ -69,8 +68,7 @@ class TMainForm : public QMainWindow {
   // The detail window, created between this one and the result window.
   void SetDetailForm(TDetailForm* form) { detailForm_ = form; }
   bool ResultWindowShows() const;
-  // START when it is visible and enabled, else Refresh.
-  void FocusStartOrRefresh();
+  void FocusStartOrRefresh() override;
 
   // ---- Device list
   void RefreshDeviceList();

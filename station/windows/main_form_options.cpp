@@ -6,14 +6,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <cctype>
-
 #include "bridge/firmware_file_check.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
 #include "station/step_helpers.h"
 #include "station/windows/control_events.h"
 #include "station/windows/main_form.h"
+#include "station/windows/option_rules.h"
 #include "station/windows/pass_form.h"
 #include "ui_mainform.h"
 
@@ -23,8 +22,6 @@ namespace {
 constexpr char kFirmwareNotForAllChips[] = "Firmware File not support all chips!";
 constexpr int kFat32LabelChars = 11;
 constexpr int kStringCChars = 30;
-
-bool IsControlKey(char key) { return static_cast<unsigned char>(key) < 0x20; }
 
 }  // namespace
 
@@ -65,10 +62,7 @@ void TMainForm::EEPROM_Update_Checked() {
 }
 
 void TMainForm::Format_Checked() {
-  const bool on = ui->FormatCheckBox->isChecked();
-  ui->VolumeLabeledEdit->setEnabled(on);
-  ui->FmtTypeComboBox->setEnabled(on);
-  ui->PartitionCheckBox->setChecked(on);
+  FormatCheckedRule(ui->FormatCheckBox, ui->VolumeLabeledEdit, ui->FmtTypeComboBox, ui->PartitionCheckBox);
 }
 
 void TMainForm::FFsFmtChange() {
@@ -139,13 +133,7 @@ void TMainForm::ResetYieldBtnClick() {
   ShowYield();
 }
 
-char TMainForm::StringAEditKeyPress(char key) {
-  if (key == '\r' || key == '\b') return key;
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
-  const char last = Options().MPSnAToZ ? 'Z' : 'F';
-  if (std::isdigit(static_cast<unsigned char>(key)) || (upper >= 'A' && upper <= last)) return upper;
-  return IsControlKey(key) ? key : 0;
-}
+char TMainForm::StringAEditKeyPress(char key) { return HexKeyRule(key, Options().MPSnAToZ != 0); }
 
 void TMainForm::FormPaint() {
   ui->Panel1->update();
@@ -162,9 +150,7 @@ void TMainForm::CapChkCmbxChange() {
 
 void TMainForm::TimerEditChange() { settings_.StandbyTimer = NumberOrZero(TextOf(ui->TimerEdit)); }
 
-char TMainForm::TimerEditKeyPress(char key) {
-  return std::isdigit(static_cast<unsigned char>(key)) || IsControlKey(key) ? key : 0;
-}
+char TMainForm::TimerEditKeyPress(char key) { return DigitKeyRule(key); }
 
 void TMainForm::FmtSecPerClusCboxChange() {
   settings_.FmtSecPerClus = ui->FmtTypeComboBox->currentIndex() == kFileSystemFat32
@@ -172,38 +158,18 @@ void TMainForm::FmtSecPerClusCboxChange() {
                                 : ClusterSizeOfItem(ui->FmtSecPerClusCbox->currentIndex());
 }
 
-void TMainForm::EEPROMVerifyBoxClick() {
-  if (ui->EEPROMVerifyBox->isChecked()) {
-    ui->EEPROMCheckBox->setChecked(false);
-    ui->EEVerifyGroup->show();
-  } else {
-    ui->EEVerifyGroup->hide();
-  }
-}
+void TMainForm::EEPROMVerifyBoxClick() { VerifyBoxRule(ui->EEPROMVerifyBox, ui->EEPROMCheckBox, ui->EEVerifyGroup); }
 
-void TMainForm::StringCEditChange() {
-  if (ui->StringCEdit->text().size() <= kStringCChars) return;
-  ui->StringCEdit->setText(ui->StringCEdit->text().left(kStringCChars));
-  ui->StringCEdit->end(false);
-}
+void TMainForm::StringCEditChange() { LimitEditRule(ui->StringCEdit, kStringCChars); }
 
 // The box is read when the settings are collected.
 void TMainForm::cbCloneProductClick() {}
 
 void TMainForm::InquirySosctlchkClick() {
-  QCheckBox* box = ui->InquirySosctlchk;
-  const bool on = !(OwnVisible(box) && OwnEnabled(box)) || box->isChecked();
-  for (QWidget* w : {static_cast<QWidget*>(ui->VendorStrEdit), static_cast<QWidget*>(ui->ProdStrEdit),
-                     static_cast<QWidget*>(ui->StrALabel)})
-    w->setEnabled(on);
+  SourceBoxRule(ui->InquirySosctlchk, {ui->VendorStrEdit, ui->ProdStrEdit, ui->StrALabel});
 }
 
-void TMainForm::ManuProdSosctlchkClick() {
-  QCheckBox* box = ui->ManuProdSosctlchk;
-  const bool on = !(OwnVisible(box) && OwnEnabled(box)) || box->isChecked();
-  ui->StringCEdit->setEnabled(on);
-  ui->StringBEdit->setEnabled(on);
-}
+void TMainForm::ManuProdSosctlchkClick() { SourceBoxRule(ui->ManuProdSosctlchk, {ui->StringCEdit, ui->StringBEdit}); }
 
 void TMainForm::FocusSerialEntry(bool clear) {
   if (clear) ui->String3Edit->clear();
@@ -214,17 +180,14 @@ void TMainForm::FocusSerialEntry(bool clear) {
     entry->setFocus();
 }
 
-char TMainForm::CapacityUserDefEditKeyPress(char key) {
-  return std::isdigit(static_cast<unsigned char>(key)) || key == '\b' ? key : 0;
-}
+char TMainForm::CapacityUserDefEditKeyPress(char key) { return CountKeyRule(key); }
 
 void TMainForm::CapacityUserDefEditChange() {
   settings_.CapacityCustomize = NumberOrZero(TextOf(ui->CapacityUserDefEdit));
 }
 
 void TMainForm::enU3CheckBoxClick(QCheckBox* sender) {
-  QCheckBox* other = sender == ui->enU3CheckBox ? ui->enU31Gen2CheckBox : ui->enU3CheckBox;
-  if (sender->isChecked() && other->isChecked()) other->setChecked(false);
+  ExclusiveBoxRule(sender, sender == ui->enU3CheckBox ? ui->enU31Gen2CheckBox : ui->enU3CheckBox);
 }
 
 }  // namespace station

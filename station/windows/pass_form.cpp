@@ -4,13 +4,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "station/windows/control_events.h"
-#include "station/windows/main_form.h"
 #include "ui_passform.h"
 
 namespace station {
 
-TPassForm::TPassForm(TMainForm* mainForm, QWidget* owner)
+TPassForm::TPassForm(ResultWindowOwner* mainForm, QWidget* owner)
     : QDialog(owner), ui(std::make_unique<Ui::TPassForm>()), mainForm_(mainForm) {
   ui->setupUi(this);
   setFixedSize(308, 146);

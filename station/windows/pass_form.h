@@ -14,13 +14,21 @@ class TPassForm;
 
 namespace station {
 
-class TMainForm;
+// The main window a result window belongs to, as the result window sees it.
+class ResultWindowOwner {
+ public:
+  // START when it is visible and enabled, else Refresh.
+  virtual void FocusStartOrRefresh() = 0;
+
+ protected:
+  ~ResultWindowOwner() = default;
+};
 
 class TPassForm : public QDialog {
   Q_OBJECT
 
  public:
-  TPassForm(TMainForm* mainForm, QWidget* owner = nullptr);
+  TPassForm(ResultWindowOwner* mainForm, QWidget* owner = nullptr);
   ~TPassForm() override;
 
   // Non-zero: pass. Written by the pass before ShowResult.
@@ -39,7 +47,7 @@ class TPassForm : public QDialog {
   void FormClose();
 
   std::unique_ptr<Ui::TPassForm> ui;
-  TMainForm* mainForm_;
+  ResultWindowOwner* mainForm_;
 };
 
 }  // namespace station

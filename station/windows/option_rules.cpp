@@ -1,0 +1,57 @@
+#include "station/windows/option_rules.h"
+
+#include <cctype>
+
+#include "station/windows/control_events.h"
+
+namespace station {
+namespace {
+
+bool IsControlKey(char key) { return static_cast<unsigned char>(key) < 0x20; }
+bool IsDigit(char key) { return std::isdigit(static_cast<unsigned char>(key)) != 0; }
+
+}  // namespace
+
+void FormatCheckedRule(const QCheckBox* format, QWidget* label, QWidget* fileSystem, QCheckBox* partition) {
+  const bool on = format->isChecked();
+  label->setEnabled(on);
+  fileSystem->setEnabled(on);
+  partition->setChecked(on);
+}
+
+void VerifyBoxRule(const QCheckBox* verify, QCheckBox* identityUpdate, QWidget* verifyGroup) {
+  if (verify->isChecked()) {
+    identityUpdate->setChecked(false);
+    verifyGroup->show();
+  } else {
+    verifyGroup->hide();
+  }
+}
+
+void ExclusiveBoxRule(const QCheckBox* sender, QCheckBox* other) {
+  if (sender->isChecked() && other->isChecked()) other->setChecked(false);
+}
+
+void SourceBoxRule(const QCheckBox* box, std::initializer_list<QWidget*> edits) {
+  const bool on = !(OwnVisible(box) && OwnEnabled(box)) || box->isChecked();
+  for (QWidget* edit : edits) edit->setEnabled(on);
+}
+
+void LimitEditRule(QLineEdit* edit, int limit) {
+  if (edit->text().size() <= limit) return;
+  edit->setText(edit->text().left(limit));
+  edit->end(false);
+}
+
+char HexKeyRule(char key, bool aToZ) {
+  if (key == '\r' || key == '\b') return key;
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
+  if (IsDigit(key) || (upper >= 'A' && upper <= (aToZ ? 'Z' : 'F'))) return upper;
+  return IsControlKey(key) ? key : 0;
+}
+
+char DigitKeyRule(char key) { return IsDigit(key) || IsControlKey(key) ? key : 0; }
+
+char CountKeyRule(char key) { return IsDigit(key) || key == '\b' ? key : 0; }
+
+}  // namespace station

@@ -1,0 +1,61 @@
+// The program entry both stations share: the application object and its
+// title, then the main window, the detail window and the result window, in
+// that order, and the event loop until the main window closes. The
+// simulated bench answers device requests (the embedded one unless
+// KESTROVA_BENCH names a bench file).
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+
+#include "platform/backend.h"
+#include "station/windows/detail_form.h"
+#include "station/windows/pass_form.h"
+#include "station/windows/qt_dialog_sinks.h"
+
+namespace station {
+
+// The application's title (the plain message dialog's caption too).
+inline constexpr char kApplicationTitle[] = "QV4164x Mass Production Tool";
+
+// Shown in a message box; the program then ends with status 1.
+void ShowStartUpException(const QString& text);
+
+// The main window the detail window reads its port from, where there is one.
+template <class MainForm>
+TMainForm* DetailFormOwner(MainForm& form) {
+  if constexpr (requires { form.SetDetailForm(nullptr); }) return &form;
+  else return nullptr;
+}
+
+// A main window whose start-up can leave nothing to run says so through
+// Started(); the program then ends at once with status 1.
+template <class MainForm>
+int RunStationProgram(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(kApplicationTitle);
+  QtDialogs dialogs;
+  // The bench is chosen before the first window asks it anything.
+  static_cast<void>(platform::CurrentBackend());
+  try {
+    MainForm mainForm;
+    if constexpr (requires { mainForm.Started(); }) {
+      if (!mainForm.Started()) return 1;
+    }
+    TDetailForm detailForm(DetailFormOwner(mainForm));
+    if constexpr (requires { mainForm.SetDetailForm(&detailForm); }) mainForm.SetDetailForm(&detailForm);
+    TPassForm passForm(&mainForm);
+    mainForm.SetPassForm(&passForm);
+    mainForm.show();
+    return QApplication::exec();
+  } catch (const std::exception& e) {
+    ShowStartUpException(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    ShowStartUpException("Unknown exception");
+  }
+  return 1;
+}
+
+}  // namespace station
