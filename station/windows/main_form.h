@@ -30,6 +30,7 @@
 #include "station/station_messages.h"
 #include "station/wait_animation.h"
 #include "station/windows/pass_form.h"
+#include "station/windows/port_views.h"
 #include "station/windows/program_entry.h"
 
 class QCheckBox;

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "platform/input_box.h"
 #include "station/windows/main_form.h"
+#include "station/windows/option_rules.h"
 #include "ui_mainform.h"
 
 namespace station {
@@ -22,19 +22,8 @@ constexpr char kPellmarPassword[] = "brolvex";
 }  // namespace
 
 void TMainForm::RDCheckClick() {
-  if (settings_.MPVersion == 0) {
-    ui->RDCheck->setChecked(true);
-    return;
-  }
-  if (!ui->RDCheck->isChecked()) {
-    LockSettings();
-    return;
-  }
-  const std::optional<std::string> answer = platform::InputBox(
-      {.caption = "Please Input the Password", .prompt = "Password", .initial = "", .password = true});
-  const char* password = Options().MPPellmarCustomer ? kPellmarPassword : kPassword;
-  if (answer && *answer == password) UnlockSettings();
-  else ui->RDCheck->setChecked(false);  // locks again through this handler
+  RdCheckRule(ui->RDCheck, settings_.MPVersion, Options().MPPellmarCustomer ? kPellmarPassword : kPassword,
+              [this] { LockSettings(); }, [this] { UnlockSettings(); });
 }
 
 void TMainForm::LockSettings() {

@@ -1,6 +1,10 @@
 #include "station/windows/option_rules.h"
 
 #include <cctype>
+#include <optional>
+#include <string>
+
+#include "platform/input_box.h"
 
 #include "station/windows/control_events.h"
 
@@ -41,6 +45,22 @@ void LimitEditRule(QLineEdit* edit, int limit) {
   if (edit->text().size() <= limit) return;
   edit->setText(edit->text().left(limit));
   edit->end(false);
+}
+
+void RdCheckRule(QCheckBox* box, int32_t mpVersion, std::string_view password, const std::function<void()>& lock,
+                 const std::function<void()>& unlock) {
+  if (mpVersion == 0) {
+    box->setChecked(true);
+    return;
+  }
+  if (!box->isChecked()) {
+    lock();
+    return;
+  }
+  const std::optional<std::string> answer = platform::InputBox(
+      {.caption = "Please Input the Password", .prompt = "Password", .initial = "", .password = true});
+  if (answer && *answer == password) unlock();
+  else box->setChecked(false);  // locks again through the box's handler
 }
 
 char HexKeyRule(char key, bool aToZ) {

@@ -6,7 +6,10 @@
 #include <QLineEdit>
 #include <QWidget>
 
+#include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <string_view>
 
 namespace station {
 
@@ -29,6 +32,12 @@ void SourceBoxRule(const QCheckBox* box, std::initializer_list<QWidget*> edits);
 // An edit holds at most `limit` characters: a longer text is cut, the caret
 // put at its end.
 void LimitEditRule(QLineEdit* edit, int limit);
+
+// The "RD Version" box: without MPVersion it stays checked and nothing is
+// locked; unchecked, `lock` runs; checked, the password is asked for and
+// `unlock` runs when it is given, else the box is unchecked (and so locks).
+void RdCheckRule(QCheckBox* box, int32_t mpVersion, std::string_view password, const std::function<void()>& lock,
+                 const std::function<void()>& unlock);
 
 // Key filters ('\r' Enter, '\b' Backspace; 0 drops the key).
 // Hexadecimal digits, letters upper-cased, up to 'Z' with `aToZ`; control
