@@ -53,4 +53,8 @@ int IsWindows8Or81() {
 int IsWindows10() { return Check([](const Version& v) { return v.major == 10 && v.minor == 0; }); }
 int IsVistaOrLater() { return Check([](const Version& v) { return v.major > 5; }); }
 
+int IsExFatOffered() {
+  return (IsWindowsVista() ? IsWindowsVistaSp() : IsWindows7Through81() || IsWindows10()) != 0 ? 1 : 0;
+}
+
 }  // namespace disk

@@ -13,4 +13,8 @@ namespace disk {
 [[nodiscard]] int IsWindows10();
 [[nodiscard]] int IsVistaOrLater();
 
+// Whether "exFAT" is offered as a format type: Windows Vista with a service
+// pack, Windows 7 to 8.1, Windows 10.
+int IsExFatOffered();
+
 }  // namespace disk

@@ -61,9 +61,7 @@ TMainForm::TMainForm(QWidget* owner)
 
   win2000_ = disk::IsWindows2000();
   winVista_ = disk::IsWindowsVista();
-  const bool exfat = winVista_ ? disk::IsWindowsVistaSp() != 0
-                               : disk::IsWindows7Through81() != 0 || disk::IsWindows10() != 0;
-  if (exfat) ui->FmtTypeComboBox->addItem("exFAT");
+  if (disk::IsExFatOffered()) ui->FmtTypeComboBox->addItem("exFAT");
 
   interleaveMode_ = kInterleaveNoQvs646;
   settings_ = ZeroedSettingsBlock();

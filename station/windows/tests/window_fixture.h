@@ -1,4 +1,4 @@
-// The main window on a bench of our choosing: a program folder of its own
+// A main window on a bench of our choosing: a program folder of its own
 // with the settings file the test writes, the operator's dialogs recorded
 // and answered from queues, a fast station clock, and the window's widgets
 // found by their object names.
@@ -60,9 +60,11 @@ class PortUpdateCounter : public QObject {
 // 2024-01-31 10:00 local: the day the day log is named after.
 inline constexpr int64_t kTestDayUnixMs = 1706695200000;
 
-class WindowTest : public ::testing::Test {
+// The fixture of either program's main window `Form`.
+template <class Form>
+class BasicWindowTest : public ::testing::Test {
  public:
-  WindowTest()
+  BasicWindowTest()
       : folder_(MakeTempFolder()),
         programFolder_(folder_),
         boxScope_(&boxes_),
@@ -71,7 +73,7 @@ class WindowTest : public ::testing::Test {
         clock_(1000) {
     platform::SetLocalTime(kTestDayUnixMs);
   }
-  ~WindowTest() override {
+  ~BasicWindowTest() override {
     form_.reset();
     std::filesystem::remove_all(folder_);
   }
@@ -92,10 +94,10 @@ class WindowTest : public ::testing::Test {
   }
 
   // The window's start-up on the installed bench (an empty one if none).
-  TMainForm& Start() {
+  Form& Start() {
     if (!bench_) Bench("");
     if (!std::filesystem::exists(Path("pattern.txt"))) WriteFile("pattern.txt", "00");
-    form_ = std::make_unique<TMainForm>();
+    form_ = std::make_unique<Form>();
     form_->installEventFilter(&portUpdates_);
     Pump();
     return *form_;
@@ -106,7 +108,7 @@ class WindowTest : public ::testing::Test {
 
   template <class W>
   W* Find(const char* name) const {
-    W* widget = form_->findChild<W*>(name);
+    W* widget = form_->template findChild<W*>(name);
     EXPECT_NE(widget, nullptr) << name;
     return widget;
   }
@@ -153,8 +155,10 @@ class WindowTest : public ::testing::Test {
   std::shared_ptr<sim::Bench> bench_;
   std::unique_ptr<platform::ScopedBackend> backend_;
   PortUpdateCounter portUpdates_;
-  std::unique_ptr<TMainForm> form_;
+  std::unique_ptr<Form> form_;
 };
+
+using WindowTest = BasicWindowTest<TMainForm>;
 
 // A settings file with the given lines in its "setting" section and, after
 // it, whatever else the test adds.

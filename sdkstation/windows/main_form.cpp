@@ -1,0 +1,150 @@
+// The main window's start-up and shut-down, its create event, its event
+// bindings and the pieces every part of it uses.
+#include "sdkstation/windows/main_form.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QTreeWidgetItem>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "disk/os_version_tests.h"
+#include "platform/files.h"
+#include "platform/ini_file.h"
+#include "platform/local_time.h"
+#include "platform/program_folder.h"
+#include "sdkstation/windows/program_version.h"
+#include "station/windows/control_events.h"
+#include "station/windows/option_rules.h"
+#include "station/windows/port_views.h"
+#include "ui_sdkmainform.h"
+
+namespace sdkstation {
+
+using station::OnChange;
+using station::OnClick;
+
+TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::SdkMainForm>()) {
+  ui->setupUi(this);
+  station::AddPortNodes(ui->TreeView1, kSdkPortCount);
+  for (platform::FileDialogRequest* dialog : {&OpenDialog1, &SaveDialog1}) {
+    dialog->filter = "EEPROM INI file|*.ini";
+    dialog->defaultExtension = ".ini";
+  }
+  SaveDialog1.kind = platform::FileDialogKind::kSave;
+  SaveDialog1.overwritePrompt = true;
+  SaveDialog1.hideReadOnly = true;
+  BindEvents();
+
+  locks_.emplace();
+  deviceList_ = std::make_unique<DeviceList>();
+  module_ = BindDeviceSdk();
+  if (module_ == kMinusOneModule) module_ = nullptr;  // refused: nothing to release
+  if (module_ == nullptr) {
+    std::puts(kBindingFailedMessage);
+    std::fflush(stdout);
+    close();
+    return;
+  }
+
+  if (disk::IsExFatOffered()) ui->FmtTypeComboBox->addItem("exFAT");
+  settings_ = ZeroedSdkSettingsBlock();
+  iniPath_ = station::DefaultIniPath();
+  LoadSettingsFile(iniPath_);
+  EnumUSBDevice();
+  statusPanel2_ = station::SetUpStatusBar(ui->StatusBar1, ui->ProgressBar1, ui->WaitPanel);
+  progress_ = 0;
+  passEvent_ = std::make_unique<platform::ManualResetEvent>(false);
+  logRollOverSize_ = station::kDayLogRollOverSize;
+  if (!station::EnsureLogFolder()) throw std::runtime_error("Cannot create log directory.");
+  ChooseDayLog();
+  RDCheckClick();
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  locks_.reset();
+  if (Started()) SaveAtExit();
+  passEvent_.reset();
+  if (Started()) static_cast<void>(UnbindDeviceSdk(module_));
+  deviceList_.reset();
+}
+
+void TMainForm::SaveAtExit() {
+  // Each save stands on its own: a collection that stopped at a bad value,
+  // or a settings file that cannot be written, keeps no other save from
+  // running.
+  static_cast<void>(CollectSettingsFromForm());
+  SdkSettingsBlock saved = settings_;
+  if (freeSpaceLearned_) saved.FreeSpace = 0;
+  const std::string current = platform::ResolveInProgramFolder(iniPath_);
+  if (platform::GetFileAttributes(current.c_str()) != platform::kInvalidFileAttributes &&
+      !platform::IsReadOnlyFile(current))
+    static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));
+  // The bare name lands in the program folder.
+  if (iniPath_.find(station::kSettingsFileName) == std::string::npos)
+    static_cast<void>(SaveSettingsToIni(station::kSettingsFileName, saved, Options()));
+  static_cast<void>(station::SaveYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass));
+}
+
+void TMainForm::FormCreate() {
+  setWindowTitle(QString::asprintf("Orvanta M.P. Tool v%d.%d.%d.%d", kProgramVersion.major, kProgramVersion.minor,
+                                   kProgramVersion.release, kProgramVersion.build));
+  if (settings_.EnLoopDebug) {
+    ui->DebugPanel->show();
+    ui->cbEraseFlashForDebug->show();
+  }
+  if (settings_.EnEraseFlashOnly) ui->cbEraseFlash->show();
+}
+
+void TMainForm::BindEvents() {
+  Ui::SdkMainForm& u = *ui;
+  OnClick(u.RefreshBtn, [this] { RefreshBtnClick(); });
+  OnClick(u.INILoadBtn, [this] { INILoadBtnClick(); });
+  OnClick(u.INISaveBtn, [this] { INISaveBtnClick(); });
+  OnClick(u.RDCheck, [this] { RDCheckClick(); });
+  OnClick(u.EEPROMCheckBox, [this] { EEPROM_Update_Checked(); });
+  OnClick(u.EEPROMVerifyBox, [this] { EEPROMVerifyBoxClick(); });
+  OnClick(u.FormatCheckBox, [this] { Format_Checked(); });
+  for (QCheckBox* box : {u.PartitionCheckBox, u.GPTCheckBox}) OnClick(box, [this] { PartitionCheckBoxClick(); });
+  for (QCheckBox* box : {u.FWUpdateCheckBox, u.FWCheckBox}) OnClick(box, [this, box] { FWUpdateCheckBoxClick(box); });
+  for (QCheckBox* box : {u.enU3CheckBox, u.enU31Gen2CheckBox}) OnClick(box, [this, box] { enU3CheckBoxClick(box); });
+  OnClick(u.StrA2DiskStrChk, [this] { StrA2DiskStrChkClick(); });
+  OnClick(u.StrBFromDiskSNChk, [this] { StrBFromDiskSNChkClick(); });
+  OnClick(u.InquirySosctlchk, [this] { InquirySosctlchkClick(); });
+  OnClick(u.ManuProdSosctlchk, [this] { ManuProdSosctlchkClick(); });
+  for (QLineEdit* edit : {u.StringBEdit, u.SerialNumberEdit, u.VendorStrEdit, u.ProdStrEdit})
+    OnChange(edit, [this, edit] { StringAEditChange(edit); });
+  for (QLineEdit* edit : {u.VendorIDEdit, u.ProductIDEdit}) OnChange(edit, [this, edit] { VenderIDEditChange(edit); });
+  OnChange(u.StringCEdit, [this] { StringCEditChange(); });
+  OnChange(u.CapChkCmbx, [this] { CapChkCmbxChange(); });
+  OnChange(u.CapacityUserDefEdit, [this] { CapacityUserDefEditChange(); });
+  OnChange(u.TimerEdit, [this] { TimerEditChange(); });
+  OnChange(u.FwFileNameEdit, [this] { FwFileNameEditChange(); });
+  for (QLineEdit* edit : {u.VendorIDEdit, u.ProductIDEdit, u.vfVIDEdit, u.vfPIDEdit, u.maxSNEdit})
+    station::SetKeyHandler(edit, [this](char key) { return station::HexKeyRule(key, Options().MPSnAToZ != 0); });
+  station::SetKeyHandler(u.TimerEdit, [](char key) { return station::DigitKeyRule(key); });
+  station::SetKeyHandler(u.CapacityUserDefEdit, [](char key) { return station::CountKeyRule(key); });
+}
+
+void TMainForm::ChooseDayLog() {
+  const platform::LocalTime now = platform::GetLocalTime();
+  dayLogName_ = station::MakeDayLogName(platform::ResolveInProgramFolder(station::kLogFolderName), now.year,
+                                        now.month, now.day);
+  dayLogNumber_ = station::FindRunningNumber(dayLogName_);
+  dayLogPath_ = dayLogName_.Path(dayLogNumber_);
+}
+
+bool TMainForm::ResultWindowShows() const { return passForm_ && passForm_->isVisible(); }
+
+void TMainForm::FocusStartOrRefresh() {
+  if (station::OwnVisible(ui->ExecuteBtn) && station::OwnEnabled(ui->ExecuteBtn)) ui->ExecuteBtn->setFocus();
+  else ui->RefreshBtn->setFocus();
+}
+
+void TMainForm::PostPortUpdate() {
+  QApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(station::kWmPortUpdate)));
+}
+
+}  // namespace sdkstation

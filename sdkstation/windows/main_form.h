@@ -1,0 +1,175 @@
+// The main window of KestrovaSdk, built from resources/sdkmainform.ui. It
+// owns what lives as long as the program: the seven locks, the device-list
+// buffers and the binding of the device library, the settings block and
+// options, the port table, the pass event, the day log and the yield
+// counters. Its handlers carry the names of the window's events; the
+// first program's control_events.h binds them.
+#pragma once
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/event.h"
+#include "platform/file_dialog.h"
+#include "platform/module.h"
+#include "sdkstation/device_sdk.h"
+#include "sdkstation/sdk_pass_state.h"
+#include "sdkstation/sdk_settings_file.h"
+#include "station/day_log.h"
+#include "station/windows/pass_form.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+namespace Ui {
+class SdkMainForm;
+}
+
+namespace sdkstation {
+
+// The message of a binding that failed, on standard output.
+inline constexpr char kBindingFailedMessage[] = "Initalize the API entries fail!";
+
+class TMainForm : public QMainWindow, public station::ResultWindowOwner {
+  Q_OBJECT
+
+ public:
+  // The start-up: locks, device-list buffers, the binding of the device
+  // library, the exFAT choice, the settings (which hand the time-out to the
+  // library), the first device list, the progress bar, the pass event, the
+  // log folder and the day log, the RD Version lock, then the create
+  // event's caption and panels. A binding that fails writes
+  // kBindingFailedMessage to standard output and stops there (Started()
+  // is false): no library call, no settings read. Throws
+  // std::runtime_error("Cannot create log directory.") when the log folder
+  // cannot be made.
+  explicit TMainForm(QWidget* owner = nullptr);
+  // Saves the settings (to the current file when it exists and may be
+  // written, and as Kestrova.ini in the program folder when the current
+  // file has another name) and the yield counters, each whatever became of
+  // the others, then releases the library. After a failed binding nothing
+  // is saved.
+  ~TMainForm() override;
+
+  bool Started() const { return module_ != nullptr; }
+
+  // The result window, created after this one.
+  void SetPassForm(station::TPassForm* form) { passForm_ = form; }
+  bool ResultWindowShows() const;
+  void FocusStartOrRefresh() override;
+  // The create event: the caption with the program's version, the debug
+  // panel and the erase-only box as the settings say.
+  void FormCreate();
+
+  // ---- Device list
+  void EnumUSBDevice();
+  // -1 judges whether START may be pressed; any other switch enables (not 0)
+  // or disables START.
+  void CheckDeviceMix(int startSwitch);
+  bool AnyQVS87xDevice() const;
+  bool ChipTypesDiffer() const;
+  // Queues WM_PORT_UPDATE to this window.
+  void PostPortUpdate();
+
+  // ---- Settings
+  // Copies the controls into the settings block and hands the firmware file
+  // and the CLONE choice to the library. A vendor or product ID that is no
+  // hexadecimal number stops it after the conversion message; false then,
+  // and the caller must not go on.
+  [[nodiscard]] bool CollectSettingsFromForm();
+  void INILoadBtnClick();
+  void INISaveBtnClick();
+  // Loads a settings file and applies its control effects in their order.
+  SdkLoadResult LoadSettingsFile(const std::string& path);
+
+  // ---- Identity
+  // Hands every attached device its identity from the controls; what each
+  // device was given stays in Pass().
+  void ApplyIdentitySettings();
+  // What START and the test loop do first: lock the settings controls,
+  // collect, empty the library's setting table and, with the identity
+  // update checked, hand the identities over. After a conversion error the
+  // controls are unlocked again and false is returned: no run.
+  [[nodiscard]] bool PrepareRun();
+
+  // ---- Handlers
+  void RefreshBtnClick();
+  void RDCheckClick();
+  void LockControls(bool enable);
+  void UpdateStringOptions();
+  void StrA2DiskStrChkClick();
+  void FocusSerialEntry(bool clear);
+  void InquirySosctlchkClick();
+  void ManuProdSosctlchkClick();
+  void Format_Checked();
+  void PartitionCheckBoxClick();
+  void EEPROM_Update_Checked();
+  void EEPROMVerifyBoxClick();
+  void FWUpdateCheckBoxClick(QCheckBox* sender);
+  void enU3CheckBoxClick(QCheckBox* sender);
+  void StrBFromDiskSNChkClick();
+  void StringAEditChange(QLineEdit* sender);
+  void VenderIDEditChange(QLineEdit* sender);
+  void StringCEditChange();
+  void CapChkCmbxChange();
+  void CapacityUserDefEditChange();
+  void TimerEditChange();
+  void FwFileNameEditChange();
+
+  // ---- State
+  SdkSettingsBlock& Settings() { return settings_; }
+  StationOptions& Options() { return pass_.options; }
+  SdkPassState& Pass() { return pass_; }
+  SdkLocks& Locks() { return *locks_; }
+  const DeviceList& Devices() const { return *deviceList_; }
+  int32_t DeviceCount() const { return deviceCount_; }
+  const std::string& IniPath() const { return iniPath_; }
+  const std::string& DayLogPath() const { return dayLogPath_; }
+  bool AutoStartReady() const { return autoStartReady_; }
+  bool RunActive() const { return runActive_; }
+  void SetRunActive(bool active) { runActive_ = active; }
+
+ private:
+  void BindEvents();
+  void ApplyLoadEffects(const SdkLoadResult& result);
+  void ChooseDayLog();
+  void ShowUsbSpeed(int32_t lowestSpeed);
+  void ApplyQvs87xControls(bool anyQvs87x);
+  void LockSettings();
+  void UnlockSettings();
+  void SaveAtExit();
+
+  std::unique_ptr<Ui::SdkMainForm> ui;
+  QLabel* statusPanel2_ = nullptr;  // the status bar's percentage
+
+  std::optional<SdkLocks> locks_;
+  std::unique_ptr<DeviceList> deviceList_;
+  platform::Module module_ = nullptr;
+  SdkSettingsBlock settings_ = ZeroedSdkSettingsBlock();
+  SdkPassState pass_;
+  int32_t deviceCount_ = 0;
+  // FreeSpace was 0 in the file and a listing took it from a device: it is
+  // used, but the file keeps the 0.
+  bool freeSpaceLearned_ = false;
+  bool autoStartReady_ = false;
+  bool runActive_ = false;
+  std::string iniPath_;
+  station::TPassForm* passForm_ = nullptr;
+
+  int32_t progress_ = 0;
+  std::unique_ptr<platform::ManualResetEvent> passEvent_;
+  int64_t logRollOverSize_ = station::kDayLogRollOverSize;
+  station::DayLogName dayLogName_;
+  std::string dayLogPath_;
+  int dayLogNumber_ = 0;
+
+  platform::FileDialogRequest OpenDialog1;
+  platform::FileDialogRequest SaveDialog1;
+};
+
+}  // namespace sdkstation
