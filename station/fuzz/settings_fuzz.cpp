@@ -1,6 +1,7 @@
-// Any bytes as Kestrova.ini: the reader and the load must give defaults or
-// clear messages, never a crash, a hang or an overflow; what a load stores
-// must satisfy the load's invariants and survive a save and a second load.
+// Any bytes as Kestrova.ini, read with either program's key set: the reader
+// and the loads must give defaults or clear messages, never a crash, a hang
+// or an overflow; what a load stores must satisfy the load's invariants and
+// survive a save and a second load.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
+#include "sdkstation/sdk_settings_file.h"
 #include "station/settings_file.h"
 
 namespace {
@@ -57,6 +59,41 @@ bool Stable(std::string_view t) {
   return !(t.size() >= 2 && (t.front() == '"' || t.front() == '\'') && t.back() == t.front());
 }
 
+// Between quotes every text comes back but one that holds a line end.
+bool StableQuoted(std::string_view t) { return t.find_first_of("\r\n") == std::string_view::npos; }
+
+// Every key both written and read comes back as it was written: texts the
+// format carries unchanged, floats and 64-bit values exactly, booleans as
+// their truth.
+template <class Key, class Block, class Options>
+void CheckRoundTrip(std::span<const Key> keys, Block& first, Options& firstOptions, Block& second,
+                    Options& secondOptions) {
+  for (const Key& key : keys) {
+    if (key.write == station::WriteForm::kNone || key.type == station::ValueType::kNone ||
+        key.name == "WriteFileName")
+      continue;
+    const station::FieldRef a = key.field(first, firstOptions);
+    const station::FieldRef b = key.field(second, secondOptions);
+    if (const auto* t = std::get_if<std::span<char>>(&a)) {
+      const std::string_view x(t->data(), strnlen(t->data(), t->size()));
+      const auto& u = std::get<std::span<char>>(b);
+      const bool stable = key.write == station::WriteForm::kQuotedText ? StableQuoted(x) : Stable(x);
+      if (stable) Check(x == std::string_view(u.data(), strnlen(u.data(), u.size())));
+    } else if (const auto* f = std::get_if<float*>(&a)) {
+      Check(**f == *std::get<float*>(b));
+    } else if (const auto* i = std::get_if<int64_t*>(&a)) {
+      Check(**i == *std::get<int64_t*>(b));
+    } else {
+      const auto value = [](const station::FieldRef& r) -> int32_t {
+        if (const auto* p = std::get_if<int32_t*>(&r)) return **p;
+        return *std::get<uint8_t*>(r);
+      };
+      if (key.write == station::WriteForm::kBoolean) Check((value(a) != 0) == (value(b) != 0));
+      else Check(value(a) == value(b));
+    }
+  }
+}
+
 void FuzzReader(std::string_view text) {
   platform::IniFile ini = platform::IniFile::FromText(text);
   Check(ini.Text() == text);  // reading changes no byte
@@ -92,29 +129,32 @@ void FuzzLoad(const std::string& folder, std::string_view text) {
   station::SettingsBlock second = station::ZeroedSettingsBlock();
   station::StationOptions secondOptions;
   station::LoadSettings("saved.ini", second, secondOptions);
-  for (const station::SettingsKey& key : station::SettingsKeys()) {
-    if (key.write == station::WriteForm::kNone || key.type == station::ValueType::kNone ||
-        key.name == "WriteFileName")
-      continue;
-    const station::FieldRef a = key.field(first, firstOptions);
-    const station::FieldRef b = key.field(second, secondOptions);
-    if (const auto* t = std::get_if<std::span<char>>(&a)) {
-      const std::string_view x(t->data(), strnlen(t->data(), t->size()));
-      const auto& u = std::get<std::span<char>>(b);
-      if (Stable(x)) Check(x == std::string_view(u.data(), strnlen(u.data(), u.size())));
-    } else if (const auto* f = std::get_if<float*>(&a)) {
-      Check(**f == *std::get<float*>(b));
-    } else if (const auto* i = std::get_if<int64_t*>(&a)) {
-      Check(**i == *std::get<int64_t*>(b));
-    } else {
-      const auto value = [](const station::FieldRef& r) -> int32_t {
-        if (const auto* p = std::get_if<int32_t*>(&r)) return **p;
-        return *std::get<uint8_t*>(r);
-      };
-      if (key.write == station::WriteForm::kBoolean) Check((value(a) != 0) == (value(b) != 0));
-      else Check(value(a) == value(b));
-    }
-  }
+  CheckRoundTrip(station::SettingsKeys(), first, firstOptions, second, secondOptions);
+}
+
+// The same file as the second program reads it (no library bound: the
+// time-out stays with the station).
+void FuzzSdkLoad() {
+  sdkstation::SdkSettingsBlock first = sdkstation::ZeroedSdkSettingsBlock();
+  sdkstation::StationOptions firstOptions;
+  const sdkstation::SdkLoadResult r = sdkstation::LoadSettings("Kestrova.ini", first, firstOptions);
+  Check(r.settingsRead == 1);
+  Check(first.RWDataSize != 0 && firstOptions.MPAutorun >= 0);
+  Check(first.DiskFormat >= 0 && first.DiskFormat <= 2);
+  Check(first.FmtSecPerClus == 0 || first.FmtSecPerClus == 512 || first.FmtSecPerClus == 4096 ||
+        first.FmtSecPerClus == 32768);
+  Check(first.SCSITimeout >= 0 && firstOptions.SCSITimeout == first.SCSITimeout);
+  for (const uint8_t flag : {first.nPartitionTblFmt, first.UpdateVID, first.UpdatePID, first.UpdateManufString,
+                             first.UpdateUSBProdString, first.UpdateDeviceString, first.MapToHDName,
+                             first.String3Inc, first.StrBFromHDSN, first.EnSNfromHDDSN, first.SupportODD,
+                             first.CheckMaxSn})
+    Check(flag <= 1);
+
+  Check(sdkstation::SaveSettingsToIni("saved.ini", first, firstOptions) == 1);
+  sdkstation::SdkSettingsBlock second = sdkstation::ZeroedSdkSettingsBlock();
+  sdkstation::StationOptions secondOptions;
+  sdkstation::LoadSettings("saved.ini", second, secondOptions);
+  CheckRoundTrip(sdkstation::SettingsKeys(), first, firstOptions, second, secondOptions);
 }
 
 }  // namespace
@@ -127,5 +167,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   FuzzReader(text);
   FuzzLoad(folder.path, text);
+  FuzzSdkLoad();
   return 0;
 }
