@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,32 @@ TEST_F(SdkListing, SeventeenProductsListSixteen) {
   EXPECT_EQ(listing.count, 16);
   EXPECT_EQ(attached_, 16);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(std::string(Record(i).devicePath), list_[i]) << i;
+}
+
+// One list call, then each device asked each question once.
+TEST_F(SdkListing, SixteenProductsTakeOneListCallAndOnePassOfQueries) {
+  Bench(testing::Products(25, 16));
+  Bind();
+  testing::DebugLines trace;
+  ASSERT_EQ(List().count, 16);
+  std::map<std::string, std::vector<std::string>> perDevice;
+  int lists = 0;
+  for (const std::string& call : trace.Take("QV_")) {
+    const std::string name = call.substr(0, call.find('('));
+    if (name == "QV_GetDeviceList") {
+      ++lists;
+      continue;
+    }
+    const size_t open = call.find("(\"") + 2;
+    perDevice[call.substr(open, call.find('"', open) - open)].push_back(name);
+  }
+  EXPECT_EQ(lists, 1);
+  ASSERT_EQ(perDevice.size(), 16u);
+  const std::vector<std::string> questions = {
+      "QV_GetDiskCapacity", "QV_GetUSBSpeed", "QV_GetChipType", "QV_GetRunningCodeMode", "QV_GetFWVersion",
+      "QV_GetHubPortIndex", "QV_GetRootHubName", "QV_GetSNfromOS", "QV_GetVIDfromOS", "QV_GetPIDfromOS",
+      "QV_IsUASPdevice", "QV_IsQVS87xSeries"};
+  for (const auto& [path, names] : perDevice) EXPECT_EQ(names, questions) << path;
 }
 
 TEST_F(SdkListing, TheFirstDeviceWithAVolumeSetsTheExpectedFreeSpace) {
