@@ -5,8 +5,7 @@
 
 #include "platform/ini_file.h"
 #include "sdkstation/device_sdk.h"
-#include "station/settings_collection.h"
-#include "station/step_helpers.h"
+#include "station/settings_load_steps.h"
 
 namespace sdkstation {
 namespace {
@@ -163,9 +162,7 @@ class Loader {
       case LoadHook::kWriteFileName:
         return;
       case LoadHook::kProductModel:
-        // "QV" stays stored too, so that a save writes it back.
-        fx_.Visible("ProdModalPanel", FieldText(b.ProductModel) != "QV");
-        if (FieldText(b.ProductModel) != "QV") fx_.Caption("ProdModalPanel", FieldText(b.ProductModel));
+        station::ProductModelStep(fx_, b);
         return;
       case LoadHook::kMPVersion:
         fx_.Visible("RDCheck", b.MPVersion != 0);
@@ -190,20 +187,17 @@ class Loader {
         fx_.Checked("StrA2DiskStrChk", b.MapToHDName);
         return;
       case LoadHook::kStrBFromHDSN:
-        fx_.Visible("StrBFromDiskSNChk", b.StrBFromHDSN);
-        fx_.Checked("StrBFromDiskSNChk", b.StrBFromHDSN);
+        station::DiskSerialBoxStep(fx_, b);
         return;
       case LoadHook::kStringMaxSn:
         fx_.Visible("maxSNEdit", b.CheckMaxSn);
         fx_.Text("maxSNEdit", FieldText(b.StringMaxSn));
         return;
       case LoadHook::kManuProdStrSource:
-        fx_.Checked("ManuProdSosctlchk", b.EnManuProdStrSourceCtl);
-        fx_.Click("ManuProdSosctlchk");
+        station::StringSourceStep(fx_, "ManuProdSosctlchk", b.EnManuProdStrSourceCtl);
         return;
       case LoadHook::kInquiryStrSource:
-        fx_.Checked("InquirySosctlchk", b.EnInquiryStrSourceCtl);
-        fx_.Click("InquirySosctlchk");
+        station::StringSourceStep(fx_, "InquirySosctlchk", b.EnInquiryStrSourceCtl);
         return;
       case LoadHook::kSNfromHDDSN:
         fx_.Click(kUpdateStringOptions);
@@ -219,31 +213,11 @@ class Loader {
   void ExecuteControls() {
     SdkSettingsBlock& b = block_;
     StationOptions& o = options_;
-    fx_.Text("CapacityUserDefEdit", std::to_string(b.CapacityCustomize));
-    fx_.ItemIndex("CapChkCmbx", station::IndexOfValue(station::kCapacityValues,
-                                                      std::size(station::kCapacityValues), b.Capacity));
-    fx_.Enabled("CapacityUserDefEdit", b.Capacity == station::kUserDefinedCapacity);
-    fx_.Text("FreeSpaceEdit", b.EnFreeSpaceCheck != 0 && b.FreeSpace != 0 ? std::to_string(b.FreeSpace)
-                                                                         : std::string("Don't Care"));
+    station::CapacityStep(fx_, b);
     fx_.Checked("PartitionCheckBox", b.EnPartition);
     fx_.Checked("cbCloneProduct", b.EnCloneProduct);
-    b.ClusterChoiceShown = b.FmtSecPerClus >= 0;
-    o.ClusterChoice = static_cast<uint8_t>(b.ClusterChoiceShown);
-    fx_.Visible("FmtSecPerClusCbox", b.ClusterChoiceShown);
-    if (b.ClusterChoiceShown) {
-      b.FmtSecPerClus = station::CheckSectorSize(b.DiskFormat, b.FmtSecPerClus);
-      fx_.ItemIndex("FmtSecPerClusCbox", station::IndexOfValue(station::kClusterValues,
-                                                               std::size(station::kClusterValues), b.FmtSecPerClus));
-    } else {
-      b.FmtSecPerClus = 0;
-    }
-
-    fx_.Checked("FormatCheckBox", b.EnFormat);
-    fx_.Enabled("VolumeLabeledEdit", b.EnFormat);
-    fx_.Enabled("FmtTypeComboBox", b.EnFormat);
-    fx_.ItemIndex("FmtTypeComboBox", b.DiskFormat);
-    fx_.Text("VolumeLabeledEdit", FieldText(b.DiskLabel));
-    fx_.Text("FwFileNameEdit", FieldText(b.FwFileName));
+    station::ClusterChoiceStep(fx_, b, o.ClusterChoice);
+    station::FormatStep(fx_, b);
     fx_.Checked("RWTestCheckBox", b.EnRWTest);
     fx_.Checked("EEPROMCheckBox", b.EnEEPROMUpdate);
     fx_.Visible("GroupBox2", b.EnEEPROMUpdate);
@@ -279,13 +253,7 @@ class Loader {
     fx_.Checked("Str3AutoInc", b.String3Inc);
     fx_.Checked("EEPROMVerifyBox", b.EnVenderCheck);
     fx_.Visible("EEVerifyGroup", b.EnVenderCheck);
-    fx_.Text("vfVIDEdit", FieldText(b.VerifyVenderID));
-    fx_.Text("vfPIDEdit", FieldText(b.VerifyProductID));
-    fx_.Text("vfStringAEdit", FieldText(b.VerifyStringA));
-    fx_.Text("vfStringBEdit", FieldText(b.VerifyStringB));
-    fx_.Text("vfDiskNameEdit", FieldText(b.DiskName));
-    fx_.Text("vfVolumnLabelEdit", FieldText(b.VolumeLabel));
-    fx_.Text("vfHDDFWRevEdit", FieldText(b.HDDFwRev));
+    station::VerificationTextStep(fx_, b);
     fx_.Checked("vfVIDChk", b.EnCheckVID);
     fx_.Checked("vfPIDChk", b.EnCheckPID);
     fx_.Checked("vfDiskNameChk", b.EnCheckDiskName);

@@ -6,6 +6,7 @@
 #include "platform/ini_file.h"
 #include "platform/program_folder.h"
 #include "station/settings_collection.h"
+#include "station/settings_load_steps.h"
 #include "station/step_helpers.h"
 
 namespace station {
@@ -169,13 +170,7 @@ class Loader {
       case LoadHook::kWriteFileName:
         return;
       case LoadHook::kProductModel:
-        // "QV" stays stored too, so that a save writes it back.
-        if (FieldText(b.ProductModel) != "QV") {
-          fx_.Caption("ProdModalPanel", FieldText(b.ProductModel));
-          fx_.Visible("ProdModalPanel", 1);
-        } else {
-          fx_.Visible("ProdModalPanel", 0);
-        }
+        ProductModelStep(fx_, b);
         return;
       case LoadHook::kMPVersion:
         fx_.Visible("RDCheck", b.MPVersion != 0);
@@ -205,8 +200,7 @@ class Loader {
         fx_.Checked("StrA2DiskStrChk", b.MapToHDName);
         return;
       case LoadHook::kStrBFromHDSN:
-        fx_.Visible("StrBFromDiskSNChk", b.StrBFromHDSN);
-        fx_.Checked("StrBFromDiskSNChk", b.StrBFromHDSN);
+        DiskSerialBoxStep(fx_, b);
         return;
       case LoadHook::kStringMaxSn:
         if (o.CheckMaxSn != 0) {
@@ -217,12 +211,10 @@ class Loader {
         }
         return;
       case LoadHook::kManuProdStrSource:
-        fx_.Checked("ManuProdSosctlchk", b.EnManuProdStrSourceCtl);
-        fx_.Click("ManuProdSosctlchk");
+        StringSourceStep(fx_, "ManuProdSosctlchk", b.EnManuProdStrSourceCtl);
         return;
       case LoadHook::kInquiryStrSource:
-        fx_.Checked("InquirySosctlchk", b.EnInquiryStrSourceCtl);
-        fx_.Click("InquirySosctlchk");
+        StringSourceStep(fx_, "InquirySosctlchk", b.EnInquiryStrSourceCtl);
         return;
       case LoadHook::kSNfromHDDSN:
         fx_.Change("EEPROMType");
@@ -238,37 +230,13 @@ class Loader {
   void ExecuteControls() {
     SettingsBlock& b = block_;
     StationOptions& o = options_;
-    fx_.Text("CapacityUserDefEdit", std::to_string(b.CapacityCustomize));
-    fx_.ItemIndex("CapChkCmbx", IndexOfValue(kCapacityValues, std::size(kCapacityValues), b.Capacity));
-    fx_.Enabled("CapacityUserDefEdit", b.Capacity == 1);
     o.FreeSpaceCheck = b.EnFreeSpaceCheck != 0;
-    fx_.Text("FreeSpaceEdit", b.EnFreeSpaceCheck != 0 && b.FreeSpace != 0
-                                  ? std::to_string(b.FreeSpace)
-                                  : std::string("Don't Care"));
-
+    CapacityStep(fx_, b);
     fx_.Checked("PartitionCheckBox", b.EnPartition);
     fx_.Checked("cbCloneProduct", b.EnCloneProduct);
     fx_.Click("cbCloneProduct");
-    if (b.FmtSecPerClus < 0) {
-      b.ClusterChoiceShown = 0;
-      b.FmtSecPerClus = 0;
-      fx_.Visible("FmtSecPerClusCbox", 0);
-      o.ClusterChoice = 0;
-    } else {
-      b.ClusterChoiceShown = 1;
-      fx_.Visible("FmtSecPerClusCbox", 1);
-      b.FmtSecPerClus = CheckSectorSize(b.DiskFormat, b.FmtSecPerClus);
-      fx_.ItemIndex("FmtSecPerClusCbox",
-                    IndexOfValue(kClusterValues, std::size(kClusterValues), b.FmtSecPerClus));
-      o.ClusterChoice = 1;
-    }
-
-    fx_.Checked("FormatCheckBox", b.EnFormat);
-    fx_.Enabled("VolumeLabeledEdit", b.EnFormat);
-    fx_.Enabled("FmtTypeComboBox", b.EnFormat);
-    fx_.ItemIndex("FmtTypeComboBox", b.DiskFormat);
-    fx_.Text("VolumeLabeledEdit", FieldText(b.DiskLabel));
-    fx_.Text("FwFileNameEdit", FieldText(b.FwFileName));
+    ClusterChoiceStep(fx_, b, o.ClusterChoice);
+    FormatStep(fx_, b);
     fx_.Checked("RWTestCheckBox", b.EnRWTest);
     fx_.Checked("EEPROMCheckBox", b.EnEEPROMUpdate);
     fx_.Visible("GroupBox2", b.EnEEPROMUpdate);
@@ -304,13 +272,7 @@ class Loader {
     fx_.Visible("EnableUSBFirst", 0);
     fx_.Checked("EEPROMVerifyBox", b.EnVenderCheck);
     fx_.Visible("EEVerifyGroup", b.EnVenderCheck);
-    fx_.Text("vfVIDEdit", FieldText(b.VerifyVenderID));
-    fx_.Text("vfPIDEdit", FieldText(b.VerifyProductID));
-    fx_.Text("vfStringAEdit", FieldText(b.VerifyStringA));
-    fx_.Text("vfStringBEdit", FieldText(b.VerifyStringB));
-    fx_.Text("vfDiskNameEdit", FieldText(b.DiskName));
-    fx_.Text("vfVolumnLabelEdit", FieldText(b.VolumeLabel));
-    fx_.Text("vfHDDFWRevEdit", FieldText(b.HDDFwRev));
+    VerificationTextStep(fx_, b);
     fx_.Checked("vfDiskNameChk", b.EnCheckDiskName);
     fx_.Checked("vfVolLabelChk", b.EnCheckVolLabel);
     fx_.Checked("vfHDDFWRevChk", b.EnCheckHDDFwRev);

@@ -29,12 +29,7 @@ using station::OwnVisible;
 using station::TextOf;
 
 // The handlers a load runs by name.
-struct NamedHandler {
-  std::string_view control;
-  void (TMainForm::*handler)();
-};
-
-constexpr NamedHandler kLoadHandlers[] = {
+constexpr station::NamedHandler<TMainForm> kLoadHandlers[] = {
     {"ManuProdSosctlchk", &TMainForm::ManuProdSosctlchkClick},
     {"InquirySosctlchk", &TMainForm::InquirySosctlchkClick},
     {kUpdateStringOptions, &TMainForm::UpdateStringOptions},
@@ -70,16 +65,7 @@ SdkLoadResult TMainForm::LoadSettingsFile(const std::string& path) {
 }
 
 void TMainForm::ApplyLoadEffects(const SdkLoadResult& result) {
-  for (const ControlEffect& effect : result.effects) {
-    station::ApplyControlEffect(*this, effect, [this](std::string_view control) {
-      for (const NamedHandler& h : kLoadHandlers) {
-        if (h.control != control) continue;
-        (this->*h.handler)();
-        return true;
-      }
-      return false;
-    });
-  }
+  station::ApplyControlEffects(*this, result.effects, kLoadHandlers);
 }
 
 bool TMainForm::CollectSettingsFromForm() {

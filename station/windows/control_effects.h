@@ -5,8 +5,10 @@
 
 #include <QWidget>
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "station/settings_engine.h"
 
@@ -16,5 +18,27 @@ namespace station {
 using NamedHandlerRunner = std::function<bool(std::string_view control)>;
 
 void ApplyControlEffect(QWidget& form, const ControlEffect& effect, const NamedHandlerRunner& runHandler);
+
+// A handler of a main window that a load runs by its control's name.
+template <class Form>
+struct NamedHandler {
+  std::string_view control;
+  void (Form::*handler)();
+};
+
+// Every effect, in order, on `form`, with its table of named handlers.
+template <class Form, size_t N>
+void ApplyControlEffects(Form& form, const std::vector<ControlEffect>& effects,
+                         const NamedHandler<Form> (&handlers)[N]) {
+  const NamedHandlerRunner run = [&](std::string_view control) {
+    for (const NamedHandler<Form>& h : handlers) {
+      if (h.control != control) continue;
+      (form.*h.handler)();
+      return true;
+    }
+    return false;
+  };
+  for (const ControlEffect& effect : effects) ApplyControlEffect(form, effect, run);
+}
 
 }  // namespace station

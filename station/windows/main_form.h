@@ -204,7 +204,6 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
  private:
   void BindEvents();
   void ApplyLoadEffects(const LoadResult& result);
-  void ApplyLoadEffect(const ControlEffect& effect);
   void SetUpStatusBar();
   void ChooseDayLog();
   void ShowYield();

@@ -17,12 +17,7 @@ namespace station {
 namespace {
 
 // The handlers a load runs by name.
-struct NamedHandler {
-  std::string_view control;
-  void (TMainForm::*handler)();
-};
-
-constexpr NamedHandler kLoadHandlers[] = {
+constexpr NamedHandler<TMainForm> kLoadHandlers[] = {
     {"cbCloneProduct", &TMainForm::cbCloneProductClick},
     {"ManuProdSosctlchk", &TMainForm::ManuProdSosctlchkClick},
     {"InquirySosctlchk", &TMainForm::InquirySosctlchkClick},
@@ -43,20 +38,7 @@ LoadResult TMainForm::LoadSettingsFile(const std::string& path) {
   return result;
 }
 
-void TMainForm::ApplyLoadEffects(const LoadResult& result) {
-  for (const ControlEffect& effect : result.effects) ApplyLoadEffect(effect);
-}
-
-void TMainForm::ApplyLoadEffect(const ControlEffect& effect) {
-  ApplyControlEffect(*this, effect, [this](std::string_view control) {
-    for (const NamedHandler& h : kLoadHandlers) {
-      if (h.control != control) continue;
-      (this->*h.handler)();
-      return true;
-    }
-    return false;
-  });
-}
+void TMainForm::ApplyLoadEffects(const LoadResult& result) { ApplyControlEffects(*this, result.effects, kLoadHandlers); }
 
 CollectError TMainForm::CollectSettingsFromForm() {
   Ui::TMainForm& u = *ui;
