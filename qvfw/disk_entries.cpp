@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "qvfw/device_call.h"
+#include "qvfw/entry_trace.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/volume_rw_test.h"
 #include "station/safe_removal.h"
@@ -127,6 +128,7 @@ using qvfw::OnDevice;
 extern "C" {
 
 int QV_GetDiskCapacity(const char* path, uint64_t* megabytes) {
+  QV_TRACE(path, megabytes);
   if (megabytes == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const uint64_t mb =
@@ -138,6 +140,7 @@ int QV_GetDiskCapacity(const char* path, uint64_t* megabytes) {
 }
 
 int QV_GetDiskInfo(const char* path, uint8_t* identify) {
+  QV_TRACE(path, identify);
   if (identify == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     uint8_t data[qvfw::kIdentifySize] = {};
@@ -149,6 +152,7 @@ int QV_GetDiskInfo(const char* path, uint8_t* identify) {
 }
 
 int QV_Inquiry(const char* path, uint8_t* buffer, int length, int* available) {
+  QV_TRACE(path, buffer, length, available);
   if (buffer == nullptr || available == nullptr || length <= 0 ||
       static_cast<uint32_t>(length) > qvfw::kMaxInquiryLength) {
     return 0;
@@ -168,6 +172,7 @@ int QV_Inquiry(const char* path, uint8_t* buffer, int length, int* available) {
 }
 
 int QV_GetDiskFWRevbySCSICmd(const char* path, char* text) {
+  QV_TRACE(path, text);
   if (text == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     uint8_t identify[qvfw::kIdentifySize] = {};
@@ -191,6 +196,7 @@ int QV_GetDiskFWRevbySCSICmd(const char* path, char* text) {
 }
 
 int QV_GetMappingLetter(const char* path, char* letter) {
+  QV_TRACE(path, letter);
   if (letter == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     char found = 0;
@@ -200,6 +206,7 @@ int QV_GetMappingLetter(const char* path, char* letter) {
 }
 
 int QV_CheckWriteProtect(const char* path, int* writeProtected) {
+  QV_TRACE(path, writeProtected);
   if (writeProtected == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     bool wp = false;
@@ -210,19 +217,23 @@ int QV_CheckWriteProtect(const char* path, int* writeProtected) {
 }
 
 int QV_FormatUnit(const char* path) {
+  QV_TRACE(path);
   return OnDevice(path, [&](const ListedDevice& d) { return bridge::FormatUnit(d.path.c_str()); });
 }
 
 int QV_DiskPartition(const char* path, int gpt, int gpt2) {
+  QV_TRACE(path, gpt, gpt2);
   if (!qvfw::IsFlag(gpt) || gpt2 != gpt) return 0;
   return OnDevice(path, [&](const ListedDevice& d) { return qvfw::Partition(d.path, gpt); });
 }
 
-int QV_Partition_LBA(const char* path, int gpt, int gpt2, int) {
+int QV_Partition_LBA(const char* path, int gpt, int gpt2, int own) {
+  QV_TRACE(path, gpt, gpt2, own);
   return QV_DiskPartition(path, gpt, gpt2);
 }
 
 int QV_DiskFormat(const char* path, int fileSystem, const char* label, int clusterSize) {
+  QV_TRACE(path, fileSystem, label, clusterSize);
   if (!qvfw::FormatArguments(label, fileSystem, clusterSize, 1)) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     char letter = 0;
@@ -238,45 +249,52 @@ int QV_DiskFormat(const char* path, int fileSystem, const char* label, int clust
 
 // The library's own writer formats FAT32 only.
 int QV_Format_LBA(const char* path, const char* label, int fileSystem, int allocationUnit,
-                  int quick, int) {
+                  int quick, int own) {
+  QV_TRACE(path, label, fileSystem, allocationUnit, quick, own);
   return qvfw::FormatEntry(path, disk::FormatRoute::OwnFat32, label, fileSystem, allocationUnit,
                            quick);
 }
 
 int QV_Format_FormatCOM(const char* path, const char* label, int fileSystem, int allocationUnit,
-                        int quick, int) {
+                        int quick, int own) {
+  QV_TRACE(path, label, fileSystem, allocationUnit, quick, own);
   return qvfw::FormatEntry(path, disk::FormatRoute::FormatCommand, label, fileSystem,
                            allocationUnit, quick);
 }
 
 int QV_Format_WindowsAPI(const char* path, const char* label, int fileSystem, int allocationUnit,
-                         int quick, int) {
+                         int quick, int own) {
+  QV_TRACE(path, label, fileSystem, allocationUnit, quick, own);
   return qvfw::FormatEntry(path, disk::FormatRoute::FormatService, label, fileSystem,
                            allocationUnit, quick);
 }
 
 int QV_Partition_LBA_Format_LBA(const char* path, int gpt, const char* label, int fileSystem,
-                                int allocationUnit, int quick, int gpt2, int) {
+                                int allocationUnit, int quick, int gpt2, int own) {
+  QV_TRACE(path, gpt, label, fileSystem, allocationUnit, quick, gpt2, own);
   return qvfw::PartitionAndFormat(path, gpt, gpt2, disk::FormatRoute::OwnFat32, label, fileSystem,
                                   allocationUnit, quick);
 }
 
 int QV_Partition_LBA_Format_FormatCOM(const char* path, int gpt, const char* label,
-                                      int fileSystem, int allocationUnit, int quick, int gpt2, int,
-                                      int) {
+                                      int fileSystem, int allocationUnit, int quick, int gpt2,
+                                      int own, int route) {
+  QV_TRACE(path, gpt, label, fileSystem, allocationUnit, quick, gpt2, own, route);
   return qvfw::PartitionAndFormat(path, gpt, gpt2, disk::FormatRoute::FormatCommand, label,
                                   fileSystem, allocationUnit, quick);
 }
 
 int QV_Partition_LBA_Format_WindowsAPI(const char* path, int gpt, const char* label,
                                        int fileSystem, int allocationUnit, int quick, int gpt2,
-                                       int, int) {
+                                       int own, int route) {
+  QV_TRACE(path, gpt, label, fileSystem, allocationUnit, quick, gpt2, own, route);
   return qvfw::PartitionAndFormat(path, gpt, gpt2, disk::FormatRoute::FormatService, label,
                                   fileSystem, allocationUnit, quick);
 }
 
 int QV_DiskRWTest(const char* path, float* readSpeed, float* writeSpeed, int sizeMB,
                   const uint8_t* pattern) {
+  QV_TRACE(path, readSpeed, writeSpeed, sizeMB, pattern);
   if (readSpeed == nullptr || writeSpeed == nullptr || sizeMB <= 0 ||
       static_cast<uint32_t>(sizeMB) > qvfw::kMaxRwTestMB) {
     return 0;
@@ -295,6 +313,7 @@ int QV_DiskRWTest(const char* path, float* readSpeed, float* writeSpeed, int siz
 // The system stops the product's USB device and all below it; 1 when the
 // device is gone afterwards.
 int QV_SafeRemove(const char* path) {
+  QV_TRACE(path);
   return OnDevice(path, [&](const ListedDevice& d) {
     if (d.usbNode == 0) return 0;
     station::SafeRemoveThread(d.usbNode);

@@ -3,6 +3,7 @@
 #include "bridge/block_commands.h"
 #include "bridge/ufs_commands.h"
 #include "qvfw/device_call.h"
+#include "qvfw/entry_trace.h"
 #include "qvfw/qvfw_api.h"
 
 using qvfw::ListedDevice;
@@ -11,6 +12,7 @@ using qvfw::OnDevice;
 extern "C" {
 
 int QV_GetUFSStatus(const char* path, uint8_t* state) {
+  QV_TRACE(path, state);
   if (state == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     bridge::UfsState ufs;
@@ -22,6 +24,7 @@ int QV_GetUFSStatus(const char* path, uint8_t* state) {
 
 // *state reads disabled afterwards while the enable waits for a reset.
 int QV_EnableUFSLun(const char* path, uint8_t* state) {
+  QV_TRACE(path, state);
   if (state == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     bridge::UfsState ufs;
@@ -34,6 +37,7 @@ int QV_EnableUFSLun(const char* path, uint8_t* state) {
 }
 
 int QV_GetUFSCapacity(const char* path, uint64_t* megabytes) {
+  QV_TRACE(path, megabytes);
   if (megabytes == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     bridge::UfsState ufs;
@@ -50,6 +54,7 @@ int QV_GetUFSCapacity(const char* path, uint64_t* megabytes) {
 }
 
 int QV_SetUFSBGARefClkFreq(const char* path, int code) {
+  QV_TRACE(path, code);
   if (code < 0 || code > bridge::kUfsLastReferenceClock) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     return bridge::SetUfsReferenceClock(d.path.c_str(), static_cast<uint8_t>(code));
@@ -57,6 +62,7 @@ int QV_SetUFSBGARefClkFreq(const char* path, int code) {
 }
 
 int QV_GetUFSBGARefClkFreq(const char* path, int* code) {
+  QV_TRACE(path, code);
   if (code == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     bridge::UfsState ufs;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QTreeWidgetItem>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "platform/local_time.h"
 #include "platform/program_folder.h"
 #include "sdkstation/windows/program_version.h"
+#include "station/station_messages.h"
 #include "station/windows/control_events.h"
 #include "station/windows/option_rules.h"
 #include "station/windows/port_views.h"
@@ -53,7 +55,12 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   iniPath_ = station::DefaultIniPath();
   LoadSettingsFile(iniPath_);
   EnumUSBDevice();
-  statusPanel2_ = station::SetUpStatusBar(ui->StatusBar1, ui->ProgressBar1, ui->WaitPanel);
+  const station::StatusPanels panels = station::SetUpStatusBar(ui->StatusBar1, ui->ProgressBar1, ui->WaitPanel);
+  // The bar fills its panel; nothing draws over it here.
+  auto* place = new QHBoxLayout(panels.progressPlace);
+  place->setContentsMargins(0, 0, 0, 0);
+  place->addWidget(ui->ProgressBar1);
+  statusPanel2_ = panels.percent;
   progress_ = 0;
   passEvent_ = std::make_unique<platform::ManualResetEvent>(false);
   logRollOverSize_ = station::kDayLogRollOverSize;

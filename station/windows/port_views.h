@@ -10,9 +10,6 @@
 
 namespace station {
 
-// WM_PORT_UPDATE: posted to the main window whenever a port record changed.
-inline constexpr int kWmPortUpdate = 1026;
-
 // The node data role that holds a port node's image index.
 inline constexpr int kPortNodeImageRole = Qt::UserRole;
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/debug.h"
+#include "sdkstation/device_sdk.h"
 #include "sdkstation/tests/sdk_fixture.h"
 #include "sdkstation/windows/main_form.h"
 #include "station/windows/tests/window_fixture.h"
@@ -21,6 +23,19 @@ class SdkWindowTest : public station::testing::BasicWindowTest<TMainForm> {
   // Puts `file` in the program folder as the device library.
   void InstallLibrary(const std::string& file) const {
     std::filesystem::copy_file(file, Path("QVFWUpdateDll.so"), std::filesystem::copy_options::overwrite_existing);
+  }
+  // The library's firmware file and CLONE entries do nothing yet and say
+  // nothing; these stand-ins write the call to the debug output as the
+  // built entries do. Call after Start(), which binds the library.
+  static void TraceFirmwareEntries() {
+    DeviceSdk().QV_SetFWBinFilePath = [](const char* file) {
+      platform::OutputDebugString(("QV_SetFWBinFilePath(\"" + std::string(file) + "\")").c_str());
+      return 1;
+    };
+    DeviceSdk().QV_SetCloneProduct = [](int clone) {
+      platform::OutputDebugString(("QV_SetCloneProduct(" + std::to_string(clone) + ")").c_str());
+      return 1;
+    };
   }
   // Ends the window as the program's exit does.
   void Close() {

@@ -134,6 +134,7 @@ TEST_F(SdkSettingsWindow, ChoicesWithoutASelectionAndOverLongTextsKeepWithinThei
 
 TEST_F(SdkSettingsWindow, TheFirmwareFileAndTheCloneChoiceGoToTheLibraryAtEveryCollection) {
   TMainForm& form = StartWith("");
+  TraceFirmwareEntries();
   SetQuietly(Edit("FwFileNameEdit"), "/opt/fw/model.bin");
   Box("cbCloneProduct")->setChecked(true);
   testing::DebugLines debug;
@@ -157,6 +158,7 @@ TEST_F(SdkSettingsWindow, TheFirmwareFileAndTheCloneChoiceGoToTheLibraryAtEveryC
 // message: Save INI writes nothing, START's preparation unlocks again.
 TEST_F(SdkSettingsWindow, AConversionErrorStopsTheActionThatCollected) {
   TMainForm& form = StartWith("", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n");
+  TraceFirmwareEntries();
   SetQuietly(Edit("VendorIDEdit"), "XYZ");
   Box("cbCloneProduct")->setChecked(true);
   testing::DebugLines debug;
