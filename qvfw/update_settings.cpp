@@ -5,6 +5,8 @@
 #include <string>
 
 #include "bridge/identity_config.h"
+#include "bridge/identity_record.h"
+#include "bridge/image_crc.h"
 #include "bridge/vendor_commands.h"
 #include "platform/byte_order.h"
 #include "station/eeprom_layout.h"
@@ -32,8 +34,11 @@ struct TextLimit {
 
 // The fields each family writes a text into.
 constexpr TextLimit kQvs87xLimits[] = {
-    {Text::Serial, 20},       {Text::UsbManufacturer, 32}, {Text::UsbProduct, 32},
-    {Text::ScsiVendor, 8},    {Text::ScsiProduct, 16},
+    {Text::Serial, bridge::kIdentityTextSize},
+    {Text::UsbManufacturer, bridge::kMaxBankStringLength},
+    {Text::UsbProduct, bridge::kMaxBankStringLength},
+    {Text::ScsiVendor, bridge::kBankText16 - bridge::kBankText8},
+    {Text::ScsiProduct, bridge::kBankFirstString - bridge::kBankText16},
 };
 constexpr TextLimit kIdentityImageLimits[] = {
     {Text::Manufacturer, bridge::kStringMaxCharacters},
