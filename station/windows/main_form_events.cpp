@@ -112,17 +112,22 @@ void TMainForm::OnDeviceChange(uintptr_t event, const platform::DeviceBroadcast*
 
 void TMainForm::OnDeviceTimer(uintptr_t id) {
   if (id != RescanTimer) return;
-  // A tick inside a message box of a refresh, or while a pass or a removal
-  // owns the devices, would rescan under their feet: the timer stays armed
-  // and the rescan comes at its first tick after them.
-  if (refreshing_ || DeviceWorkRuns()) return;
+  // A tick inside a message box of a refresh would rescan under it and be
+  // overwritten when the box closes: the timer stays armed and the rescan
+  // comes at its first tick after the refresh.
+  if (refreshing_) return;
   static_cast<void>(platform::KillTimer(messages_->handle(), RescanTimer));
+  // Armed before a pass or a removal and due during it, the rescan is
+  // dropped as their notices are: it would rebuild the port table under the
+  // workers, and in auto-run start the same products again afterwards.
+  if (DeviceWorkRuns()) return;
   RefreshDeviceList();
   if (settings_.EnBarcodeMode) {
     FocusSerialEntry(true);
     return;
   }
   if (!ResultWindowShows()) FocusStartOrRefresh();
+  if (Options().MPAutorun && mix_.AutoStartReady) ExecuteBtnClick();
 }
 
 void TMainForm::Timer_EPPTimer() {

@@ -2,6 +2,8 @@
 // bring one debounced rescan, other notices and other timers do nothing,
 // the rescan focuses the serial entry or START, the Type-C reminder comes
 // back 10 s after each close, and the create event's caption and places.
+// Passes started by auto-run, products pulled during a pass, the detail
+// window while workers own the devices.
 // The clock is manual: only sleeps move it, so the delays are exact.
 #include <QTreeWidget>
 
@@ -14,15 +16,18 @@
 #include "platform/file_version.h"
 #include "station/windows/clock_timer.h"
 #include "station/windows/message_pump.h"
+#include "station/windows/detail_form.h"
 #include "station/windows/pass_form.h"
-#include "station/windows/tests/window_fixture.h"
+#include "station/windows/tests/pass_window_fixture.h"
 
 namespace station {
 namespace {
 
 using testing::Ini;
+using testing::DuringPass;
+using testing::PassWindowTest;
 using testing::Products;
-using testing::WindowTest;
+using testing::StepProducts;
 
 // Never reached: the product starts off the bus until a test plugs it.
 constexpr char kStartsUnplugged[] = "plug_at_ms = 4000000000\n";
@@ -44,7 +49,7 @@ class BoxOpenFor : public platform::MessageBoxSink {
   platform::ScopedMessageBoxSink scope_;
 };
 
-class EventsTest : public WindowTest {
+class EventsTest : public PassWindowTest {
  protected:
   EventsTest() {
     platform::SetDebugSink([this](const std::string& text) {
@@ -73,6 +78,8 @@ class EventsTest : public WindowTest {
     return n;
   }
   bool StartEnabled() const { return Button("ExecuteBtn")->isEnabled(); }
+  // Whether a rescan is armed (asking disarms it).
+  bool RescanArmed() const { return platform::KillTimer(form_->Handle(), TMainForm::RescanTimer); }
 
   platform::ScopedManualClock manual_;
   std::string walkSerial_ = "\"52100\"";  // the first ChipType 21 product of Products()
@@ -297,6 +304,116 @@ TEST_F(EventsTest, TheCaptionCarriesTheVersionAndTheEditionAfterIt) {
     EXPECT_EQ(form_->windowTitle().toStdString(), c.caption);
     EXPECT_NE(form_->DeviceNotifyHandle, 0u);
   }
+}
+
+// After a rescan, auto-run presses START by itself only when the refresh
+// found every start condition met; bar-code mode never presses it.
+TEST_F(EventsTest, AutoRunStartsAPassOnlyWhenTheRescanAllowsIt) {
+  const struct {
+    const char* what;
+    const char* setting;
+    bool starts;
+  } cases[] = {
+      {"auto-run, every condition met", "MPAutorun=1", true},
+      {"auto-run, one product short", "MPAutorun=1\r\nMPDevCount=3", false},
+      {"bar-code mode, every condition met", "EnBarcodeMode=1", false},
+      {"neither", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteIni(QuickIni(c.setting));
+    Bench(StepProducts(1) + "[product late]\nchip = 25\nspeed = super\nserial = 5LATE\n" + kStartsUnplugged);
+    TMainForm& form = Start();
+    std::filesystem::remove(form.DayLogPath());  // the last case's
+    // Nothing starts at start-up: only the rescan after a device change.
+    Elapse(5000);
+    EXPECT_FALSE(std::filesystem::exists(form.DayLogPath()));
+    bench_->FindByName("late")->Plug();
+    Deliver();
+    Elapse(1500);
+    EXPECT_EQ(form.DeviceCount(), 2);
+    EXPECT_FALSE(form.RunActive());
+    EXPECT_EQ(std::filesystem::exists(form.DayLogPath()), c.starts);
+    if (c.starts) {
+      EXPECT_EQ(LogLines(), 3u);  // the header and one row per product
+    }
+    // The pass's own device work arms no rescan after it.
+    EXPECT_FALSE(RescanArmed());
+  }
+}
+
+// Products pulled or plugged while a pass runs arm no rescan: the pass owns
+// the devices. Their notices still take the result window down, except a
+// removal when safe removal is on.
+TEST_F(EventsTest, ProductsPulledOrPluggedDuringAPassArmNoRescan) {
+  for (const int safeRemove : {0, 1}) {
+    SCOPED_TRACE(safeRemove);
+    WriteIni(QuickIni("MPSafeRemove=" + std::to_string(safeRemove)));
+    Bench(StepProducts(3));
+    walkSerial_ = "\"5B0000000002\"";
+    TMainForm& form = StartWithResultWindow();
+    bool shownAfterRemoval = false;
+    bool shownAfterArrival = true;
+    bool armedDuring = true;
+    DuringPass during(form, *bench_, [] { return true; }, [&] {
+      passForm_->ShowResult();  // a result still up from the last pass of a loop
+      bench_->product(2).Unplug();
+      Deliver();
+      shownAfterRemoval = passForm_->isVisible();
+      bench_->product(2).Plug();
+      Deliver();
+      shownAfterArrival = passForm_->isVisible();
+      armedDuring = RescanArmed();
+    });
+    Button("ExecuteBtn")->click();
+    Pump();
+    Rescans();  // the pass's own enumeration
+    ASSERT_TRUE(during.done);
+    EXPECT_EQ(shownAfterRemoval, safeRemove == 1);
+    EXPECT_FALSE(shownAfterArrival);
+    EXPECT_FALSE(armedDuring);
+    // Safe removal at the end of the pass: its own notices arm nothing either.
+    EXPECT_FALSE(RescanArmed());
+    Elapse(5000);
+    EXPECT_EQ(Rescans(), 0);
+    EXPECT_EQ(bench_->product(2).Online(), safeRemove == 0);
+  }
+}
+
+// While a pass runs the workers own the records and the devices: the letter
+// found for the detail window stays the window's own, and the window asks
+// the devices nothing, so the fields that need a query stay empty. After the
+// pass the same double click asks and keeps the letter.
+TEST_F(EventsTest, TheDetailWindowDuringAPassAsksNothingAndWritesNoRecord) {
+  WriteIni(QuickIni());
+  Bench(StepProducts(1, "letters = E\n"));
+  TMainForm& form = Start();
+  TDetailForm detail(&form);
+  form.SetDetailForm(&detail);
+  form.SelectedPort = 1;
+  bridge::PortRecord& record = form.Pass().ports.records[0];
+  const auto field = [&](const char* name) { return detail.findChild<QLineEdit*>(name)->text().toStdString(); };
+  std::vector<std::string> during;
+  char letterDuring = '?';
+  DuringPass pass(form, *bench_, [] { return true; }, [&] {
+    record.driveLetter = 0;  // the worker's: no letter yet
+    form.DblClickBtnClick();
+    letterDuring = record.driveLetter.load();
+    during = {field("DiskLetterEdit"), field("ModNumEdit"), field("HDDFWRevEdit"), field("ChipIDEdit")};
+  });
+  Button("ExecuteBtn")->click();
+  Pump();
+  ASSERT_TRUE(pass.done);
+  EXPECT_TRUE(detail.isVisible());
+  EXPECT_EQ(letterDuring, 0);
+  EXPECT_EQ(during, (std::vector<std::string>{"E", "", "", "QV41887"}));
+
+  record.driveLetter = 0;
+  form.DblClickBtnClick();
+  EXPECT_EQ(record.driveLetter.load(), 'E');
+  EXPECT_NE(field("ModNumEdit"), "");
+  EXPECT_NE(field("HDDFWRevEdit"), "");
+  form.SetDetailForm(nullptr);
 }
 
 // The program file itself carries the build's version block.
