@@ -153,6 +153,10 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   void Timer_EPPTimer();
   void TreeView1Click();
   void DblClickBtnClick();
+  // Takes the device notices already queued, while a pass or a removal
+  // still counts as running: those of its own device work, which the wait
+  // for its threads may have left behind, change nothing.
+  void TakeOwnDeviceNotices();
   // The window's handle for notices and timers.
   platform::WindowHandle Handle() const;
   // A pass or a safe removal owns the devices: the window sends none of

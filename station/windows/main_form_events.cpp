@@ -130,6 +130,8 @@ void TMainForm::OnDeviceTimer(uintptr_t id) {
   if (Options().MPAutorun && mix_.AutoStartReady) ExecuteBtnClick();
 }
 
+void TMainForm::TakeOwnDeviceNotices() { messages_->DispatchDue(); }
+
 void TMainForm::Timer_EPPTimer() {
   if (settings_.EnEPPTypeC == 0 || pass_.EppPowered != 0) return;
   Timer_EPP->Stop();

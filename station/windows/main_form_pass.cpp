@@ -280,6 +280,7 @@ void TMainForm::WriteTypeCBlock() {
 // Every way out of START: the controls unlocked, the focus back.
 void TMainForm::EndRun() {
   Ui::TMainForm& u = *ui;
+  TakeOwnDeviceNotices();
   runActive_ = 0;
   // In the Type-C mode START itself stays off: the next refresh decides.
   for (QWidget* panel : {u.Panel1, u.Panel2, u.Panel3, u.Panel5}) panel->setEnabled(true);

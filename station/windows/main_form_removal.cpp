@@ -48,6 +48,7 @@ void TMainForm::RemoveAllDevices() {
   }
   WaitWhileActive([this] { return !AnyThreadActive(passMembers_.threads); });
   CloseThreads(passMembers_.threads);
+  TakeOwnDeviceNotices();
   removalActive_ = false;
   RefreshDeviceList();
   if (pass_.PresentDeviceCount.load() != 0)
