@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "sdkstation/device_listing.h"
 #include "sdkstation/identity_handover.h"
 #include "sdkstation/tests/sdk_fixture.h"
@@ -239,6 +240,48 @@ TEST_F(SdkIdentity, AWorkingSerialIsCutToItsField) {
   }
   EXPECT_EQ(Serial(0), std::string(79, '7'));
   EXPECT_EQ(Serial(1), std::string(78, '7') + "8");
+}
+
+// What was handed over is what each product shows to the system once the
+// library wrote it and the product came back from its reset.
+TEST_F(SdkIdentity, TheHandedOverIdentityIsShownAfterTheWriteAndAReset) {
+  Bench(testing::Products(29, 2));
+  Bind();
+  ListAndEmpty();
+  ASSERT_EQ(count_, 2);
+  IdentityControls controls = Controls();
+  controls.updatePid = true;
+  controls.updateUsbProdString = true;
+  controls.vendorId = "6A3E";
+  controls.productId = "4649";
+  controls.autoIncrement = true;
+  controls.stringB = "Kestrova Bridge";
+  controls.stringC = "Orvanta";
+  HandOver(controls);
+  for (int i = 0; i < count_; ++i) {
+    ASSERT_EQ(state_.identityHandedOver[static_cast<size_t>(i)], 1) << i;
+    ASSERT_NE(DeviceSdk().QV_UpdateCustomizedSetting(list_[i]), 0) << i;
+  }
+  for (int i = 0; i < count_; ++i) ASSERT_NE(DeviceSdk().QV_ChipReset(list_[i]), 0) << i;
+
+  // Both come back after their reset; the bench's clock runs scaled.
+  int32_t attached = count_;
+  int64_t freeSpace = 0;
+  for (int tries = 0; tries < 40 && ListAttachedDevices(list_, ports_, attached, freeSpace).count < 2; ++tries)
+    platform::Sleep(500);
+  ASSERT_EQ(attached, 2);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const SdkPortRecord& r = ports_[static_cast<size_t>(i)];
+    EXPECT_EQ(r.vid, 0x6A3E);
+    EXPECT_EQ(r.pid, 0x4649);
+    EXPECT_EQ(std::string(r.systemSerial), i == 0 ? "00A9" : "00AA");
+    char text[80] = {};
+    ASSERT_NE(DeviceSdk().QV_GetManuStrfromOS(list_[i], text), 0);
+    EXPECT_STREQ(text, "Orvanta");
+    ASSERT_NE(DeviceSdk().QV_GetProdStrfromOS(list_[i], text), 0);
+    EXPECT_STREQ(text, "Kestrova Bridge");
+  }
 }
 
 }  // namespace
