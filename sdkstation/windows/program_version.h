@@ -11,6 +11,6 @@ struct ProgramVersion {
 };
 
 inline constexpr ProgramVersion kProgramVersion{KESTROVA_VERSION_MAJOR, KESTROVA_VERSION_MINOR,
-                                                KESTROVA_VERSION_PATCH, KESTROVA_VERSION_TWEAK};
+                                                KESTROVA_VERSION_RELEASE, KESTROVA_VERSION_BUILD};
 
 }  // namespace sdkstation
