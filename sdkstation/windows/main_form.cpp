@@ -20,6 +20,7 @@
 #include "station/windows/control_events.h"
 #include "station/windows/option_rules.h"
 #include "station/windows/port_views.h"
+#include "station/windows/settings_dialogs.h"
 #include "ui_sdkmainform.h"
 
 namespace sdkstation {
@@ -30,13 +31,7 @@ using station::OnClick;
 TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::SdkMainForm>()) {
   ui->setupUi(this);
   station::AddPortNodes(ui->TreeView1, kSdkPortCount);
-  for (platform::FileDialogRequest* dialog : {&OpenDialog1, &SaveDialog1}) {
-    dialog->filter = "EEPROM INI file|*.ini";
-    dialog->defaultExtension = ".ini";
-  }
-  SaveDialog1.kind = platform::FileDialogKind::kSave;
-  SaveDialog1.overwritePrompt = true;
-  SaveDialog1.hideReadOnly = true;
+  station::SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
   BindEvents();
 
   locks_.emplace();

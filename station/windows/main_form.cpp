@@ -19,6 +19,7 @@
 #include "station/windows/message_pump.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/port_views.h"
+#include "station/windows/settings_dialogs.h"
 #include "ui_mainform.h"
 
 namespace station {
@@ -50,13 +51,7 @@ TMainForm::TMainForm(QWidget* owner)
   Timer_EPP->setObjectName("Timer_EPP");
   Timer_EPP->Start();
   AddPortNodes(ui->TreeView1, bridge::kPortCount);
-  for (platform::FileDialogRequest* dialog : {&OpenDialog1, &SaveDialog1}) {
-    dialog->filter = "EEPROM INI file|*.ini";
-    dialog->defaultExtension = ".ini";
-  }
-  SaveDialog1.kind = platform::FileDialogKind::kSave;
-  SaveDialog1.overwritePrompt = true;
-  SaveDialog1.hideReadOnly = true;
+  SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
   BindEvents();
 
   win2000_ = disk::IsWindows2000();
