@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "platform/debug.h"
+#include "platform/device_notifications.h"
 #include "platform/files.h"
 #include "station/epp_power.h"
 #include "station/windows/main_form.h"
@@ -38,6 +39,10 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 void TMainForm::FormClose() {
   if (settings_.EnEPPTypeC && pass_.EppPowered) SwitchEppOutputsOff(pass_);
   // No worker runs here: a close waits for the pass, and the pass for its workers.
+  if (DeviceNotifyHandle != 0) {
+    static_cast<void>(platform::UnregisterDeviceNotification(DeviceNotifyHandle));  // false: already gone
+    DeviceNotifyHandle = 0;
+  }
 }
 
 // A close that waited for the run or the removal comes now.

@@ -279,6 +279,28 @@ TEST_F(EventsTest, TheTypeCReminderComesBackTenSecondsAfterEachClose) {
   EXPECT_EQ(sink.runningWhileOpen.size(), 2u);
 }
 
+// The operator closes the main window while the reminder is open: the
+// window closes and gives up its disk notices; nothing else happens.
+TEST_F(EventsTest, ClosingTheWindowWhileTheReminderIsOpen) {
+  WriteIni(Ini("EnEPPTypeC=1"));
+  Bench(Products(26, 1));
+  TMainForm& form = Start();
+  form.show();
+  const platform::DeviceNotifyHandle registration = form.DeviceNotifyHandle;
+  ASSERT_NE(registration, 0u);
+  int boxes = 0;
+  BoxOpenFor box([&](const std::string&) {
+    ++boxes;
+    EXPECT_TRUE(form.close());
+  });
+  Elapse(10000);
+  EXPECT_EQ(boxes, 1);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.DeviceNotifyHandle, 0u);
+  EXPECT_FALSE(platform::UnregisterDeviceNotification(registration));
+  form_.reset();
+}
+
 TEST_F(EventsTest, NoReminderOutsideTheTypeCMode) {
   WriteIni(Ini(""));
   Bench(Products(26, 1));

@@ -1,5 +1,6 @@
 // Pictures of the real main window on a three-product bench, as an operator
-// sees it: after its first refresh, and after one pass. Run under a real X
+// sees it: after its first refresh, and after one pass with one product
+// failing. Run under a real X
 // server (xvfb-run -a, platform xcb) the picture is what the server shows;
 // each is checked with ImageMagick for its size and for not being blank.
 // KESTROVA_SCREENSHOTS names the folder the pictures go to.
@@ -18,21 +19,12 @@
 
 #include "station/windows/detail_form.h"
 #include "station/windows/pass_form.h"
-#include "station/windows/tests/window_fixture.h"
+#include "station/windows/tests/pass_window_fixture.h"
 
 namespace station {
 namespace {
 
 using testing::Ini;
-
-// Three products of one model, on ports 1-3 of the root hub.
-constexpr char kThreeProducts[] =
-    "[product left]\nchip = 21\nvid = 0x152D\npid = 0x0578\nserial = 4B5300000001\nletters = E\n"
-    "disk.sectors = 250069680\n"
-    "[product middle]\nchip = 21\nvid = 0x152D\npid = 0x0578\nserial = 4B5300000002\nletters = F\n"
-    "disk.sectors = 250069680\n"
-    "[product right]\nchip = 21\nvid = 0x152D\npid = 0x0578\nserial = 4B5300000003\nletters = G\n"
-    "disk.sectors = 250069680\n";
 
 std::string OutputFolder() {
   const char* folder = std::getenv("KESTROVA_SCREENSHOTS");
@@ -60,7 +52,7 @@ Picture Identify(const std::string& path) {
   return p;
 }
 
-class MainWindowScreenshots : public testing::WindowTest {
+class MainWindowScreenshots : public testing::PassWindowTest {
  protected:
   // The window as the server shows it (the widget's own rendering where
   // the platform cannot give the server's picture).
@@ -83,21 +75,35 @@ class MainWindowScreenshots : public testing::WindowTest {
   }
 };
 
-TEST_F(MainWindowScreenshots, AfterTheFirstRefresh) {
-  WriteIni(Ini("MPVersion=0"));
-  Bench(kThreeProducts);
-  TMainForm& form = Start();
+// Three products of one model on ports 1-3 of the root hub, every step on.
+TEST_F(MainWindowScreenshots, AfterTheFirstRefreshAndAfterOnePass) {
+  WriteIni(EveryStepIni("MPVersion=0"));
+  Bench(testing::StepProducts(3));
+  TMainForm& form = StartWithResultWindow();
   TDetailForm detail(&form);
-  TPassForm result(&form);
   form.SetDetailForm(&detail);
-  form.SetPassForm(&result);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   Pump();
   EXPECT_EQ(form.DeviceCount(), 3);
   ExpectAPicture(Save(form, "main-window.png"), form);
+
+  // The third product's firmware cannot be read back: its row fails in red.
+  sim::Fault refused;
+  refused.kind = sim::Fault::Kind::CheckCondition;
+  refused.cdbPrefix = {0x3C, 0x01};
+  refused.count = -1;
+  bench_->product(2).AddFault(refused);
+  Button("ExecuteBtn")->click();
+  Pump();
+  ASSERT_FALSE(form.RunActive());
+  EXPECT_TRUE(Cell(0, 13).startsWith("Pass"));
+  EXPECT_EQ(Cell(2, 7), "Fail");
+  // The operator has read the result sign and closed it.
+  passForm_->hide();
+  form.activateWindow();
+  ExpectAPicture(Save(form, "main-window-after-pass.png"), form);
   form.SetDetailForm(nullptr);
-  form.SetPassForm(nullptr);
 }
 
 }  // namespace
