@@ -23,6 +23,15 @@ constexpr uint16_t GetBigEndian16(const uint8_t* in) {
   return static_cast<uint16_t>(in[0] << 8 | in[1]);
 }
 
+constexpr uint32_t GetBigEndian24(const uint8_t* in) {
+  return static_cast<uint32_t>(in[0]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[2];
+}
+
+constexpr void PutBigEndian64(uint8_t* out, uint64_t value) {
+  PutBigEndian32(out, static_cast<uint32_t>(value >> 32));
+  PutBigEndian32(out + 4, static_cast<uint32_t>(value));
+}
+
 constexpr void PutLittleEndian16(uint8_t* out, uint16_t value) {
   out[0] = static_cast<uint8_t>(value);
   out[1] = static_cast<uint8_t>(value >> 8);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "resources/stand_in_images.h"
+#include "sim/bridge_commands.h"
 #include "sim/chip_models.h"
 #include "sim/spi_flash.h"
 #include "sim/standby_state.h"
@@ -12,18 +14,15 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t kGood = 0;
-constexpr uint8_t kCheckCondition = 2;
 constexpr uint32_t kRelaidHead = 0x200;    // file 0..0x1FF sit at flash 0xE00
 constexpr uint32_t kRelaidVector = 0x400;  // file 0x200..0x3FF sit at flash 0
 constexpr uint32_t kRelaidHeadAt = 0xE00;
 constexpr uint32_t kRelaidShift = 0xC00;
 
-CommandResult Check() { return {kCheckCondition, 0, false}; }
-CommandResult Good(uint32_t moved = 0) { return {kGood, moved, false}; }
-
-uint32_t Be24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
-uint32_t Be32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | Be24(p + 1); }
+using commands::Check;
+using commands::Good;
+using platform::GetBigEndian24;
+using platform::GetBigEndian32;
 
 // Which manufacturing image a chip takes; -1 matches any value.
 struct MfgImageRow {
@@ -336,11 +335,11 @@ CommandResult FirmwareDownload::Execute(const uint8_t* cdb, uint8_t cdbLength, b
   if (cdb[0] != 0x3B && cdb[0] != 0x3C) return Check();
   const uint8_t mode = cdb[1] & 0x1F;
   const uint8_t id = cdb[2];
-  const uint32_t offset = Be24(cdb + 3);
-  const uint32_t n = Be24(cdb + 6);
+  const uint32_t offset = GetBigEndian24(cdb + 3);
+  const uint32_t n = GetBigEndian24(cdb + 6);
   if (cdb[0] == 0x3B && mode == 0x0F) {  // activate what was written: the bridge restarts
     if (length != 0) return Check();
-    return {kGood, 0, true};
+    return {commands::kGood, 0, true};
   }
   View view{};
   if (!ViewOf(id, &view)) return Check();
@@ -386,8 +385,8 @@ bool FirmwareDownload::BankBoots(const SpiFlash& flash, uint32_t bank) const {
   // checksum the header names (a bank written only in part does not).
   const uint8_t* b = memory.data() + base;
   return std::equal(kBankHeaderMarkBytes.begin(), kBankHeaderMarkBytes.end(), b + kBankHeaderMark) &&
-         Be32(b + kBankHeaderChecksum) == BankChecksum(b, kBankHeaderChecksum) &&
-         Be32(b + kBankHeaderChecksumCopy) == Be32(b + kBankChecksumOffset);
+         GetBigEndian32(b + kBankHeaderChecksum) == BankChecksum(b, kBankHeaderChecksum) &&
+         GetBigEndian32(b + kBankHeaderChecksumCopy) == GetBigEndian32(b + kBankChecksumOffset);
 }
 
 // The flash bytes that hold product code (not the configuration areas).

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "sim/bridge_commands.h"
 
 namespace sim {
 namespace {
@@ -27,8 +28,8 @@ constexpr uint8_t kAtaPassThrough12 = 0xA1;
 constexpr uint8_t kAtaPassThrough16 = 0x85;
 constexpr uint8_t kWriteProtectBit = 0x80;
 
-CommandResult Check() { return {2, 0, false}; }
-CommandResult Good(uint32_t moved = 0) { return {0, moved, false}; }
+using commands::Check;
+using commands::Good;
 
 bool NeedsMedium(uint8_t opcode) {
   return opcode == kTestUnitReady || opcode == kFormatUnit || opcode == kReadCapacity10 ||
