@@ -60,6 +60,19 @@ TEST(DeviceList, OurBridgesInPortOrderNeverMoreThanSixteen) {
   EXPECT_EQ(lib.List(), lib.List());
 }
 
+// A path the station's 256-byte buffers cannot hold whole is not listed:
+// a cut path would name no device.
+TEST(DeviceList, APathThatWouldHaveToBeCutIsNotListed) {
+  sim::ProductConfig longPath = Product("long", 1);
+  longPath.path = "\\\\?\\usbstor#disk&ven_kestrova&prod_" + std::string(240, 'l') +
+                  "#0001#{53f56307-b6bf-11d0-94f2-00a0c91efbff}";
+  LibraryBench lib({longPath, Product("short", 2)});
+  ASSERT_GE(lib.product(0).path().size(), 256u);
+  const std::vector<std::string> paths = lib.List();
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0], lib.product(1).path());
+}
+
 TEST(DeviceList, NoDeviceGivesACountOfZeroAndEmptyBuffers) {
   LibraryBench lib(std::vector<sim::ProductConfig>{});
   ASSERT_TRUE(lib.bound());

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "disk/device_lock.h"
 #include "qvfw/tests/library_bench.h"
 
 namespace qvfw {
@@ -36,7 +37,9 @@ TEST(SixteenProducts, EachThreadItsOwnProductAndQueriesSeeOneIdentityOrTheOther)
   const auto& sdk = lib.sdk();
   const std::vector<std::string> paths = lib.List();
   ASSERT_EQ(paths.size(), static_cast<size_t>(kProducts));
+  g_nHDDAccessRetry = 0;
   ASSERT_NE(sdk.QV_InitialCustomizedSettingTable(), 0);
+  EXPECT_EQ(g_nHDDAccessRetry.load(), 5 * kProducts) << "the format retry bound of the pass";
   std::vector<std::string> oldSerial(kProducts);
   for (int i = 0; i < kProducts; ++i) {
     const char* p = paths[static_cast<size_t>(i)].c_str();

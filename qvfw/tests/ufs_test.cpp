@@ -1,5 +1,6 @@
 // UFS products through the library: the unit's state, an enable that takes
-// effect at once or after the next reset, write protection, and the ATA
+// effect at once or after the next reset, write protection, the reference
+// clock, and the ATA
 // product that is no UFS device.
 #include <string>
 
@@ -79,6 +80,14 @@ TEST_P(UfsUnit, StateEnableResetAndWriteProtect) {
   int wp = -1;
   ASSERT_NE(sdk.QV_CheckWriteProtect(path.c_str(), &wp), 0);
   EXPECT_EQ(wp, c.writeProtect);
+
+  int clock = -1;
+  ASSERT_NE(sdk.QV_GetUFSBGARefClkFreq(path.c_str(), &clock), 0);
+  EXPECT_EQ(clock, 1);
+  ASSERT_NE(sdk.QV_SetUFSBGARefClkFreq(path.c_str(), 3), 0);
+  EXPECT_EQ(sdk.QV_SetUFSBGARefClkFreq(path.c_str(), 4), 0) << "no such clock";
+  ASSERT_NE(sdk.QV_GetUFSBGARefClkFreq(path.c_str(), &clock), 0);
+  EXPECT_EQ(clock, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Products, UfsUnit, ::testing::ValuesIn(kCases),
