@@ -11,29 +11,22 @@
 #include "platform/backend.h"
 #include "qvfw/qvfw_api.h"
 #include "sim/bench.h"
+#include "sim/fuzz/fuzz_input.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
+using sim::fuzz::Check;
+using sim::fuzz::Input;
 
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  bool Done() const { return at >= size; }
-  // A NUL-terminated text of the input's next bytes, in a block of its own
-  // size so that a read past its end is the sanitizer's.
-  std::unique_ptr<char[]> Text() {
-    const size_t length = Byte() % 120;
-    auto text = std::make_unique<char[]>(length + 1);
-    for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>(Byte());
-    text[length] = '\0';
-    return text;
-  }
-};
+// A NUL-terminated text of the input's next bytes, in a block of its own
+// size so that a read past its end is the sanitizer's.
+std::unique_ptr<char[]> Text(Input& in) {
+  const size_t length = in.Byte() % 120;
+  auto text = std::make_unique<char[]>(length + 1);
+  for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>(in.Byte());
+  text[length] = '\0';
+  return text;
+}
 
 // One product, installed once: its path is the one a listing gives.
 struct Bench {
@@ -85,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<char[]> other;
     const char* path = listed;
     if (op & 0x80) {
-      other = in.Text();
+      other = Text(in);
       path = other.get();
     }
     switch (op % 5) {
@@ -93,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)kEnables[in.Byte() % std::size(kEnables)](path, static_cast<int8_t>(in.Byte()));
         break;
       case 1: {
-        const auto text = in.Text();
+        const auto text = Text(in);
         (void)kSets[in.Byte() % std::size(kSets)](path, text.get());
         break;
       }

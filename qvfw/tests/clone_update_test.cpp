@@ -26,10 +26,7 @@ std::string WriteFile(const testing::fs::path& folder, const std::string& name, 
   file[5] = '1';
   platform::PutBigEndian32(&file[0x1FFFC], 0x11111111);
   platform::PutBigEndian32(&file[0x3FFFC], clone ? 0x22222222 : 0x11111111);
-  const std::string path = (folder / name).string();
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-  return path;
+  return testing::WriteBytes(folder, name, file);
 }
 
 sim::ProductConfig Qvs871(const std::string& name) {

@@ -10,33 +10,20 @@
 #include "bridge/firmware_update.h"
 #include "bridge/tests/bench_fixture.h"
 #include "qvfw/tests/library_bench.h"
+#include "station/tests/worker_bench.h"
 
 namespace qvfw {
 namespace {
 
 using testing::LibraryBench;
 
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = static_cast<uint8_t>(seed);
-  }
-  return bytes;
-}
-
 // A QVS887 firmware file: its model tag reads "887".
 std::string WriteFirmwareFile(const testing::fs::path& folder, const std::string& name,
                               uint8_t tagHigh, uint8_t tagLow) {
-  std::vector<uint8_t> file = Pattern(bridge::kQvs887UpdateLength + 0x200, 887);
+  std::vector<uint8_t> file = station::testing::Pattern(bridge::kQvs887UpdateLength + 0x200, 887);
   file[4] = tagHigh;
   file[5] = tagLow;
-  const std::string path = (folder / name).string();
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-  return path;
+  return testing::WriteBytes(folder, name, file);
 }
 
 sim::ProductConfig Qvs887(const std::string& name) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,15 @@ inline fs::path ScratchFolder(const std::string& name) {
   fs::remove_all(folder);
   fs::create_directories(folder);
   return folder;
+}
+
+// A file of these bytes in `folder`; its path.
+inline std::string WriteBytes(const fs::path& folder, const std::string& name,
+                              const std::vector<uint8_t>& bytes) {
+  const fs::path path = folder / name;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path.string();
 }
 
 class LibraryBench {

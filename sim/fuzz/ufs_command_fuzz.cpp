@@ -5,23 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "sim/fuzz/fuzz_input.h"
 #include "sim/ufs_unit.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-struct Input {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  uint8_t Byte() { return at < size ? data[at++] : 0; }
-  bool Done() const { return at >= size; }
-};
-
-}  // namespace
+using sim::fuzz::Check;
+using sim::fuzz::Input;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in{data, size};
