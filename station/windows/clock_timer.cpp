@@ -11,7 +11,9 @@ ClockTimer::ClockTimer(QObject* parent, uint32_t intervalMs, std::function<void(
               if (m.message == platform::kWmTimer && enabled_) onTimer_();
             }),
       onTimer_(std::move(onTimer)),
-      interval_(intervalMs) {}
+      interval_(intervalMs) {
+  pump_.Start();
+}
 
 void ClockTimer::SetEnabled(bool enabled) {
   enabled_ = enabled;

@@ -37,6 +37,10 @@ constexpr int kPortListColumnWidths[] = {36, 36, 195, 80, 80, 50, 40, 40, 58, 60
 TMainForm::TMainForm(QWidget* owner)
     : QMainWindow(owner), queue_(std::make_shared<platform::MessageQueue>()), ui(std::make_unique<Ui::TMainForm>()) {
   ui->setupUi(this);
+  // Before anything can show a box: its loop may draw the rows and the
+  // progress that a refresh posted.
+  SetUpStatusBar();
+  SetUpWaitPanel();
   messages_ = new WindowMessagePump(this, [this](const platform::WindowMessage& m) { Dispatch(m); });
   // Posted messages reach this thread through the event loop: the queue's
   // descriptor wakes it, and each wake runs what is waiting.
@@ -74,8 +78,6 @@ TMainForm::TMainForm(QWidget* owner)
   chipClassCode_ = previousChipClassCode_ = 0;
   if (settings_.EnEPPTypeC == 0) RefreshDeviceList();
 
-  SetUpStatusBar();
-  SetUpWaitPanel();
   PassEndEvent = std::make_unique<platform::ManualResetEvent>(false);
   dayLog_.rollOverSize = kDayLogRollOverSize;
   if (!EnsureLogFolder()) throw std::runtime_error("Cannot create log directory.");

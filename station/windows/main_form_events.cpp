@@ -82,6 +82,10 @@ void TMainForm::FormCreate() {
     u.DebugPanel->show();
     u.cbEraseFlash->show();
   }
+  // Notices and timers are the window's from here on; those that came
+  // during the start-up's message boxes waited until every part of the
+  // window they reach exists.
+  messages_->Start();
 }
 
 bool TMainForm::Dispatch(const platform::WindowMessage& message) {

@@ -18,6 +18,7 @@ constexpr int64_t kLongestWaitMs = 1000;
 WindowMessagePump::WindowMessagePump(QObject* parent, Handler handler)
     : QObject(parent), handler_(std::move(handler)) {
   wake_ = new QSocketNotifier(window_.WakeDescriptor(), QSocketNotifier::Read, this);
+  wake_->setEnabled(false);  // the descriptor stays readable until Start takes what waits
   connect(wake_, &QSocketNotifier::activated, this, [this] { DispatchDue(); });
   due_ = new QTimer(this);
   due_->setSingleShot(true);
@@ -26,7 +27,14 @@ WindowMessagePump::WindowMessagePump(QObject* parent, Handler handler)
 
 WindowMessagePump::~WindowMessagePump() = default;
 
+void WindowMessagePump::Start() {
+  started_ = true;
+  wake_->setEnabled(true);
+  DispatchDue();
+}
+
 void WindowMessagePump::DispatchDue() {
+  if (!started_) return;
   platform::WindowMessage message;
   while (window_.Take(&message)) handler_(message);
   Rearm();

@@ -29,6 +29,10 @@ class WindowMessagePump : public QObject {
 
   platform::WindowHandle handle() const { return window_.handle(); }
 
+  // Messages are handed on from now on; until then they wait on the port,
+  // as for a window whose create event has not run yet.
+  void Start();
+
   // Hands on everything that is due now, then waits for the next. A handler
   // that runs a loop of its own (a message box) may see messages inside it.
   void DispatchDue();
@@ -40,6 +44,7 @@ class WindowMessagePump : public QObject {
   Handler handler_;
   QSocketNotifier* wake_ = nullptr;
   QTimer* due_ = nullptr;
+  bool started_ = false;
 };
 
 }  // namespace station
