@@ -105,7 +105,7 @@ int FindRunningNumber(const DayLogName& name) {
 
 // ---- Writing
 
-bool DayLogWriter::OpenOrCreate(const std::string& path) {
+bool DayLogWriter::OpenOrCreate(const std::string& path, std::string_view header) {
   Close();
   handle_ = OpenForAppend(path, platform::kOpenExisting);
   if (handle_ != platform::kInvalidHandle) return true;
@@ -119,7 +119,7 @@ bool DayLogWriter::OpenOrCreate(const std::string& path) {
   }
   handle_ = OpenForAppend(path, platform::kCreateNew);
   if (handle_ == platform::kInvalidHandle) return false;
-  if (!WriteAll(handle_, kDayLogHeader)) {
+  if (!WriteAll(handle_, header)) {
     Close();
     return false;
   }
@@ -127,7 +127,7 @@ bool DayLogWriter::OpenOrCreate(const std::string& path) {
 }
 
 bool DayLogWriter::Open(DayLog& log) {
-  if (!OpenOrCreate(log.path)) return false;
+  if (!OpenOrCreate(log.path, log.header)) return false;
   for (int moves = 0; moves < kDayLogNumberLimit; ++moves) {
     int64_t size = 0;
     if (!platform::SetFilePointerEx(handle_, 0, &size, platform::kFileEnd)) {
@@ -137,7 +137,7 @@ bool DayLogWriter::Open(DayLog& log) {
     if (size < log.rollOverSize) return true;
     ++log.number;
     log.path = log.name.Path(log.number);
-    if (!OpenOrCreate(log.path)) return false;
+    if (!OpenOrCreate(log.path, log.header)) return false;
   }
   Close();
   return false;

@@ -50,6 +50,8 @@ struct DayLog {
   int number = 0;
   std::string path;
   int64_t rollOverSize = kDayLogRollOverSize;
+  // What every new file of this log begins with (each program has its own).
+  std::string_view header = kDayLogHeader;
 };
 
 // The day log opened for the rows of one pass: others may read it while it
@@ -72,7 +74,7 @@ class DayLogWriter {
   void Close();
 
  private:
-  [[nodiscard]] bool OpenOrCreate(const std::string& path);
+  [[nodiscard]] bool OpenOrCreate(const std::string& path, std::string_view header);
   platform::Handle handle_ = platform::kInvalidHandle;
 };
 
