@@ -124,6 +124,10 @@ void CountAndMeet(const RelinkContext& c, int stage, bool failed) {
 
 }  // namespace
 
+bool CanRefindByHub(const char* path, const SdkSettingsBlock& settings) {
+  return settings.MPResetWait > 0 && ReadHubLocation(path).known;
+}
+
 bool RefindDevice(const RelinkContext& c, int tableIndex) {
   platform::Sleep(kStepMs);
   HubLocation at;

@@ -47,4 +47,8 @@ struct RelinkContext {
 // serial matches nothing.
 [[nodiscard]] bool QV_RelinkEx(const RelinkContext& context, int stage, bool byNewSerial);
 
+// Whether a reset device could be found again by its hub location: the
+// settings allow a search and the device tells where it is plugged in.
+[[nodiscard]] bool CanRefindByHub(const char* path, const SdkSettingsBlock& settings);
+
 }  // namespace sdkstation

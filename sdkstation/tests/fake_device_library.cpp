@@ -134,10 +134,17 @@ FakeDeviceLibrary::FakeDeviceLibrary() {
     });
   };
   sdk.QV_GetUFSStatus = [](const char* path, uint8_t* state) {
-    return OnProduct("QV_GetUFSStatus", path, [state](FakeProduct& p) { *state = p.ufsState; return 1; });
+    return OnProduct("QV_GetUFSStatus", path, [state](FakeProduct& p) {
+      *state = p.ufsState;
+      return p.ufs ? 1 : 0;
+    });
   };
   sdk.QV_EnableUFSLun = [](const char* path, uint8_t* state) {
-    return OnProduct("QV_EnableUFSLun", path, [state](FakeProduct& p) { *state = p.ufsState; return 1; });
+    return OnProduct("QV_EnableUFSLun", path, [state](FakeProduct& p) {
+      if (p.ufsEnablesAtOnce) p.ufsState = qvfw::kUfsEnabled;
+      *state = p.ufsState;
+      return 1;
+    });
   };
   sdk.QV_CheckWriteProtect = [](const char* path, int* wp) {
     return OnProduct("QV_CheckWriteProtect", path, [wp](FakeProduct& p) { *wp = p.writeProtected; return 1; });

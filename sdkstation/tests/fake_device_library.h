@@ -16,15 +16,17 @@
 namespace sdkstation::testing {
 
 struct FakeProduct {
-  std::string serial;
+  std::string serial = "0042";
   int hubPort = 1;
   std::string rootHub = "ROOT_HUB30#1";
   int runningMode = qvfw::kModeFirmware;
   int usbSpeed = qvfw::kSpeedGen1;
   bool qvs87x = false;
   int tableIndex = -1;  // -1: no setting-table entry
-  uint8_t ufsState = 1;  // enabled
-  bool ufsEnablesOnReset = false;  // the unit reads enabled after a reset
+  bool ufs = false;               // answers the UFS state query
+  uint8_t ufsState = qvfw::kUfsEnabled;
+  bool ufsEnablesAtOnce = false;   // the enable command enables the unit
+  bool ufsEnablesOnReset = false;  // ... or the reset after it does
   int writeProtected = 0;
   char driveLetter = 'E';
   bool comesBack = true;  // a reset that leaves it off the bus

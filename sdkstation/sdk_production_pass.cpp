@@ -1,0 +1,218 @@
+#include "sdkstation/sdk_production_pass.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "bridge/firmware_file_check.h"
+#include "bridge/port_table.h"
+#include "disk/folder_compare.h"
+#include "platform/debug.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "platform/threads.h"
+#include "sdkstation/sdk_port_worker.h"
+#include "station/serial_numbers.h"
+#include "station/software_copy.h"
+
+namespace sdkstation {
+namespace {
+
+constexpr char kWarningCaption[] = "Warning";
+constexpr char kErrorCaption[] = "Error";
+
+class Pass {
+ public:
+  Pass(SdkStationPass& station, SdkPassHost& host)
+      : s_(station), host_(host), settings_(station.settings), count_(ClampDeviceCount(station.deviceCount)) {}
+
+  SdkPassSummary Run();
+
+ private:
+  SdkPortRecord& Record(int i) { return s_.pass.ports[static_cast<size_t>(i)]; }
+  bool PrepareSoftwareImage();
+  int FirstDeviceBeyondMaxSerial() const;
+  bool StartWorker(int i, const SdkPassControls& controls);
+  bool AnyWorkerActive() const;
+  void CloseWorkers();
+  void ShowUfsNotices();
+
+  SdkStationPass& s_;
+  SdkPassHost& host_;
+  SdkSettingsBlock& settings_;
+  const int count_;
+  SdkPassSummary summary_;
+};
+
+// Steps 4-5. False when the image path does not fit its field.
+bool Pass::PrepareSoftwareImage() {
+  const SdkPassControls controls = host_.Controls();
+  if (settings_.EnSWCopy) {
+    const std::string source = station::SoftwareImageSource(controls.softwareImagePath);
+    if (source.size() >= sizeof settings_.SwImgPath) {
+      platform::ShowMessage(kSoftwareImagePathInvalid);
+      return false;
+    }
+    SetFieldText(settings_.SwImgPath, source);
+  }
+  if (settings_.EnFolderCompare) {
+    // The tree the workers compare against: the image folder, not the edit's text.
+    const std::string source =
+        station::CompareSource(settings_.EnSWCopy ? std::string(FieldText(settings_.SwImgPath))
+                                                  : station::SoftwareImageSource(controls.softwareImagePath));
+    disk::FolderCounts counts;
+    (void)disk::CompareFolderTree(source.c_str(), "", 0, 0, counts);  // counts what it met
+    settings_.FolderCount = counts.folders;
+    settings_.FileCount = counts.files;
+  }
+  return true;
+}
+
+// The first device whose own serial number would pass the maximum, or the
+// device count.
+int Pass::FirstDeviceBeyondMaxSerial() const {
+  if (!(settings_.CheckMaxSn && settings_.EnEEPROMUpdate)) return count_;
+  std::array<char, kUpdateSnSize + 1> serial{};
+  const std::string_view first = FieldText(settings_.String3);
+  std::copy_n(first.begin(), std::min(first.size(), kUpdateSnSize), serial.begin());
+  const std::string max(FieldText(settings_.StringMaxSn));
+  for (int i = 0; i < count_; ++i) {
+    if (i > 0 && settings_.String3Inc) station::IncrementHexSerial(std::span<char>(serial.data(), kUpdateSnSize));
+    if (station::CompareSerial(serial.data(), max) > 0) return i;
+  }
+  return count_;
+}
+
+bool Pass::StartWorker(int i, const SdkPassControls& controls) {
+  auto job = std::make_unique<SdkWorkerJob>();
+  job->run = &s_.run;
+  job->postPortUpdate = s_.postPortUpdate;
+  job->port = i;
+  job->folderCompareUsable = controls.folderCompareUsable;
+  job->settings = settings_;
+  // The job goes with the thread; a thread that cannot start frees it here.
+  auto held = std::make_shared<std::unique_ptr<SdkWorkerJob>>(std::move(job));
+  const platform::Handle thread = platform::CreateThread([held] { return PortWorkerThread(std::move(*held)); },
+                                                         s_.postPortUpdate);
+  if (thread == platform::kInvalidHandle) {
+    platform::DebugTrace("RD Debug: worker %d cannot start (error %u)", i, platform::GetLastError());
+    return false;
+  }
+  s_.threads[static_cast<size_t>(i)] = thread;
+  (void)platform::SetThreadPriority(thread, platform::kThreadPriorityTimeCritical);  // where allowed
+  return true;
+}
+
+bool Pass::AnyWorkerActive() const {
+  for (const platform::Handle thread : s_.threads) {
+    if (thread == platform::kInvalidHandle) continue;
+    uint32_t code = 0;
+    // A failing query counts as ended.
+    if (platform::GetExitCodeThread(thread, &code) && code == platform::kStillActive) return true;
+  }
+  return false;
+}
+
+void Pass::CloseWorkers() {
+  for (platform::Handle& thread : s_.threads) {
+    if (thread != platform::kInvalidHandle) (void)platform::CloseHandle(thread);
+    thread = platform::kInvalidHandle;
+  }
+}
+
+void Pass::ShowUfsNotices() {
+  const std::string protectedPorts =
+      UfsNotice(s_.pass.ports, count_, &SdkPortRecord::ufsWriteProtect, kUfsWriteProtectNotice);
+  if (!protectedPorts.empty()) (void)platform::MessageBox(protectedPorts.c_str(), kWarningCaption, platform::kMbOk);
+  const std::string enabledPorts = UfsNotice(s_.pass.ports, count_, &SdkPortRecord::ufsEnabled, kUfsDisabledNotice);
+  if (!enabledPorts.empty()) (void)platform::MessageBox(enabledPorts.c_str(), kWarningCaption, platform::kMbOk);
+}
+
+SdkPassSummary Pass::Run() {
+  s_.run.meeting.Reset(0);
+  host_.BeginWait(count_ > 0);
+  // Nothing attached: nothing to run, nothing to show or log.
+  if (count_ == 0) {
+    summary_.allPass = true;
+    return summary_;
+  }
+  s_.passEvent.Reset();
+  if (settings_.EnRWTest && !s_.patterns.loaded) {
+    const std::string file(FieldText(settings_.WriteFileName));
+    for (size_t page = 0; page < s_.patterns.pages.size(); ++page)
+      (void)bridge::ReadHexDataPage(file.c_str(), s_.patterns.pages[page].data(),
+                                    static_cast<unsigned>(page));  // a short file leaves zeros
+    s_.patterns.loaded = true;
+  }
+  s_.run.pass = &s_.pass;
+  s_.run.locks = &s_.locks;
+  s_.run.pattern = s_.patterns.pages[0].data();
+
+  // Every record starts the pass without last pass's outcome, so a device
+  // that gets no worker can never show a pass.
+  for (int i = 0; i < count_; ++i) {
+    Record(i).ClearStatuses();
+    Record(i).finalResult = 0;
+  }
+  if (!PrepareSoftwareImage()) {
+    s_.passEvent.Set();
+    host_.EndWait();
+    return summary_;
+  }
+  const SdkPassControls controls = host_.Controls();
+  const int startable = FirstDeviceBeyondMaxSerial();
+  s_.run.meeting.Reset(startable);
+  for (int i = 0; i < startable; ++i) {
+    if (StartWorker(i, controls)) {
+      ++summary_.started;
+    } else {
+      Record(i).result = bridge::kStepFail;
+      Record(i).finalResult = bridge::kStepFail;
+      s_.run.meeting.workers.fetch_sub(1);  // nobody waits for a worker that never ran
+      if (s_.postPortUpdate) s_.postPortUpdate();
+    }
+  }
+  if (startable < count_) {
+    (void)platform::MessageBox(kMaxSerialReached, kErrorCaption, platform::kMbOk | platform::kMbIconError);
+    Record(startable).identityStatus = bridge::kStepFail;
+    Record(startable).result = bridge::kStepFail;
+    Record(startable).finalResult = bridge::kStepFail;
+    if (s_.postPortUpdate) s_.postPortUpdate();
+  }
+
+  host_.WaitUntil([this] { return !AnyWorkerActive(); });
+  CloseWorkers();
+  s_.passEvent.Set();
+  host_.EndWait();
+
+  summary_.allPass = true;
+  for (int i = 0; i < count_; ++i) summary_.allPass = summary_.allPass && Record(i).result == bridge::kStepPass;
+  ShowUfsNotices();
+  if (!settings_.EraseFlashForDebug && !settings_.EraseFlashOnly) {
+    summary_.logged =
+        WriteResultLog(s_.dayLog, s_.pass.ports, count_, settings_, s_.pass.options, controls.log);
+    if (!summary_.logged) (void)platform::MessageBox(kLogOpenFailed, kErrorCaption, platform::kMbOk | platform::kMbIconError);
+  }
+  host_.ShowResult(summary_.allPass);
+  if (s_.pass.options.MPSafeRemove) host_.SafeRemoveAll();
+  return summary_;
+}
+
+}  // namespace
+
+std::string UfsNotice(const SdkPortTable& ports, int count, SharedWord<int32_t> SdkPortRecord::*flag,
+                      const char* text) {
+  std::string notice = "Port:";
+  bool any = false;
+  for (int i = 0; i < ClampDeviceCount(count); ++i) {
+    const SdkPortRecord& record = ports[static_cast<size_t>(i)];
+    if ((record.*flag).load() == 0) continue;
+    notice += std::to_string(record.hubPort) + " ";
+    any = true;
+  }
+  return any ? notice + text : std::string();
+}
+
+SdkPassSummary RunProductionPass(SdkStationPass& station, SdkPassHost& host) { return Pass(station, host).Run(); }
+
+}  // namespace sdkstation
