@@ -100,6 +100,23 @@ FakeDeviceLibrary::FakeDeviceLibrary() {
     return OnProduct("QV_GetProdStrfromOS", path,
                      [out](FakeProduct& p) { return CopyOut(p.product, out, qvfw::kTextCapacity); });
   };
+  sdk.QV_GetVIDfromFlash = [](const char* path, uint16_t* v) {
+    return OnProduct("QV_GetVIDfromFlash", path, [v](FakeProduct& p) { *v = p.vid; return 1; });
+  };
+  sdk.QV_GetPIDfromFlash = [](const char* path, uint16_t* v) {
+    return OnProduct("QV_GetPIDfromFlash", path, [v](FakeProduct& p) { *v = p.pid; return 1; });
+  };
+  sdk.QV_GetManuStrfromFlash = [](const char* path, char* out) {
+    return OnProduct("QV_GetManuStrfromFlash", path,
+                     [out](FakeProduct& p) { return CopyOut(p.manufacturer, out, qvfw::kTextCapacity); });
+  };
+  sdk.QV_GetProdStrfromFlash = [](const char* path, char* out) {
+    return OnProduct("QV_GetProdStrfromFlash", path,
+                     [out](FakeProduct& p) { return CopyOut(p.product, out, qvfw::kTextCapacity); });
+  };
+  sdk.QV_GetDiskInfo = [](const char* path, uint8_t*) {
+    return OnProduct("QV_GetDiskInfo", path, [](FakeProduct&) { return 0; });
+  };
   sdk.QV_GetCustomizedSettingTableIndex = [](const char* path) {
     int index = -1;
     if (!F().Enter("QV_GetCustomizedSettingTableIndex", path, &index)) return -1;
