@@ -5,8 +5,8 @@
 
 #include "bridge/port_table.h"
 #include "sdkstation/device_sdk.h"
+#include "sdkstation/device_serials.h"
 #include "sdkstation/identity_handover.h"
-#include "station/serial_numbers.h"
 
 namespace sdkstation {
 namespace {
@@ -30,14 +30,6 @@ std::string Column(const std::string& vid, const std::string& pid, const std::st
                    const std::string& product, const std::string& serial) {
   return FieldSafe(vid) + " / " + FieldSafe(pid) + " / " + FieldSafe(manufacturer) + " / " + FieldSafe(product) +
          " / " + FieldSafe(serial) + " \t";
-}
-
-std::string ConfiguredSerial(const std::string& first, int deviceIndex, bool autoIncrement) {
-  std::array<char, kUpdateSnSize + 1> serial{};
-  std::copy_n(first.begin(), std::min(first.size(), kUpdateSnSize), serial.begin());
-  if (autoIncrement)
-    for (int i = 0; i < deviceIndex; ++i) station::IncrementHexSerial(std::span<char>(serial.data(), kUpdateSnSize));
-  return serial.data();
 }
 
 std::string DeviceIdentity(const SdkPortRecord& record) {
@@ -78,7 +70,7 @@ std::string SdkIdentityColumn(const SdkPortRecord& record, int deviceIndex, cons
     if (product.empty()) product = c.stringB;
   }
   return Column(c.vendorId, c.productId, c.stringC, product,
-                ConfiguredSerial(c.serialNumber, deviceIndex, c.autoIncrement));
+                AdvanceSerialNumber(c.serialNumber, deviceIndex, c.autoIncrement));
 }
 
 std::array<int32_t, 6> SdkVerifyColumns(const SdkPortRecord& record, const SdkSettingsBlock& s,

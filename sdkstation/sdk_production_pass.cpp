@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/threads.h"
+#include "sdkstation/device_serials.h"
 #include "sdkstation/sdk_port_worker.h"
 #include "station/serial_numbers.h"
 #include "station/software_copy.h"
@@ -72,14 +73,10 @@ bool Pass::PrepareSoftwareImage() {
 // device count.
 int Pass::FirstDeviceBeyondMaxSerial() const {
   if (!(settings_.CheckMaxSn && settings_.EnEEPROMUpdate)) return count_;
-  std::array<char, kUpdateSnSize + 1> serial{};
-  const std::string_view first = FieldText(settings_.String3);
-  std::copy_n(first.begin(), std::min(first.size(), kUpdateSnSize), serial.begin());
+  const std::string first(FieldText(settings_.String3));
   const std::string max(FieldText(settings_.StringMaxSn));
-  for (int i = 0; i < count_; ++i) {
-    if (i > 0 && settings_.String3Inc) station::IncrementHexSerial(std::span<char>(serial.data(), kUpdateSnSize));
-    if (station::CompareSerial(serial.data(), max) > 0) return i;
-  }
+  for (int i = 0; i < count_; ++i)
+    if (station::CompareSerial(AdvanceSerialNumber(first, i, settings_.String3Inc != 0), max) > 0) return i;
   return count_;
 }
 

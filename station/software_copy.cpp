@@ -39,12 +39,12 @@ namespace {
 
 constexpr std::string_view kAllFiles = "*.*";
 
+}  // namespace
+
 bool IsFolder(const std::string& path) {
   const uint32_t attributes = platform::GetFileAttributes(path.c_str());
   return attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeDirectory);
 }
-
-}  // namespace
 
 std::string SoftwareImageSource(const std::string& path) {
   const std::string folder = IsFolder(path) ? path : std::string(platform::FolderPart(path));

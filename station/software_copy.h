@@ -16,6 +16,9 @@ namespace station {
 // when a plain creation fails), then ShellCopyFolder. 1 / 0.
 [[nodiscard]] int CopySoftwareImage(std::string_view source, std::string_view destination);
 
+// Whether the path names an existing folder.
+[[nodiscard]] bool IsFolder(const std::string& path);
+
 // The software image source of a pass from the path the operator gave: the
 // folder (or the path's folder part) followed by "\*.*", unless the path
 // has that already.

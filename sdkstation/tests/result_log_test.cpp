@@ -12,7 +12,7 @@
 #include "sdkstation/device_sdk.h"
 #include "sdkstation/result_log.h"
 #include "sdkstation/tests/sdk_fixture.h"
-#include "station/tests/tab_rows_reader.h"
+#include "station/tests/csv_reader.h"
 
 namespace sdkstation {
 namespace {

@@ -16,7 +16,7 @@
 #include "sdkstation/tests/fake_device_library.h"
 #include "sdkstation/tests/sdk_fixture.h"
 #include "station/station_messages.h"
-#include "station/tests/tab_rows_reader.h"
+#include "station/tests/csv_reader.h"
 
 namespace sdkstation {
 namespace {

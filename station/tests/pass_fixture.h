@@ -24,7 +24,6 @@
 #include "station/station_messages.h"
 #include "station/tests/csv_reader.h"
 #include "station/tests/settings_fixture.h"
-#include "station/tests/tab_rows_reader.h"
 
 namespace station::testing {
 
