@@ -117,6 +117,11 @@ FakeDeviceLibrary::FakeDeviceLibrary() {
   sdk.QV_GetDiskInfo = [](const char* path, uint8_t*) {
     return OnProduct("QV_GetDiskInfo", path, [](FakeProduct&) { return 0; });
   };
+  sdk.QV_CheckLoadBinFileMatch = [](const char*, const char*) {
+    std::lock_guard lock(F().mutex);
+    F().calls.emplace_back(-1, "QV_CheckLoadBinFileMatch");
+    return 1;
+  };
   sdk.QV_GetCustomizedSettingTableIndex = [](const char* path) {
     int index = -1;
     if (!F().Enter("QV_GetCustomizedSettingTableIndex", path, &index)) return -1;
