@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QSocketNotifier>
 #include <QHBoxLayout>
 #include <QTreeWidgetItem>
 
@@ -30,6 +31,10 @@ using station::OnClick;
 
 TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<Ui::SdkMainForm>()) {
   ui->setupUi(this);
+  threads_.fill(platform::kInvalidHandle);
+  queueNotifier_ = new QSocketNotifier(queue_->WakeDescriptor(), QSocketNotifier::Read, this);
+  connect(queueNotifier_, &QSocketNotifier::activated, this, [this] { queue_->Dispatch(); });
+  queue_->SetHandler(station::kWmPortUpdate, [this] { OnPortUpdate(); });
   station::AddPortNodes(ui->TreeView1, kSdkPortCount);
   station::SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
   BindEvents();
@@ -66,6 +71,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
 }
 
 TMainForm::~TMainForm() {
+  queue_->Close();
   locks_.reset();
   if (Started()) SaveAtExit();
   passEvent_.reset();
@@ -103,6 +109,9 @@ void TMainForm::FormCreate() {
 void TMainForm::BindEvents() {
   Ui::SdkMainForm& u = *ui;
   OnClick(u.RefreshBtn, [this] { RefreshBtnClick(); });
+  OnClick(u.ExecuteBtn, [this] { ExecuteBtnClick(); });
+  OnClick(u.btnStartTest2, [this] { btnStartTest2Click(); });
+  OnClick(u.BtnStopTest, [this] { BtnStopTestClick(); });
   OnClick(u.INILoadBtn, [this] { INILoadBtnClick(); });
   OnClick(u.INISaveBtn, [this] { INISaveBtnClick(); });
   OnClick(u.RDCheck, [this] { RDCheckClick(); });

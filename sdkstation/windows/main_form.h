@@ -8,21 +8,27 @@
 
 #include <QMainWindow>
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/event.h"
 #include "platform/file_dialog.h"
+#include "platform/message_queue.h"
 #include "platform/module.h"
 #include "sdkstation/device_sdk.h"
 #include "sdkstation/sdk_pass_state.h"
 #include "sdkstation/sdk_settings_file.h"
+#include "sdkstation/sdk_worker_job.h"
+#include "station/pass_state.h"
 #include "station/day_log.h"
 #include "station/windows/pass_form.h"
 
 class QCheckBox;
+class QSocketNotifier;
 class QLabel;
 class QLineEdit;
 
@@ -97,6 +103,17 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // controls are unlocked again and false is returned: no run.
   [[nodiscard]] bool PrepareRun();
 
+  // ---- Runs
+  // START: one pass with the controls locked, then the serial advance.
+  void ExecuteBtnClick();
+  // "Start Test": passes as often as lbTestLoopCnt says, until stopped.
+  void btnStartTest2Click();
+  void BtnStopTestClick() { stopRequest_ = true; }
+  // 1 when the run may start, else 0 after its message.
+  [[nodiscard]] int CheckRunSettings();
+  // One pass over the listed devices; true when every device passed.
+  bool RunProductionPass();
+
   // ---- Handlers
   void RefreshBtnClick();
   void RDCheckClick();
@@ -134,8 +151,20 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   bool RunActive() const { return runActive_; }
   void SetRunActive(bool active) { runActive_ = active; }
 
+ protected:
+  bool event(QEvent* e) override;
+
  private:
+  class PassView;
   void BindEvents();
+  // WM_PORT_UPDATE: the yield counters take each final result, the
+  // progress shows the devices' mean.
+  void OnPortUpdate();
+  void ShowProgress(int32_t percent);
+  void WaitWhileActive(const std::function<bool()>& done);
+  void ShowPassResult(bool allPass);
+  void AfterPass(bool failed);
+  void AdvanceSerial(int devices);
   void ApplyLoadEffects(const SdkLoadResult& result);
   void ChooseDayLog();
   void ShowUsbSpeed(int32_t lowestSpeed);
@@ -162,6 +191,13 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   station::TPassForm* passForm_ = nullptr;
 
   int32_t progress_ = 0;
+  // Workers post here; the queue's descriptor wakes the event loop.
+  std::shared_ptr<platform::MessageQueue> queue_ = std::make_shared<platform::MessageQueue>();
+  QSocketNotifier* queueNotifier_ = nullptr;
+  SdkRun run_;
+  station::PatternPages patterns_;
+  std::array<platform::Handle, kSdkPortCount> threads_{};
+  bool stopRequest_ = false;
   std::unique_ptr<platform::ManualResetEvent> passEvent_;
   int64_t logRollOverSize_ = station::kDayLogRollOverSize;
   station::DayLogName dayLogName_;
