@@ -1,0 +1,176 @@
+// Sixteen products through a whole pass of the second program: the real
+// library bound from the program folder, the bench behind it, one worker
+// per product. Each product is judged afterwards as the outside world sees
+// it: the serial the system shows after the reset, the copied tree by
+// diff -r, the FAT32 volume by fsck.fat.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "disk/tests/tool_check.h"
+#include "platform/message_queue.h"
+#include "sdkstation/device_listing.h"
+#include "sdkstation/device_serials.h"
+#include "sdkstation/identity_handover.h"
+#include "sdkstation/sdk_production_pass.h"
+#include "sdkstation/sdk_yield.h"
+#include "sdkstation/tests/sdk_fixture.h"
+#include "station/station_messages.h"
+#include "station/tests/csv_reader.h"
+
+namespace sdkstation {
+namespace {
+
+namespace fs = std::filesystem;
+using disk::testing::ExtractSparse;
+using disk::testing::RunTool;
+using disk::testing::ShellQuote;
+using disk::testing::ToolPresent;
+
+constexpr int kProducts = 16;
+constexpr uint64_t kSectors = 2 * 1024 * 1024;  // 1 GiB, sparse
+
+class SdkBenchPass : public testing::SdkTest, public SdkPassHost {
+ public:
+  void BeginWait(bool) override {}
+  SdkPassControls Controls() override { return controls_; }
+  void WaitUntil(const std::function<bool()>& done) override {
+    while (!done()) {
+      queue_->Wait();
+      queue_->Dispatch();
+    }
+  }
+  void EndWait() override {}
+  void ShowResult(bool allPass) override { shown_ = allPass ? 1 : 0; }
+  void SafeRemoveAll() override {}
+
+  std::string Disk(int i) const { return Path("disk" + std::to_string(i) + ".img"); }
+
+  std::shared_ptr<platform::MessageQueue> queue_ = std::make_shared<platform::MessageQueue>();
+  SdkPassControls controls_;
+  int shown_ = -1;
+};
+
+TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
+  for (const char* tool : {"sfdisk", "fsck.fat", "diff"})
+    if (!ToolPresent(tool)) GTEST_SKIP() << tool << " is installed by scripts/setup";
+  std::string text;
+  for (int i = 0; i < kProducts; ++i) {
+    text += "[product p" + std::to_string(i) + "]\nchip = 29\nserial = OLD" + std::to_string(1000 + i) +
+            "\nport = " + std::to_string(i + 1) + "\nspeed = high\ndisk.sectors = " + std::to_string(kSectors) +
+            "\ndisk.image = " + Disk(i) + "\nreset_new_path = 1\n";
+  }
+  Bench(text);
+  Bind();
+  fs::create_directories(Path("image/Drivers/x64"));
+  WriteFile("image/Setup.exe", std::string(300000, 'S'));
+  WriteFile("image/Drivers/x64/drv.sys", std::string(4097, '\x7f'));
+  WriteFile("image/Drivers/empty.inf", "");
+  fs::create_directories(Path("log"));
+
+  // The device list and the identity hand-over, as START makes them.
+  DeviceList list;
+  SdkPassState pass;
+  int32_t attached = 0;
+  int64_t freeSpace = 0;
+  ASSERT_EQ(ListAttachedDevices(list, pass.ports, attached, freeSpace).count, kProducts);
+  ASSERT_NE(DeviceSdk().QV_InitialCustomizedSettingTable(), 0);
+  IdentityControls identity;
+  identity.vendorId = "13FE";
+  identity.productId = "6300";
+  identity.serialNumber = "00A0";
+  identity.vendorStr = "KESTROVA";
+  identity.prodStr = "STATION";
+  identity.stringB = "Disk";
+  identity.stringC = "Maker";
+  identity.autoIncrement = true;
+  HandOverIdentity(list, attached, identity, pass);
+
+  SdkSettingsBlock s = ZeroedSdkSettingsBlock();
+  s.EnEEPROMUpdate = s.MPPortReset = 1;
+  s.MPResetWait = 30;
+  s.EnPartition = s.EnFormat = s.EnRWTest = s.EnSWCopy = s.EnFolderCompare = 1;
+  s.DiskFormat = qvfw::kFileSystemFat32;
+  s.AllocationUnitSize = 4096;
+  s.EnQuickFormat = 1;
+  s.RWDataSize = 4;
+  s.PerfShift = 1;
+  SetFieldText(s.DiskLabel, "KESTROVA");
+  SetFieldText(s.SwDstFolder, "Product\\Image");
+  controls_.softwareImagePath = Path("image") + "\\*.*";
+  controls_.folderCompareUsable = true;
+  controls_.log.serialNumber = "00A0";
+  controls_.log.autoIncrement = true;
+
+  SdkLocks locks;
+  SdkRun run;
+  station::PatternPages patterns;
+  station::DayLog log;
+  log.name = station::MakeDayLogName(Path("log"), 2024, 1, 31);
+  log.path = log.name.Path(0);
+  platform::ManualResetEvent passEvent(false);
+  std::array<platform::Handle, kSdkPortCount> threads;
+  threads.fill(platform::kInvalidHandle);
+  queue_->SetHandler(station::kWmPortUpdate, [&] { CountSdkResults(pass.ports, attached, s); });
+  SdkStationPass station{pass,  locks,    s,   attached, log, passEvent, run, patterns,
+                         [q = queue_] { q->Post(station::kWmPortUpdate); }, threads};
+  const SdkPassSummary summary = RunProductionPass(station, *this);
+  queue_->Dispatch();
+
+  EXPECT_EQ(summary.started, kProducts);
+  EXPECT_TRUE(summary.allPass);
+  EXPECT_EQ(shown_, 1);
+  EXPECT_EQ(s.TotalTestCount, kProducts);
+  EXPECT_EQ(s.NumberOfPass, kProducts);
+  for (int i = 0; i < kProducts; ++i) {
+    SCOPED_TRACE("product " + std::to_string(i));
+    const SdkPortRecord& r = pass.ports[static_cast<size_t>(i)];
+    ASSERT_EQ(pass.identityHandedOver[static_cast<size_t>(i)], 1);
+    EXPECT_EQ(r.identityStatus, 1);
+    EXPECT_EQ(r.relinkStatus, 1);
+    EXPECT_EQ(r.partitionStatus, 1);
+    EXPECT_EQ(r.formatStatus, 1);
+    EXPECT_EQ(r.readWriteStatus, 1);
+    EXPECT_EQ(r.softwareCopyStatus, 1);
+    EXPECT_EQ(r.folderCompareStatus, 1);
+    EXPECT_EQ(r.result, 1);
+    // The product came back under a new path with the serial it was given.
+    char serial[qvfw::kTextCapacity + 1] = {};
+    ASSERT_NE(DeviceSdk().QV_GetSNfromOS(r.devicePath, serial), 0);
+    EXPECT_EQ(std::string(serial), AdvanceSerialNumber("00A0", i, true));
+    int hubPort = 0;
+    ASSERT_NE(DeviceSdk().QV_GetHubPortIndex(r.devicePath, &hubPort), 0);
+    EXPECT_EQ(hubPort, i + 1);
+    ASSERT_NE(r.driveLetter[0], '\0');
+    const auto diff = RunTool("diff -r " + ShellQuote(Path("image")) + " " +
+                              ShellQuote(bench_->HostFolder(r.driveLetter[0]) + "/Product/Image"));
+    EXPECT_EQ(diff.exitCode, 0) << diff.output;
+  }
+  const auto rows = station::testing::ReadTabRowsWithPython(log.path, folder_);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(kProducts + 1));
+  EXPECT_EQ(rows[16][0], "000015");
+  EXPECT_EQ(rows[16][21], "Pass");
+  backend_.reset();
+  bench_.reset();
+
+  // Each disk holds one partition with a volume fsck.fat accepts.
+  const std::regex entry("start=\\s*(\\d+), size=\\s*(\\d+)");
+  for (int i = 0; i < kProducts; ++i) {
+    SCOPED_TRACE("disk " + std::to_string(i));
+    const auto dump = RunTool("sfdisk --dump " + ShellQuote(Disk(i)));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(dump.output, m, entry)) << dump.output;
+    const std::string volume = Path("volume.img");
+    ASSERT_TRUE(ExtractSparse(Disk(i), std::stoull(m[1]) * 512, std::stoull(m[2]) * 512, volume));
+    const auto fsck = RunTool("fsck.fat -n " + ShellQuote(volume));
+    EXPECT_EQ(fsck.exitCode, 0) << fsck.output;
+    fs::remove(volume);
+  }
+}
+
+}  // namespace
+}  // namespace sdkstation
