@@ -53,13 +53,21 @@ int Qvs87xUpdate(const char* path, const std::function<int(const ListedDevice&)>
 
 // The bridge leaves the bus on a reset, often before it answers: a reset
 // counts when it was accepted or when the product has gone from the list.
+// The list is taken after the device's lock is left: a listing speaks to
+// every product.
 int Reset(const char* path, const std::function<int(const char*)>& send) {
-  return OnDevice(path, [&](const ListedDevice& d) {
+  constexpr int kUnanswered = 2;
+  std::string sent;
+  const int result = OnDevice(path, [&](const ListedDevice& d) {
+    sent = d.path;
     const int accepted = send(d.path.c_str());
     ForgetDevice(d.path);
-    if (accepted) return 1;
+    return accepted ? 1 : kUnanswered;
+  });
+  if (result != kUnanswered) return result;
+  return Guarded([&] {
     for (const ListedDevice& listed : ListDevices())
-      if (FoldPath(listed.path) == FoldPath(d.path)) return 0;
+      if (FoldPath(listed.path) == FoldPath(sent)) return 0;
     return 1;
   });
 }
