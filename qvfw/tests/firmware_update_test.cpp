@@ -123,3 +123,48 @@ TEST(FirmwareUpdate, AFileThatDoesNotLoadOrFitTheCloneSettingWritesNothing) {
 
 }  // namespace
 }  // namespace qvfw
+
+namespace qvfw {
+namespace {
+
+// The file check covers every listed product and the clone marks.
+TEST(FirmwareFileMatch, EveryListedChipAndTheCloneSetting) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> chips;
+    bool cloneMarks;
+    int cloneSetting;
+    int result;
+  };
+  const Case cases[] = {
+      {"two of the file's chip", {25, 25}, false, 0, 1},
+      {"one of another chip among them", {25, 27}, false, 0, 0},
+      {"clone marks with the clone setting off", {25}, true, 0, 0},
+      {"clone marks with the clone setting on", {25}, true, 1, 1},
+      {"no clone marks with the clone setting on", {25}, false, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<sim::ProductConfig> products;
+    for (size_t i = 0; i < c.chips.size(); ++i) {
+      sim::ProductConfig config = Qvs887("m" + std::to_string(i));
+      config.chipType = c.chips[i];
+      products.push_back(config);
+    }
+    LibraryBench lib(products);
+    std::vector<uint8_t> file = station::testing::Pattern(0x40000, 25);
+    file[4] = 0x08;
+    file[5] = 0x87;
+    file[0x1FFFC] = 0x11;
+    file[0x3FFFC] = c.cloneMarks ? 0x22 : 0x11;
+    for (size_t at : {0x1FFFDu, 0x1FFFEu, 0x1FFFFu, 0x3FFFDu, 0x3FFFEu, 0x3FFFFu}) file[at] = 0;
+    const std::string path = testing::WriteBytes(lib.folder(), "file.bin", file);
+    ASSERT_NE(lib.sdk().QV_SetCloneProduct(c.cloneSetting), 0);
+    const std::vector<std::string> listed = lib.List();
+    ASSERT_EQ(listed.size(), c.chips.size());
+    EXPECT_EQ(lib.sdk().QV_CheckLoadBinFileMatch(listed[0].c_str(), path.c_str()), c.result);
+  }
+}
+
+}  // namespace
+}  // namespace qvfw
