@@ -15,6 +15,7 @@
 #include "bridge/vendor_commands.h"
 #include "platform/files.h"
 #include "qvfw/device_call.h"
+#include "qvfw/entry_trace.h"
 #include "qvfw/library_state.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/update_run.h"
@@ -82,6 +83,7 @@ extern "C" {
 
 // An empty text forgets the file; 1 when the file opens as a regular file.
 int QV_SetFWBinFilePath(const char* file) {
+  QV_TRACE(file);
   return qvfw::Guarded([&] {
     if (!qvfw::FitsCapacity(file, qvfw::kPathCapacity)) return 0;
     {
@@ -97,6 +99,7 @@ int QV_SetFWBinFilePath(const char* file) {
 }
 
 int QV_SetCloneProduct(int clone) {
+  QV_TRACE(clone);
   return qvfw::Guarded([&] {
     if (!qvfw::IsFlag(clone)) return 0;
     qvfw::LibraryState& state = qvfw::State();
@@ -109,6 +112,7 @@ int QV_SetCloneProduct(int clone) {
 // The file loads, fits the clone setting, and suits the chip of every
 // listed product.
 int QV_CheckLoadBinFileMatch(const char* path, const char* file) {
+  QV_TRACE(path, file);
   return qvfw::Guarded([&] {
     if (!qvfw::IsPathArgument(path) || !qvfw::FitsCapacity(file, qvfw::kPathCapacity) ||
         !qvfw::FindDevice(path)) {
@@ -141,6 +145,7 @@ int QV_CheckLoadBinFileMatch(const char* path, const char* file) {
 }
 
 int QV_CheckChipFW(const char* path, const char* file) {
+  QV_TRACE(path, file);
   if (!qvfw::FitsCapacity(file, qvfw::kPathCapacity)) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const uint16_t identification = bridge::IdentifyChipTypeAndRevision(d.path.c_str());
@@ -151,12 +156,14 @@ int QV_CheckChipFW(const char* path, const char* file) {
 }
 
 int QV_SerialFlashErase(const char* path) {
+  QV_TRACE(path);
   return OnDevice(path, [&](const ListedDevice& d) {
     return bridge::WriteBridgeFlash(d.path.c_str(), 0, nullptr, 0, qvfw::kEraseWholeFlash) ? 1 : 0;
   });
 }
 
 int QV_UpdateMFGOnly(const char* path) {
+  QV_TRACE(path);
   return OnDevice(path, [&](const ListedDevice& d) {
     const uint16_t identification = bridge::IdentifyChipTypeAndRevision(d.path.c_str());
     if (!bridge::StartManufacturingFirmware(d.path.c_str(), identification & 0xFF,
@@ -169,14 +176,20 @@ int QV_UpdateMFGOnly(const char* path) {
 }
 
 int QV_FWUpdateProgrammingEX(const char* path) {
+  QV_TRACE(path);
   return qvfw::Update(path, {.firmware = true, .identity = true});
 }
 int QV_FWUpdateProgrammingNoCustomizedSetting(const char* path) {
+  QV_TRACE(path);
   return qvfw::Update(path, {.firmware = true});
 }
-int QV_UpdateCustomizedSetting(const char* path) { return qvfw::Update(path, {.identity = true}); }
+int QV_UpdateCustomizedSetting(const char* path) {
+  QV_TRACE(path);
+  return qvfw::Update(path, {.identity = true});
+}
 
 int QV_87x_Clone_FWUpdateProgrammingEX(const char* path) {
+  QV_TRACE(path);
   return qvfw::Qvs87xUpdate(path, [](const ListedDevice& d) {
     return qvfw::RunUpdate(d, {.firmware = true, .identity = true, .clone = true});
   });
@@ -184,6 +197,7 @@ int QV_87x_Clone_FWUpdateProgrammingEX(const char* path) {
 
 // The identity preserved before the erase goes back with the new firmware.
 int QV_87x_Clone_FWUpdateProgrammingNoCustomizedSetting(const char* path) {
+  QV_TRACE(path);
   return qvfw::Qvs87xUpdate(path, [](const ListedDevice& d) {
     std::optional<qvfw::PreservedIdentity> preserved;
     {
@@ -202,6 +216,7 @@ int QV_87x_Clone_FWUpdateProgrammingNoCustomizedSetting(const char* path) {
 // Kept by hub location: the erase and reset before the clone write give the
 // product a new path, not a new port.
 int QV_87xPreserveCustomizedSetting(const char* path) {
+  QV_TRACE(path);
   return qvfw::Qvs87xUpdate(path, [](const ListedDevice& d) {
     qvfw::PreservedIdentity preserved;
     if (!station::ReadQvs87xIdentity(d.path.c_str(), preserved.settings, preserved.sources)) {
@@ -216,6 +231,7 @@ int QV_87xPreserveCustomizedSetting(const char* path) {
 
 // The whole firmware image the product holds, identity included.
 int QV_87xPreserveCustomizedSettingEx(const char* path, uint8_t* buffer, int size) {
+  QV_TRACE(path, buffer, size);
   if (buffer == nullptr || size != static_cast<int>(qvfw::kPreserveBufferSize)) return 0;
   return qvfw::Qvs87xUpdate(path, [&](const ListedDevice& d) {
     auto image = std::make_unique<uint8_t[]>(qvfw::kPreserveBufferSize);
@@ -230,6 +246,7 @@ int QV_87xPreserveCustomizedSettingEx(const char* path, uint8_t* buffer, int siz
 
 // The preserved image goes back with the entry's identity laid over it.
 int QV_87x_Clone_UpdateCustomizedSetting(const char* path, const uint8_t* buffer, int size) {
+  QV_TRACE(path, buffer, size);
   if (buffer == nullptr || size != static_cast<int>(qvfw::kPreserveBufferSize)) return 0;
   return qvfw::Qvs87xUpdate(path, [&](const ListedDevice& d) {
     return qvfw::RunUpdate(d, {.firmware = true,
@@ -240,10 +257,12 @@ int QV_87x_Clone_UpdateCustomizedSetting(const char* path, const uint8_t* buffer
 }
 
 int QV_ChipReset(const char* path) {
+  QV_TRACE(path);
   return qvfw::Reset(path, [](const char* p) { return bridge::ResetBridge(p); });
 }
 
 int QV_ActiveFirmware(const char* path) {
+  QV_TRACE(path);
   return qvfw::Reset(path, [](const char* p) {
     return bridge::ScsiWriteBuffer(p, bridge::BufferId{0}, bridge::kWriteBufferActivateMode, 0,
                                    nullptr, 0);
@@ -251,6 +270,7 @@ int QV_ActiveFirmware(const char* path) {
 }
 
 int QV_Get87xStandbyTimerbySCSICmd(const char* path, int* minutes) {
+  QV_TRACE(path, minutes);
   if (minutes == nullptr) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     const std::optional<int> read = qvfw::ReadStandbyMinutes(d.path.c_str());
@@ -262,6 +282,7 @@ int QV_Get87xStandbyTimerbySCSICmd(const char* path, int* minutes) {
 
 // 0 minutes switches standby off.
 int QV_Update87xStandbyTimer(const char* path, int minutes) {
+  QV_TRACE(path, minutes);
   if (minutes < 0 || static_cast<uint32_t>(minutes) > bridge::kMaxStandbyMinutes) return 0;
   return OnDevice(path, [&](const ListedDevice& d) {
     return bridge::ModeSelectPowerCondition(d.path.c_str(), minutes, minutes > 0);

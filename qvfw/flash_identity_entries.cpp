@@ -7,6 +7,7 @@
 #include "bridge/chip_identification.h"
 #include "bridge/identity_config.h"
 #include "qvfw/device_call.h"
+#include "qvfw/entry_trace.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/update_settings.h"
 
@@ -67,18 +68,23 @@ int FlashText(const char* path, char* out, std::string FlashIdentity::*field) {
 extern "C" {
 
 int QV_GetVIDfromFlash(const char* path, uint16_t* vid) {
+  QV_TRACE(path, vid);
   return qvfw::FlashId(path, vid, &qvfw::FlashIdentity::vid);
 }
 int QV_GetPIDfromFlash(const char* path, uint16_t* pid) {
+  QV_TRACE(path, pid);
   return qvfw::FlashId(path, pid, &qvfw::FlashIdentity::pid);
 }
 int QV_GetSNfromFlash(const char* path, char* text) {
+  QV_TRACE(path, text);
   return qvfw::FlashText(path, text, &qvfw::FlashIdentity::serial);
 }
 int QV_GetManuStrfromFlash(const char* path, char* text) {
+  QV_TRACE(path, text);
   return qvfw::FlashText(path, text, &qvfw::FlashIdentity::manufacturer);
 }
 int QV_GetProdStrfromFlash(const char* path, char* text) {
+  QV_TRACE(path, text);
   return qvfw::FlashText(path, text, &qvfw::FlashIdentity::product);
 }
 
