@@ -18,34 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "station/tests/every_step_pass.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/tests/window_fixture.h"
 
 namespace station::testing {
-
-inline std::string StepProducts(int count, const std::string& keys = "") {
-  std::string text;
-  for (int i = 0; i < count; ++i) {
-    text += "[product p" + std::to_string(i) + "]\nchip = 25\nspeed = super\nserial = 5B000000000" +
-            std::to_string(i) + "\ndisk.sectors = 1048576\n" + keys;
-  }
-  return text;
-}
-
-// A QVS887 firmware image: its model tag, then bytes no flash holds by chance.
-inline std::string Qvs887Firmware() {
-  std::string bytes(0x10600, '\0');
-  uint32_t seed = 887;
-  for (char& b : bytes) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = static_cast<char>(seed);
-  }
-  bytes[4] = '\x88';
-  bytes[5] = '\x70';
-  return bytes;
-}
 
 // Acts once, while a pass waits, when `when` first holds at a row rebuild.
 // Each worker is held at its first bridge command until the window has

@@ -24,10 +24,6 @@ using testing::PassWindowTest;
 using testing::StepProducts;
 
 constexpr int kRwColumn = 11;
-// Where a QVS887 keeps its configuration page in flash, and the serial
-// number's descriptor in it (the Type 3 layout).
-constexpr uint32_t kConfigAddress = 0xD000;
-constexpr uint32_t kSerialDescriptor = 84;
 
 bool IsRed(const QTreeWidgetItem* item, int column) {
   return item->foreground(column).color() == QColor(0xFF, 0, 0) && item->font(column).bold();
@@ -99,7 +95,8 @@ TEST_F(PassWindowTest, StartRunsEveryStepOnFourProducts) {
   for (size_t i = 0; i < bench_->size(); ++i) {
     char text[12] = {};
     bench_->product(i).WithBridge([&](sim::EmulatedBridge& b) {
-      b.flash().Read(kConfigAddress + kSerialDescriptor + 2, reinterpret_cast<uint8_t*>(text), sizeof text);
+      b.flash().Read(testing::kQvs887ConfigAddress + testing::kType3SerialDescriptor + 2,
+                     reinterpret_cast<uint8_t*>(text), sizeof text);
       return 0;
     });
     serials.insert(std::string(text, sizeof text));
