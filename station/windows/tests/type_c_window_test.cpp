@@ -79,7 +79,7 @@ TEST_F(TypeCWindowTest, ThreePassesOnOneProduct) {
   RescanWhen rescan(form, [&] {
     const auto& records = form.Pass().ports.records;
     return form.Pass().EppPassIndex == 1 &&
-           std::any_of(records.begin(), records.end(), [](const auto& r) { return r.finalResult == 1; });
+           std::any_of(records.begin(), records.end(), [](const auto& r) { return r.result == 1; });
   });
   Button("ExecuteBtn")->click();
   Pump();
