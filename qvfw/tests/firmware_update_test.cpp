@@ -168,3 +168,41 @@ TEST(FirmwareFileMatch, EveryListedChipAndTheCloneSetting) {
 
 }  // namespace
 }  // namespace qvfw
+
+namespace qvfw {
+namespace {
+
+// Each family's flow through the library: firmware with the identity entry,
+// then the check against the file.
+class FamilyUpdate : public ::testing::TestWithParam<int> {};
+
+TEST_P(FamilyUpdate, FirmwareAndIdentityThenTheCheckAgainstTheFile) {
+  const uint8_t chipType = static_cast<uint8_t>(GetParam());
+  sim::ProductConfig config = Qvs887("family" + std::to_string(chipType));
+  config.chipType = chipType;
+  LibraryBench lib({config});
+  // The first FF 04 chips take 32 KB, the header-keeping and DF families
+  // check 64 KB at the most.
+  const bool dfOrHeader = chipType == 9 || (chipType >= 11 && chipType <= 13);
+  const size_t size = chipType == 1 ? 0x8000 : dfOrHeader ? 0x10000 : 0x10600;
+  std::vector<uint8_t> file = station::testing::Pattern(size, chipType);
+  for (size_t i = 0; i + 1 < file.size(); ++i) {
+    if (file[i] == 'Q' && file[i + 1] == 'V') file[i + 1] = 'W';  // no configuration of its own
+  }
+  const std::string fileName = testing::WriteBytes(lib.folder(), "fw.bin", file);
+  const auto& sdk = lib.sdk();
+  const std::string path = lib.List().at(0);
+  ASSERT_NE(sdk.QV_SetCloneProduct(0), 0);
+  ASSERT_NE(sdk.QV_SetFWBinFilePath(fileName.c_str()), 0);
+  ASSERT_NE(sdk.QV_InitialCustomizedSettingTable(), 0);
+  ASSERT_NE(sdk.QV_EnableUpdateVID(path.c_str(), 1), 0);
+  ASSERT_NE(sdk.QV_SetVIDValue(path.c_str(), "6A3E"), 0);
+  EXPECT_NE(sdk.QV_FWUpdateProgrammingEX(path.c_str()), 0);
+  EXPECT_NE(sdk.QV_CheckChipFW(path.c_str(), fileName.c_str()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(ChipTypes, FamilyUpdate, ::testing::Values(1, 9, 11, 12, 13, 19, 20, 25, 26, 27, 28),
+                         [](const auto& info) { return "ChipType" + std::to_string(info.param); });
+
+}  // namespace
+}  // namespace qvfw
