@@ -112,6 +112,7 @@ void TMainForm::BindEvents() {
   OnClick(u.ExecuteBtn, [this] { ExecuteBtnClick(); });
   OnClick(u.btnStartTest2, [this] { btnStartTest2Click(); });
   OnClick(u.BtnStopTest, [this] { BtnStopTestClick(); });
+  OnClick(u.SafeRmBtn, [this] { SafeRmBtnClick(); });
   OnClick(u.INILoadBtn, [this] { INILoadBtnClick(); });
   OnClick(u.INISaveBtn, [this] { INISaveBtnClick(); });
   OnClick(u.RDCheck, [this] { RDCheckClick(); });

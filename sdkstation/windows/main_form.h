@@ -109,6 +109,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // "Start Test": passes as often as lbTestLoopCnt says, until stopped.
   void btnStartTest2Click();
   void BtnStopTestClick() { stopRequest_ = true; }
+  // Removes every listed device safely, one thread each, then lists again.
+  void SafeRmBtnClick();
   // 1 when the run may start, else 0 after its message.
   [[nodiscard]] int CheckRunSettings();
   // One pass over the listed devices; true when every device passed.

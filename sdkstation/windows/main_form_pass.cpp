@@ -12,6 +12,10 @@
 #include <optional>
 
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "platform/threads.h"
 #include "sdkstation/device_serials.h"
 #include "sdkstation/run_settings_check.h"
 #include "sdkstation/sdk_production_pass.h"
@@ -30,6 +34,7 @@ constexpr uint32_t kRed = 0x0000FF;
 constexpr uint32_t kBlue = 0xFF0000;
 constexpr uint32_t kBeforeLoopPassMs = 500;
 constexpr uint32_t kAfterLoopPassMs = 1000;
+constexpr char kNotAllRemoved[] = "Unable to remove all device!";
 
 bool Usable(const QWidget* w) { return station::OwnVisible(w) && station::OwnEnabled(w); }
 
@@ -85,7 +90,7 @@ class TMainForm::PassView : public SdkPassHost {
   void WaitUntil(const std::function<bool()>& done) override { f_.WaitWhileActive(done); }
   void EndWait() override { u_.WaitPanel->hide(); }
   void ShowResult(bool allPass) override { f_.ShowPassResult(allPass); }
-  void SafeRemoveAll() override {}
+  void SafeRemoveAll() override { f_.SafeRmBtnClick(); }
 
  private:
   TMainForm& f_;
@@ -155,6 +160,36 @@ bool TMainForm::RunProductionPass() {
   dayLogNumber_ = log.number;
   dayLogPath_ = log.path;
   return summary.allPass;
+}
+
+void TMainForm::SafeRmBtnClick() {
+  const int count = ClampDeviceCount(deviceCount_);
+  if (count == 0) return;
+  station::SetTextColor(ui->SafeRmBtn, kRed);
+  std::array<platform::Handle, kSdkPortCount> removals{};
+  removals.fill(platform::kInvalidHandle);
+  for (int i = 0; i < count; ++i) {
+    const std::string path = (*deviceList_)[i];
+    removals[static_cast<size_t>(i)] = platform::CreateThread(
+        [path] { return static_cast<uint32_t>(DeviceSdk().QV_SafeRemove(path.c_str())); },
+        [queue = queue_] { queue->Post(station::kWmPortUpdate); });
+    if (removals[static_cast<size_t>(i)] != platform::kInvalidHandle)
+      (void)platform::SetThreadPriority(removals[static_cast<size_t>(i)], platform::kThreadPriorityTimeCritical);
+  }
+  WaitWhileActive([&removals] {
+    for (const platform::Handle thread : removals) {
+      uint32_t code = 0;
+      if (thread != platform::kInvalidHandle && platform::GetExitCodeThread(thread, &code) &&
+          code == platform::kStillActive)
+        return false;
+    }
+    return true;
+  });
+  for (platform::Handle& thread : removals)
+    if (thread != platform::kInvalidHandle) (void)platform::CloseHandle(thread);
+  EnumUSBDevice();
+  if (deviceCount_ > 0)
+    (void)platform::MessageBox(kNotAllRemoved, "Warning", platform::kMbOk | platform::kMbIconWarning);
 }
 
 void TMainForm::AfterPass(bool failed) {

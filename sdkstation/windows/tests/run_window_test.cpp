@@ -1,0 +1,98 @@
+// START and "Start Test" on the window: passes on the bench through the
+// bound library, the serial number they leave, the test loop's passes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include <atomic>
+#include <string>
+
+#include "sdkstation/windows/tests/sdk_window_fixture.h"
+
+namespace sdkstation {
+namespace {
+
+using station::testing::Ini;
+
+class SdkRunWindow : public testing::SdkWindowTest {
+ public:
+  // The identity the hand-over needs whole, and the serial to start from.
+  void FillIdentity(const char* serial) {
+    Type(Edit("VendorIDEdit"), "13FE");
+    Type(Edit("ProductIDEdit"), "6300");
+    Type(Edit("VendorStrEdit"), "KESTROVA");
+    Type(Edit("ProdStrEdit"), "STATION");
+    Type(Edit("StringBEdit"), "Disk");
+    Type(Edit("StringCEdit"), "Maker");
+    Type(Edit("SerialNumberEdit"), serial);
+    Box("Str3AutoInc")->setChecked(true);
+  }
+};
+
+TEST_F(SdkRunWindow, StartAdvancesTheSerialByTheDevicesHandedOne) {
+  // Three devices were given 00FF, 0100 and 0101: the next run starts at
+  // 0102, also when the pass removed them all safely and finds none after.
+  for (const int safeRemove : {0, 1}) {
+    SCOPED_TRACE(safeRemove);
+    Bench(testing::Products(29, 3));
+    WriteIni(Ini("MPSafeRemove=" + std::to_string(safeRemove) + "\r\nMPPassLabel=1",
+                 "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+    TMainForm& form = Start();
+    ASSERT_EQ(form.DeviceCount(), 3);
+    FillIdentity("00FF");
+    // The yield file of an earlier start holds on.
+    const int32_t tested = form.Settings().TotalTestCount;
+    const int32_t passed = form.Settings().NumberOfPass;
+    form.ExecuteBtnClick();
+    Pump();
+    EXPECT_EQ(Edit("SerialNumberEdit")->text(), "0102");
+    EXPECT_EQ(form.DeviceCount(), safeRemove ? 0 : 3);
+    EXPECT_EQ(form.Settings().TotalTestCount - tested, 3);
+    EXPECT_EQ(form.Settings().NumberOfPass - passed, 3);
+    // The controls are open again for the next run.
+    EXPECT_TRUE(Enabled("Panel1"));
+    Close();
+  }
+}
+
+TEST_F(SdkRunWindow, TheTestLoopErasesOnceThenRunsNormalPasses) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnFWUpdate=1\r\n[LoopDebug]\r\nEnLoopDebug=1\r\n"));
+  TMainForm& form = Start();
+  TraceFirmwareEntries();
+  DeviceSdk().QV_CheckLoadBinFileMatch = [](const char*, const char*) { return 1; };
+  Type(Edit("FwFileNameEdit"), QString::fromStdString(Path("fw.bin")));
+  WriteFile("fw.bin", std::string(1024, 'F'));
+  Box("cbEraseFlashForDebug")->setChecked(true);
+  Edit("lbTestLoopCnt")->setText("3");
+  // The library's erase and update, counted on their way.
+  static QV_SerialFlashErase_t realErase;
+  static QV_FWUpdateProgrammingNoCustomizedSetting_t realUpdate;
+  static std::atomic<int> erases;
+  static std::atomic<int> updates;
+  realErase = DeviceSdk().QV_SerialFlashErase;
+  realUpdate = DeviceSdk().QV_FWUpdateProgrammingNoCustomizedSetting;
+  erases = 0;
+  updates = 0;
+  DeviceSdk().QV_SerialFlashErase = [](const char* path) {
+    ++erases;
+    return realErase(path);
+  };
+  DeviceSdk().QV_FWUpdateProgrammingNoCustomizedSetting = [](const char* path) {
+    ++updates;
+    return realUpdate(path);
+  };
+  form.btnStartTest2Click();
+  EXPECT_THAT(Messages(), ::testing::IsEmpty());
+  // One erase pass over both devices, then three normal passes.
+  EXPECT_EQ(erases, 2);
+  EXPECT_EQ(updates, 6);
+  // The loop's resetting of every product was the loop's alone.
+  EXPECT_EQ(form.Settings().MPPortReset, 0);
+  EXPECT_TRUE(Enabled("Panel1"));
+}
+
+}  // namespace
+}  // namespace sdkstation
