@@ -20,6 +20,7 @@
 #include "sdkstation/device_listing.h"
 #include "sdkstation/identity_handover.h"
 #include "sdkstation/sdk_production_pass.h"
+#include "sdkstation/tests/full_pass_settings.h"
 #include "sim/bench.h"
 #include "station/station_messages.h"
 
@@ -76,30 +77,12 @@ PassRun RunPass(const std::string& folder, int products, bool readWriteTest) {
   int64_t freeSpace = 0;
   (void)sdkstation::ListAttachedDevices(list, pass.ports, attached, freeSpace);
   (void)sdkstation::DeviceSdk().QV_InitialCustomizedSettingTable();
-  sdkstation::IdentityControls identity;
-  identity.vendorId = "13FE";
-  identity.productId = "6300";
-  identity.serialNumber = "00A0";
-  identity.vendorStr = "KESTROVA";
-  identity.prodStr = "STATION";
-  identity.stringB = "Disk";
-  identity.stringC = "Maker";
-  identity.autoIncrement = true;
+  const sdkstation::IdentityControls identity = sdkstation::testing::FullIdentity();
   sdkstation::HandOverIdentity(list, attached, identity, pass);
 
-  sdkstation::SdkSettingsBlock s = sdkstation::ZeroedSdkSettingsBlock();
-  s.EnEEPROMUpdate = s.MPPortReset = 1;
-  s.MPResetWait = 30;
-  s.EnPartition = s.EnFormat = s.EnSWCopy = s.EnFolderCompare = 1;
+  sdkstation::SdkSettingsBlock s = sdkstation::testing::FullPassSettings();
   // The one step whose library call the locks serialise whole.
   s.EnRWTest = readWriteTest ? 1 : 0;
-  s.DiskFormat = qvfw::kFileSystemFat32;
-  s.AllocationUnitSize = 4096;
-  s.EnQuickFormat = 1;
-  s.RWDataSize = 4;
-  s.PerfShift = 1;
-  sdkstation::SetFieldText(s.DiskLabel, "KESTROVA");
-  sdkstation::SetFieldText(s.SwDstFolder, "Product\\Image");
   Host host;
   host.controls.softwareImagePath = folder + "/image\\*.*";
   host.controls.folderCompareUsable = true;

@@ -18,6 +18,7 @@
 #include "sdkstation/identity_handover.h"
 #include "sdkstation/sdk_production_pass.h"
 #include "sdkstation/sdk_yield.h"
+#include "sdkstation/tests/full_pass_settings.h"
 #include "sdkstation/tests/sdk_fixture.h"
 #include "station/station_messages.h"
 #include "station/tests/csv_reader.h"
@@ -79,28 +80,10 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
   int64_t freeSpace = 0;
   ASSERT_EQ(ListAttachedDevices(list, pass.ports, attached, freeSpace).count, kProducts);
   ASSERT_NE(DeviceSdk().QV_InitialCustomizedSettingTable(), 0);
-  IdentityControls identity;
-  identity.vendorId = "13FE";
-  identity.productId = "6300";
-  identity.serialNumber = "00A0";
-  identity.vendorStr = "KESTROVA";
-  identity.prodStr = "STATION";
-  identity.stringB = "Disk";
-  identity.stringC = "Maker";
-  identity.autoIncrement = true;
+  const IdentityControls identity = testing::FullIdentity();
   HandOverIdentity(list, attached, identity, pass);
 
-  SdkSettingsBlock s = ZeroedSdkSettingsBlock();
-  s.EnEEPROMUpdate = s.MPPortReset = 1;
-  s.MPResetWait = 30;
-  s.EnPartition = s.EnFormat = s.EnRWTest = s.EnSWCopy = s.EnFolderCompare = 1;
-  s.DiskFormat = qvfw::kFileSystemFat32;
-  s.AllocationUnitSize = 4096;
-  s.EnQuickFormat = 1;
-  s.RWDataSize = 4;
-  s.PerfShift = 1;
-  SetFieldText(s.DiskLabel, "KESTROVA");
-  SetFieldText(s.SwDstFolder, "Product\\Image");
+  SdkSettingsBlock s = testing::FullPassSettings();
   controls_.softwareImagePath = Path("image") + "\\*.*";
   controls_.folderCompareUsable = true;
   controls_.log.serialNumber = "00A0";
