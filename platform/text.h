@@ -17,6 +17,10 @@ std::string AsciiLower(std::string_view text);
 std::string AsciiUpper(std::string_view text);
 [[nodiscard]] bool EqualNoCase(std::string_view a, std::string_view b);
 
+// The text without the blanks and control characters (NUL included) at
+// either end, as fixed-width device fields are read.
+std::string_view TrimBlanks(std::string_view text);
+
 // The folder part of a path, with its last separator ('\\' or '/'); empty
 // when the path names no folder.
 std::string_view FolderPart(std::string_view path);

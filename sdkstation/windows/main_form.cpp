@@ -138,6 +138,9 @@ void TMainForm::BindEvents() {
     station::SetKeyHandler(edit, [this](char key) { return station::HexKeyRule(key, Options().MPSnAToZ != 0); });
   station::SetKeyHandler(u.TimerEdit, [](char key) { return station::DigitKeyRule(key); });
   station::SetKeyHandler(u.CapacityUserDefEdit, [](char key) { return station::CountKeyRule(key); });
+  OnClick(u.TreeView1, [this] { TreeView1Click(); });
+  OnClick(u.DblClickBtn, [this] { DblClickBtnClick(); });
+  for (QTreeWidget* view : {u.ListView1, u.TreeView1}) station::OnDblClick(view, [this] { DblClickBtnClick(); });
 }
 
 void TMainForm::ChooseDayLog() {

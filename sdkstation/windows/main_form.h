@@ -38,6 +38,8 @@ class SdkMainForm;
 
 namespace sdkstation {
 
+class TDetailForm;
+
 // The message of a binding that failed, on standard output.
 inline constexpr char kBindingFailedMessage[] = "Initalize the API entries fail!";
 
@@ -66,6 +68,9 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
 
   // The result window, created after this one.
   void SetPassForm(station::TPassForm* form) { passForm_ = form; }
+  // The detail window, created between this one and the result window.
+  using DetailForm = TDetailForm;
+  void SetDetailForm(TDetailForm* form) { detailForm_ = form; }
   bool ResultWindowShows() const;
   void FocusStartOrRefresh() override;
   // The create event: the caption with the program's version, the debug
@@ -116,6 +121,13 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // One pass over the listed devices; true when every device passed.
   bool RunProductionPass();
 
+  // ---- Port views and the detail window
+  void TreeView1Click();
+  // Fills the detail window for the selected port and shows it.
+  void DblClickBtnClick();
+  // 1-based position of the port node picked in the tree; 0 until the first.
+  int32_t SelectedPort = 0;
+
   // ---- Handlers
   void RefreshBtnClick();
   void RDCheckClick();
@@ -152,6 +164,10 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   bool AutoStartReady() const { return autoStartReady_; }
   bool RunActive() const { return runActive_; }
   void SetRunActive(bool active) { runActive_ = active; }
+  bool RemovalActive() const { return removalActive_; }
+  // A pass or a safe removal owns the devices: the window sends none of its
+  // own device commands meanwhile.
+  bool DeviceWorkRuns() const { return runActive_ || removalActive_; }
 
  protected:
   bool event(QEvent* e) override;
@@ -189,8 +205,10 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   bool freeSpaceLearned_ = false;
   bool autoStartReady_ = false;
   bool runActive_ = false;
+  bool removalActive_ = false;
   std::string iniPath_;
   station::TPassForm* passForm_ = nullptr;
+  TDetailForm* detailForm_ = nullptr;
 
   int32_t progress_ = 0;
   // Workers post here; the queue's descriptor wakes the event loop.

@@ -1,5 +1,6 @@
 // Kestrova: the station program.
 #include "platform/file_version.h"
+#include "station/windows/detail_form.h"
 #include "station/windows/main_form.h"
 #include "station/windows/program_entry.h"
 

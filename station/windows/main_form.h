@@ -67,6 +67,7 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   // their focus change while it shows.
   void SetPassForm(TPassForm* form) { passForm_ = form; }
   // The detail window, created between this one and the result window.
+  using DetailForm = TDetailForm;
   void SetDetailForm(TDetailForm* form) { detailForm_ = form; }
   bool ResultWindowShows() const;
   void FocusStartOrRefresh() override;

@@ -9,9 +9,10 @@
 #include <QMessageBox>
 
 #include <exception>
+#include <memory>
+#include <type_traits>
 
 #include "platform/backend.h"
-#include "station/windows/detail_form.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/qt_dialog_sinks.h"
 
@@ -23,11 +24,16 @@ inline constexpr char kApplicationTitle[] = "QV4164x Mass Production Tool";
 // Shown in a message box; the program then ends with status 1.
 void ShowStartUpException(const QString& text);
 
-// The main window the detail window reads its port from, where there is one.
+// The detail window of the main window's own kind (MainForm::DetailForm),
+// handed to it; one that reads its port itself is made with the main window.
 template <class MainForm>
-TMainForm* DetailFormOwner(MainForm& form) {
-  if constexpr (requires { form.SetDetailForm(nullptr); }) return &form;
-  else return nullptr;
+std::unique_ptr<QDialog> MakeDetailForm(MainForm& form) {
+  using DetailForm = typename MainForm::DetailForm;
+  std::unique_ptr<DetailForm> detail;
+  if constexpr (std::is_constructible_v<DetailForm, MainForm*>) detail = std::make_unique<DetailForm>(&form);
+  else detail = std::make_unique<DetailForm>();
+  form.SetDetailForm(detail.get());
+  return detail;
 }
 
 // A main window whose start-up can leave nothing to run says so through
@@ -44,8 +50,7 @@ int RunStationProgram(int argc, char** argv) {
     if constexpr (requires { mainForm.Started(); }) {
       if (!mainForm.Started()) return 1;
     }
-    TDetailForm detailForm(DetailFormOwner(mainForm));
-    if constexpr (requires { mainForm.SetDetailForm(&detailForm); }) mainForm.SetDetailForm(&detailForm);
+    const std::unique_ptr<QDialog> detailForm = MakeDetailForm(mainForm);
     TPassForm passForm(&mainForm);
     mainForm.SetPassForm(&passForm);
     mainForm.show();
