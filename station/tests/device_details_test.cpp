@@ -32,6 +32,25 @@ TEST(DeviceDetails, TheDiskNameTakesExactlyTheVendorAndProductBytes) {
   EXPECT_EQ(DiskName("        ", "                ", "    "), " ");
 }
 
+// The series names stand in for the digits of three families; the others,
+// and a type beyond the table, are "QV41" and their digits.
+TEST(DeviceDetails, ChipNamesAndSeries) {
+  const uint8_t block876[32] = {};
+  uint8_t block877[32] = {};
+  block877[8] = 1;
+  const struct {
+    bridge::ChipType chipType;
+    const uint8_t* configBlock;
+    const char* name;
+  } cases[] = {
+      {0, nullptr, "QV41No"},          {1, nullptr, "QV41645"},        {12, nullptr, "QV41666"},
+      {13, nullptr, "QVS857/843 Series"}, {19, nullptr, "QVS843B Series"}, {20, nullptr, "QVS878/877/876 Series"},
+      {20, block876, "QVS876 Series"}, {20, block877, "QVS877/878 Series"}, {34, nullptr, "QV41646"},
+      {35, nullptr, "QV41No"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChipIdText(c.chipType, c.configBlock), c.name) << int{c.chipType};
+}
+
 TEST(DeviceDetails, FlashVendorsAtTheTablesEdges) {
   const std::pair<int, const char*> cases[] = {
       {0, "Unknown"}, {2, "Unknown"}, {3, "PMC/ISSI"}, {8, "WINBOND"}, {15, "PMC/ISSI"},
