@@ -8,6 +8,11 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
 #include "sim/device_removal.h"
 #include "station/tests/configparser_reader.h"
 #include "station/windows/tests/pass_window_fixture.h"
@@ -22,6 +27,26 @@ using testing::StepProducts;
 // The "RD Version" lock on (MPVersion 1, box unchecked): the key works only then.
 constexpr char kSafeRemoveIni[] = "EnKey0SafeRemove=1\r\nMPVersion=1";
 
+// The removal threads hold at their first sleep until the interface thread
+// has acted inside its wait for them, however fast the products answer.
+std::atomic<bool> removalGateOpen{true};
+std::thread::id interfaceThread;
+void HoldUntilTheWaitActed(uint32_t) {
+  if (std::this_thread::get_id() == interfaceThread) return;
+  while (!removalGateOpen.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+struct RemovalGate {
+  RemovalGate() {
+    interfaceThread = std::this_thread::get_id();
+    removalGateOpen = false;
+    platform::SetSleepObserver(&HoldUntilTheWaitActed);
+  }
+  ~RemovalGate() {
+    removalGateOpen = true;
+    platform::SetSleepObserver(nullptr);
+  }
+};
+
 // One of two products held open by another program: its removal is vetoed
 // five times; the other goes. One rescan, one warning; a Refresh pressed
 // during the wait does nothing.
@@ -34,14 +59,18 @@ TEST_F(PassWindowTest, SafeRemovalWithOneVetoed) {
   ASSERT_EQ(form.Pass().PresentDeviceCount.load(), 2);
   const int updates = portUpdates_.count;
   bool refusedInside = false;
-  QTimer::singleShot(0, &form, [&] {
-    refusedInside = form.RemovalActive() && form.Waiting();
-    form.RefreshBtnClick();
-    form.SafeRmBtnClick();
-    Button("ExecuteBtn")->click();
-  });
-  Button("SafeRmBtn")->click();
-  Pump();
+  {
+    RemovalGate gate;
+    QTimer::singleShot(0, &form, [&] {
+      refusedInside = form.RemovalActive() && form.Waiting();
+      form.RefreshBtnClick();
+      form.SafeRmBtnClick();
+      Button("ExecuteBtn")->click();
+      removalGateOpen = true;
+    });
+    Button("SafeRmBtn")->click();
+    Pump();
+  }
   EXPECT_TRUE(refusedInside);
   EXPECT_FALSE(form.RemovalActive());
   EXPECT_EQ(Messages(), std::vector<std::string>{"Unable to remove all device!"});
