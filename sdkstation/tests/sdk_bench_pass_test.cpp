@@ -12,6 +12,7 @@
 #include <string>
 
 #include "disk/tests/tool_check.h"
+#include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "sdkstation/device_listing.h"
 #include "sdkstation/device_serials.h"
@@ -51,6 +52,36 @@ class SdkBenchPass : public testing::SdkTest, public SdkPassHost {
 
   std::string Disk(int i) const { return Path("disk" + std::to_string(i) + ".img"); }
 
+  // Lists the bench's products, hands each its identity as START does and
+  // runs one pass with `settings`, the yield counted on every port update.
+  SdkPassSummary RunPass(SdkSettingsBlock& settings) {
+    int64_t freeSpace = 0;
+    EXPECT_GT(ListAttachedDevices(list_, pass_.ports, attached_, freeSpace).count, 0);
+    EXPECT_NE(DeviceSdk().QV_InitialCustomizedSettingTable(), 0);
+    HandOverIdentity(list_, attached_, testing::FullIdentity(), pass_);
+    log_.name = station::MakeDayLogName(Path("log"), 2024, 1, 31);
+    log_.path = log_.name.Path(0);
+    fs::create_directories(Path("log"));
+    threads_.fill(platform::kInvalidHandle);
+    queue_->SetHandler(station::kWmPortUpdate, [&] { CountSdkResults(pass_.ports, attached_, settings); });
+    SdkStationPass station{pass_,    locks_, settings, attached_, log_, passEvent_, run_, patterns_,
+                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_};
+    const SdkPassSummary summary = RunProductionPass(station, *this);
+    queue_->Dispatch();
+    return summary;
+  }
+  const SdkPortRecord& Record(int i) const { return pass_.ports[static_cast<size_t>(i)]; }
+
+  DeviceList list_;
+  SdkPassState pass_;
+  int32_t attached_ = 0;
+  SdkLocks locks_;
+  SdkRun run_;
+  station::PatternPages patterns_;
+  station::DayLog log_;
+  platform::ManualResetEvent passEvent_{false};
+  std::array<platform::Handle, kSdkPortCount> threads_{};
+
   std::shared_ptr<platform::MessageQueue> queue_ = std::make_shared<platform::MessageQueue>();
   SdkPassControls controls_;
   int shown_ = -1;
@@ -73,36 +104,12 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
   WriteFile("image/Drivers/empty.inf", "");
   fs::create_directories(Path("log"));
 
-  // The device list and the identity hand-over, as START makes them.
-  DeviceList list;
-  SdkPassState pass;
-  int32_t attached = 0;
-  int64_t freeSpace = 0;
-  ASSERT_EQ(ListAttachedDevices(list, pass.ports, attached, freeSpace).count, kProducts);
-  ASSERT_NE(DeviceSdk().QV_InitialCustomizedSettingTable(), 0);
-  const IdentityControls identity = testing::FullIdentity();
-  HandOverIdentity(list, attached, identity, pass);
-
   SdkSettingsBlock s = testing::FullPassSettings();
   controls_.softwareImagePath = Path("image") + "\\*.*";
   controls_.folderCompareUsable = true;
   controls_.log.serialNumber = "00A0";
   controls_.log.autoIncrement = true;
-
-  SdkLocks locks;
-  SdkRun run;
-  station::PatternPages patterns;
-  station::DayLog log;
-  log.name = station::MakeDayLogName(Path("log"), 2024, 1, 31);
-  log.path = log.name.Path(0);
-  platform::ManualResetEvent passEvent(false);
-  std::array<platform::Handle, kSdkPortCount> threads;
-  threads.fill(platform::kInvalidHandle);
-  queue_->SetHandler(station::kWmPortUpdate, [&] { CountSdkResults(pass.ports, attached, s); });
-  SdkStationPass station{pass,  locks,    s,   attached, log, passEvent, run, patterns,
-                         [q = queue_] { q->Post(station::kWmPortUpdate); }, threads};
-  const SdkPassSummary summary = RunProductionPass(station, *this);
-  queue_->Dispatch();
+  const SdkPassSummary summary = RunPass(s);
 
   EXPECT_EQ(summary.started, kProducts);
   EXPECT_TRUE(summary.allPass);
@@ -111,8 +118,8 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
   EXPECT_EQ(s.NumberOfPass, kProducts);
   for (int i = 0; i < kProducts; ++i) {
     SCOPED_TRACE("product " + std::to_string(i));
-    const SdkPortRecord& r = pass.ports[static_cast<size_t>(i)];
-    ASSERT_EQ(pass.identityHandedOver[static_cast<size_t>(i)], 1);
+    const SdkPortRecord& r = Record(i);
+    ASSERT_EQ(pass_.identityHandedOver[static_cast<size_t>(i)], 1);
     EXPECT_EQ(r.identityStatus, 1);
     EXPECT_EQ(r.relinkStatus, 1);
     EXPECT_EQ(r.partitionStatus, 1);
@@ -133,7 +140,7 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
                               ShellQuote(bench_->HostFolder(r.driveLetter[0]) + "/Product/Image"));
     EXPECT_EQ(diff.exitCode, 0) << diff.output;
   }
-  const auto rows = station::testing::ReadTabRowsWithPython(log.path, folder_);
+  const auto rows = station::testing::ReadTabRowsWithPython(log_.path, folder_);
   ASSERT_EQ(rows.size(), static_cast<size_t>(kProducts + 1));
   EXPECT_EQ(rows[16][0], "000015");
   EXPECT_EQ(rows[16][21], "Pass");
@@ -153,6 +160,31 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
     EXPECT_EQ(fsck.exitCode, 0) << fsck.output;
     fs::remove(volume);
   }
+}
+
+TEST_F(SdkBenchPass, AProductThatNeverComesBackFailsAloneAndThePassEnds) {
+  // The middle product stays off the bus after its reset far longer than
+  // the re-find looks for it. The clock moves only by the station's sleeps.
+  const platform::ScopedManualClock clock;
+  std::string text;
+  for (int i = 0; i < 3; ++i)
+    text += "[product p" + std::to_string(i) + "]\nchip = 29\nserial = OLD" + std::to_string(1000 + i) +
+            "\nport = " + std::to_string(i + 1) + "\nreset_new_path = 1\n" +
+            (i == 1 ? "reset_delay_ms = 600000\n" : "");
+  Bench(text);
+  Bind();
+  SdkSettingsBlock s = testing::FullPassSettings();
+  s.EnPartition = s.EnFormat = s.EnRWTest = s.EnSWCopy = s.EnFolderCompare = 0;
+  s.MPResetWait = 3;
+  const SdkPassSummary summary = RunPass(s);
+  EXPECT_EQ(summary.started, 3);
+  EXPECT_FALSE(summary.allPass);
+  EXPECT_EQ(Record(0).result, 1);
+  EXPECT_EQ(Record(1).relinkStatus, -1);
+  EXPECT_EQ(Record(1).result, -1);
+  EXPECT_EQ(Record(2).result, 1);
+  EXPECT_EQ(s.TotalTestCount, 3);
+  EXPECT_EQ(s.NumberOfPass, 2);
 }
 
 }  // namespace
