@@ -304,5 +304,31 @@ TEST(ProductionPassTest, TypeCWithTwoProductsStartsNoWorker) {
   EXPECT_EQ(b.host().waits, 0);
 }
 
+// In the Type-C test passes a product without a disk behind it is not
+// there: it cannot take the one product's worker. The firmware update pass
+// counts it, and so drives nobody.
+TEST(ProductionPassTest, TypeCTestPassesLeaveOutAProductWithoutADisk) {
+  struct Case {
+    int32_t passIndex;
+    int32_t present, started;
+  };
+  for (const Case c : {Case{0, 2, 0}, Case{1, 1, 1}, Case{2, 1, 1}}) {
+    SCOPED_TRACE(c.passIndex);
+    PassBench b("[product dut]\nchip = 26\nserial = 0000000000D7\ndisk.sectors = 524288\n"
+                "[product empty]\nchip = 26\nserial = 0000000000E8\ndisk = 0\n");
+    b.settings().EnEPPTypeC = 1;
+    SetFieldText(b.settings().String3, "0000000000D7");  // the serial the test passes expect
+    b.pass().EppPassIndex = c.passIndex;
+    const PassSummary summary = b.Run();
+    EXPECT_EQ(summary.presentCount, c.present);
+    EXPECT_EQ(summary.started, c.started);
+    if (c.started == 1) {
+      EXPECT_TRUE(summary.allPass);
+      ASSERT_NE(b.RecordOf("0000000000D7"), nullptr);
+      EXPECT_EQ(b.RecordOf("0000000000E8"), nullptr);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace station
