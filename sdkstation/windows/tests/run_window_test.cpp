@@ -57,6 +57,27 @@ TEST_F(SdkRunWindow, StartAdvancesTheSerialByTheDevicesHandedOne) {
   }
 }
 
+TEST_F(SdkRunWindow, ARunThatStopsEarlyLeavesTheControlsOpen) {
+  // A collection that stops at a bad ID, and a run check that refuses
+  // (no step selected): neither START nor the test loop keeps the panels
+  // locked.
+  Bench(testing::Products(29, 1));
+  WriteIni(Ini("", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[LoopDebug]\r\nEnLoopDebug=1\r\n"));
+  TMainForm& form = Start();
+  Edit("lbTestLoopCnt")->setText("2");
+  FillIdentity("0001");
+  Edit("VendorIDEdit")->setText("XYZ");
+  form.ExecuteBtnClick();
+  EXPECT_TRUE(Enabled("Panel1"));
+  form.btnStartTest2Click();
+  EXPECT_TRUE(Enabled("Panel1"));
+  Type(Edit("VendorIDEdit"), "13FE");
+  Box("EEPROMCheckBox")->setChecked(false);
+  form.btnStartTest2Click();
+  EXPECT_TRUE(Enabled("Panel1"));
+  EXPECT_EQ(form.Settings().TotalTestCount, 0);
+}
+
 TEST_F(SdkRunWindow, TheTestLoopErasesOnceThenRunsNormalPasses) {
   Bench(testing::Products(29, 2));
   WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnFWUpdate=1\r\n[LoopDebug]\r\nEnLoopDebug=1\r\n"));
