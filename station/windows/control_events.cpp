@@ -122,6 +122,17 @@ void OnDblClick(QAbstractItemView* view, std::function<void()> handler) {
   new DoubleClickFilter(view, std::move(handler));
 }
 
+char PreviewedKey(const QObject* watched, const QEvent* e, const QWidget* window) {
+  if (e->type() != QEvent::KeyPress) return 0;
+  const QWidget* focus = QApplication::focusWidget();
+  const QString text = static_cast<const QKeyEvent*>(e)->text();
+  const bool first = focus ? watched == focus && focus->window() == window : watched == window;
+  if (!first || text.size() != 1 || text[0].unicode() >= 0x80) return 0;
+  return static_cast<char>(text[0].unicode());
+}
+
+bool TextFieldHasFocus() { return qobject_cast<const QLineEdit*>(QApplication::focusWidget()) != nullptr; }
+
 bool OwnVisible(const QWidget* widget) {
   const QWidget* parent = widget->parentWidget();
   return parent ? widget->isVisibleTo(parent) : !widget->isHidden();

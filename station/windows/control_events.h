@@ -77,6 +77,14 @@ using KeyHandler = std::function<char(char key)>;
 // Installs (or, with an empty handler, removes) the edit's key handler.
 void SetKeyHandler(QLineEdit* edit, KeyHandler handler);
 
+// The key preview of a main window, from its application-wide event filter:
+// the character of a key typed anywhere in `window`, once per key (when it
+// reaches the widget with the focus, before its parents); 0 for any other
+// event or a key that is no 7-bit character.
+char PreviewedKey(const QObject* watched, const QEvent* e, const QWidget* window);
+// A text field has the focus: what is typed there is text, not a command.
+bool TextFieldHasFocus();
+
 // The control's own flags.
 bool OwnVisible(const QWidget* widget);
 bool OwnEnabled(const QWidget* widget);

@@ -28,10 +28,6 @@ namespace {
 
 constexpr uint32_t kEppReminderMs = 10000;
 
-// Widths of the port list's columns, so that all fourteen fit beside the
-// tree without scrolling and a row's identity and R/W speeds read whole.
-constexpr int kPortListColumnWidths[] = {36, 36, 195, 80, 80, 50, 40, 40, 58, 60, 50, 135, 40, 40};
-
 }  // namespace
 
 TMainForm::TMainForm(QWidget* owner)
@@ -61,8 +57,7 @@ TMainForm::TMainForm(QWidget* owner)
   Timer_EPP->Start();
   AddPortNodes(ui->TreeView1, bridge::kPortCount);
   SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
-  for (int column = 0; column < static_cast<int>(std::size(kPortListColumnWidths)); ++column)
-    ui->ListView1->setColumnWidth(column, kPortListColumnWidths[column]);
+  SetPortListColumnWidths(ui->ListView1);
   BindEvents();
 
   win2000_ = disk::IsWindows2000();

@@ -18,8 +18,6 @@ namespace {
 
 constexpr uint32_t kRed = 0x0000FF;
 
-bool IsTextEntry(const QWidget* widget) { return qobject_cast<const QLineEdit*>(widget) != nullptr; }
-
 }  // namespace
 
 void TMainForm::SafeRmBtnClick() {
@@ -59,7 +57,7 @@ void TMainForm::RemoveAllDevices() {
 void TMainForm::FormKeyPress(char key) {
   if (key != '0') return;
   // A "0" typed into a text field is a digit, not a command.
-  if (IsTextEntry(QApplication::focusWidget())) return;
+  if (TextFieldHasFocus()) return;
   if (settings_.EnLoopDebug || ui->RDCheck->isChecked() || runActive_ || !OwnEnabled(ui->SafeRmBtn) ||
       !settings_.EnKey0SafeRemove)
     return;

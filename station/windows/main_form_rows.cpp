@@ -19,9 +19,7 @@
 namespace station {
 namespace {
 
-constexpr uint32_t kRed = 0x0000FF;
 constexpr uint32_t kBlue = 0xFF0000;
-constexpr uint32_t kBlack = 0x000000;
 
 }  // namespace
 
@@ -31,24 +29,12 @@ void TMainForm::OnPortStatus() {
   CountPortResults(pass_.ports, settings_, typeC, pass_.EppPassIndex);
   // Sixteen rows, always: each is filled anew from its record.
   while (list->topLevelItemCount() < bridge::kPortCount) new QTreeWidgetItem(list);
-  const QFont plain = list->font();
   for (int slot = 0; slot < bridge::kPortCount; ++slot) {
     const bridge::PortRecord& record = pass_.ports.records[static_cast<size_t>(slot)];
     const PortRow row = BuildPortRow(record, settings_, Options());
-    QTreeWidgetItem* item = list->topLevelItem(slot);
-    item->setText(0, FromStationText(row.caption));
-    for (int c = 0; c < kPortRowCells; ++c) {
-      item->setText(c + 1, FromStationText(row.cells[static_cast<size_t>(c)]));
-      item->setFont(c + 1, plain);
-      ListView1CustomDrawSubItem(item, c + 1);
-    }
-    QTreeWidgetItem* node = ui->TreeView1->topLevelItem(slot);
-    if (row.present) {
-      SetNodeImage(slot, 1);
-      node->setText(0, QString("Port  %1").arg(record.hubPort));
-    } else {
-      node->setText(0, "Port");
-    }
+    FillPortRow(list->topLevelItem(slot), row);
+    if (row.present) ShowPresentPortNode(ui->TreeView1, slot, record.hubPort);
+    else ui->TreeView1->topLevelItem(slot)->setText(0, "Port");
   }
   const int32_t count = pass_.PresentDeviceCount.load();
   if (count != 0) {
@@ -69,18 +55,7 @@ void TMainForm::ShowProgress(int32_t percent) {
   ui->StatusBar1->update();
 }
 
-void TMainForm::ListView1CustomDrawSubItem(QTreeWidgetItem* item, int column) {
-  if (column < 1 || column >= item->columnCount()) return;
-  const CellStyle style = ResultCellStyle(ToStationText(item->text(column)));
-  if (style == CellStyle::kPlain) {
-    item->setForeground(column, BgrColor(kBlack));
-    return;
-  }
-  item->setForeground(column, BgrColor(style == CellStyle::kFailRed ? kRed : kBlue));
-  QFont bold = item->font(column);
-  bold.setBold(true);
-  item->setFont(column, bold);
-}
+void TMainForm::ListView1CustomDrawSubItem(QTreeWidgetItem* item, int column) { ColourResultCell(item, column); }
 
 void TMainForm::StatusBar1DrawPanel(const QRect& panel) { ui->ProgressBar1->setGeometry(panel); }
 
@@ -120,13 +95,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
   }
   // The key preview: a key typed anywhere in this window comes here first,
   // once (as it reaches the widget with the focus, before its parents).
-  if (e->type() == QEvent::KeyPress) {
-    QWidget* focus = QApplication::focusWidget();
-    const QString text = static_cast<QKeyEvent*>(e)->text();
-    const bool first = focus ? watched == focus && focus->window() == this : watched == this;
-    if (first && text.size() == 1 && text[0].unicode() < 0x80)
-      FormKeyPress(static_cast<char>(text[0].unicode()));
-  }
+  if (const char key = PreviewedKey(watched, e, this)) FormKeyPress(key);
   return QMainWindow::eventFilter(watched, e);
 }
 
