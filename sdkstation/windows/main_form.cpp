@@ -34,7 +34,12 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   threads_.fill(platform::kInvalidHandle);
   queueNotifier_ = new QSocketNotifier(queue_->WakeDescriptor(), QSocketNotifier::Read, this);
   connect(queueNotifier_, &QSocketNotifier::activated, this, [this] { queue_->Dispatch(); });
-  queue_->SetHandler(station::kWmPortUpdate, [this] { OnPortUpdate(); });
+  // The window's event, as the program's other posts are.
+  queue_->SetHandler(station::kWmPortUpdate, [this] {
+    QEvent update(static_cast<QEvent::Type>(station::kWmPortUpdate));
+    QCoreApplication::sendEvent(this, &update);
+  });
+  qApp->installEventFilter(this);
   station::AddPortNodes(ui->TreeView1, kSdkPortCount);
   station::SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
   BindEvents();
@@ -139,6 +144,8 @@ void TMainForm::BindEvents() {
   station::SetKeyHandler(u.TimerEdit, [](char key) { return station::DigitKeyRule(key); });
   station::SetKeyHandler(u.CapacityUserDefEdit, [](char key) { return station::CountKeyRule(key); });
   OnClick(u.TreeView1, [this] { TreeView1Click(); });
+  OnClick(u.ResetYieldBtn, [this] { ResetYieldBtnClick(); });
+  station::SetKeyHandler(u.SerialNumberEdit, [this](char key) { return SerialNumberEditKeyPress(key); });
   OnClick(u.DblClickBtn, [this] { DblClickBtnClick(); });
   for (QTreeWidget* view : {u.ListView1, u.TreeView1}) station::OnDblClick(view, [this] { DblClickBtnClick(); });
 }
@@ -156,10 +163,6 @@ bool TMainForm::ResultWindowShows() const { return passForm_ && passForm_->isVis
 void TMainForm::FocusStartOrRefresh() {
   if (station::OwnVisible(ui->ExecuteBtn) && station::OwnEnabled(ui->ExecuteBtn)) ui->ExecuteBtn->setFocus();
   else ui->RefreshBtn->setFocus();
-}
-
-void TMainForm::PostPortUpdate() {
-  QApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(station::kWmPortUpdate)));
 }
 
 }  // namespace sdkstation

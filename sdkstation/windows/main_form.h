@@ -28,6 +28,7 @@
 #include "station/windows/pass_form.h"
 
 class QCheckBox;
+class QCloseEvent;
 class QSocketNotifier;
 class QLabel;
 class QLineEdit;
@@ -114,14 +115,26 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // "Start Test": passes as often as lbTestLoopCnt says, until stopped.
   void btnStartTest2Click();
   void BtnStopTestClick() { stopRequest_ = true; }
-  // Removes every listed device safely, one thread each, then lists again.
+  // Removes every listed device safely, one thread each, then lists again;
+  // refused while a run or another removal is under way.
   void SafeRmBtnClick();
+  // The window's key preview: every key typed in it comes here first.
+  void FormKeyPress(char key);
+  // Bar-code mode: a scan ended by Enter starts the run (0 drops the key).
+  char SerialNumberEditKeyPress(char key);
+  void FormClose();
   // 1 when the run may start, else 0 after its message.
   [[nodiscard]] int CheckRunSettings();
   // One pass over the listed devices; true when every device passed.
   bool RunProductionPass();
 
   // ---- Port views and the detail window
+  // WM_PORT_UPDATE: every final result into the yield counters at once; the
+  // rows are rebuilt once per turn of the event loop.
+  void OnPortStatus();
+  void ResetYieldBtnClick();
+  // How often the rows were rebuilt.
+  int PortRowRedraws() const { return portRowRedraws_; }
   void TreeView1Click();
   // Fills the detail window for the selected port and shows it.
   void DblClickBtnClick();
@@ -168,16 +181,22 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // A pass or a safe removal owns the devices: the window sends none of its
   // own device commands meanwhile.
   bool DeviceWorkRuns() const { return runActive_ || removalActive_; }
+  bool Looping() const { return looping_; }
 
  protected:
   bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   class PassView;
   void BindEvents();
-  // WM_PORT_UPDATE: the yield counters take each final result, the
-  // progress shows the devices' mean.
-  void OnPortUpdate();
+  void RedrawPortRows();
+  void ShowYield();
+  // The safe removal of every listed device (the button's and the pass's).
+  void RemoveAllDevices();
+  // A close that waited for a run or a removal comes now.
+  void CloseWhenIdle();
   void ShowProgress(int32_t percent);
   void WaitWhileActive(const std::function<bool()>& done);
   void ShowPassResult(bool allPass);
@@ -206,6 +225,10 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   bool autoStartReady_ = false;
   bool runActive_ = false;
   bool removalActive_ = false;
+  bool closePending_ = false;
+  bool looping_ = false;  // "Start Test" runs its passes
+  bool redrawPending_ = false;
+  int portRowRedraws_ = 0;
   std::string iniPath_;
   station::TPassForm* passForm_ = nullptr;
   TDetailForm* detailForm_ = nullptr;

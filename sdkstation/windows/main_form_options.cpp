@@ -29,6 +29,8 @@ constexpr int kIdChars = 4;
 }  // namespace
 
 void TMainForm::RefreshBtnClick() {
+  // The removal lists again itself when its threads are done.
+  if (DeviceWorkRuns()) return;
   Ui::SdkMainForm& u = *ui;
   u.StatusLabel->hide();
   progress_ = 0;

@@ -90,7 +90,7 @@ class TMainForm::PassView : public SdkPassHost {
   void WaitUntil(const std::function<bool()>& done) override { f_.WaitWhileActive(done); }
   void EndWait() override { u_.WaitPanel->hide(); }
   void ShowResult(bool allPass) override { f_.ShowPassResult(allPass); }
-  void SafeRemoveAll() override { f_.SafeRmBtnClick(); }
+  void SafeRemoveAll() override { f_.RemoveAllDevices(); }
 
  private:
   TMainForm& f_;
@@ -99,15 +99,10 @@ class TMainForm::PassView : public SdkPassHost {
 
 bool TMainForm::event(QEvent* e) {
   if (e->type() == static_cast<QEvent::Type>(station::kWmPortUpdate)) {
-    OnPortUpdate();
+    OnPortStatus();
     return true;
   }
   return QMainWindow::event(e);
-}
-
-void TMainForm::OnPortUpdate() {
-  CountSdkResults(pass_.ports, deviceCount_, settings_);
-  if (deviceCount_ > 0) ShowProgress(SdkProgress(pass_.ports, deviceCount_));
 }
 
 void TMainForm::ShowProgress(int32_t percent) {
@@ -162,36 +157,6 @@ bool TMainForm::RunProductionPass() {
   return summary.allPass;
 }
 
-void TMainForm::SafeRmBtnClick() {
-  const int count = ClampDeviceCount(deviceCount_);
-  if (count == 0) return;
-  station::SetTextColor(ui->SafeRmBtn, kRed);
-  std::array<platform::Handle, kSdkPortCount> removals{};
-  removals.fill(platform::kInvalidHandle);
-  for (int i = 0; i < count; ++i) {
-    const std::string path = (*deviceList_)[i];
-    removals[static_cast<size_t>(i)] = platform::CreateThread(
-        [path] { return static_cast<uint32_t>(DeviceSdk().QV_SafeRemove(path.c_str())); },
-        [queue = queue_] { queue->Post(station::kWmPortUpdate); });
-    if (removals[static_cast<size_t>(i)] != platform::kInvalidHandle)
-      (void)platform::SetThreadPriority(removals[static_cast<size_t>(i)], platform::kThreadPriorityTimeCritical);
-  }
-  WaitWhileActive([&removals] {
-    for (const platform::Handle thread : removals) {
-      uint32_t code = 0;
-      if (thread != platform::kInvalidHandle && platform::GetExitCodeThread(thread, &code) &&
-          code == platform::kStillActive)
-        return false;
-    }
-    return true;
-  });
-  for (platform::Handle& thread : removals)
-    if (thread != platform::kInvalidHandle) (void)platform::CloseHandle(thread);
-  EnumUSBDevice();
-  if (deviceCount_ > 0)
-    (void)platform::MessageBox(kNotAllRemoved, "Warning", platform::kMbOk | platform::kMbIconWarning);
-}
-
 void TMainForm::AfterPass(bool failed) {
   runActive_ = false;
   EnumUSBDevice();
@@ -204,7 +169,8 @@ void TMainForm::AdvanceSerial(int devices) {
 }
 
 void TMainForm::ExecuteBtnClick() {
-  if (runActive_) return;
+  // One run at a time; none while devices are removed or the window closes.
+  if (DeviceWorkRuns() || looping_ || closePending_) return;
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   // The serials handed over are the ones the next run must not give again.
@@ -222,10 +188,21 @@ void TMainForm::ExecuteBtnClick() {
   LockControls(true);
   if (!ResultWindowShows()) FocusStartOrRefresh();
   if (settings_.EnBarcodeMode) FocusSerialEntry(true);
+  CloseWhenIdle();
 }
 
 void TMainForm::btnStartTest2Click() {
-  if (runActive_ || LoopCount(ui->lbTestLoopCnt) < 1) return;
+  if (DeviceWorkRuns() || looping_ || closePending_ || LoopCount(ui->lbTestLoopCnt) < 1) return;
+  // Between its passes the loop runs the window's events: a close asked for
+  // then waits for the loop's end as one during a pass does.
+  struct LoopEnd {
+    TMainForm& form;
+    ~LoopEnd() {
+      form.looping_ = false;
+      form.CloseWhenIdle();
+    }
+  } loopEnd{*this};
+  looping_ = true;
   stopRequest_ = false;
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;

@@ -1,0 +1,88 @@
+// The bar-code entry of the second program: a scan of the configured length
+// ended by Enter starts the run; a wrong length, no device or chips of two
+// models start nothing and empty the entry.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QTest>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sdkstation/windows/tests/sdk_window_fixture.h"
+
+namespace sdkstation {
+namespace {
+
+using station::testing::Ini;
+
+constexpr char kBarcodeIni[] = "EnBarcodeMode=1";
+constexpr char kBarcodeEeprom[] =
+    "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[QVEEPROM]\r\nBarcodeLength=12\r\n";
+
+class SdkBarcodeWindow : public testing::SdkWindowTest {
+ public:
+  void FillIdentity() {
+    Type(Edit("VendorIDEdit"), "13FE");
+    Type(Edit("ProductIDEdit"), "6300");
+    Type(Edit("VendorStrEdit"), "KESTROVA");
+    Type(Edit("ProdStrEdit"), "STATION");
+    Type(Edit("StringBEdit"), "Disk");
+    Type(Edit("StringCEdit"), "Maker");
+  }
+  // The scanner types the code, then Enter.
+  void Scan(const QString& code) {
+    QLineEdit* entry = Edit("SerialNumberEdit");
+    entry->clear();
+    QTest::keyClicks(entry, code);
+    QTest::keyClick(entry, Qt::Key_Return);
+    Pump();
+  }
+};
+
+TEST_F(SdkBarcodeWindow, TheExactLengthStartsOneShortDoesNot) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini(kBarcodeIni, kBarcodeEeprom));
+  TMainForm& form = Start();
+  ASSERT_EQ(form.DeviceCount(), 2);
+  FillIdentity();
+  Scan("00000000ABC");  // 11 of 12
+  EXPECT_EQ(Messages(), std::vector<std::string>{"BarCode Length Don't match INI setting"});
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "");
+  EXPECT_FALSE(std::filesystem::exists(form.DayLogPath()));
+  boxes_.clear();
+  Scan("00000000abcd");  // scanned lower-case: taken upper-case
+  EXPECT_THAT(Messages(), ::testing::IsEmpty());
+  EXPECT_TRUE(std::filesystem::exists(form.DayLogPath()));
+  EXPECT_EQ(form.Settings().TotalTestCount, 2);
+}
+
+TEST_F(SdkBarcodeWindow, StartsNothingWhenTheDevicesAreNotReady) {
+  struct Case {
+    const char* what;
+    std::string bench;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no device", "", "Device is not Ready ! or Device is not connected !"},
+      {"two models", testing::Products(29, 1) + "[product other]\nchip = 25\nserial = 59\n",
+       "Chips are Different model !"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bench(c.bench);
+    WriteIni(Ini(kBarcodeIni, kBarcodeEeprom));
+    TMainForm& form = Start();
+    boxes_.clear();
+    Scan("00000000ABCD");
+    EXPECT_EQ(Messages(), std::vector<std::string>{c.message});
+    EXPECT_EQ(Edit("SerialNumberEdit")->text(), "");
+    EXPECT_FALSE(std::filesystem::exists(form.DayLogPath()));
+    Close();
+  }
+}
+
+}  // namespace
+}  // namespace sdkstation
