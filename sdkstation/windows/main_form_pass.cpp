@@ -88,7 +88,13 @@ class TMainForm::PassView : public SdkPassHost {
   }
 
   void WaitUntil(const std::function<bool()>& done) override { f_.WaitWhileActive(done); }
-  void EndWait() override { u_.WaitPanel->hide(); }
+  void EndWait() override {
+    u_.WaitPanel->hide();
+    // The rows as the workers left them, before the result and the listing
+    // after the pass: their last updates may still wait for the next turn.
+    f_.OnPortStatus();
+    f_.RedrawPortRows();
+  }
   void ShowResult(bool allPass) override { f_.ShowPassResult(allPass); }
   void SafeRemoveAll() override { f_.RemoveAllDevices(); }
 

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -20,6 +20,19 @@ namespace sdkstation {
 namespace {
 
 using station::testing::Ini;
+
+// Runs `seen` when the watched window is shown.
+class RowsAtShow : public QObject {
+ public:
+  explicit RowsAtShow(std::function<void()> seen) : seen_(std::move(seen)) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Show) seen_();
+    return false;
+  }
+
+ private:
+  std::function<void()> seen_;
+};
 
 class SdkPortRows : public testing::SdkWindowTest {
  public:
@@ -54,22 +67,17 @@ TEST_F(SdkPortRows, StartFillsTheRowsThePassWindowTheLogAndTheYield) {
   ASSERT_EQ(form.DeviceCount(), 3);
   FillIdentity("00A0");
   Button("ResetYieldBtn")->click();
-  // The rows as the operator sees them while the pass runs: the identity
-  // written on every device.
-  bool identityPassShown = false;
-  QTimer sampler;
-  QObject::connect(&sampler, &QTimer::timeout, [&] {
-    if (List()->topLevelItemCount() != 3) return;
-    bool all = true;
-    for (int row = 0; row < 3; ++row) all = all && Cell(row, 8) == "Pass";  // EEPROM
-    identityPassShown = identityPassShown || all;
+  // The rows as the operator sees them beside the result: every device's
+  // identity written.
+  std::vector<std::string> identityCells;
+  RowsAtShow rowsAtShow([&] {
+    for (int row = 0; row < List()->topLevelItemCount(); ++row) identityCells.push_back(Cell(row, 8));  // EEPROM
   });
-  sampler.start(0);
+  passForm.installEventFilter(&rowsAtShow);
   Button("ExecuteBtn")->click();
-  sampler.stop();
   Pump();
   EXPECT_THAT(Messages(), ::testing::IsEmpty());
-  EXPECT_TRUE(identityPassShown);
+  EXPECT_THAT(identityCells, ::testing::ElementsAre("Pass", "Pass", "Pass"));
   // Listed again after the pass: one row per device, identities upper-cased.
   ASSERT_EQ(List()->topLevelItemCount(), 3);
   for (int row = 0; row < 3; ++row) EXPECT_THAT(Cell(row, 2), ::testing::StartsWith("1D6B / 0100 / 529"));
