@@ -19,6 +19,7 @@
 #include "sdkstation/windows/program_version.h"
 #include "station/station_messages.h"
 #include "station/windows/control_events.h"
+#include "station/windows/message_pump.h"
 #include "station/windows/option_rules.h"
 #include "station/windows/port_views.h"
 #include "station/windows/settings_dialogs.h"
@@ -40,6 +41,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
     QCoreApplication::sendEvent(this, &update);
   });
   qApp->installEventFilter(this);
+  messages_ = new station::WindowMessagePump(this, [this](const platform::WindowMessage& m) { Dispatch(m); });
   station::AddPortNodes(ui->TreeView1, kSdkPortCount);
   station::SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
   BindEvents();
@@ -109,6 +111,9 @@ void TMainForm::FormCreate() {
     ui->cbEraseFlashForDebug->show();
   }
   if (settings_.EnEraseFlashOnly) ui->cbEraseFlash->show();
+  RegisterDiskNotification();
+  // Notices and timers are the window's from here on.
+  messages_->Start();
 }
 
 void TMainForm::BindEvents() {

@@ -15,10 +15,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/device_notifications.h"
 #include "platform/event.h"
 #include "platform/file_dialog.h"
 #include "platform/message_queue.h"
 #include "platform/module.h"
+#include "platform/window_messages.h"
 #include "sdkstation/device_sdk.h"
 #include "sdkstation/sdk_pass_state.h"
 #include "sdkstation/sdk_settings_file.h"
@@ -35,6 +37,10 @@ class QLineEdit;
 
 namespace Ui {
 class SdkMainForm;
+}
+
+namespace station {
+class WindowMessagePump;
 }
 
 namespace sdkstation {
@@ -128,6 +134,18 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // One pass over the listed devices; true when every device passed.
   bool RunProductionPass();
 
+  // ---- Device notices
+  // The message map of the window's message port: WM_TIMER and
+  // WM_DEVICECHANGE; false for any other message.
+  bool Dispatch(const platform::WindowMessage& message);
+  void RegisterDiskNotification();
+  void OnDeviceChange(uintptr_t event, const platform::DeviceBroadcast* header);
+  void OnDeviceTimer(uintptr_t id);
+  platform::WindowHandle Handle() const;
+  // The timer that debounces device notices (fires once, then is killed).
+  static constexpr uintptr_t RescanTimer = 17;
+  platform::DeviceNotifyHandle DeviceNotifyHandle = 0;
+
   // ---- Port views and the detail window
   // WM_PORT_UPDATE: every final result into the yield counters at once; the
   // rows are rebuilt once per turn of the event loop.
@@ -211,6 +229,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   void SaveAtExit();
 
   std::unique_ptr<Ui::SdkMainForm> ui;
+  // The window's message port: device notices and RescanTimer.
+  station::WindowMessagePump* messages_ = nullptr;
   QLabel* statusPanel2_ = nullptr;  // the status bar's percentage
 
   std::optional<SdkLocks> locks_;

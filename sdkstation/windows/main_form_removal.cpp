@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/device_notifications.h"
 #include "platform/message_box.h"
 #include "platform/threads.h"
 #include "sdkstation/windows/main_form.h"
@@ -90,6 +91,10 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 
 void TMainForm::FormClose() {
   // No worker runs here: a close waits for the run, the run for its workers.
+  if (DeviceNotifyHandle != 0) {
+    static_cast<void>(platform::UnregisterDeviceNotification(DeviceNotifyHandle));  // false: already gone
+    DeviceNotifyHandle = 0;
+  }
 }
 
 void TMainForm::CloseWhenIdle() {

@@ -14,6 +14,7 @@
 #include "station/windows/clock_timer.h"
 #include "station/windows/control_events.h"
 #include "station/windows/detail_form.h"
+#include "station/windows/device_notices.h"
 #include "station/windows/main_form.h"
 #include "station/windows/pass_form.h"
 #include "ui_mainform.h"
@@ -21,8 +22,6 @@
 namespace station {
 namespace {
 
-constexpr uint32_t kRescanAfterArrivalMs = 1500;
-constexpr uint32_t kRescanAfterRemovalMs = 200;
 constexpr int kStringBBelowStringCTop = 15;
 constexpr char kPellmarSuffix[] = " for Pellmar On-board Customers";
 
@@ -52,13 +51,7 @@ ProgramVersion ReadProgramVersion(const std::string& programFile) {
 
 platform::WindowHandle TMainForm::Handle() const { return messages_->handle(); }
 
-void TMainForm::RegisterDiskNotification() {
-  platform::DeviceInterfaceFilter filter;
-  filter.classGuid = platform::kGuidDevInterfaceDisk;
-  // Without it the window still hears volumes come and go.
-  DeviceNotifyHandle =
-      platform::RegisterDeviceNotification(messages_->handle(), &filter, platform::kDeviceNotifyWindowHandle);
-}
+void TMainForm::RegisterDiskNotification() { DeviceNotifyHandle = station::RegisterDiskNotification(Handle()); }
 
 void TMainForm::FormCreate() {
   RegisterDiskNotification();
@@ -98,20 +91,16 @@ bool TMainForm::Dispatch(const platform::WindowMessage& message) {
 }
 
 void TMainForm::OnDeviceChange(uintptr_t event, const platform::DeviceBroadcast* header) {
-  if (event != platform::kDbtDeviceArrival && event != platform::kDbtDeviceRemoveComplete) return;
   // Safe removal makes its own products leave; their notices are not changes
   // to rescan for.
-  if (RemovalActive()) return;
-  const bool arrival = event == platform::kDbtDeviceArrival;
-  if ((!Options().MPSafeRemove || arrival) && passForm_) passForm_->hide();
-  if (RunActive()) return;
-  if (header == nullptr || (header->deviceType != platform::kDbtDevtypDeviceInterface &&
-                            header->deviceType != platform::kDbtDevtypVolume))
-    return;
-  ui->ExecuteBtn->setEnabled(false);
-  static_cast<void>(platform::KillTimer(messages_->handle(), RescanTimer));
-  static_cast<void>(
-      platform::SetTimer(messages_->handle(), RescanTimer, arrival ? kRescanAfterArrivalMs : kRescanAfterRemovalMs));
+  OnDeviceNotice(event, header,
+                 {.window = Handle(),
+                  .rescanTimer = RescanTimer,
+                  .removalActive = RemovalActive(),
+                  .runActive = RunActive(),
+                  .safeRemoveSetting = Options().MPSafeRemove != 0,
+                  .resultWindow = passForm_,
+                  .start = ui->ExecuteBtn});
 }
 
 void TMainForm::OnDeviceTimer(uintptr_t id) {
