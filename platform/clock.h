@@ -27,8 +27,10 @@ double ClockScale();
 
 // A manual clock stands still but for sleeps, each of which moves it on by
 // its length at once without waiting: the station time a test sees is the
-// time its code slept, whatever the load on the machine. Set before the
-// threads that sleep start.
+// time its code slept, whatever the load on the machine. Threads sleeping
+// at once share it, each sleep starting where the clock stands, so a time
+// one thread measures includes the others' sleeps. Set before the threads
+// that sleep start.
 void SetManualClock(bool manual);
 bool ManualClock();
 
