@@ -43,6 +43,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   qApp->installEventFilter(this);
   messages_ = new station::WindowMessagePump(this, [this](const platform::WindowMessage& m) { Dispatch(m); });
   station::AddPortNodes(ui->TreeView1, kSdkPortCount);
+  station::SetPortListColumnWidths(ui->ListView1);
   station::SetUpSettingsDialogs(OpenDialog1, SaveDialog1);
   BindEvents();
 
