@@ -35,7 +35,7 @@ inline const platform::Module kMinusOneModule = reinterpret_cast<platform::Modul
 platform::Module BindDeviceSdk();
 
 // Releases a nonzero handle and empties the table; always true.
-bool UnbindDeviceSdk(platform::Module module);
+[[nodiscard]] bool UnbindDeviceSdk(platform::Module module);
 
 // The 16 buffers of 256 bytes the library writes device paths into,
 // zero-filled when made; entry i is device i for the whole station.

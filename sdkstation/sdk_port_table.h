@@ -71,7 +71,7 @@ struct SdkPortRecord {
 using SdkPortTable = std::array<SdkPortRecord, kSdkPortCount>;
 
 // The attached-device count bounded to what the table holds.
-int ClampDeviceCount(int count);
+[[nodiscard]] int ClampDeviceCount(int count);
 
 // Whether any of the first `count` records is of the QVS87x series.
 bool AnyQVS87xDevice(const SdkPortTable& ports, int count);

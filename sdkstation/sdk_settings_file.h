@@ -62,7 +62,7 @@ SdkLoadResult LoadSettings(const std::string& path, SdkSettingsBlock& block, Sta
 // station time-out, FmtSecPerClus -1 while the cluster choice is not
 // offered, and nine texts go out between single quotes. 1 on success; 0
 // after "Unable to write to %s" was shown.
-int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options);
+[[nodiscard]] int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options);
 
 // The yield edit's text: passed "/" total.
 std::string YieldText(const SdkSettingsBlock& block);

@@ -36,7 +36,7 @@ std::string DefaultIniPath();
 std::string YieldFilePath();
 // Makes the log folder beside the program unless it is there; false when
 // there is none (a file of that name, or it cannot be made).
-bool EnsureLogFolder();
+[[nodiscard]] bool EnsureLogFolder();
 
 // --- Keys ------------------------------------------------------------------
 

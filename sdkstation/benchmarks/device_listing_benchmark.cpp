@@ -35,7 +35,7 @@ struct Station {
     module = sdkstation::BindDeviceSdk();
   }
   ~Station() {
-    sdkstation::UnbindDeviceSdk(module);
+    static_cast<void>(sdkstation::UnbindDeviceSdk(module));
     programFolder.reset();
     std::filesystem::remove_all(folder);
   }

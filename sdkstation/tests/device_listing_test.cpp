@@ -45,7 +45,9 @@ TEST_F(SdkListing, TheLowestSpeedOfTheDevices) {
     std::string bench;
     for (const char* speed : c.speeds) bench += "[product p" + std::to_string(bench.size()) + "]\nchip = 25\nspeed = " + speed + "\n";
     SCOPED_TRACE(bench);
-    if (module_) UnbindDeviceSdk(module_);
+    if (module_) {
+      EXPECT_TRUE(UnbindDeviceSdk(module_));
+    }
     Bench(bench);
     Bind();
     attached_ = 0;

@@ -91,7 +91,9 @@ class SdkTest : public ::testing::Test {
     std::filesystem::copy_file(QVFW_LIBRARY, Path("QVFWUpdateDll.so"));
   }
   ~SdkTest() override {
-    if (module_) UnbindDeviceSdk(module_);
+    if (module_) {
+      EXPECT_TRUE(UnbindDeviceSdk(module_));
+    }
     backend_.reset();
     std::filesystem::remove_all(folder_);
   }
