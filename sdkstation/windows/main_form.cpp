@@ -151,6 +151,9 @@ void TMainForm::BindEvents() {
   station::SetKeyHandler(u.CapacityUserDefEdit, [](char key) { return station::CountKeyRule(key); });
   OnClick(u.TreeView1, [this] { TreeView1Click(); });
   OnClick(u.ResetYieldBtn, [this] { ResetYieldBtnClick(); });
+  OnChange(u.FmtTypeComboBox, [this] { FFsFmtChange(); });
+  OnChange(u.VolumeLabeledEdit, [this] { FFsFmtChange(); });
+  OnChange(u.FmtSecPerClusCbox, [this] { FmtSecPerClusCboxChange(); });
   station::SetKeyHandler(u.SerialNumberEdit, [this](char key) { return SerialNumberEditKeyPress(key); });
   OnClick(u.DblClickBtn, [this] { DblClickBtnClick(); });
   for (QTreeWidget* view : {u.ListView1, u.TreeView1}) station::OnDblClick(view, [this] { DblClickBtnClick(); });

@@ -182,6 +182,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   void CapacityUserDefEditChange();
   void TimerEditChange();
   void FwFileNameEditChange();
+  void FFsFmtChange();
+  void FmtSecPerClusCboxChange();
 
   // ---- State
   SdkSettingsBlock& Settings() { return settings_; }

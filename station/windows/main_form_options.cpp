@@ -20,7 +20,6 @@ namespace station {
 namespace {
 
 constexpr char kFirmwareNotForAllChips[] = "Firmware File not support all chips!";
-constexpr int kFat32LabelChars = 11;
 constexpr int kStringCChars = 30;
 
 }  // namespace
@@ -67,10 +66,7 @@ void TMainForm::Format_Checked() {
 
 void TMainForm::FFsFmtChange() {
   const int fileSystem = ui->FmtTypeComboBox->currentIndex();
-  if (fileSystem == kFileSystemFat32 && ui->VolumeLabeledEdit->text().size() > kFat32LabelChars) {
-    ui->VolumeLabeledEdit->setText(ui->VolumeLabeledEdit->text().left(kFat32LabelChars));
-    platform::MessageBox("FAT32 only support Volume label 11 characters!", "Message", platform::kMbOk);
-  }
+  Fat32LabelRule(fileSystem, ui->VolumeLabeledEdit);
   if (fileSystem == kFileSystemNtfs) ui->FmtSecPerClusCbox->setVisible(settings_.ClusterChoiceShown != 0);
   if (fileSystem == kFileSystemFat32) ui->FmtSecPerClusCbox->hide();
 }

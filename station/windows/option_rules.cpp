@@ -5,11 +5,15 @@
 #include <string>
 
 #include "platform/input_box.h"
+#include "platform/message_box.h"
+#include "station/step_helpers.h"
 
 #include "station/windows/control_events.h"
 
 namespace station {
 namespace {
+
+constexpr int kFat32LabelChars = 11;
 
 bool IsControlKey(char key) { return static_cast<unsigned char>(key) < 0x20; }
 bool IsDigit(char key) { return std::isdigit(static_cast<unsigned char>(key)) != 0; }
@@ -21,6 +25,12 @@ void FormatCheckedRule(const QCheckBox* format, QWidget* label, QWidget* fileSys
   label->setEnabled(on);
   fileSystem->setEnabled(on);
   partition->setChecked(on);
+}
+
+void Fat32LabelRule(int32_t fileSystem, QLineEdit* label) {
+  if (fileSystem != kFileSystemFat32 || label->text().size() <= kFat32LabelChars) return;
+  label->setText(label->text().left(kFat32LabelChars));
+  static_cast<void>(platform::MessageBox("FAT32 only support Volume label 11 characters!", "Message", platform::kMbOk));
 }
 
 void VerifyBoxRule(const QCheckBox* verify, QCheckBox* identityUpdate, QWidget* verifyGroup) {

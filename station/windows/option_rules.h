@@ -29,6 +29,10 @@ void ExclusiveBoxRule(const QCheckBox* sender, QCheckBox* other);
 // may be typed in; otherwise they may.
 void SourceBoxRule(const QCheckBox* box, std::initializer_list<QWidget*> edits);
 
+// A FAT32 volume label holds 11 characters: with FAT32 chosen a longer one
+// is cut, with the message saying so.
+void Fat32LabelRule(int32_t fileSystem, QLineEdit* label);
+
 // An edit holds at most `limit` characters: a longer text is cut, the caret
 // put at its end.
 void LimitEditRule(QLineEdit* edit, int limit);
