@@ -24,14 +24,6 @@ constexpr char kBarcodeEeprom[] =
 
 class SdkBarcodeWindow : public testing::SdkWindowTest {
  public:
-  void FillIdentity() {
-    Type(Edit("VendorIDEdit"), "13FE");
-    Type(Edit("ProductIDEdit"), "6300");
-    Type(Edit("VendorStrEdit"), "KESTROVA");
-    Type(Edit("ProdStrEdit"), "STATION");
-    Type(Edit("StringBEdit"), "Disk");
-    Type(Edit("StringCEdit"), "Maker");
-  }
   // The scanner types the code, then Enter.
   void Scan(const QString& code) {
     QLineEdit* entry = Edit("SerialNumberEdit");
@@ -47,7 +39,7 @@ TEST_F(SdkBarcodeWindow, TheExactLengthStartsOneShortDoesNot) {
   WriteIni(Ini(kBarcodeIni, kBarcodeEeprom));
   TMainForm& form = Start();
   ASSERT_EQ(form.DeviceCount(), 2);
-  FillIdentity();
+  FillIdentity("");
   Scan("00000000ABC");  // 11 of 12
   EXPECT_EQ(Messages(), std::vector<std::string>{"BarCode Length Don't match INI setting"});
   EXPECT_EQ(Edit("SerialNumberEdit")->text(), "");

@@ -14,7 +14,6 @@
 
 #include "platform/clock.h"
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
-#include "station/windows/message_pump.h"
 
 namespace sdkstation {
 namespace {
@@ -26,33 +25,11 @@ constexpr char kLate[] = "[product late]\nchip = 29\nserial = 5LATE\n";
 
 class SdkNoticesWindow : public testing::SdkWindowTest {
  protected:
-  // Lets the window's messages that are due now arrive.
-  static void Deliver() {
-    Pump();
-    for (QWidget* window : QApplication::topLevelWidgets())
-      for (station::WindowMessagePump* pump : window->findChildren<station::WindowMessagePump*>())
-        pump->DispatchDue();
-    Pump();
-  }
-  // `ms` of station time pass, then what fell due arrives.
-  static void Elapse(uint32_t ms) {
-    platform::Sleep(ms);
-    Deliver();
-  }
   bool StartEnabled() const { return Button("ExecuteBtn")->isEnabled(); }
   int Listings(testing::DebugLines& debug) const {
     int n = 0;
     for (const std::string& line : debug.Take("RD Debug: EnumUSBDevice enter")) n += !line.empty();
     return n;
-  }
-  void FillIdentity() {
-    Type(Edit("VendorIDEdit"), "13FE");
-    Type(Edit("ProductIDEdit"), "6300");
-    Type(Edit("VendorStrEdit"), "KESTROVA");
-    Type(Edit("ProdStrEdit"), "STATION");
-    Type(Edit("StringBEdit"), "Disk");
-    Type(Edit("StringCEdit"), "Maker");
-    Type(Edit("SerialNumberEdit"), "00A0");
   }
 
   platform::ScopedManualClock manual_;
@@ -100,7 +77,7 @@ TEST_F(SdkNoticesWindow, AutoRunAfterAPlugInOnlyWhenTheListingAllowsIt) {
     Bench(testing::Products(29, 1) + kLate + kStartsUnplugged);
     WriteIni(Ini(c.setting, "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
     TMainForm& form = Start();
-    FillIdentity();
+    FillIdentity("00A0");
     std::filesystem::remove(form.DayLogPath());  // the last case's
     const int32_t tested = form.Settings().TotalTestCount;
     Elapse(5000);

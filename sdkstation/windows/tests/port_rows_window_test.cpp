@@ -36,15 +36,6 @@ class RowsAtShow : public QObject {
 
 class SdkPortRows : public testing::SdkWindowTest {
  public:
-  void FillIdentity(const char* serial) {
-    Type(Edit("VendorIDEdit"), "13FE");
-    Type(Edit("ProductIDEdit"), "6300");
-    Type(Edit("VendorStrEdit"), "KESTROVA");
-    Type(Edit("ProdStrEdit"), "STATION");
-    Type(Edit("StringBEdit"), "Disk");
-    Type(Edit("StringCEdit"), "Maker");
-    Type(Edit("SerialNumberEdit"), serial);
-  }
   QTreeWidget* List() const { return Find<QTreeWidget>("ListView1"); }
   std::string Cell(int row, int column) const {
     return List()->topLevelItem(row)->text(column).toStdString();

@@ -18,15 +18,9 @@ using station::testing::Ini;
 
 class SdkRunWindow : public testing::SdkWindowTest {
  public:
-  // The identity the hand-over needs whole, and the serial to start from.
+  // The identity and the serial, which every device takes advanced by one.
   void FillIdentity(const char* serial) {
-    Type(Edit("VendorIDEdit"), "13FE");
-    Type(Edit("ProductIDEdit"), "6300");
-    Type(Edit("VendorStrEdit"), "KESTROVA");
-    Type(Edit("ProdStrEdit"), "STATION");
-    Type(Edit("StringBEdit"), "Disk");
-    Type(Edit("StringCEdit"), "Maker");
-    Type(Edit("SerialNumberEdit"), serial);
+    SdkWindowTest::FillIdentity(serial);
     Box("Str3AutoInc")->setChecked(true);
   }
 };

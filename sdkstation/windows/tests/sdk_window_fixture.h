@@ -37,6 +37,16 @@ class SdkWindowTest : public station::testing::BasicWindowTest<TMainForm> {
       return 1;
     };
   }
+  // The identity a run's hand-over needs whole, and the serial to start from.
+  void FillIdentity(const char* serial) {
+    Type(Edit("VendorIDEdit"), "13FE");
+    Type(Edit("ProductIDEdit"), "6300");
+    Type(Edit("VendorStrEdit"), "KESTROVA");
+    Type(Edit("ProdStrEdit"), "STATION");
+    Type(Edit("StringBEdit"), "Disk");
+    Type(Edit("StringCEdit"), "Maker");
+    Type(Edit("SerialNumberEdit"), serial);
+  }
   // Ends the window as the program's exit does.
   void Close() {
     form_.reset();

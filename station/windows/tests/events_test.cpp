@@ -59,19 +59,6 @@ class EventsTest : public PassWindowTest {
   }
   ~EventsTest() override { platform::SetDebugSink({}); }
 
-  // Lets the window's messages that are due now arrive (also to a window
-  // still in its start-up).
-  static void Deliver() {
-    Pump();
-    for (QWidget* window : QApplication::topLevelWidgets())
-      for (WindowMessagePump* pump : window->findChildren<WindowMessagePump*>()) pump->DispatchDue();
-    Pump();
-  }
-  // `ms` of station time pass, then what fell due arrives.
-  static void Elapse(uint32_t ms) {
-    platform::Sleep(ms);
-    Deliver();
-  }
   // Device walks that found the product with this USB serial since the last
   // call: one per rescan.
   int Rescans() {

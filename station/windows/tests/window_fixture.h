@@ -33,6 +33,7 @@
 #include "sim/bench.h"
 #include "station/settings_file.h"
 #include "station/windows/main_form.h"
+#include "station/windows/message_pump.h"
 
 namespace station::testing {
 
@@ -105,6 +106,19 @@ class BasicWindowTest : public ::testing::Test {
 
   // Lets queued events (WM_PORT_UPDATE) arrive.
   static void Pump() { QCoreApplication::processEvents(); }
+  // Lets the window's messages that are due now arrive (also to a window
+  // still in its start-up).
+  static void Deliver() {
+    Pump();
+    for (QWidget* window : QApplication::topLevelWidgets())
+      for (WindowMessagePump* pump : window->findChildren<WindowMessagePump*>()) pump->DispatchDue();
+    Pump();
+  }
+  // `ms` of station time pass, then what fell due arrives.
+  static void Elapse(uint32_t ms) {
+    platform::Sleep(ms);
+    Deliver();
+  }
 
   template <class W>
   W* Find(const char* name) const {

@@ -34,13 +34,7 @@ TEST_F(SdkMainWindowScreenshots, AfterTheFirstListingAndAfterOnePass) {
   ASSERT_EQ(form.DeviceCount(), 3);
   ExpectAPicture(SavePicture(form, "sdk-main-window.png"), form);
 
-  Type(Edit("VendorIDEdit"), "13FE");
-  Type(Edit("ProductIDEdit"), "6300");
-  Type(Edit("VendorStrEdit"), "KESTROVA");
-  Type(Edit("ProdStrEdit"), "STATION");
-  Type(Edit("StringBEdit"), "Disk");
-  Type(Edit("StringCEdit"), "Maker");
-  Type(Edit("SerialNumberEdit"), "00A0");
+  FillIdentity("00A0");
   Button("ExecuteBtn")->click();
   Pump();
   ASSERT_FALSE(form.RunActive());
