@@ -12,6 +12,7 @@
 
 #include "sim/device_removal.h"
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
+#include "station/windows/tests/removal_gate.h"
 
 namespace sdkstation {
 namespace {
@@ -35,15 +36,19 @@ TEST_F(SdkRemovalWindow, SafeRemovalWithOneHeldVolumeWarnsOnce) {
   ASSERT_EQ(form.DeviceCount(), 2);
   bool activeInside = false;
   int countInside = -1;
-  QTimer::singleShot(0, &form, [&] {
-    activeInside = form.RemovalActive();
-    form.SafeRmBtnClick();
-    form.RefreshBtnClick();
-    Button("ExecuteBtn")->click();
-    countInside = form.DeviceCount();
-  });
-  Button("SafeRmBtn")->click();
-  Pump();
+  {
+    station::testing::RemovalGate gate;
+    QTimer::singleShot(0, &form, [&] {
+      activeInside = form.RemovalActive();
+      form.SafeRmBtnClick();
+      form.RefreshBtnClick();
+      Button("ExecuteBtn")->click();
+      countInside = form.DeviceCount();
+      station::testing::OpenRemovalGate();
+    });
+    Button("SafeRmBtn")->click();
+    Pump();
+  }
   EXPECT_TRUE(activeInside);
   EXPECT_EQ(countInside, 2);  // no listing under the removal
   EXPECT_FALSE(form.RemovalActive());
@@ -107,8 +112,14 @@ TEST_F(SdkRemovalWindow, CloseWaitsForTheRemoval) {
   TMainForm& form = Start();
   form.show();
   bool closedInside = true;
-  QTimer::singleShot(0, &form, [&] { closedInside = form.close(); });
-  Button("SafeRmBtn")->click();
+  {
+    station::testing::RemovalGate gate;
+    QTimer::singleShot(0, &form, [&] {
+      closedInside = form.close();
+      station::testing::OpenRemovalGate();
+    });
+    Button("SafeRmBtn")->click();
+  }
   EXPECT_FALSE(closedInside);
   EXPECT_TRUE(form.isVisible());
   Pump();

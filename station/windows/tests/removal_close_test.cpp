@@ -8,14 +8,10 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
-#include "platform/clock.h"
 #include "sim/device_removal.h"
 #include "station/tests/configparser_reader.h"
 #include "station/windows/tests/pass_window_fixture.h"
+#include "station/windows/tests/removal_gate.h"
 
 namespace station {
 namespace {
@@ -26,26 +22,6 @@ using testing::StepProducts;
 
 // The "RD Version" lock on (MPVersion 1, box unchecked): the key works only then.
 constexpr char kSafeRemoveIni[] = "EnKey0SafeRemove=1\r\nMPVersion=1";
-
-// The removal threads hold at their first sleep until the interface thread
-// has acted inside its wait for them, however fast the products answer.
-std::atomic<bool> removalGateOpen{true};
-std::thread::id interfaceThread;
-void HoldUntilTheWaitActed(uint32_t) {
-  if (std::this_thread::get_id() == interfaceThread) return;
-  while (!removalGateOpen.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
-}
-struct RemovalGate {
-  RemovalGate() {
-    interfaceThread = std::this_thread::get_id();
-    removalGateOpen = false;
-    platform::SetSleepObserver(&HoldUntilTheWaitActed);
-  }
-  ~RemovalGate() {
-    removalGateOpen = true;
-    platform::SetSleepObserver(nullptr);
-  }
-};
 
 // One of two products held open by another program: its removal is vetoed
 // five times; the other goes. One rescan, one warning; a Refresh pressed
@@ -60,13 +36,13 @@ TEST_F(PassWindowTest, SafeRemovalWithOneVetoed) {
   const int updates = portUpdates_.count;
   bool refusedInside = false;
   {
-    RemovalGate gate;
+    testing::RemovalGate gate;
     QTimer::singleShot(0, &form, [&] {
       refusedInside = form.RemovalActive() && form.Waiting();
       form.RefreshBtnClick();
       form.SafeRmBtnClick();
       Button("ExecuteBtn")->click();
-      removalGateOpen = true;
+      testing::OpenRemovalGate();
     });
     Button("SafeRmBtn")->click();
     Pump();
