@@ -34,7 +34,6 @@ constexpr uint32_t kRed = 0x0000FF;
 constexpr uint32_t kBlue = 0xFF0000;
 constexpr uint32_t kBeforeLoopPassMs = 500;
 constexpr uint32_t kAfterLoopPassMs = 1000;
-constexpr char kNotAllRemoved[] = "Unable to remove all device!";
 
 bool Usable(const QWidget* w) { return station::OwnVisible(w) && station::OwnEnabled(w); }
 
