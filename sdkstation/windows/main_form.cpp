@@ -35,6 +35,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   threads_.fill(platform::kInvalidHandle);
   queueNotifier_ = new QSocketNotifier(queue_->WakeDescriptor(), QSocketNotifier::Read, this);
   connect(queueNotifier_, &QSocketNotifier::activated, this, [this] { queue_->Dispatch(); });
+  waitPanel_ = std::make_unique<station::WaitPanel>(ui->WaitPanel, ui->PaintBox1, ui->Image1, queue_);
   // The window's event, as the program's other posts are.
   queue_->SetHandler(station::kWmPortUpdate, [this] {
     QEvent update(static_cast<QEvent::Type>(station::kWmPortUpdate));
@@ -79,6 +80,7 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
 }
 
 TMainForm::~TMainForm() {
+  waitPanel_.reset();
   queue_->Close();
   locks_.reset();
   if (Started()) SaveAtExit();

@@ -28,6 +28,7 @@
 #include "station/pass_state.h"
 #include "station/day_log.h"
 #include "station/windows/pass_form.h"
+#include "station/windows/wait_panel.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -259,6 +260,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // Workers post here; the queue's descriptor wakes the event loop.
   std::shared_ptr<platform::MessageQueue> queue_ = std::make_shared<platform::MessageQueue>();
   QSocketNotifier* queueNotifier_ = nullptr;
+  // Its thread posts to the queue: it ends before the queue closes.
+  std::unique_ptr<station::WaitPanel> waitPanel_;
   SdkRun run_;
   station::PatternPages patterns_;
   std::array<platform::Handle, kSdkPortCount> threads_{};

@@ -65,9 +65,7 @@ class TMainForm::PassView : public SdkPassHost {
     f_.ShowProgress(0);
     QCoreApplication::processEvents();
     if (!devicesAttached) return;
-    u_.WaitPanel->raise();
-    u_.WaitPanel->show();
-    QCoreApplication::processEvents();
+    f_.waitPanel_->Start();
   }
 
   SdkPassControls Controls() override {
@@ -88,7 +86,7 @@ class TMainForm::PassView : public SdkPassHost {
 
   void WaitUntil(const std::function<bool()>& done) override { f_.WaitWhileActive(done); }
   void EndWait() override {
-    u_.WaitPanel->hide();
+    f_.waitPanel_->Stop();
     // The rows as the workers left them, before the result and the listing
     // after the pass: their last updates may still wait for the next turn.
     f_.OnPortStatus();

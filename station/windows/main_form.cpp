@@ -36,7 +36,7 @@ TMainForm::TMainForm(QWidget* owner)
   // Before anything can show a box: its loop may draw the rows and the
   // progress that a refresh posted.
   SetUpStatusBar();
-  SetUpWaitPanel();
+  waitPanel_ = std::make_unique<WaitPanel>(ui->WaitPanel, ui->PaintBox1, ui->Image1, queue_);
   messages_ = new WindowMessagePump(this, [this](const platform::WindowMessage& m) { Dispatch(m); });
   // Posted messages reach this thread through the event loop: the queue's
   // descriptor wakes it, and each wake runs what is waiting.
@@ -45,11 +45,6 @@ TMainForm::TMainForm(QWidget* owner)
   queue_->SetHandler(kWmPortUpdate, [this] {
     QEvent update(static_cast<QEvent::Type>(kWmPortUpdate));
     QCoreApplication::sendEvent(this, &update);
-  });
-  queue_->SetHandler(kWmWaitFrame, [this] { DrawWaitFrame(); });
-  queue_->SetHandler(kWmWaitEnded, [this] {
-    ui->WaitPanel->hide();
-    waitThread_.reset();  // it has asked for its last message
   });
   qApp->installEventFilter(this);
   Timer_EPP = new ClockTimer(this, kEppReminderMs, [this] { Timer_EPPTimer(); });

@@ -28,7 +28,7 @@
 #include "station/settings_collection.h"
 #include "station/settings_file.h"
 #include "station/station_messages.h"
-#include "station/wait_animation.h"
+#include "station/windows/wait_panel.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/port_views.h"
 #include "station/windows/program_entry.h"
@@ -212,8 +212,6 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   void SetUpStatusBar();
   void ChooseDayLog();
   void ShowYield();
-  void SetUpWaitPanel();
-  void DrawWaitFrame();
   void WaitWhileActive(const std::function<bool()>& done);
   void RunTypeCRound();
   void WriteTypeCBlock();
@@ -287,8 +285,7 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   std::unique_ptr<platform::ManualResetEvent> PassEndEvent;
   DayLog dayLog_;
   PassMembers passMembers_;
-  std::unique_ptr<TMyThread> waitThread_;
-  int waitX_ = TMyThread::kFirstX;
+  std::unique_ptr<WaitPanel> waitPanel_;
   QWidget* statusPanel1_ = nullptr;  // the progress bar's place
   QLabel* statusPanel0_ = nullptr;
 

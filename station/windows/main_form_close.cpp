@@ -54,7 +54,7 @@ void TMainForm::CloseWhenIdle() {
 
 TMainForm::~TMainForm() {
   // Nothing is drawn or posted for this window from here on.
-  waitThread_.reset();
+  waitPanel_.reset();
   queue_->Close();
   try {
     static_cast<void>(CollectSettingsFromForm());  // a field that cannot be converted was reported

@@ -61,9 +61,7 @@ class TMainForm::PassView : public PassHost {
     u_.ProgressBar1->show();
     f_.passProgress_ = 0;
     f_.statusPanel2_->setText("0%");
-    u_.WaitPanel->raise();
-    u_.WaitPanel->show();
-    f_.waitThread_ = std::make_unique<TMyThread>(f_.queue_);
+    f_.waitPanel_->Start();
   }
 
   void RunEepromTypeHandler() override { f_.EEPROMTypeChange(); }
@@ -97,7 +95,7 @@ class TMainForm::PassView : public PassHost {
 
   // The terminate request, and the thread's end: its last frame and the
   // panel's hiding wait in the queue for the window's next turn.
-  void EndWait() override { f_.waitThread_.reset(); }
+  void EndWait() override { f_.waitPanel_->Stop(); }
 
   void ShowSerials() override {
     const SettingsBlock& s = f_.settings_;

@@ -1,12 +1,9 @@
 // The port rows and what is drawn around them: the list and the tree
 // nodes rebuilt on every WM_PORT_UPDATE, the result colours, the progress
-// in the status bar, and the wait animation's frames.
+// in the status bar.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -17,11 +14,6 @@
 #include "ui_mainform.h"
 
 namespace station {
-namespace {
-
-constexpr uint32_t kBlue = 0xFF0000;
-
-}  // namespace
 
 void TMainForm::OnPortStatus() {
   QTreeWidget* list = ui->ListView1;
@@ -59,36 +51,7 @@ void TMainForm::ListView1CustomDrawSubItem(QTreeWidgetItem* item, int column) { 
 
 void TMainForm::StatusBar1DrawPanel(const QRect& panel) { ui->ProgressBar1->setGeometry(panel); }
 
-// The picture the animation moves: a bar with its brightest part at the
-// right end, wider than the panel it crosses.
-void TMainForm::SetUpWaitPanel() {
-  QLabel* image = ui->Image1;
-  if (image->pixmap().isNull()) {
-    QPixmap picture(image->size());
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    QLinearGradient gradient(0, 0, picture.width(), 0);
-    gradient.setColorAt(0, QColor(0, 0, 128, 0));
-    gradient.setColorAt(1, BgrColor(kBlue));
-    painter.fillRect(picture.rect(), gradient);
-    painter.end();
-    image->setPixmap(picture);
-  }
-  ui->PaintBox1->installEventFilter(this);
-}
-
-// One frame, asked for by the animation's thread: the picture at its x.
-void TMainForm::DrawWaitFrame() {
-  if (waitThread_) waitX_ = waitThread_->X();
-  ui->PaintBox1->update();
-}
-
 bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
-  if (watched == ui->PaintBox1 && e->type() == QEvent::Paint) {
-    QPainter painter(ui->PaintBox1);
-    painter.drawPixmap(waitX_, 0, ui->Image1->pixmap());
-    return true;
-  }
   if (watched == statusPanel1_ && (e->type() == QEvent::Resize || e->type() == QEvent::Show)) {
     StatusBar1DrawPanel(statusPanel1_->rect());
     return false;

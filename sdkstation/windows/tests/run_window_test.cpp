@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QLineEdit>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
+#include "station/station_messages.h"
 
 namespace sdkstation {
 namespace {
@@ -49,6 +52,39 @@ TEST_F(SdkRunWindow, StartAdvancesTheSerialByTheDevicesHandedOne) {
     EXPECT_TRUE(Enabled("Panel1"));
     Close();
   }
+}
+
+// Calls `seen` at every port update the window handles.
+class PortUpdateWatch : public QObject {
+ public:
+  PortUpdateWatch(QObject& form, std::function<void()> seen) : form_(form), seen_(std::move(seen)) {
+    form_.installEventFilter(this);
+  }
+  ~PortUpdateWatch() override { form_.removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == static_cast<QEvent::Type>(station::kWmPortUpdate)) seen_();
+    return false;
+  }
+
+ private:
+  QObject& form_;
+  std::function<void()> seen_;
+};
+
+TEST_F(SdkRunWindow, TheWaitPanelShowsWhileThePassWaitsAndHidesAfterIt) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+  TMainForm& form = Start();
+  FillIdentity("0001");
+  bool shownDuringPass = false;
+  {
+    PortUpdateWatch watch(form, [&] { shownDuringPass = shownDuringPass || (form.RunActive() && Shown("WaitPanel")); });
+    form.ExecuteBtnClick();
+    Pump();
+  }
+  EXPECT_EQ(form.Settings().NumberOfPass, 2);
+  EXPECT_TRUE(shownDuringPass);
+  EXPECT_FALSE(Shown("WaitPanel"));
 }
 
 TEST_F(SdkRunWindow, ARunThatStopsEarlyLeavesTheControlsOpen) {
