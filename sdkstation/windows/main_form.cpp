@@ -128,6 +128,7 @@ void TMainForm::BindEvents() {
   OnClick(u.SafeRmBtn, [this] { SafeRmBtnClick(); });
   OnClick(u.INILoadBtn, [this] { INILoadBtnClick(); });
   OnClick(u.INISaveBtn, [this] { INISaveBtnClick(); });
+  OnClick(u.LoadFWButton, [this] { LoadFWButtonClick(); });
   OnClick(u.RDCheck, [this] { RDCheckClick(); });
   OnClick(u.EEPROMCheckBox, [this] { EEPROM_Update_Checked(); });
   OnClick(u.EEPROMVerifyBox, [this] { EEPROMVerifyBoxClick(); });

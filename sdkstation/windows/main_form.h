@@ -183,6 +183,11 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   void CapacityUserDefEditChange();
   void TimerEditChange();
   void FwFileNameEditChange();
+  // The firmware file chosen in OpenDialog2, then the start check again.
+  void LoadFWButtonClick();
+  // Runs when the window becomes active: the panels drawn anew and the
+  // focus where the next action is.
+  void FormPaint();
   void FFsFmtChange();
   void FmtSecPerClusCboxChange();
 
@@ -274,6 +279,7 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
 
   platform::FileDialogRequest OpenDialog1;
   platform::FileDialogRequest SaveDialog1;
+  platform::FileDialogRequest OpenDialog2;
 };
 
 }  // namespace sdkstation

@@ -10,6 +10,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <optional>
+#include <string>
+
+#include "platform/program_folder.h"
 #include "sdkstation/windows/main_form.h"
 #include "station/settings_collection.h"
 #include "station/windows/control_events.h"
@@ -145,6 +149,25 @@ void TMainForm::TimerEditChange() { settings_.StandbyTimer = station::NumberOrZe
 
 void TMainForm::FwFileNameEditChange() {
   bridge::SetFieldText(settings_.FwFileName, station::TextOf(ui->FwFileNameEdit));
+}
+
+void TMainForm::LoadFWButtonClick() {
+  if (OpenDialog2.initialFolder.empty()) OpenDialog2.initialFolder = platform::ProgramFolder();
+  const std::optional<std::string> chosen = platform::ChooseFile(OpenDialog2);
+  if (!chosen) return;
+  station::SetText(ui->FwFileNameEdit, *chosen);
+  bridge::SetFieldText(settings_.FwFileName, *chosen);
+  if (deviceCount_ > 0 && !chosen->empty()) CheckDeviceMix(-1);
+}
+
+// What a repaint would do, done when the window becomes active instead: a
+// paint must not move the focus or empty the serial entry.
+void TMainForm::FormPaint() {
+  ui->Panel1->update();
+  ui->Panel2->update();
+  ui->Panel3->update();
+  if (!ResultWindowShows()) FocusStartOrRefresh();
+  if (settings_.EnBarcodeMode) FocusSerialEntry(true);
 }
 
 }  // namespace sdkstation

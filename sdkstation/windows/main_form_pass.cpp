@@ -105,6 +105,7 @@ bool TMainForm::event(QEvent* e) {
     OnPortStatus();
     return true;
   }
+  if (e->type() == QEvent::WindowActivate) FormPaint();
   return QMainWindow::event(e);
 }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -49,6 +50,36 @@ TEST_F(SdkBarcodeWindow, TheExactLengthStartsOneShortDoesNot) {
   EXPECT_THAT(Messages(), ::testing::IsEmpty());
   EXPECT_TRUE(std::filesystem::exists(form.DayLogPath()));
   EXPECT_EQ(form.Settings().TotalTestCount, 2);
+}
+
+// The focus and the emptied entry come with the window's activation and
+// the end of a refresh, never with a repaint, which would eat a scan.
+TEST_F(SdkBarcodeWindow, ActivationReadiesTheEntryARepaintLeavesItAlone) {
+  Bench(testing::Products(29, 1));
+  WriteIni(Ini(kBarcodeIni, kBarcodeEeprom));
+  TMainForm& form = Start();
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  ASSERT_TRUE(form.AutoStartReady());
+  EXPECT_EQ(QApplication::focusWidget(), Edit("SerialNumberEdit"));
+  QTest::keyClicks(Edit("SerialNumberEdit"), "ABC");
+  form.repaint();
+  Pump();
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "ABC");
+
+  // Back from another window: a fresh entry with the focus.
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "");
+  EXPECT_EQ(QApplication::focusWidget(), Edit("SerialNumberEdit"));
+
+  QTest::keyClicks(Edit("SerialNumberEdit"), "ABC");
+  form.RefreshBtnClick();
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "");
 }
 
 TEST_F(SdkBarcodeWindow, StartsNothingWhenTheDevicesAreNotReady) {

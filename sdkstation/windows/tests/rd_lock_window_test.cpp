@@ -23,6 +23,9 @@ TEST_F(SdkRdLock, OnlyTheRightPasswordUnlocks) {
   EXPECT_FALSE(Enabled("SerialNumberPanel"));
   input_.recorded.QueueAnswer(std::string("Quisten"));
   Box("RDCheck")->setChecked(true);
+  ASSERT_EQ(input_.recorded.requests().size(), 1u);
+  EXPECT_EQ(input_.recorded.requests()[0].caption, "Please Input the Password");
+  EXPECT_TRUE(input_.recorded.requests()[0].password);  // typed as '*'
   EXPECT_FALSE(Box("RDCheck")->isChecked());
   for (const char* locked : {"INISaveBtn", "GroupBox1", "GroupBox3", "GroupBox5", "EEVerifyGroup", "SerialNumberPanel"})
     EXPECT_FALSE(Enabled(locked)) << locked;

@@ -154,6 +154,51 @@ TEST_F(SdkSettingsWindow, TheFirmwareFileAndTheCloneChoiceGoToTheLibraryAtEveryC
               ElementsAre("QV_SetFWBinFilePath(\"/opt/fw/model.bin\")", "QV_SetCloneProduct(0)"));
 }
 
+// "Load F/W": the chosen file goes into the field and the settings, and the
+// start check runs again with it while devices are attached.
+TEST_F(SdkSettingsWindow, TheChosenFirmwareFileIsCheckedAgainstTheAttachedChips) {
+  Bench(testing::Products(21, 2));
+  TMainForm& form = StartWith("", "[QVEXECUTE]\r\nEnFWUpdate=1\r\nEnEEPROMUpdate=1\r\n");
+  ASSERT_EQ(form.DeviceCount(), 2);
+  ASSERT_TRUE(Enabled("LoadFWButton"));
+  WriteFile("other.bin", std::string(64, '\0'));
+  boxes_.clear();
+
+  files_.recorded.QueueAnswer(std::nullopt);
+  Button("LoadFWButton")->click();
+  EXPECT_EQ(Edit("FwFileNameEdit")->text(), "");
+  EXPECT_EQ(files_.recorded.requests().back().initialFolder, folder_);
+
+  // A file that is no firmware of these chips: refused, START off.
+  files_.recorded.QueueAnswer(Path("other.bin"));
+  Button("LoadFWButton")->click();
+  EXPECT_EQ(Edit("FwFileNameEdit")->text(), QString::fromStdString(Path("other.bin")));
+  EXPECT_EQ(FieldText(form.Settings().FwFileName), Path("other.bin"));
+  EXPECT_THAT(Messages(), ElementsAre("Firmware File not support all chips!"));
+  EXPECT_FALSE(Enabled("ExecuteBtn"));
+
+  // One the library accepts: START on again, nothing said.
+  boxes_.clear();
+  DeviceSdk().QV_CheckLoadBinFileMatch = [](const char*, const char* file) {
+    return std::string(file).ends_with("fw.bin") ? 1 : 0;
+  };
+  files_.recorded.QueueAnswer(Path("fw.bin"));
+  Button("LoadFWButton")->click();
+  EXPECT_EQ(FieldText(form.Settings().FwFileName), Path("fw.bin"));
+  EXPECT_THAT(Messages(), IsEmpty());
+  EXPECT_TRUE(Enabled("ExecuteBtn"));
+}
+
+TEST_F(SdkSettingsWindow, WithoutDevicesTheChosenFirmwareFileIsOnlyKept) {
+  TMainForm& form = StartWith("", "[QVEXECUTE]\r\nEnFWUpdate=1\r\n");
+  ASSERT_EQ(form.DeviceCount(), 0);
+  boxes_.clear();
+  files_.recorded.QueueAnswer(Path("other.bin"));
+  form.LoadFWButtonClick();
+  EXPECT_EQ(FieldText(form.Settings().FwFileName), Path("other.bin"));
+  EXPECT_THAT(Messages(), IsEmpty());
+}
+
 // A vendor ID that is no number stops the collection with the conversion
 // message: Save INI writes nothing, START's preparation unlocks again.
 TEST_F(SdkSettingsWindow, AConversionErrorStopsTheActionThatCollected) {
