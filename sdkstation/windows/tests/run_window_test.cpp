@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QEvent>
 #include <QLineEdit>
 
 #include <atomic>
@@ -12,7 +11,7 @@
 #include <string>
 
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
-#include "station/station_messages.h"
+#include "station/windows/tests/pass_gate.h"
 
 namespace sdkstation {
 namespace {
@@ -54,21 +53,13 @@ TEST_F(SdkRunWindow, StartAdvancesTheSerialByTheDevicesHandedOne) {
   }
 }
 
-// Calls `seen` at every port update the window handles.
-class PortUpdateWatch : public QObject {
+// Acts once while the window's pass waits for its workers.
+class DuringPass : public station::testing::PassGate {
  public:
-  PortUpdateWatch(QObject& form, std::function<void()> seen) : form_(form), seen_(std::move(seen)) {
-    form_.installEventFilter(this);
-  }
-  ~PortUpdateWatch() override { form_.removeEventFilter(this); }
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == static_cast<QEvent::Type>(station::kWmPortUpdate)) seen_();
-    return false;
-  }
-
- private:
-  QObject& form_;
-  std::function<void()> seen_;
+  DuringPass(TMainForm& form, sim::Bench& bench, std::function<void()> action)
+      : PassGate(
+            form, bench, [&form] { form.PostPortUpdate(); }, [&form] { return form.RunActive(); }, [] { return true; },
+            std::move(action)) {}
 };
 
 TEST_F(SdkRunWindow, TheWaitPanelShowsWhileThePassWaitsAndHidesAfterIt) {
@@ -78,13 +69,51 @@ TEST_F(SdkRunWindow, TheWaitPanelShowsWhileThePassWaitsAndHidesAfterIt) {
   FillIdentity("0001");
   bool shownDuringPass = false;
   {
-    PortUpdateWatch watch(form, [&] { shownDuringPass = shownDuringPass || (form.RunActive() && Shown("WaitPanel")); });
+    DuringPass during(form, *bench_, [&] { shownDuringPass = Shown("WaitPanel"); });
     form.ExecuteBtnClick();
     Pump();
   }
   EXPECT_EQ(form.Settings().NumberOfPass, 2);
   EXPECT_TRUE(shownDuringPass);
   EXPECT_FALSE(Shown("WaitPanel"));
+}
+
+// A close while products are being worked on would cut them off mid-write:
+// it is refused, the loop stops after its pass, every product of that pass
+// ends whole, and the window closes then.
+TEST_F(SdkRunWindow, ACloseDuringARunWaitsForItsPass) {
+  struct Case {
+    const char* button;
+    const char* loops;
+  };
+  for (const Case& c : {Case{"ExecuteBtn", "1"}, Case{"btnStartTest2", "3"}}) {
+    SCOPED_TRACE(c.button);
+    Bench(testing::Products(29, 2));
+    WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[LoopDebug]\r\nEnLoopDebug=1\r\n"));
+    TMainForm& form = Start();
+    form.show();
+    FillIdentity("0001");
+    Edit("lbTestLoopCnt")->setText(c.loops);
+    // The yield file of the case before holds on.
+    const int32_t tested = form.Settings().TotalTestCount;
+    const int32_t passed = form.Settings().NumberOfPass;
+    bool closedInside = true;
+    {
+      DuringPass during(form, *bench_, [&] { closedInside = form.close(); });
+      Button(c.button)->click();
+      EXPECT_TRUE(during.done);
+    }
+    EXPECT_FALSE(closedInside);
+    EXPECT_FALSE(form.RunActive());
+    // One pass, both products through it.
+    EXPECT_EQ(form.Settings().TotalTestCount - tested, 2);
+    EXPECT_EQ(form.Settings().NumberOfPass - passed, 2);
+    for (size_t i = 0; i < bench_->size(); ++i) EXPECT_TRUE(bench_->product(i).Online()) << i;
+    EXPECT_TRUE(form.isVisible());
+    Pump();
+    EXPECT_FALSE(form.isVisible());
+    Close();
+  }
 }
 
 TEST_F(SdkRunWindow, ARunThatStopsEarlyLeavesTheControlsOpen) {

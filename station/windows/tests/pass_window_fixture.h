@@ -4,15 +4,11 @@
 // pass waits for its workers.
 #pragma once
 
-#include <QPointer>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,63 +16,18 @@
 
 #include "station/tests/every_step_pass.h"
 #include "station/windows/pass_form.h"
+#include "station/windows/tests/pass_gate.h"
 #include "station/windows/tests/window_fixture.h"
 
 namespace station::testing {
 
-// Acts once, while a pass waits, when `when` first holds at a row rebuild.
-// Each worker is held at its first bridge command until the window has
-// rebuilt its rows once more (it asks for that rebuild itself), so every
-// pass gives the action its chance however fast the products answer; the
-// pass's own commands on the interface thread are never held.
-class DuringPass : public QObject {
+// The gate on the first program's window.
+class DuringPass : public PassGate {
  public:
   DuringPass(TMainForm& form, sim::Bench& bench, std::function<bool()> when, std::function<void()> action)
-      : form_(&form), poster_(&form), bench_(bench), when_(std::move(when)), action_(std::move(action)),
-        ui_(std::this_thread::get_id()) {
-    form.installEventFilter(this);
-    for (size_t i = 0; i < bench_.size(); ++i)
-      bench_.product(i).SetCommandObserver([this](sim::EmulatedBridge&) { Hold(); });
-  }
-  ~DuringPass() override {
-    for (size_t i = 0; i < bench_.size(); ++i) bench_.product(i).SetCommandObserver(nullptr);
-    if (form_) form_->removeEventFilter(this);  // the window may be gone already
-  }
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() != static_cast<QEvent::Type>(kWmPortUpdate)) return false;
-    if (form_->Waiting() && !done && when_()) {
-      done = true;
-      action_();
-    }
-    {
-      std::lock_guard lock(mutex_);
-      ++rebuilds_;
-    }
-    rebuilt_.notify_all();
-    return false;
-  }
-  bool done = false;
-
- private:
-  void Hold() {
-    thread_local bool held = false;
-    if (held || std::this_thread::get_id() == ui_) return;
-    held = true;
-    std::unique_lock lock(mutex_);
-    const int seen = rebuilds_;
-    poster_->PostPortUpdate();  // queues only: no window call from this thread
-    rebuilt_.wait(lock, [&] { return rebuilds_ > seen; });
-  }
-
-  QPointer<TMainForm> form_;
-  TMainForm* poster_;
-  sim::Bench& bench_;
-  std::function<bool()> when_;
-  std::function<void()> action_;
-  std::thread::id ui_;
-  std::mutex mutex_;
-  std::condition_variable rebuilt_;
-  int rebuilds_ = 0;
+      : PassGate(
+            form, bench, [&form] { form.PostPortUpdate(); }, [&form] { return form.Waiting(); }, std::move(when),
+            std::move(action)) {}
 };
 
 class PassWindowTest : public WindowTest {
