@@ -149,9 +149,9 @@ void TMainForm::BindEvents() {
   OnChange(u.TimerEdit, [this] { TimerEditChange(); });
   OnChange(u.FwFileNameEdit, [this] { FwFileNameEditChange(); });
   for (QLineEdit* edit : {u.VendorIDEdit, u.ProductIDEdit, u.vfVIDEdit, u.vfPIDEdit, u.maxSNEdit})
-    station::SetKeyHandler(edit, [this](char key) { return station::HexKeyRule(key, Options().MPSnAToZ != 0); });
-  station::SetKeyHandler(u.TimerEdit, [](char key) { return station::DigitKeyRule(key); });
-  station::SetKeyHandler(u.CapacityUserDefEdit, [](char key) { return station::CountKeyRule(key); });
+    station::SetKeyHandler(edit, [this](char key) { return StringAEditKeyPress(key); });
+  station::SetKeyHandler(u.TimerEdit, [this](char key) { return TimerEditKeyPress(key); });
+  station::SetKeyHandler(u.CapacityUserDefEdit, [this](char key) { return CapacityUserDefEditKeyPress(key); });
   OnClick(u.TreeView1, [this] { TreeView1Click(); });
   OnClick(u.ResetYieldBtn, [this] { ResetYieldBtnClick(); });
   OnChange(u.FmtTypeComboBox, [this] { FFsFmtChange(); });

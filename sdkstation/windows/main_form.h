@@ -182,6 +182,10 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   void CapChkCmbxChange();
   void CapacityUserDefEditChange();
   void TimerEditChange();
+  // Key filters: the typed key, changed, or 0 to drop it.
+  char StringAEditKeyPress(char key);
+  char TimerEditKeyPress(char key);
+  char CapacityUserDefEditKeyPress(char key);
   void FwFileNameEditChange();
   // The firmware file chosen in OpenDialog2, then the start check again.
   void LoadFWButtonClick();

@@ -145,6 +145,12 @@ void TMainForm::CapacityUserDefEditChange() {
   settings_.CapacityCustomize = station::NumberOrZero(station::TextOf(ui->CapacityUserDefEdit));
 }
 
+char TMainForm::StringAEditKeyPress(char key) { return station::HexKeyRule(key, Options().MPSnAToZ != 0); }
+
+char TMainForm::TimerEditKeyPress(char key) { return station::DigitKeyRule(key); }
+
+char TMainForm::CapacityUserDefEditKeyPress(char key) { return station::CountKeyRule(key); }
+
 void TMainForm::TimerEditChange() { settings_.StandbyTimer = station::NumberOrZero(station::TextOf(ui->TimerEdit)); }
 
 void TMainForm::FwFileNameEditChange() {
