@@ -164,7 +164,10 @@ void EmulatedBridge::PowerOn() {
   identity_ = ConfiguredIdentity(config_);
   if (otherFlash_->present() && !s.bootCode)
     identity_ = DecodeIdentityImage(flash_->memory().data(), flash_->size(), identity_);
-  if (s.download) s.download->PowerOn(*flash_);
+  if (s.download) {
+    s.download->PowerOn(*flash_);
+    identity_ = s.download->PresentedIdentity(*flash_, s.vendor, identity_);
+  }
   s.vendor.keyCommand = false;
   s.vendor.flashMode = false;
   registers_.assign(kRegisterSpace, 0);

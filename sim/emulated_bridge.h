@@ -79,8 +79,9 @@ class EmulatedBridge {
   ParallelFlash& otherFlash() { return *otherFlash_; }
   // What the bridge presents: its USB ids and strings, and the INQUIRY
   // texts. The other flash family reads them from its identity image at
-  // power-on, so a programmed image shows after the next reset; the others
-  // present the bench's settings.
+  // power-on, ChipTypes 21-28 from their product firmware and configuration
+  // (FirmwareDownload::PresentedIdentity), so what was programmed shows
+  // after the next reset; the others present the bench's settings.
   const DeviceIdentity& PresentedIdentity() const { return identity_; }
 
  private:

@@ -7,6 +7,7 @@
 #include "resources/stand_in_images.h"
 #include "sim/bridge_commands.h"
 #include "sim/chip_models.h"
+#include "sim/firmware_identity.h"
 #include "sim/spi_flash.h"
 #include "sim/standby_state.h"
 
@@ -454,6 +455,22 @@ std::vector<uint8_t> FirmwareDownload::BootedImage(const SpiFlash& flash) const 
   std::vector<uint8_t> image(family_.productCapacity);
   ReadView(view, 0, image.data(), family_.productCapacity, flash);
   return image;
+}
+
+DeviceIdentity FirmwareDownload::PresentedIdentity(const SpiFlash& flash, const VendorState& vendor,
+                                                   const DeviceIdentity& fallback) const {
+  if (stage_ != FirmwareStage::kProduct) return fallback;
+  if (family_.banks) {
+    const DeviceIdentity fromBank = BankIdentity(BootedImage(flash), fallback);
+    return RecordIdentity(vendor.identityRecord, vendor.identityValue1, vendor.identityValue2,
+                          fromBank);
+  }
+  // The configuration block follows the code in the file, relaid like it.
+  const uint32_t at = RelaidFlashAddress(family_.codeLength);
+  const auto& memory = flash.memory();
+  if (!flash.present() || uint64_t{at} + kConfigAreaSize > memory.size()) return fallback;
+  return ConfigAreaIdentity(std::span<const uint8_t>(memory.data() + at, kConfigAreaSize),
+                            fallback);
 }
 
 }  // namespace sim

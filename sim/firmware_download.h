@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "sim/bridge_command.h"
+#include "sim/identity_image.h"
 
 namespace sim {
 
@@ -106,6 +107,12 @@ class FirmwareDownload {
   // (128 KB, in bank 0's place), 1 KB families code and configuration block.
   // Empty unless bootedFromFlash().
   std::vector<uint8_t> BootedImage(const SpiFlash& flash) const;
+  // What the running product firmware presents (firmware_identity.h): a
+  // QVS87x the identity of the bank it booted from and of the identity
+  // record, a 1 KB family the configuration area in the flash. `fallback`
+  // is the firmware's own identity, kept while no product firmware runs.
+  DeviceIdentity PresentedIdentity(const SpiFlash& flash, const VendorState& vendor,
+                                   const DeviceIdentity& fallback) const;
 
   // READ BUFFER (3C) and WRITE BUFFER (3B); any other opcode is refused.
   CommandResult Execute(const uint8_t* cdb, uint8_t cdbLength, bool dataIn, uint8_t* data,

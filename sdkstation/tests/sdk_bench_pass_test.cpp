@@ -10,8 +10,11 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <vector>
 
+#include "bridge/firmware_update.h"
 #include "disk/tests/tool_check.h"
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "sdkstation/device_listing.h"
@@ -23,6 +26,7 @@
 #include "sdkstation/tests/sdk_fixture.h"
 #include "station/station_messages.h"
 #include "station/tests/csv_reader.h"
+#include "station/tests/worker_bench.h"
 
 namespace sdkstation {
 namespace {
@@ -87,13 +91,41 @@ class SdkBenchPass : public testing::SdkTest, public SdkPassHost {
   int shown_ = -1;
 };
 
-TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
+// Sixteen products of one chip, the firmware update on or off; each must
+// come back after its reset under the serial it was given, relinked by it.
+struct WholePass {
+  const char* name;
+  int chipType;
+  // A firmware file of the chip's layout, written into the test's folder and
+  // handed to the library as the window's collection does; none: no update.
+  std::vector<uint8_t> (*firmware)();
+};
+
+// A QVS871 product firmware: both banks of the pattern, the model tag "871",
+// the same bank checksum word in both (no clone product).
+std::vector<uint8_t> Qvs871Firmware() {
+  std::vector<uint8_t> file = station::testing::Pattern(bridge::kQvs87xUpdateLength, 871);
+  file[3] = '8';
+  file[4] = '7';
+  file[5] = '1';
+  platform::PutBigEndian32(&file[bridge::kQvs87xUpdateLength / 2 - 4], 0x11111111);
+  platform::PutBigEndian32(&file[bridge::kQvs87xUpdateLength - 4], 0x11111111);
+  return file;
+}
+
+void PrintTo(const WholePass& c, std::ostream* out) { *out << c.name; }
+
+class SdkWholePass : public SdkBenchPass, public ::testing::WithParamInterface<WholePass> {};
+
+TEST_P(SdkWholePass, SixteenProductsEndToEnd) {
+  const WholePass& c = GetParam();
   for (const char* tool : {"sfdisk", "fsck.fat", "diff"})
     if (!ToolPresent(tool)) GTEST_SKIP() << tool << " is installed by scripts/setup";
   std::string text;
   for (int i = 0; i < kProducts; ++i) {
-    text += "[product p" + std::to_string(i) + "]\nchip = 29\nserial = OLD" + std::to_string(1000 + i) +
-            "\nport = " + std::to_string(i + 1) + "\nspeed = high\ndisk.sectors = " + std::to_string(kSectors) +
+    text += "[product p" + std::to_string(i) + "]\nchip = " + std::to_string(c.chipType) +
+            "\nserial = OLD" + std::to_string(1000 + i) + "\nport = " + std::to_string(i + 1) +
+            "\nspeed = high\ndisk.sectors = " + std::to_string(kSectors) +
             "\ndisk.image = " + Disk(i) + "\nreset_new_path = 1\n";
   }
   Bench(text);
@@ -105,6 +137,14 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
   fs::create_directories(Path("log"));
 
   SdkSettingsBlock s = testing::FullPassSettings();
+  if (c.firmware != nullptr) {
+    const std::vector<uint8_t> image = c.firmware();
+    WriteFile("firmware.bin", std::string(image.begin(), image.end()));
+    s.EnFWUpdate = 1;
+    SetFieldText(s.FwFileName, Path("firmware.bin"));
+    ASSERT_NE(DeviceSdk().QV_SetFWBinFilePath(s.FwFileName), 0);
+    ASSERT_NE(DeviceSdk().QV_SetCloneProduct(0), 0);
+  }
   controls_.softwareImagePath = Path("image") + "\\*.*";
   controls_.folderCompareUsable = true;
   controls_.log.serialNumber = "00A0";
@@ -120,6 +160,7 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
     SCOPED_TRACE("product " + std::to_string(i));
     const SdkPortRecord& r = Record(i);
     ASSERT_EQ(pass_.identityHandedOver[static_cast<size_t>(i)], 1);
+    EXPECT_EQ(r.firmwareStatus, c.firmware != nullptr ? 1 : 0);
     EXPECT_EQ(r.identityStatus, 1);
     EXPECT_EQ(r.relinkStatus, 1);
     EXPECT_EQ(r.partitionStatus, 1);
@@ -135,6 +176,9 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
     int hubPort = 0;
     ASSERT_NE(DeviceSdk().QV_GetHubPortIndex(r.devicePath, &hubPort), 0);
     EXPECT_EQ(hubPort, i + 1);
+    if (c.firmware != nullptr) {
+      EXPECT_NE(DeviceSdk().QV_CheckChipFW(r.devicePath, s.FwFileName), 0);
+    }
     ASSERT_NE(r.driveLetter[0], '\0');
     const auto diff = RunTool("diff -r " + ShellQuote(Path("image")) + " " +
                               ShellQuote(bench_->HostFolder(r.driveLetter[0]) + "/Product/Image"));
@@ -161,6 +205,12 @@ TEST_F(SdkBenchPass, SixteenProductsEndToEnd) {
     fs::remove(volume);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Chips, SdkWholePass,
+    ::testing::Values(WholePass{"IdentityImageFamily", 29, nullptr},
+                      WholePass{"Qvs871WithFirmware", 21, &Qvs871Firmware}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SdkBenchPass, AProductThatNeverComesBackFailsAloneAndThePassEnds) {
   // The middle product stays off the bus after its reset far longer than
