@@ -17,9 +17,12 @@ namespace {
 
 using station::SetFieldText;
 
-// The option-block layout the library writes for the chips that keep one:
-// the layout with a serial-number descriptor.
+// The option-block layouts the library writes for the chips that keep one:
+// one with a serial-number descriptor; the configuration-area families take
+// the 8-bit one, the only one their default bytes (type bytes at 13, 49 and
+// 85, zeros from 117) leave whole.
 constexpr int32_t kLibraryLayoutItem = 1;
+constexpr int32_t kConfigAreaLayoutItem = 2;
 
 // MODE SENSE power condition page: the enable byte and the timer in tenths
 // of a second.
@@ -48,16 +51,12 @@ constexpr TextLimit kIdentityImageLimits[] = {
     {Text::ScsiProduct, bridge::kInquiryProductSize},
 };
 
-const station::EepromLayout& LibraryLayout() {
-  return *station::FindEepromLayout(station::LayoutFamily::kStandard, kLibraryLayoutItem);
-}
-
 std::vector<TextLimit> LimitsOf(bridge::ChipType chipType) {
   if (IsQvs87x(chipType)) return {std::begin(kQvs87xLimits), std::end(kQvs87xLimits)};
   if (KeepsIdentityImage(chipType)) {
     return {std::begin(kIdentityImageLimits), std::end(kIdentityImageLimits)};
   }
-  const auto& at = LibraryLayout().offsets;
+  const auto& at = LibraryLayout(chipType).offsets;
   return {{Text::Manufacturer, static_cast<size_t>(at[station::kStringAMax])},
           {Text::Product, static_cast<size_t>(at[station::kStringBMax])},
           {Text::Serial, static_cast<size_t>(at[station::kSerialMax])},
@@ -133,10 +132,11 @@ void FillQvs87x(const SettingEntry& entry, const ListedDevice& device, UpdateSet
   SetFieldText(s.ProductID, Hex4(s.PidValue));
 }
 
-void FillOther(const SettingEntry& entry, const ListedDevice& device, UpdateSettings& u) {
+void FillOther(const SettingEntry& entry, const ListedDevice& device, bridge::ChipType chipType,
+               UpdateSettings& u) {
   station::SettingsBlock& s = u.settings;
   const SystemView current = ReadSystemView(device).value_or(SystemView{});
-  const station::EepromLayout& layout = LibraryLayout();
+  const station::EepromLayout& layout = LibraryLayout(chipType);
   station::LoadLayoutDefaults(s.OptionBlock, *layout.defaults);
   station::ApplyLayoutOffsets(s, layout, true);
   s.TableType = layout.layoutIndex;
@@ -145,6 +145,8 @@ void FillOther(const SettingEntry& entry, const ListedDevice& device, UpdateSett
   (void)station::CollectIds(s, Hex4(vid), Hex4(pid));  // four hex digits always convert
   SetFieldText(s.StringA, TextOr(entry, Item::ManufacturerString, Text::Manufacturer,
                                  current.manufacturer));
+  // The configuration area takes its manufacturer descriptor from StringC.
+  if (KeepsConfigArea(chipType)) SetFieldText(s.StringC, station::FieldText(s.StringA));
   SetFieldText(s.StringB, TextOr(entry, Item::ProductString, Text::Product, current.product));
   station::StoreSerialNumber(s, TextOr(entry, Item::Serial, Text::Serial, current.serial));
   if (entry.item(Item::DisplayDiskString)) {
@@ -170,7 +172,7 @@ std::optional<UpdateSettings> SettingsForEntry(const SettingEntry& entry,
   if (qvs87x) {
     FillQvs87x(entry, device, u);
   } else {
-    FillOther(entry, device, u);
+    FillOther(entry, device, chipType, u);
   }
   // Without a timer of its own the product keeps the one it has.
   std::optional<int> minutes;
@@ -178,6 +180,12 @@ std::optional<UpdateSettings> SettingsForEntry(const SettingEntry& entry,
   if (!minutes && qvs87x) minutes = ReadStandbyMinutes(device.path.c_str());
   u.settings.StandbyTimer = minutes.value_or(-1);
   return u;
+}
+
+const station::EepromLayout& LibraryLayout(bridge::ChipType chipType) {
+  return *station::FindEepromLayout(station::LayoutFamily::kStandard,
+                                    KeepsConfigArea(chipType) ? kConfigAreaLayoutItem
+                                                              : kLibraryLayoutItem);
 }
 
 UpdateSettings SettingsForPreserved(const PreservedIdentity& preserved) {

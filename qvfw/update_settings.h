@@ -8,6 +8,7 @@
 #include "bridge/chip_identification.h"
 #include "qvfw/device_registry.h"
 #include "qvfw/setting_table.h"
+#include "station/eeprom_layout.h"
 #include "station/settings_block.h"
 #include "station/update_flows.h"
 
@@ -18,6 +19,13 @@ constexpr bool IsQvs87x(bridge::ChipType chipType) { return chipType >= 21 && ch
 constexpr bool KeepsIdentityImage(bridge::ChipType chipType) {
   return chipType == 29 || chipType == 34;
 }
+// The families whose identity is the 256-byte configuration area in their
+// flash, beside the firmware, in the 8-bit layout ("Type 3").
+constexpr bool KeepsConfigArea(bridge::ChipType chipType) {
+  return chipType >= 25 && chipType <= 28;
+}
+// The option-block layout the library writes for a chip that keeps one.
+const station::EepromLayout& LibraryLayout(bridge::ChipType chipType);
 
 struct UpdateSettings {
   station::SettingsBlock settings = station::ZeroedSettingsBlock();

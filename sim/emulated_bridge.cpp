@@ -109,8 +109,11 @@ EmulatedBridge::EmulatedBridge(const ProductConfig& config)
   s.model = FindChipModel(config_.chipType);
   if (s.model == nullptr) s.model = FindChipModel(21);
   s.bootCode = config_.bootCodeOnly || s.model->family == ChipFamily::kBootCodeOnly;
-  if (FindDownloadFamily(s.model->chipType) != nullptr)
+  if (FindDownloadFamily(s.model->chipType) != nullptr) {
     s.download = std::make_unique<FirmwareDownload>(*s.model, config_, *flash_);
+    if (!s.bootCode && !config_.internalCode)
+      s.download->StoreFactoryConfigArea(*flash_, ConfiguredIdentity(config_));
+  }
   if (!ConfigMemoryInFlash(s.model->family) && config_.configEepromPresent)
     configMemory_.assign(config_.configMemorySize, 0xFF);
   if (!s.bootCode && !config_.internalCode)

@@ -457,6 +457,19 @@ std::vector<uint8_t> FirmwareDownload::BootedImage(const SpiFlash& flash) const 
   return image;
 }
 
+// The configuration block follows the code in the file, relaid like it.
+uint32_t FirmwareDownload::ConfigAreaAddress() const { return RelaidFlashAddress(family_.codeLength); }
+
+void FirmwareDownload::StoreFactoryConfigArea(SpiFlash& flash, const DeviceIdentity& identity) const {
+  auto& memory = flash.memory();
+  const uint32_t at = ConfigAreaAddress();
+  if (family_.banks || stage_ != FirmwareStage::kProduct || !flash.present() ||
+      uint64_t{at} + kConfigAreaSize > memory.size()) {
+    return;
+  }
+  EncodeConfigArea(identity, std::span<uint8_t>(memory.data() + at, kConfigAreaSize));
+}
+
 DeviceIdentity FirmwareDownload::PresentedIdentity(const SpiFlash& flash, const VendorState& vendor,
                                                    const DeviceIdentity& fallback) const {
   if (stage_ != FirmwareStage::kProduct) return fallback;
@@ -465,8 +478,7 @@ DeviceIdentity FirmwareDownload::PresentedIdentity(const SpiFlash& flash, const 
     return RecordIdentity(vendor.identityRecord, vendor.identityValue1, vendor.identityValue2,
                           fromBank);
   }
-  // The configuration block follows the code in the file, relaid like it.
-  const uint32_t at = RelaidFlashAddress(family_.codeLength);
+  const uint32_t at = ConfigAreaAddress();
   const auto& memory = flash.memory();
   if (!flash.present() || uint64_t{at} + kConfigAreaSize > memory.size()) return fallback;
   return ConfigAreaIdentity(std::span<const uint8_t>(memory.data() + at, kConfigAreaSize),

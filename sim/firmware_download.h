@@ -113,6 +113,10 @@ class FirmwareDownload {
   // is the firmware's own identity, kept while no product firmware runs.
   DeviceIdentity PresentedIdentity(const SpiFlash& flash, const VendorState& vendor,
                                    const DeviceIdentity& fallback) const;
+  // A 1 KB family product that came from the factory with its firmware
+  // holds its configuration area, with `identity` in it (nothing for the
+  // others).
+  void StoreFactoryConfigArea(SpiFlash& flash, const DeviceIdentity& identity) const;
 
   // READ BUFFER (3C) and WRITE BUFFER (3B); any other opcode is refused.
   CommandResult Execute(const uint8_t* cdb, uint8_t cdbLength, bool dataIn, uint8_t* data,
@@ -137,6 +141,7 @@ class FirmwareDownload {
     bool program;   // writes program the flash (AND) after the station's erase
   };
   bool ViewOf(uint8_t id, View* view) const;
+  uint32_t ConfigAreaAddress() const;  // 1 KB families
   bool ChipInfoVersion2() const;
   bool InFlash(const View& view, uint32_t offset, uint32_t n, uint32_t flashSize) const;
   void ReadView(const View& view, uint32_t offset, uint8_t* out, uint32_t n,

@@ -118,4 +118,25 @@ DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIde
   return id;
 }
 
+void EncodeConfigArea(const DeviceIdentity& identity, std::span<uint8_t> area) {
+  if (area.size() < kConfigAreaSize) return;
+  std::fill_n(area.begin(), kConfigAreaSize, uint8_t{0});
+  area[kAreaVid] = static_cast<uint8_t>(identity.vid);
+  area[kAreaVid + 1] = static_cast<uint8_t>(identity.vid >> 8);
+  area[kAreaPid] = static_cast<uint8_t>(identity.pid);
+  area[kAreaPid + 1] = static_cast<uint8_t>(identity.pid >> 8);
+  const std::string* texts[] = {&identity.manufacturer, &identity.product, &identity.serial};
+  const size_t indexAt[] = {kManufacturerIndex, kProductIndex, kSerialIndex};
+  for (size_t i = 0; i < std::size(kAreaSlots); ++i) {
+    const AreaSlot& slot = kAreaSlots[i];
+    area[indexAt[i]] = slot.index;
+    const size_t n = std::min(texts[i]->size(), kAreaDescriptorField - 2);
+    area[slot.offset] = static_cast<uint8_t>(2 * n + 2);
+    area[slot.offset + 1] = kStringDescriptorType;
+    std::copy_n(texts[i]->begin(), n, area.begin() + static_cast<ptrdiff_t>(slot.offset + 2));
+  }
+  area[kConfigAreaSize - 2] = static_cast<uint8_t>(kAreaSignature[0]);
+  area[kConfigAreaSize - 1] = static_cast<uint8_t>(kAreaSignature[1]);
+}
+
 }  // namespace sim

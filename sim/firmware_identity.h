@@ -36,4 +36,8 @@ DeviceIdentity RecordIdentity(const std::vector<uint8_t>& record, uint16_t vid, 
 
 DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIdentity& fallback);
 
+// The area a 1 KB family product comes from the factory with: `identity`'s
+// ids and USB strings (cut to 30 characters) in that layout, the rest 0.
+void EncodeConfigArea(const DeviceIdentity& identity, std::span<uint8_t> area);
+
 }  // namespace sim

@@ -13,11 +13,11 @@ namespace {
 
 using testing::LibraryBench;
 
-// The family that keeps its identity in the 64 KB image.
-sim::ProductConfig ImageProduct(const std::string& name) {
+// The family that keeps its identity in the 64 KB image (or another chip).
+sim::ProductConfig ImageProduct(const std::string& name, uint8_t chipType = 29) {
   sim::ProductConfig config;
   config.name = name;
-  config.chipType = 29;
+  config.chipType = chipType;
   config.vid = 0x1D6B;
   config.pid = 0x0100;
   config.manufacturer = "Kestrova Sim";
@@ -88,8 +88,12 @@ void HandOver(LibraryBench& lib, const std::string& path, const Identity& wanted
   ASSERT_NE(sdk.QV_SetProdString(p, wanted.product.c_str()), 0);
 }
 
-TEST(IdentityUpdate, FlashAtOnceSystemAfterTheResetUnderANewPathAtTheSameHubLocation) {
-  sim::ProductConfig config = ImageProduct("ident");
+// The families that keep their identity in the flash: the 64 KB image, or
+// the configuration area beside the firmware.
+class IdentityUpdate : public ::testing::TestWithParam<int> {};
+
+TEST_P(IdentityUpdate, FlashAtOnceSystemAfterTheResetUnderANewPathAtTheSameHubLocation) {
+  sim::ProductConfig config = ImageProduct("ident", static_cast<uint8_t>(GetParam()));
   config.placement.resetNewPath = true;
   LibraryBench lib({config});
   ASSERT_TRUE(lib.bound());
@@ -118,8 +122,11 @@ TEST(IdentityUpdate, FlashAtOnceSystemAfterTheResetUnderANewPathAtTheSameHubLoca
   EXPECT_EQ(FlashView(lib, *again), wanted);
 }
 
+INSTANTIATE_TEST_SUITE_P(ChipTypes, IdentityUpdate, ::testing::Values(29, 25, 26, 27, 28),
+                         [](const auto& info) { return "ChipType" + std::to_string(info.param); });
+
 // An entry is written whole or not at all: the flash keeps what it held.
-TEST(IdentityUpdate, AnIncompleteOrOverlongEntryWritesNothing) {
+TEST(IdentityEntry, AnIncompleteOrOverlongEntryWritesNothing) {
   struct Case {
     const char* what;
     std::function<void(const sdkstation::DeviceSdkTable&, const char*)> spoil;

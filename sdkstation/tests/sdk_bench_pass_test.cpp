@@ -113,6 +113,17 @@ std::vector<uint8_t> Qvs871Firmware() {
   return file;
 }
 
+// A QVS891 product firmware: its code and the 512-byte block after it, the
+// model tag "891"; the block carries no configuration of its own ("QV" at
+// its end is taken out), so the station builds one.
+std::vector<uint8_t> Qvs891Firmware() {
+  std::vector<uint8_t> file = station::testing::Pattern(bridge::kQvs891UpdateLength + 0x200, 891);
+  file[4] = 0x08;
+  file[5] = 0x91;
+  file[bridge::kQvs891UpdateLength + 0xFE] = 0;
+  return file;
+}
+
 void PrintTo(const WholePass& c, std::ostream* out) { *out << c.name; }
 
 class SdkWholePass : public SdkBenchPass, public ::testing::WithParamInterface<WholePass> {};
@@ -209,7 +220,8 @@ TEST_P(SdkWholePass, SixteenProductsEndToEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Chips, SdkWholePass,
     ::testing::Values(WholePass{"IdentityImageFamily", 29, nullptr},
-                      WholePass{"Qvs871WithFirmware", 21, &Qvs871Firmware}),
+                      WholePass{"Qvs871WithFirmware", 21, &Qvs871Firmware},
+                      WholePass{"Qvs891WithFirmware", 27, &Qvs891Firmware}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SdkBenchPass, AProductThatNeverComesBackFailsAloneAndThePassEnds) {

@@ -176,6 +176,17 @@ TEST(ConfigAreaIdentity, IdsAndTheStringsTheIndexBytesName) {
   }
 }
 
+TEST(ConfigAreaIdentity, AnEncodedAreaReadsBackCutToItsDescriptors) {
+  const DeviceIdentity wanted{0xABCD, 0x0102, std::string(31, 'm'), "P", "", "", "", ""};
+  Bytes area(256, 0xFF);
+  EncodeConfigArea(wanted, area);
+  DeviceIdentity expected = wanted;
+  expected.manufacturer.pop_back();
+  expected.serial = kOwn.serial;  // an empty serial is none: the firmware's own stays
+  EXPECT_EQ(ConfigAreaIdentity(area, DeviceIdentity{0, 0, "", "", kOwn.serial, "", "", ""}),
+            expected);
+}
+
 ProductConfig Bridge(uint8_t chipType) {
   ProductConfig config = testing::Config(chipType);
   config.vid = kOwn.vid;
@@ -190,13 +201,16 @@ ProductConfig Bridge(uint8_t chipType) {
 }
 
 // The 1 KB families read the area at their configuration address when the
-// bridge comes back, not before; the bench's own flash holds none.
+// bridge comes back, not before; a product comes with its own there.
 TEST(FirmwareIdentity, AConfigurationAreaShowsAfterThePowerOn) {
   for (const auto& [chipType, address] : {std::pair<uint8_t, uint32_t>{25, 0xD000},
                                           {26, 0xD000}, {27, 0x11000}, {28, 0x11000}}) {
     SCOPED_TRACE(static_cast<int>(chipType));
     EmulatedBridge bridge(Bridge(chipType));
     EXPECT_EQ(bridge.PresentedIdentity().serial, kOwn.serial);
+    const uint8_t* factory = bridge.flash().memory().data() + address;
+    EXPECT_EQ(ConfigAreaIdentity(std::span(factory, kConfigAreaSize), DeviceIdentity{}),
+              (DeviceIdentity{kOwn.vid, kOwn.pid, kOwn.manufacturer, kOwn.product, kOwn.serial, "", "", ""}));
     const Bytes area = Area();
     std::memcpy(bridge.flash().memory().data() + address, area.data(), area.size());
     EXPECT_EQ(bridge.PresentedIdentity().serial, kOwn.serial);
