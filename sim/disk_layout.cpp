@@ -132,10 +132,16 @@ void VolumeSystem::EnsureMbr(Product& p, int drive) {
   ds.seenValid = true;
 }
 
+// Called under the bench-wide lock for every transfer on a volume handle:
+// the table (and the GPT behind it, checksums and all) is read once unless
+// it has to be written first.
 bool VolumeSystem::PartitionOf(Product& p, int drive, uint32_t partition, MbrEntry* out) {
-  EnsureMbr(p, drive);
   Mbr mbr;
   if (!ReadMbr(p, drive, &mbr)) return false;
+  if (!mbr.valid) {
+    EnsureMbr(p, drive);
+    if (!ReadMbr(p, drive, &mbr)) return false;
+  }
   const std::vector<MbrEntry> used = UsedEntries(mbr);
   if (partition == 0 || partition > used.size()) return false;
   *out = used[partition - 1];
