@@ -23,31 +23,31 @@ std::vector<ListedDevice> ListDevices() {
   auto entries = std::make_unique<bridge::StorageDeviceEntry[]>(bridge::kMaxStorageEntries);
   auto table = std::make_unique<bridge::PortTable>();
   std::vector<ListedDevice> listed;
-  {
-    // Held across both, so that the walk matches the scan it follows.
-    platform::NamedMutexLock scan(bridge::UsbAccessMutex());
-    int count = bridge::kMaxStorageEntries;
-    if (!bridge::EnumerateStorageDevices(entries.get(), &count)) count = 0;
-    bridge::UsbWalk walk{*table, entries.get(), count, {}, nullptr};
-    (void)bridge::EnumerateRootHubs(walk);  // what counts is the slots it filled
-    for (const bridge::PortRecord& slot : table->records) {
-      if (listed.size() == static_cast<size_t>(kMaxDevices)) break;
-      if (!slot.inUse) continue;
-      const int e = bridge::FindStorageEntryOfPort(slot, entries.get(), count);
-      if (e < 0) continue;
-      const bridge::StorageDeviceEntry& entry = entries[static_cast<size_t>(e)];
-      const char* path = bridge::DevicePath(entry);
-      const size_t length = ::strnlen(path, sizeof entry.detail.DevicePath);
-      if (length == 0 || length >= kPathCapacity) continue;  // never handed out cut
-      ListedDevice device;
-      device.path.assign(path, length);
-      device.hubName = std::string(bridge::FieldText(slot.hubName));
-      device.hubPort = slot.hubPort;
-      device.uas = entry.isScsi != 0;
-      device.diskNode = entry.devInst;
-      device.usbNode = entry.parentDevInst;
-      listed.push_back(std::move(device));
-    }
+  // The scan holds the USB access mutex itself; the walk runs outside it, as
+  // every station's walk does. Held across the walk as well it would only
+  // keep other threads' scans waiting: the entries are this call's own, and
+  // no lock stops a product re-enumerating between the scan and the walk.
+  int count = bridge::kMaxStorageEntries;
+  if (!bridge::EnumerateStorageDevices(entries.get(), &count)) count = 0;
+  bridge::UsbWalk walk{*table, entries.get(), count, {}, nullptr};
+  (void)bridge::EnumerateRootHubs(walk);  // what counts is the slots it filled
+  for (const bridge::PortRecord& slot : table->records) {
+    if (listed.size() == static_cast<size_t>(kMaxDevices)) break;
+    if (!slot.inUse) continue;
+    const int e = bridge::FindStorageEntryOfPort(slot, entries.get(), count);
+    if (e < 0) continue;
+    const bridge::StorageDeviceEntry& entry = entries[static_cast<size_t>(e)];
+    const char* path = bridge::DevicePath(entry);
+    const size_t length = ::strnlen(path, sizeof entry.detail.DevicePath);
+    if (length == 0 || length >= kPathCapacity) continue;  // never handed out cut
+    ListedDevice device;
+    device.path.assign(path, length);
+    device.hubName = std::string(bridge::FieldText(slot.hubName));
+    device.hubPort = slot.hubPort;
+    device.uas = entry.isScsi != 0;
+    device.diskNode = entry.devInst;
+    device.usbNode = entry.parentDevInst;
+    listed.push_back(std::move(device));
   }
   LibraryState& state = State();
   std::lock_guard lock(state.mutex);
