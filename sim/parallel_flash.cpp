@@ -34,11 +34,21 @@ ParallelFlash::ParallelFlash(const FlashConfig& config, std::vector<uint8_t>* me
 }
 
 bool ParallelFlash::Busy() const {
-  return busyPolls_ > 0 || platform::QueryPerformanceCounter() < busyUntil_;
+  return busyPolls_ > 0 || (busyUntil_ != 0 && platform::QueryPerformanceCounter() < busyUntil_);
+}
+
+// Every bus cycle asks; once an erase is seen to have ended the clock is not
+// read again until the next one starts. Programming drives several cycles per
+// byte under the product's lock, which every listing's probe of the product
+// waits on.
+bool ParallelFlash::BusyNow() {
+  if (Busy()) return true;
+  busyUntil_ = 0;
+  return false;
 }
 
 bool ParallelFlash::PollBusy() {
-  const bool busy = Busy();
+  const bool busy = BusyNow();
   if (busyPolls_ > 0) --busyPolls_;
   return busy;
 }
@@ -50,7 +60,7 @@ void ParallelFlash::StartBusy(uint32_t ms) {
 
 uint8_t ParallelFlash::BusRead(uint32_t address) {
   if (!present()) return 0xFF;
-  if (Busy()) {
+  if (BusyNow()) {
     toggle_ = !toggle_;
     return toggle_ ? kToggleBit : 0;
   }
@@ -58,7 +68,7 @@ uint8_t ParallelFlash::BusRead(uint32_t address) {
 }
 
 void ParallelFlash::BusWrite(uint32_t address, uint8_t data) {
-  if (!present() || Busy()) return;  // an embedded operation takes no commands
+  if (!present() || BusyNow()) return;  // an embedded operation takes no commands
   const Phase phase = phase_;
   phase_ = Phase::kRead;
   if (data == kResetCommand && phase != Phase::kProgram) return;

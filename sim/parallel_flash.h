@@ -59,6 +59,7 @@ class ParallelFlash {
   };
 
   void StartBusy(uint32_t ms);
+  bool BusyNow();
 
   FlashConfig config_;
   std::vector<uint8_t>* memory_;
