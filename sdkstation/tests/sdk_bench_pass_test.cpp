@@ -10,6 +10,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bridge/firmware_update.h"
@@ -24,6 +25,8 @@
 #include "sdkstation/sdk_yield.h"
 #include "sdkstation/tests/full_pass_settings.h"
 #include "sdkstation/tests/sdk_fixture.h"
+#include "sim/emulated_bridge.h"
+#include "sim/firmware_download.h"
 #include "station/station_messages.h"
 #include "station/tests/csv_reader.h"
 #include "station/tests/worker_bench.h"
@@ -99,6 +102,9 @@ struct WholePass {
   // A firmware file of the chip's layout, written into the test's folder and
   // handed to the library as the window's collection does; none: no update.
   std::vector<uint8_t> (*firmware)();
+  // Bench keys of every product ("boot_rom = 1\n": no firmware yet, the
+  // boot ROM takes the built-in manufacturing image first).
+  const char* productKeys = "";
 };
 
 // A QVS871 product firmware: both banks of the pattern, the model tag "871",
@@ -137,7 +143,7 @@ TEST_P(SdkWholePass, SixteenProductsEndToEnd) {
     text += "[product p" + std::to_string(i) + "]\nchip = " + std::to_string(c.chipType) +
             "\nserial = OLD" + std::to_string(1000 + i) + "\nport = " + std::to_string(i + 1) +
             "\nspeed = high\ndisk.sectors = " + std::to_string(kSectors) +
-            "\ndisk.image = " + Disk(i) + "\nreset_new_path = 1\n";
+            "\ndisk.image = " + Disk(i) + "\nreset_new_path = 1\n" + c.productKeys;
   }
   Bench(text);
   Bind();
@@ -160,6 +166,21 @@ TEST_P(SdkWholePass, SixteenProductsEndToEnd) {
   controls_.folderCompareUsable = true;
   controls_.log.serialNumber = "00A0";
   controls_.log.autoIncrement = true;
+  // The firmware that runs: the bench's own, the boot ROM, or one that booted
+  // from what was written into the flash.
+  const auto runs = [&](int i) {
+    return bench_->product(static_cast<size_t>(i)).WithBridge([](sim::EmulatedBridge& b) {
+      const sim::FirmwareDownload* download = b.firmwareDownload();
+      if (download == nullptr) return std::string("other");
+      return std::string(download->inBootRom()          ? "boot ROM"
+                         : download->bootedFromFlash() ? "from the flash"
+                                                        : "the bench's");
+    });
+  };
+  const bool bootRom = std::string_view(c.productKeys).find("boot_rom") != std::string_view::npos;
+  if (c.firmware != nullptr) {
+    EXPECT_EQ(runs(0), bootRom ? "boot ROM" : "the bench's");
+  }
   const SdkPassSummary summary = RunPass(s);
 
   EXPECT_EQ(summary.started, kProducts);
@@ -188,6 +209,7 @@ TEST_P(SdkWholePass, SixteenProductsEndToEnd) {
     ASSERT_NE(DeviceSdk().QV_GetHubPortIndex(r.devicePath, &hubPort), 0);
     EXPECT_EQ(hubPort, i + 1);
     if (c.firmware != nullptr) {
+      EXPECT_EQ(runs(i), "from the flash");
       EXPECT_NE(DeviceSdk().QV_CheckChipFW(r.devicePath, s.FwFileName), 0);
     }
     ASSERT_NE(r.driveLetter[0], '\0');
@@ -221,7 +243,9 @@ INSTANTIATE_TEST_SUITE_P(
     Chips, SdkWholePass,
     ::testing::Values(WholePass{"IdentityImageFamily", 29, nullptr},
                       WholePass{"Qvs871WithFirmware", 21, &Qvs871Firmware},
-                      WholePass{"Qvs891WithFirmware", 27, &Qvs891Firmware}),
+                      WholePass{"Qvs891WithFirmware", 27, &Qvs891Firmware},
+                      WholePass{"Qvs871FromBootRom", 21, &Qvs871Firmware, "boot_rom = 1\n"},
+                      WholePass{"Qvs891FromBootRom", 27, &Qvs891Firmware, "boot_rom = 1\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SdkBenchPass, AProductThatNeverComesBackFailsAloneAndThePassEnds) {
