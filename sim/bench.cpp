@@ -143,18 +143,17 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
     } else if (letter >= 'A' && letter <= 'Z' && (system_->networkLetters.load() & (1u << (letter - 'A')))) {
       *error = platform::kErrorNotSupported;
       return platform::kInvalidHandle;
-    } else if (Product* p = volumes_->ProductOfLetter(letter, &drive, &partition)) {
-      if (!p->CanOpen(error)) return platform::kInvalidHandle;
-      if (!volumes_->OpenAllowed(*p, drive, letter, error)) return platform::kInvalidHandle;
+    } else {
+      uint64_t epoch = 0;
+      Product* p = volumes_->OpenVolume(letter, &drive, &partition, &epoch, error);
+      if (p == nullptr) return platform::kInvalidHandle;
       handle = new BenchHandle(this, Kind::Volume, access);
       handle->product = p;
       handle->generation = p->Generation();
       handle->partition = partition;
       handle->unit = static_cast<uint8_t>(drive);
       handle->letter = letter;
-    } else {
-      *error = platform::kErrorFileNotFound;
-      return platform::kInvalidHandle;
+      handle->epoch = epoch;
     }
   } else if (const UsbHub* hub = topology_->HubOfPath(path)) {
     handle = new BenchHandle(this, Kind::Hub, access);
@@ -167,7 +166,6 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
   }
   if (handle->product != nullptr) handle->product->HandleOpened();
   else openHandles_.fetch_add(1, std::memory_order_relaxed);
-  volumes_->HandleOpened(*handle);
   return handle;
 }
 

@@ -9,23 +9,29 @@
 
 namespace sim {
 
-bool VolumeSystem::OpenAllowed(Product& product, int drive, char letter, uint32_t* error) {
+// One look under the lock: the letter's product, the count of open handles
+// and the layout the handle belongs to cannot drift apart between them while
+// other products' volumes come and go.
+Product* VolumeSystem::OpenVolume(char letter, int* drive, uint32_t* partition, uint64_t* epoch,
+                                  uint32_t* error) {
   std::lock_guard lock(mutex_);
-  uint32_t partition = 0;
-  for (int bit = 0; bit < letter - 'A'; ++bit) partition += (product.Letters(drive) >> bit) & 1;
-  Volume& v = VolumeOf(product, drive, partition + 1);
+  SettleLocked();
+  Product* product = ProductOfLetterLocked(letter, drive, partition);
+  if (product == nullptr) {
+    *error = platform::kErrorFileNotFound;
+    return nullptr;
+  }
+  if (!product->CanOpen(error)) return nullptr;
+  uint32_t below = 0;
+  for (int bit = 0; bit < letter - 'A'; ++bit) below += (product->Letters(*drive) >> bit) & 1;
+  Volume& v = VolumeOf(*product, *drive, below + 1);
   if (v.lockedBy != nullptr) {
     *error = platform::kErrorAccessDenied;
-    return false;
+    return nullptr;
   }
   ++v.openHandles;
-  return true;
-}
-
-void VolumeSystem::HandleOpened(BenchHandle& h) {
-  if (h.what != BenchHandle::Kind::Volume) return;
-  std::lock_guard lock(mutex_);
-  h.epoch = drives_[{h.product->index(), h.unit}].epoch;
+  *epoch = drives_[{product->index(), *drive}].epoch;
+  return product;
 }
 
 void VolumeSystem::HandleClosing(BenchHandle& h) {

@@ -81,12 +81,6 @@ uint32_t VolumeSystem::LettersLocked() const {
   return mask;
 }
 
-Product* VolumeSystem::ProductOfLetter(char letter, int* drive, uint32_t* partition) {
-  std::lock_guard lock(mutex_);
-  SettleLocked();
-  return ProductOfLetterLocked(letter, drive, partition);
-}
-
 Product* VolumeSystem::ProductOfLetterLocked(char letter, int* drive, uint32_t* partition) const {
   if (letter < 'A' || letter > 'Z') return nullptr;
   const uint32_t bit = 1u << (letter - 'A');

@@ -84,11 +84,12 @@ class VolumeSystem {
   // Letters of every drive now (due volume arrivals come in first).
   uint32_t LettersNow();
   bool GetVolume(char letter, platform::VolumeInfo* out);
-  // The product whose volume has this letter, its drive and the volume's
-  // partition number (1-based, drive 0's volumes first); settles first.
-  Product* ProductOfLetter(char letter, int* drive, uint32_t* partition);
-  bool OpenAllowed(Product& product, int drive, char letter, uint32_t* error);
-  void HandleOpened(BenchHandle& handle);
+  // Opens a volume handle ("\\.\X:"): the product whose volume has this
+  // letter, its drive, the volume's partition number (1-based, drive 0's
+  // volumes first) and the drive's layout epoch; settles first. Null with
+  // the system's error when no product volume has the letter, the product
+  // cannot be opened or the volume is locked.
+  Product* OpenVolume(char letter, int* drive, uint32_t* partition, uint64_t* epoch, uint32_t* error);
   void HandleClosing(BenchHandle& handle);
   bool Transfer(BenchHandle& handle, bool write, uint64_t offset, void* buffer, uint32_t size, uint32_t* done,
                 uint32_t* error);
