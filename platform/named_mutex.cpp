@@ -25,17 +25,13 @@ struct NamedMutex::Impl {
   int fd = -1;
 };
 
-namespace {
-
-std::string LockFilePath(const std::string& name) {
+std::string NamedMutex::LockFilePath(const std::string& name) {
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
   std::string path = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
   path += "/kestrova-mutex-";
   for (char c : name) path.push_back((c == '/' || c == '\\') ? '_' : c);
   return path + ".lock";
 }
-
-}  // namespace
 
 NamedMutex::NamedMutex(const std::string& name) : impl_(std::make_unique<Impl>()) {
   const std::string path = LockFilePath(name);

@@ -16,6 +16,10 @@ class NamedMutex {
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
 
+  // The file where processes meet for `name`; it stays after the last
+  // holder, so a name made for one run is removed by whoever made it.
+  static std::string LockFilePath(const std::string& name);
+
   // Waits without a time limit.
   void Wait();
   void Release();

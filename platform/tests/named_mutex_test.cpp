@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,12 +17,23 @@ namespace {
 using platform::NamedMutex;
 using platform::NamedMutexLock;
 
-std::string UniqueName(const char* what) {
-  return std::string("QVUSBAcess-test-") + what + "-" + std::to_string(::getpid());
-}
+// A name of this test process alone; its lock file goes with it.
+class UniqueName {
+ public:
+  explicit UniqueName(const char* what)
+      : name_(std::string("QVUSBAcess-test-") + what + "-" + std::to_string(::getpid())) {}
+  ~UniqueName() { std::remove(NamedMutex::LockFilePath(name_).c_str()); }
+  UniqueName(const UniqueName&) = delete;
+  UniqueName& operator=(const UniqueName&) = delete;
+  operator const std::string&() const { return name_; }
+
+ private:
+  std::string name_;
+};
 
 TEST(NamedMutexTest, ThreadsTakeTurns) {
-  NamedMutex mutex(UniqueName("threads"));
+  const UniqueName name("threads");
+  NamedMutex mutex(name);
   std::atomic<int> inside{0};
   std::atomic<bool> overlapped{false};
   int counter = 0;  // guarded by the mutex only
@@ -41,7 +53,7 @@ TEST(NamedMutexTest, ThreadsTakeTurns) {
 }
 
 TEST(NamedMutexTest, TwoObjectsOfOneNameExcludeEachOther) {
-  const std::string name = UniqueName("objects");
+  const UniqueName name("objects");
   NamedMutex a(name), b(name);
   a.Wait();
   std::atomic<bool> got{false};
@@ -58,7 +70,8 @@ TEST(NamedMutexTest, TwoObjectsOfOneNameExcludeEachOther) {
 }
 
 TEST(NamedMutexTest, TheOwnerMayWaitAgainAndOthersCannotRelease) {
-  NamedMutex mutex(UniqueName("owner"));
+  const UniqueName name("owner");
+  NamedMutex mutex(name);
   mutex.Wait();
   mutex.Wait();  // counts, like the system's mutex
   std::thread([&] { mutex.Release(); }).join();  // not the owner: no effect
@@ -77,7 +90,7 @@ TEST(NamedMutexTest, TheOwnerMayWaitAgainAndOthersCannotRelease) {
 
 // The parent holds the mutex; a child process must wait for it.
 TEST(NamedMutexTest, AnotherProcessWaitsForTheHolder) {
-  const std::string name = UniqueName("process");
+  const UniqueName name("process");
   NamedMutex mutex(name);
   mutex.Wait();
   int pipe[2];
