@@ -145,7 +145,7 @@ platform::Handle Bench::OpenDevice(const char* path, uint32_t access, uint32_t /
       return platform::kInvalidHandle;
     } else {
       uint64_t epoch = 0;
-      Product* p = volumes_->OpenVolume(letter, &drive, &partition, &epoch, error);
+      Product* p = volumes_->OpenVolume(letter, access, &drive, &partition, &epoch, error);
       if (p == nullptr) return platform::kInvalidHandle;
       handle = new BenchHandle(this, Kind::Volume, access);
       handle->product = p;

@@ -78,7 +78,9 @@ bool DiskRequest::Lock() {
     *error = platform::kErrorInvalidFunction;
     return false;
   }
-  const bool others = v->openHandles > 1 || (v->pins && v->pins.use_count() > 1) ||
+  // The locking handle counts itself only when it may move data.
+  const int own = (h.access & (platform::kAccessRead | platform::kAccessWrite)) != 0 ? 1 : 0;
+  const bool others = v->openHandles > own || (v->pins && v->pins.use_count() > 1) ||
                       (v->lockedBy != nullptr && v->lockedBy != &h);
   if (others) {
     *error = platform::kErrorAccessDenied;

@@ -12,7 +12,13 @@ namespace sim {
 // One look under the lock: the letter's product, the count of open handles
 // and the layout the handle belongs to cannot drift apart between them while
 // other products' volumes come and go.
-Product* VolumeSystem::OpenVolume(char letter, int* drive, uint32_t* partition, uint64_t* epoch,
+namespace {
+
+bool DataAccess(uint32_t access) { return (access & (platform::kAccessRead | platform::kAccessWrite)) != 0; }
+
+}  // namespace
+
+Product* VolumeSystem::OpenVolume(char letter, uint32_t access, int* drive, uint32_t* partition, uint64_t* epoch,
                                   uint32_t* error) {
   std::lock_guard lock(mutex_);
   SettleLocked();
@@ -25,11 +31,13 @@ Product* VolumeSystem::OpenVolume(char letter, int* drive, uint32_t* partition, 
   uint32_t below = 0;
   for (int bit = 0; bit < letter - 'A'; ++bit) below += (product->Letters(*drive) >> bit) & 1;
   Volume& v = VolumeOf(*product, *drive, below + 1);
-  if (v.lockedBy != nullptr) {
-    *error = platform::kErrorAccessDenied;
-    return nullptr;
+  if (DataAccess(access)) {
+    if (v.lockedBy != nullptr) {
+      *error = platform::kErrorAccessDenied;
+      return nullptr;
+    }
+    ++v.openHandles;
   }
-  ++v.openHandles;
   *epoch = drives_[{product->index(), *drive}].epoch;
   return product;
 }
@@ -40,7 +48,7 @@ void VolumeSystem::HandleClosing(BenchHandle& h) {
   auto it = volumes_.find({h.product->index(), h.unit, h.partition});
   if (it == volumes_.end() || it->second.epoch != h.epoch) return;
   Volume& v = it->second;
-  if (v.openHandles > 0) --v.openHandles;
+  if (DataAccess(h.access) && v.openHandles > 0) --v.openHandles;
   if (v.lockedBy == &h) v.lockedBy = nullptr;  // closing the locking handle unlocks
 }
 

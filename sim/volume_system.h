@@ -66,7 +66,7 @@ class VolumeSystem {
     uint32_t sectorSize = 512;
     std::string folder;        // the file view; empty: none
     uint32_t folderSerial = 0;
-    int openHandles = 0;       // "\\.\X:" handles
+    int openHandles = 0;       // "\\.\X:" handles with read or write access
     const void* lockedBy = nullptr;
     std::shared_ptr<int> pins = std::make_shared<int>(0);  // one more owner per open file
     // Bytes the files take, counted up by each write since the folder was
@@ -88,8 +88,11 @@ class VolumeSystem {
   // letter, its drive, the volume's partition number (1-based, drive 0's
   // volumes first) and the drive's layout epoch; settles first. Null with
   // the system's error when no product volume has the letter, the product
-  // cannot be opened or the volume is locked.
-  Product* OpenVolume(char letter, int* drive, uint32_t* partition, uint64_t* epoch, uint32_t* error);
+  // cannot be opened or, for a handle with read or write access, the volume
+  // is locked. A handle without either only queries the device: it reaches
+  // a locked volume and keeps no lock or format from it.
+  Product* OpenVolume(char letter, uint32_t access, int* drive, uint32_t* partition, uint64_t* epoch,
+                      uint32_t* error);
   void HandleClosing(BenchHandle& handle);
   bool Transfer(BenchHandle& handle, bool write, uint64_t offset, void* buffer, uint32_t size, uint32_t* done,
                 uint32_t* error);

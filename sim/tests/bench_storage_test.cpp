@@ -163,7 +163,7 @@ TEST_F(Storage, LockFailsWhileAnotherHandleOrFileIsOpen) {
                              kFileFlagNoBuffering);
   ASSERT_NE(volume, kInvalidHandle);
   {
-    ScopedDevice other("\\\\.\\E:", kAccessNone, kShareRead | kShareWrite);
+    ScopedDevice other("\\\\.\\E:", kAccessRead, kShareRead | kShareWrite);
     EXPECT_FALSE(DeviceIoControl(volume, kFsctlLockVolume, nullptr, 0, nullptr, 0, nullptr));
     EXPECT_EQ(GetLastError(), kErrorAccessDenied);
   }
@@ -172,13 +172,33 @@ TEST_F(Storage, LockFailsWhileAnotherHandleOrFileIsOpen) {
   EXPECT_FALSE(DeviceIoControl(volume, kFsctlLockVolume, nullptr, 0, nullptr, 0, nullptr));
   CloseHandle(file);
   ASSERT_TRUE(DeviceIoControl(volume, kFsctlLockVolume, nullptr, 0, nullptr, 0, nullptr));
-  // Locked: nobody else gets in.
+  // Locked: nobody else gets at its data; a query of the device still
+  // reaches it.
   EXPECT_EQ(CreateFile("\\\\.\\E:", kAccessRead, kShareRead | kShareWrite, kOpenExisting, 0), kInvalidHandle);
   EXPECT_EQ(CreateFile("E:\\x.txt", kAccessWrite, 0, kCreateAlways, 0), kInvalidHandle);
+  {
+    ScopedDevice query("\\\\.\\E:", kAccessNone, kShareRead | kShareWrite);
+    EXPECT_TRUE(query.valid());
+    StorageDeviceNumber number{};
+    EXPECT_TRUE(DeviceIoControl(query.get(), kIoctlStorageGetDeviceNumber, nullptr, 0, &number, sizeof number,
+                                nullptr));
+  }
   CloseHandle(volume);  // closing the locking handle unlocks
   ScopedDevice again("\\\\.\\E:", kAccessRead, kShareRead | kShareWrite);
   EXPECT_TRUE(again.valid());
+}
 
+// A handle that only queries the device (no read or write access, as a
+// device listing opens one) goes straight to the device: the file system
+// never counts it, so it keeps no lock from the formatter.
+TEST_F(Storage, AQueryHandleKeepsNoLockFromTheVolume) {
+  ScopedDevice query("\\\\.\\E:", kAccessNone, kShareRead | kShareWrite);
+  ASSERT_TRUE(query.valid());
+  ScopedDevice volume("\\\\.\\E:", kAccessRead | kAccessWrite, kShareRead | kShareWrite);
+  ASSERT_TRUE(DeviceIoControl(volume.get(), kFsctlLockVolume, nullptr, 0, nullptr, 0, nullptr));
+  ASSERT_TRUE(DeviceIoControl(volume.get(), kFsctlUnlockVolume, nullptr, 0, nullptr, 0, nullptr));
+  // Nor does it lock the volume itself while a data handle is open.
+  EXPECT_FALSE(DeviceIoControl(query.get(), kFsctlLockVolume, nullptr, 0, nullptr, 0, nullptr));
 }
 
 TEST_F(Storage, LockFaultFailsOnceThenLocks) {
