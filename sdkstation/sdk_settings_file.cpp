@@ -147,7 +147,8 @@ class Loader {
         result_.result = ini_.ReadString(key.section, key.name, key.fallback).empty() ? 0 : 1;
         continue;
       }
-      station::ReadSettingValue(ini_, key, key.field(block_, options_));
+      if (!station::ReadSettingValue(ini_, key, key.field(block_, options_)))
+        result_.unreadValues.push_back({key.section, key.name, ini_.Read(key.section, key.name).value_or("")});
       Hook(key.hook);
     }
     FinalControls();
@@ -294,11 +295,19 @@ SdkLoadResult LoadSettings(const std::string& path, SdkSettingsBlock& block, Sta
   return result;
 }
 
-int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options) {
+std::string ConversionError(const UnreadValue& value) {
+  return "'" + value.text + "' is not a valid floating point value";
+}
+
+int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options,
+                      std::span<const UnreadValue> unread) {
   StationOptions copy = options;
   std::vector<station::SettingWrite> writes = station::WritesInOrder(SettingsKeys(), block, copy);
   station::FindWrite(writes, "SCSITimeout")->value = copy.SCSITimeout;
   if (copy.ClusterChoice == 0) station::FindWrite(writes, "FmtSecPerClus")->value = -1;
+  for (station::SettingWrite& write : writes)
+    for (const UnreadValue& value : unread)
+      if (write.section == value.section && write.name == value.name) write.text = value.text;
   return station::WriteSettings(path, writes);
 }
 

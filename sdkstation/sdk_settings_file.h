@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "sdkstation/sdk_settings_block.h"
 #include "station/settings_engine.h"
@@ -44,9 +46,24 @@ std::span<const SettingsKey> SettingsKeys();
 // asks for it as a click effect after EnSNfromHDDSN.
 inline constexpr char kUpdateStringOptions[] = "UpdateStringOptions";
 
+// A FreeSpace or FreeSpaceRange whose text is no number (an empty one
+// included): the key took its default and the load went on.
+struct UnreadValue {
+  std::string_view section;
+  std::string_view name;
+  std::string text;  // as the file has it
+  bool operator==(const UnreadValue&) const = default;
+};
+
+// The conversion error the operator is shown for it.
+std::string ConversionError(const UnreadValue& value);
+
 struct SdkLoadResult : LoadResult {
   // 1 when the settings file exists and names a test data file, else 0.
   int result = 0;
+  // For the window to show; its saves write these texts back unchanged, so
+  // the operator's text is never replaced by the default it stood in for.
+  std::vector<UnreadValue> unreadValues;
 };
 
 // Reads the yield file and the settings file at `path` (relative: below the
@@ -60,9 +77,11 @@ SdkLoadResult LoadSettings(const std::string& path, SdkSettingsBlock& block, Sta
 // options to the settings file at `path` (relative: below the program
 // folder), keeping every line the save does not write: SCSITimeout is the
 // station time-out, FmtSecPerClus -1 while the cluster choice is not
-// offered, and nine texts go out between single quotes. 1 on success; 0
-// after "Unable to write to %s" was shown.
-[[nodiscard]] int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options);
+// offered, nine texts go out between single quotes, and each of `unread`
+// as the file had it. 1 on success; 0 after "Unable to write to %s" was
+// shown.
+[[nodiscard]] int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options,
+                                    std::span<const UnreadValue> unread = {});
 
 // The yield edit's text: passed "/" total.
 std::string YieldText(const SdkSettingsBlock& block);

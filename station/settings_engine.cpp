@@ -86,32 +86,33 @@ void ShowSettingsError(const std::string& text) {
 
 int32_t IntegerDefault(std::string_view fallback) { return platform::ParseProfileInteger(fallback).value_or(0); }
 
-void ReadSettingValue(const platform::IniFile& ini, std::string_view section, std::string_view name,
+bool ReadSettingValue(const platform::IniFile& ini, std::string_view section, std::string_view name,
                       ValueType type, std::string_view fallback, LoadRule rule, const FieldRef& field) {
   switch (type) {
     case ValueType::kText:
       StoreText(std::get<std::span<char>>(field), ini.ReadString(section, name, fallback));
-      return;
+      return true;
     case ValueType::kFloat: {
       const double standard = platform::ParseProfileFloat(fallback).value_or(0);
       double v = ini.ReadFloat(section, name, standard);
       if (v > FLT_MAX || v < -FLT_MAX) v = standard;
       *std::get<float*>(field) = static_cast<float>(v);
-      return;
+      return true;
     }
     case ValueType::kDecimal: {
       // Empty or malformed takes the default too, rather than ending the load.
       const int64_t standard = ParseDecimal(fallback).value_or(0);
       const std::optional<std::string> text = ini.Read(section, name);
-      *std::get<int64_t*>(field) = text ? ParseDecimal(*text).value_or(standard) : standard;
-      return;
+      const std::optional<int64_t> value = text ? ParseDecimal(*text) : std::optional<int64_t>(standard);
+      *std::get<int64_t*>(field) = value.value_or(standard);
+      return value.has_value();
     }
     case ValueType::kInteger:
       break;
     case ValueType::kNone:
-      return;
+      return true;
   }
-  if (rule == LoadRule::kWhileZero && Current(field) != 0) return;
+  if (rule == LoadRule::kWhileZero && Current(field) != 0) return true;
   const int32_t standard = IntegerDefault(fallback);
   int32_t v = ini.ReadInteger(section, name, standard);
   switch (rule) {
@@ -129,6 +130,7 @@ void ReadSettingValue(const platform::IniFile& ini, std::string_view section, st
   }
   if (int32_t* const* p = std::get_if<int32_t*>(&field)) **p = v;
   else *std::get<uint8_t*>(field) = static_cast<uint8_t>(v);
+  return true;
 }
 
 void ReadWriteFileName(const platform::IniFile& ini, std::string_view section, std::string_view name,
@@ -175,6 +177,10 @@ int WriteSettings(const std::string& path, std::span<const SettingWrite> writes)
   const std::string file = platform::ResolveInProgramFolder(path);
   platform::IniFile ini(file);
   for (const SettingWrite& w : writes) {
+    if (w.text) {
+      ini.WriteString(w.section, w.name, *w.text);
+      continue;
+    }
     if (const auto* text = std::get_if<std::span<char>>(&w.field)) {
       const std::string_view value = TextOf(*text);
       // The closing quote must not fall behind a line end the file cuts at.

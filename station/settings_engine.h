@@ -99,13 +99,14 @@ struct BasicSettingsKey {
 
 // Reads the key's value by its type into its field and applies its rule.
 // Text is cut to the field; a decimal text that is empty, malformed or out
-// of the 64-bit range takes the default instead of ending the load.
-void ReadSettingValue(const platform::IniFile& ini, std::string_view section, std::string_view name,
+// of the 64-bit range takes the default instead of ending the load. False
+// only then, so that a program that must say so can.
+bool ReadSettingValue(const platform::IniFile& ini, std::string_view section, std::string_view name,
                       ValueType type, std::string_view fallback, LoadRule rule, const FieldRef& field);
 
 template <class Key>
-void ReadSettingValue(const platform::IniFile& ini, const Key& key, const FieldRef& field) {
-  ReadSettingValue(ini, key.section, key.name, key.type, key.fallback, key.rule, field);
+bool ReadSettingValue(const platform::IniFile& ini, const Key& key, const FieldRef& field) {
+  return ReadSettingValue(ini, key.section, key.name, key.type, key.fallback, key.rule, field);
 }
 
 // The integer a key's default stands for.
@@ -195,6 +196,8 @@ struct SettingWrite {
   FieldRef field;
   // Written instead of the numeric field's value.
   std::optional<int64_t> value;
+  // Written as it is instead of the field.
+  std::optional<std::string> text;
 };
 
 // The written keys of a table, in the writing order, bound to `block` and
@@ -206,7 +209,7 @@ std::vector<SettingWrite> WritesInOrder(std::span<const Key> keys, Block& block,
     if (key.write != WriteForm::kNone) order.push_back(&key);
   std::sort(order.begin(), order.end(), [](const Key* a, const Key* b) { return a->writeRank < b->writeRank; });
   std::vector<SettingWrite> writes;
-  for (const Key* key : order) writes.push_back({key->section, key->name, key->write, key->field(block, options), {}});
+  for (const Key* key : order) writes.push_back({key->section, key->name, key->write, key->field(block, options), {}, {}});
   return writes;
 }
 

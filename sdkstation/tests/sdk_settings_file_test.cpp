@@ -195,19 +195,33 @@ TEST_F(SdkSettings, TestFileMessagesAndTheLoadsResult) {
 }
 
 TEST_F(SdkSettings, ValuesTheFileGetsWrongTakeTheirDefaults) {
+  // A free space that is no number takes 0 and is reported for the window
+  // to show; the load goes on, and a save gives the file its text back.
   WriteFile("pattern.txt", "00");
   for (const char* value : {"", "lots", "1e400", "-1e300", "0x10"}) {
     SCOPED_TRACE(value);
-    LoadFresh(WithTestFile("[QVEXECUTE]\r\nFreeSpace=" + std::string(value) + "\r\nFreeSpaceRange=" + value +
-                           "\r\nEnPartition=1\r\nDiskFormat=7\r\n"));
+    const SdkLoadResult result =
+        LoadFresh(WithTestFile("[QVEXECUTE]\r\nFreeSpace=" + std::string(value) + "\r\nFreeSpaceRange=" + value +
+                               "\r\nEnPartition=1\r\nDiskFormat=7\r\n"));
     EXPECT_THAT(Messages(), ::testing::IsEmpty());
+    ASSERT_THAT(result.unreadValues, ElementsAre(UnreadValue{"QVEXECUTE", "FreeSpace", value},
+                                                 UnreadValue{"QVEXECUTE", "FreeSpaceRange", value}));
+    EXPECT_EQ(ConversionError(result.unreadValues[0]), "'" + std::string(value) + "' is not a valid floating point value");
     EXPECT_EQ(block_.FreeSpace, 0);
     EXPECT_EQ(block_.FreeSpaceRange, 0);
     EXPECT_EQ(block_.EnPartition, 1);  // the load did not end at the bad value
     EXPECT_EQ(block_.DiskFormat, 0);
+    ASSERT_EQ(SaveSettingsToIni(station::kSettingsFileName, block_, options_, result.unreadValues), 1);
+    const auto python = station::testing::ReadIniWithPython(Path(station::kSettingsFileName), folder_);
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), value);
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpaceRange"})), value);
+    EXPECT_EQ((python.at({"QVEXECUTE", "DiskFormat"})), "0");
   }
-  LoadFresh(WithTestFile("[QVEXECUTE]\r\nFreeSpace=1234.9\r\n"));
+  const SdkLoadResult fine = LoadFresh(WithTestFile("[QVEXECUTE]\r\nFreeSpace=1234.9\r\n"));
   EXPECT_EQ(block_.FreeSpace, 1234);
+  EXPECT_THAT(fine.unreadValues, ::testing::IsEmpty());
+  // A missing key is no error: it takes its default.
+  EXPECT_THAT(LoadFresh(WithTestFile("")).unreadValues, ::testing::IsEmpty());
 }
 
 TEST_F(SdkSettings, RulesOfTheLoad) {

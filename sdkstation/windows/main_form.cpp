@@ -99,10 +99,10 @@ void TMainForm::SaveAtExit() {
   const std::string current = platform::ResolveInProgramFolder(iniPath_);
   if (platform::GetFileAttributes(current.c_str()) != platform::kInvalidFileAttributes &&
       !platform::IsReadOnlyFile(current))
-    static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));
+    static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options(), unreadValues_));
   // The bare name lands in the program folder.
   if (iniPath_.find(station::kSettingsFileName) == std::string::npos)
-    static_cast<void>(SaveSettingsToIni(station::kSettingsFileName, saved, Options()));
+    static_cast<void>(SaveSettingsToIni(station::kSettingsFileName, saved, Options(), unreadValues_));
   static_cast<void>(station::SaveYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass));
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/device_notifications.h"
 #include "platform/event.h"
@@ -254,6 +255,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // FreeSpace was 0 in the file and a listing took it from a device: it is
   // used, but the file keeps the 0.
   bool freeSpaceLearned_ = false;
+  // Values of the last load that were no number: the saves write them back.
+  std::vector<UnreadValue> unreadValues_;
   bool autoStartReady_ = false;
   bool runActive_ = false;
   bool removalActive_ = false;

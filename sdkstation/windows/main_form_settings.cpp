@@ -48,6 +48,11 @@ bool Usable(const QWidget* w) { return OwnVisible(w) && OwnEnabled(w); }
 bool CheckedAndUsable(const QCheckBox* box) { return box->isChecked() && Usable(box); }
 bool CheckedAndShown(const QCheckBox* box) { return box->isChecked() && OwnVisible(box); }
 
+// The class library's conversion error, as the application shows it.
+void ShowConversionError(const std::string& text) {
+  platform::MessageBox(text.c_str(), station::kApplicationTitle, platform::kMbOk | platform::kMbIconError);
+}
+
 // The value at a choice's position; the field keeps its value while the
 // choice has none.
 template <size_t N>
@@ -60,7 +65,9 @@ void StoreChoice(int32_t& field, const int32_t (&values)[N], int item) {
 SdkLoadResult TMainForm::LoadSettingsFile(const std::string& path) {
   SdkLoadResult result = LoadSettings(path, settings_, pass_.options);
   freeSpaceLearned_ = false;
+  unreadValues_ = result.unreadValues;
   ApplyLoadEffects(result);
+  for (const UnreadValue& value : result.unreadValues) ShowConversionError(ConversionError(value));
   return result;
 }
 
@@ -117,8 +124,7 @@ bool TMainForm::CollectSettingsFromForm() {
     for (auto [edit, field] : {std::pair{u.VendorIDEdit, &s.VenderID}, std::pair{u.ProductIDEdit, &s.ProductID}}) {
       const std::string text = TextOf(edit);
       if (!station::ConvertHex(text)) {
-        platform::MessageBox(("'0x" + text + "' is not a valid integer value").c_str(), station::kApplicationTitle,
-                             platform::kMbOk | platform::kMbIconError);
+        ShowConversionError("'0x" + text + "' is not a valid integer value");
         return false;
       }
       bridge::SetFieldText(*field, std::string_view(text).substr(0, kIdChars));
@@ -163,7 +169,7 @@ void TMainForm::INISaveBtnClick() {
   iniPath_ = *chosen;
   SdkSettingsBlock saved = settings_;
   if (freeSpaceLearned_) saved.FreeSpace = 0;
-  static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was shown
+  static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options(), unreadValues_));  // a failure was shown
 }
 
 }  // namespace sdkstation

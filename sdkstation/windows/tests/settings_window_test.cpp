@@ -16,6 +16,7 @@
 #include "platform/ini_file.h"
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
 #include "sim/product.h"
+#include "station/tests/configparser_reader.h"
 
 namespace sdkstation {
 namespace {
@@ -227,6 +228,31 @@ TEST_F(SdkSettingsWindow, AConversionErrorStopsTheActionThatCollected) {
   SetQuietly(Edit("VendorIDEdit"), "1d6b");
   EXPECT_TRUE(form.PrepareRun());
   for (const char* panel : {"Panel1", "Panel2", "Panel3"}) EXPECT_FALSE(Enabled(panel)) << panel;
+}
+
+TEST_F(SdkSettingsWindow, AFreeSpaceThatIsNoNumberIsReportedAndKeptInTheFile) {
+  // The load goes on with 0 and says what it could not read; neither that 0
+  // nor a free space the listing learns replaces the operator's text, at
+  // Save INI or at exit.
+  Bench(testing::Products(29, 1));
+  TMainForm& form = StartWith("", "[QVEXECUTE]\r\nFreeSpace=abc\r\nFreeSpaceRange=1e400\r\nEnPartition=1\r\n");
+  EXPECT_THAT(Messages(), ElementsAre("'abc' is not a valid floating point value",
+                                      "'1e400' is not a valid floating point value"));
+  EXPECT_EQ(form.Settings().FreeSpaceRange, 0);
+  EXPECT_EQ(form.Settings().EnPartition, 1);  // the load went on
+  form.show();
+  files_.recorded.QueueAnswer(Path("saved.ini"));
+  QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
+  ASSERT_EQ(form.IniPath(), Path("saved.ini"));
+  fs::copy_file(Path("saved.ini"), Path("saved_by_button.ini"));
+  Close();
+  for (const char* file : {"saved_by_button.ini", "saved.ini", "Kestrova.ini"}) {
+    SCOPED_TRACE(file);
+    const station::testing::IniEntries python = station::testing::ReadIniWithPython(Path(file), folder_);
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "abc");
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpaceRange"})), "1e400");
+    EXPECT_EQ((python.at({"QVEXECUTE", "EnPartition"})), "1");
+  }
 }
 
 TEST_F(SdkSettingsWindow, SaveIniAndLoadIniMakeTheirFileTheCurrentOne) {
