@@ -62,7 +62,13 @@ TMainForm::TMainForm(QWidget* owner) : QMainWindow(owner), ui(std::make_unique<U
   if (disk::IsExFatOffered()) ui->FmtTypeComboBox->addItem("exFAT");
   settings_ = ZeroedSdkSettingsBlock();
   iniPath_ = station::DefaultIniPath();
-  LoadSettingsFile(iniPath_);
+  // A load that ended early ("Cannot create log directory.") has said so:
+  // the start-up ends there, and the exit saves nothing it never read.
+  if (!LoadSettingsFile(iniPath_).error.empty()) {
+    close();
+    return;
+  }
+  started_ = true;
   EnumUSBDevice();
   const station::StatusPanels panels = station::SetUpStatusBar(ui->StatusBar1, ui->ProgressBar1, ui->WaitPanel);
   // The bar fills its panel; nothing draws over it here.
@@ -85,7 +91,7 @@ TMainForm::~TMainForm() {
   locks_.reset();
   if (Started()) SaveAtExit();
   passEvent_.reset();
-  if (Started()) static_cast<void>(UnbindDeviceSdk(module_));
+  if (module_ != nullptr) static_cast<void>(UnbindDeviceSdk(module_));
   deviceList_.reset();
 }
 
@@ -122,6 +128,7 @@ void TMainForm::FormCreate() {
 void TMainForm::BindEvents() {
   Ui::SdkMainForm& u = *ui;
   OnClick(u.RefreshBtn, [this] { RefreshBtnClick(); });
+  OnClick(u.CloseBtn, [this] { CloseBtnClick(); });
   OnClick(u.ExecuteBtn, [this] { ExecuteBtnClick(); });
   OnClick(u.btnStartTest2, [this] { btnStartTest2Click(); });
   OnClick(u.BtnStopTest, [this] { BtnStopTestClick(); });

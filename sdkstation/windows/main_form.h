@@ -62,18 +62,20 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // log folder and the day log, the RD Version lock, then the create
   // event's caption and panels. A binding that fails writes
   // kBindingFailedMessage to standard output and stops there (Started()
-  // is false): no library call, no settings read. Throws
-  // std::runtime_error("Cannot create log directory.") when the log folder
-  // cannot be made.
+  // is false): no library call, no settings read. A settings load that
+  // cannot make the log folder shows "Cannot create log directory." and
+  // stops there as well: no device listed, nothing saved at exit. Throws
+  // std::runtime_error("Cannot create log directory.") when the folder is
+  // gone again when the day log is chosen.
   explicit TMainForm(QWidget* owner = nullptr);
   // Saves the settings (to the current file when it exists and may be
   // written, and as Kestrova.ini in the program folder when the current
   // file has another name) and the yield counters, each whatever became of
-  // the others, then releases the library. After a failed binding nothing
-  // is saved.
+  // the others, then releases the library. After a start-up that stopped
+  // early nothing is saved.
   ~TMainForm() override;
 
-  bool Started() const { return module_ != nullptr; }
+  bool Started() const { return started_; }
 
   // The result window, created after this one.
   void SetPassForm(station::TPassForm* form) { passForm_ = form; }
@@ -131,6 +133,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // Bar-code mode: a scan ended by Enter starts the run (0 drops the key).
   char SerialNumberEditKeyPress(char key);
   void FormClose();
+  // Closes the main window, as its own close does (after a run, if one runs).
+  void CloseBtnClick();
   // 1 when the run may start, else 0 after its message.
   [[nodiscard]] int CheckRunSettings();
   // One pass over the listed devices; true when every device passed.
@@ -249,6 +253,7 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   std::optional<SdkLocks> locks_;
   std::unique_ptr<DeviceList> deviceList_;
   platform::Module module_ = nullptr;
+  bool started_ = false;  // bound, and the settings were read
   SdkSettingsBlock settings_ = ZeroedSdkSettingsBlock();
   SdkPassState pass_;
   int32_t deviceCount_ = 0;

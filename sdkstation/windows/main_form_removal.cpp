@@ -89,6 +89,8 @@ void TMainForm::closeEvent(QCloseEvent* e) {
   QMainWindow::closeEvent(e);
 }
 
+void TMainForm::CloseBtnClick() { close(); }
+
 void TMainForm::FormClose() {
   // No worker runs here: a close waits for the run, the run for its workers.
   if (DeviceNotifyHandle != 0) {

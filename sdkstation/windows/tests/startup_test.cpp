@@ -101,6 +101,39 @@ TEST_F(SdkStartUp, ARefusedLibraryReachesNoDeviceAndWritesNoFile) {
   }
 }
 
+TEST_F(SdkStartUp, ALogFolderThatCannotBeMadeStopsTheStartUpAtItsOneMessage) {
+  // The load says why it ended and the start-up ends with it: no device is
+  // asked anything, no second message follows, and the exit saves nothing
+  // it never read.
+  constexpr char kInTheWay[] = "a file where the folder should be";
+  Bench(testing::Products(25, 2));
+  for (size_t i = 0; i < bench_->size(); ++i) bench_->product(i).EnableTrace(true);
+  WriteIni(kSettings);
+  WriteFile("log", kInTheWay);
+  testing::DebugLines debug;
+  const TMainForm& form = Start();
+  EXPECT_FALSE(form.Started());
+  EXPECT_EQ(form.DeviceCount(), 0);
+  Close();
+  EXPECT_THAT(Messages(), ::testing::ElementsAre("Cannot create log directory."));
+  EXPECT_THAT(debug.Take("RD Debug: EnumUSBDevice"), ::testing::IsEmpty());
+  EXPECT_EQ(Slurp(Path("Kestrova.ini")), kSettings);
+  EXPECT_EQ(Slurp(Path("log")), kInTheWay);
+  for (size_t i = 0; i < bench_->size(); ++i) EXPECT_THAT(bench_->product(i).TakeTrace(), ::testing::IsEmpty());
+}
+
+TEST_F(SdkStartUp, TheCloseButtonClosesTheWindow) {
+  Bench(testing::Products(25, 1));
+  WriteSettingsAndYield();
+  TMainForm& form = Start();
+  form.show();
+  ASSERT_TRUE(form.isVisible());
+  QTest::mouseClick(Button("CloseBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_THAT(Messages(), ::testing::IsEmpty());
+}
+
 TEST_F(SdkStartUp, ABoundLibraryReadsTheSettingsAndTheExitSavesThem) {
   Bench(testing::Products(25, 1));
   WriteSettingsAndYield();
