@@ -23,10 +23,12 @@ void TMainForm::FFsFmtChange() {
   Ui::SdkMainForm& u = *ui;
   const int32_t fileSystem = u.FmtTypeComboBox->currentIndex();
   station::Fat32LabelRule(fileSystem, u.VolumeLabeledEdit);
-  if (fileSystem == kFileSystemExFat) settings_.FmtSecPerClus = kExFatClusterSize;
-  if (fileSystem == station::kFileSystemFat32) settings_.FmtSecPerClus = kFat32ClusterSize;
+  // The allocation unit the library's formats take; the cluster choice
+  // (FmtSecPerClus) is the system format's own.
+  if (fileSystem == kFileSystemExFat) settings_.AllocationUnitSize = kExFatClusterSize;
+  if (fileSystem == station::kFileSystemFat32) settings_.AllocationUnitSize = kFat32ClusterSize;
   if (fileSystem == station::kFileSystemNtfs) {
-    settings_.FmtSecPerClus = kNtfsClusterSize;
+    settings_.AllocationUnitSize = kNtfsClusterSize;
     u.FmtSecPerClusCbox->setVisible(settings_.ClusterChoiceShown != 0);
   } else {
     u.FmtSecPerClusCbox->hide();

@@ -1,6 +1,6 @@
-// The format choice of the second program's window: the cluster size each
-// file system writes, the cluster choice shown for NTFS only, and a FAT32
-// label cut to 11 characters with its message.
+// The format choice of the second program's window: the allocation unit
+// each file system hands to the library's formats, the cluster choice shown
+// for NTFS only, and a FAT32 label cut to 11 characters with its message.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -21,14 +21,14 @@ constexpr char kFat32Message[] = "FAT32 only support Volume label 11 characters!
 
 class SdkFormatChoice : public testing::SdkWindowTest {};
 
-TEST_F(SdkFormatChoice, EachFileSystemWritesItsClusterSize) {
+TEST_F(SdkFormatChoice, EachFileSystemSetsItsAllocationUnit) {
   WriteIni(Ini("", "[QVEXECUTE]\r\nEnFormat=1\r\nFmtSecPerClus=512\r\n"));
   TMainForm& form = Start();
   QComboBox* fileSystem = Combo("FmtTypeComboBox");
   Type(Edit("VolumeLabeledEdit"), "LABEL");
   struct Case {
     const char* name;
-    int32_t cluster;
+    int32_t unit;
     bool choiceShown;
   };
   std::vector<Case> cases = {{"FAT32", 32768, false}, {"NTFS", 4096, true}};
@@ -36,7 +36,9 @@ TEST_F(SdkFormatChoice, EachFileSystemWritesItsClusterSize) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Choose(fileSystem, fileSystem->findText(c.name));
-    EXPECT_EQ(form.Settings().FmtSecPerClus, c.cluster);
+    EXPECT_EQ(form.Settings().AllocationUnitSize, c.unit);
+    // The cluster choice of the system's format is not the choice's to set.
+    EXPECT_EQ(form.Settings().FmtSecPerClus, 512);
     EXPECT_EQ(Shown("FmtSecPerClusCbox"), c.choiceShown);
   }
   // NTFS's own choice, then FAT32, which has none.
@@ -47,6 +49,32 @@ TEST_F(SdkFormatChoice, EachFileSystemWritesItsClusterSize) {
   Choose(Combo("FmtSecPerClusCbox"), 1);
   EXPECT_EQ(form.Settings().FmtSecPerClus, 0);
   EXPECT_THAT(Messages(), ::testing::IsEmpty());
+}
+
+// What the library's combined partition and format receives after START.
+struct CombinedFormatCall {
+  static inline QV_Partition_LBA_Format_LBA_t real = nullptr;
+  static inline std::vector<int> units;
+  static int Record(const char* path, int gpt, const char* label, int fileSystem, int unit, int quick, int gpt2,
+                    int own) {
+    units.push_back(unit);
+    return real(path, gpt, label, fileSystem, unit, quick, gpt2, own);
+  }
+};
+
+TEST_F(SdkFormatChoice, StartHandsTheChosenAllocationUnitToTheLibrary) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnPartition=1\r\nEnFormat=1\r\n"));
+  TMainForm& form = Start();
+  CombinedFormatCall::units.clear();
+  CombinedFormatCall::real = DeviceSdk().QV_Partition_LBA_Format_LBA;
+  DeviceSdk().QV_Partition_LBA_Format_LBA = &CombinedFormatCall::Record;
+  QComboBox* fileSystem = Combo("FmtTypeComboBox");
+  Choose(fileSystem, fileSystem->findText("FAT32"));
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_EQ(CombinedFormatCall::units, (std::vector<int>{32768, 32768}));
+  EXPECT_EQ(form.Settings().NumberOfPass, 2);
 }
 
 TEST_F(SdkFormatChoice, AFat32LabelIsCutToElevenWithItsMessage) {
