@@ -41,7 +41,8 @@ UfsOutcome EnableUfsLun(const RelinkContext& c) {
   }
   bool failed = sdk.QV_EnableUFSLun(path.c_str(), &state) == 0;
   if (!failed && state == qvfw::kUfsDisabled) {
-    failed = !QV_RelinkEx(c, kStageUfs, false);
+    outcome.relinkFailed = !QV_RelinkEx(c, kStageUfs, false);
+    failed = outcome.relinkFailed;
   } else {
     c.stages.Count(kStageSkipped);
     c.stages.Count(kStageUfs);

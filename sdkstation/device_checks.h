@@ -11,6 +11,7 @@ struct UfsOutcome {
   bool ufs = false;       // the product answered the UFS state query
   bool disabled = false;  // its unit was disabled
   bool enabled = false;   // ... and reads enabled now
+  bool relinkFailed = false;  // its relink failed: it may be off the bus
 };
 
 // Enables a disabled UFS unit and relinks the product (by its old serial)

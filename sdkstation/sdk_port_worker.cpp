@@ -165,6 +165,9 @@ void SdkPortWorker::Run() {
   }
   if (!fail_ && Clone() && (Firmware() || Identity())) CloneUpdate();
   if (!fail_ && !Clone()) StandardUpdate();
+  // A failure so far goes to the end, past the UFS step too: nothing after
+  // the update runs on a port that failed it (or never had a running
+  // firmware).
   if (fail_) {
     stages_.Count(kStageSkipped);
     return End();
@@ -399,8 +402,9 @@ void SdkPortWorker::CloneStandbyTimer() {
 void SdkPortWorker::Ufs() {
   const UfsOutcome ufs = EnableUfsLun(Relink());
   if (ufs.enabled) record_.ufsEnabled = 1;
-  // A unit left disabled has no disk for the steps after this one.
-  if (ufs.disabled && !ufs.enabled) fail_ = true;
+  // A failed relink may have left the product off the bus: it cannot pass.
+  // A unit that merely stays disabled is left to the disk steps.
+  if (ufs.relinkFailed) fail_ = true;
   if (ufs.ufs) {
     int writeProtected = 0;
     if (sdk().QV_CheckWriteProtect(path(), &writeProtected) != 0 && writeProtected != 0) {
@@ -555,8 +559,12 @@ void SdkPortWorker::ReadWriteTest() {
         std::lock_guard lock(locks_.RWTestLock);
         ok = sdk().QV_DiskRWTest(path(), &read, &write, size, job_.run->pattern) != 0;
       }
-      for (int i = 0; i < kFlushTries; ++i)
-        if (FlushDiskCache(path()) || bridge::FlushCacheExt(path())) break;
+      // Both flushes every round; the rounds end once either was taken.
+      for (int i = 0; i < kFlushTries; ++i) {
+        const bool synchronized = FlushDiskCache(path()) != 0;
+        const bool flushed = bridge::FlushCacheExt(path()) != 0;
+        if (synchronized || flushed) break;
+      }
       if (ok) {
         record_.readSpeed = read * s_.PerfShift;
         record_.writeSpeed = write * s_.PerfShift;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "bridge/tests/fake_backend.h"
+#include "platform/backend.h"
 #include "platform/clock.h"
 #include "sdkstation/sdk_port_worker.h"
 #include "sdkstation/tests/fake_device_library.h"
@@ -319,6 +321,46 @@ TEST_F(SdkWorker, ReadWriteLimitsAndFreeSpace) {
   }
 }
 
+TEST_F(SdkWorker, TheReadWriteTestSendsBothFlushesEachRound) {
+  // SYNCHRONIZE CACHE(10) and then FLUSH CACHE EXT in every round; the
+  // rounds end after the first in which either was taken, five at most.
+  // The end's three pairs follow.
+  constexpr uint8_t kSync = 0x35;
+  constexpr uint8_t kAtaPassThrough = 0xA1;  // carries FLUSH CACHE EXT
+  struct Case {
+    const char* name;
+    bool syncTaken, flushTaken;
+    int rounds;
+  };
+  const Case cases[] = {
+      {"both taken", true, true, 1},
+      {"only the cache sync", true, false, 1},
+      {"only the flush", false, true, 1},
+      {"neither", false, false, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto disk = std::make_shared<bridge::testing::FakeBackend>();
+    disk->scsi = [&c](platform::ScsiPassThroughDirect& request) {
+      const bool taken = request.Cdb[0] == kSync ? c.syncTaken : c.flushTaken;
+      request.ScsiStatus = taken ? platform::kScsiStatusGood : 2;
+      return true;
+    };
+    const platform::ScopedBackend installed(disk);
+    lib_.products.clear();
+    lib_.calls.clear();
+    Attach({});
+    s_.EnRWTest = 1;
+    EXPECT_EQ(Work().readWriteStatus, 1);
+    std::vector<uint8_t> sent;
+    for (const std::vector<uint8_t>& cdb : disk->cdbs) sent.push_back(cdb.at(0));
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < c.rounds; ++i) expected.insert(expected.end(), {kSync, kAtaPassThrough});
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), {kAtaPassThrough, kSync});
+    EXPECT_EQ(sent, expected);
+  }
+}
+
 TEST_F(SdkWorker, PartitionAndFormatRoutes) {
   Attach({});
   s_.EnPartition = 1;
@@ -358,7 +400,8 @@ TEST_F(SdkWorker, UfsUnits) {
       {"already enabled", {.ufs = true}, 0, 0, 1, 0},
       {"enabled at once", {.ufs = true, .ufsState = 0, .ufsEnablesAtOnce = true}, 1, 0, 1, 0},
       {"enabled by the reset", {.ufs = true, .ufsState = 0, .ufsEnablesOnReset = true}, 1, 0, 1, 1},
-      {"still disabled", {.ufs = true, .ufsState = 0}, 0, 0, -1, 1},
+      // Not enabled, yet on the bus: the disk steps decide.
+      {"still disabled", {.ufs = true, .ufsState = 0}, 0, 0, 1, 1},
       {"lost in the relink", {.ufs = true, .ufsState = 0, .ufsEnablesOnReset = true, .comesBack = false}, 0, 0, -1, 1},
       {"write protected", {.ufs = true, .writeProtected = 1}, 0, 1, -1, 0},
   };
