@@ -155,16 +155,17 @@ bool QV_RelinkEx(const RelinkContext& c, int stage, bool byNewSerial) {
   platform::DebugTrace("%s", kRelinkEnterTrace);
   platform::Sleep(kStepMs);
   bool failed = false;
+  // No entry is no failure: a relink after a firmware-only, erase-only or
+  // UFS step follows no identity hand-over, and its product is good.
   const int tableIndex = DeviceSdk().QV_GetCustomizedSettingTableIndex(path.c_str());
   if (tableIndex == -1) platform::DebugTrace("%s", kNoTableIndexTrace);
   std::string key = byNewSerial ? std::string(c.updateSerial) : std::string();
   if (!byNewSerial) {
     key = SerialOf(path.c_str(), c.record().qvs87x != 0);
-    if (key.empty()) {
-      platform::DebugTrace("RD Debug: Get SN Failed, DevicePath=%s", path.c_str());
-      failed = true;
-    }
+    if (key.empty()) platform::DebugTrace("RD Debug: Get SN Failed, DevicePath=%s", path.c_str());
   }
+  // A key of nothing would take any product: no reset without a key.
+  if (key.empty()) failed = true;
   // Before the reset: where the device is, to tell identical serials apart.
   const HubLocation at = ReadHubLocation(path.c_str());
   if (!failed && !Reset(path.c_str(), stage)) {
@@ -173,7 +174,7 @@ bool QV_RelinkEx(const RelinkContext& c, int stage, bool byNewSerial) {
   }
   CountAndMeet(c, stage, failed);
 
-  if (!failed && !key.empty()) {
+  if (!failed) {
     const bool found = Search(c, [&](const std::vector<const char*>& paths, int count) {
       platform::DebugTrace("RD Debug: nDevCount=%d", count);
       const DeviceSdkTable& sdk = DeviceSdk();
@@ -189,8 +190,6 @@ bool QV_RelinkEx(const RelinkContext& c, int stage, bool byNewSerial) {
       return chosen;
     });
     failed = !found;
-  } else {
-    failed = true;
   }
   if (!failed && !PointTable(tableIndex, c.record().devicePath)) {
     platform::DebugTrace("RD Debug: pQV_SetDevicePath Failed, CustomizedSettingTableIndex=%d, MAX_DISK_COUNT=%d",
