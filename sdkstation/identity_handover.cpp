@@ -53,7 +53,6 @@ void HandOverIdentity(const DeviceList& list, int count, const IdentityControls&
   for (int i = 0; i < ClampDeviceCount(count); ++i) {
     const auto port = static_cast<size_t>(i);
     const char* path = list[i];
-    state.m_UpdateSN[port].fill('\0');
     const bool series = sdk.QV_IsQVS87xSeries(path) != 0;
     DeviceCalls calls(path);
 

@@ -39,9 +39,9 @@ struct IdentityControls {
 
 // For each of the first `count` devices of `list`: the enable and set calls
 // of its series, each made only while the ones before it succeeded.
-// state.m_UpdateSN[i] is cleared first and takes the working serial once
-// QV_SetSerialNumStr accepted it; state.identityHandedOver[i] says whether
-// every call succeeded. The working serial (cut to its 80-byte field)
+// state.m_UpdateSN[i] takes the working serial once QV_SetSerialNumStr
+// accepted it, else keeps what it held; state.identityHandedOver[i] says
+// whether every call succeeded. The working serial (cut to its 80-byte field)
 // advances after every device when autoIncrement is set, whatever that
 // device's outcome, so a failing device shifts no other device's number.
 void HandOverIdentity(const DeviceList& list, int count, const IdentityControls& controls, SdkPassState& state);

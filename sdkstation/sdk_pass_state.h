@@ -30,8 +30,8 @@ inline constexpr size_t kUpdateSnSize = 80;
 struct SdkPassState {
   SdkPortTable ports;
   StationOptions options;
-  // The serial number each device was given by the last hand-over; empty
-  // when its QV_SetSerialNumStr failed or was not reached.
+  // The serial number each device was given by a hand-over; a device whose
+  // QV_SetSerialNumStr failed or was not reached keeps its earlier one.
   std::array<std::array<char, kUpdateSnSize>, kSdkPortCount> m_UpdateSN{};
   // 1 when every identity call of the last hand-over succeeded for that
   // device: a 0 fails its identity step.
