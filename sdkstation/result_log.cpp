@@ -14,6 +14,11 @@ namespace {
 // One more byte than the library's text capacity keeps a full text ended.
 using LibraryText = std::array<char, qvfw::kTextCapacity + 1>;
 
+// The identity column's buffers: manufacturer and product 50 bytes, the
+// serial number 20, each with its terminator.
+constexpr size_t kStringChars = 49;
+constexpr size_t kSerialChars = 19;
+
 // A tab or line break inside a field would move every later column.
 std::string FieldSafe(std::string text) {
   std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
@@ -28,8 +33,8 @@ std::string Hex4(uint16_t value) {
 
 std::string Column(const std::string& vid, const std::string& pid, const std::string& manufacturer,
                    const std::string& product, const std::string& serial) {
-  return FieldSafe(vid) + " / " + FieldSafe(pid) + " / " + FieldSafe(manufacturer) + " / " + FieldSafe(product) +
-         " / " + FieldSafe(serial) + " \t";
+  return FieldSafe(vid) + " / " + FieldSafe(pid) + " / " + FieldSafe(manufacturer.substr(0, kStringChars)) + " / " +
+         FieldSafe(product.substr(0, kStringChars)) + " / " + FieldSafe(serial.substr(0, kSerialChars)) + " \t";
 }
 
 std::string DeviceIdentity(const SdkPortRecord& record) {
@@ -84,7 +89,8 @@ std::array<int32_t, 6> SdkVerifyColumns(const SdkPortRecord& record, const SdkSe
     if (!on) return bridge::kStepOff;
     return (flags & bits) ? bridge::kStepFail : bridge::kStepPass;
   };
-  columns[0] = column(s.EnCheckVID || s.EnCheckPID, bridge::kVerifyVidPid);
+  // The VID/PID column follows the vendor ID's switch alone.
+  columns[0] = column(s.EnCheckVID != 0, bridge::kVerifyVidPid);
   columns[1] = column(s.EnCheckManufString != 0, bridge::kVerifyManufacturer);
   columns[2] = column(s.EnCheckUSBProdString != 0, bridge::kVerifyProduct);
   columns[3] = column(s.EnCheckDiskName != 0, bridge::kVerifyDiskName);
@@ -109,8 +115,9 @@ std::string FormatSdkLogRow(int32_t number, const platform::LocalTime& t, const 
   return head + identity + tail;
 }
 
-bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count, const SdkSettingsBlock& settings,
-                    const StationOptions& options, const ResultLogControls& controls) {
+bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count, int32_t firstNumber,
+                    const SdkSettingsBlock& settings, const StationOptions& options,
+                    const ResultLogControls& controls) {
   log.header = kSdkDayLogHeader;
   station::DayLogWriter writer;
   if (!writer.Open(log)) return false;
@@ -120,7 +127,7 @@ bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count, 
   for (int i = 0; i < devices; ++i) {
     const SdkPortRecord& record = ports[static_cast<size_t>(i)];
     const std::string row =
-        FormatSdkLogRow(settings.TotalTestCount - devices + i, time,
+        FormatSdkLogRow(firstNumber + i, time,
                         SdkIdentityColumn(record, i, settings, options, controls),
                         SdkVerifyColumns(record, settings, controls), record);
     written = writer.Append(row) && written;

@@ -38,8 +38,9 @@ struct ResultLogControls {
 // update logged, the identity the device was given (its serial advanced
 // `deviceIndex` times when auto-increment is on); otherwise what the library
 // reads from the device (the system's view for a QVS87x device, its flash
-// for others). Texts are whole; a tab or line break in them becomes a blank
-// so that a device's strings never add or split columns.
+// for others). Manufacturer and product are cut to 49 characters and the
+// serial to 19; a tab or line break in them becomes a blank so that a
+// device's strings never add or split columns.
 std::string SdkIdentityColumn(const SdkPortRecord& record, int deviceIndex, const SdkSettingsBlock& settings,
                               const StationOptions& options, const ResultLogControls& controls);
 
@@ -55,11 +56,11 @@ std::string FormatSdkLogRow(int32_t number, const platform::LocalTime& time, con
                             const std::array<int32_t, 6>& verify, const SdkPortRecord& record);
 
 // Appends one row for each of the first `count` records to the day log,
-// numbered from TotalTestCount - count (the yield counter already holds this
-// pass). The log moves on to its next number when the file is full and
-// appends to that file when it exists. False when no file could be opened
-// or made: nothing was written, the message is the caller's.
-[[nodiscard]] bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count,
+// numbered from `firstNumber` (the yield's TotalTestCount before the pass).
+// The log moves on to its next number when the file is full and appends to
+// that file when it exists. False when no file could be opened or made:
+// nothing was written, the message is the caller's.
+[[nodiscard]] bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count, int32_t firstNumber,
                                   const SdkSettingsBlock& settings, const StationOptions& options,
                                   const ResultLogControls& controls);
 

@@ -31,6 +31,12 @@ void SdkPortRecord::ClearIdentity() {
 
 int ClampDeviceCount(int count) { return std::clamp(count, 0, kSdkPortCount); }
 
+std::vector<std::string> DevicePaths(const SdkPortTable& ports, int count) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < ClampDeviceCount(count); ++i) paths.emplace_back(ports[static_cast<size_t>(i)].devicePath);
+  return paths;
+}
+
 bool AnyQVS87xDevice(const SdkPortTable& ports, int count) {
   return std::any_of(ports.begin(), ports.begin() + ClampDeviceCount(count),
                      [](const SdkPortRecord& r) { return r.qvs87x != 0; });

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "bridge/port_table.h"
 #include "qvfw/qvfw_api.h"
@@ -72,6 +74,10 @@ using SdkPortTable = std::array<SdkPortRecord, kSdkPortCount>;
 
 // The attached-device count bounded to what the table holds.
 [[nodiscard]] int ClampDeviceCount(int count);
+
+// The device paths the first `count` records hold now: after a relink the
+// paths the devices came back under, not the listing's.
+std::vector<std::string> DevicePaths(const SdkPortTable& ports, int count);
 
 // Whether any of the first `count` records is of the QVS87x series.
 bool AnyQVS87xDevice(const SdkPortTable& ports, int count);

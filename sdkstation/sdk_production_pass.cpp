@@ -127,13 +127,13 @@ void Pass::ShowUfsNotices() {
 
 SdkPassSummary Pass::Run() {
   s_.run.meeting.Reset(0);
+  // The rows go on from the yield count the pass starts with: a device that
+  // never ran is not counted, yet has its row.
+  const int32_t firstLogNumber = settings_.TotalTestCount;
   host_.BeginWait(count_ > 0);
-  // Nothing attached: nothing to run, nothing to show or log.
-  if (count_ == 0) {
-    summary_.allPass = true;
-    return summary_;
-  }
-  s_.passEvent.Reset();
+  // With nothing attached the pass still ends as every pass does: its event
+  // set, the log opened (no row), the result shown.
+  if (count_ > 0) s_.passEvent.Reset();
   if (settings_.EnRWTest && !s_.patterns.loaded) {
     const std::string file(FieldText(settings_.WriteFileName));
     for (size_t page = 0; page < s_.patterns.pages.size(); ++page)
@@ -171,9 +171,9 @@ SdkPassSummary Pass::Run() {
   }
   if (startable < count_) {
     (void)platform::MessageBox(kMaxSerialReached, kErrorCaption, platform::kMbOk | platform::kMbIconError);
+    // Its row shows the stop; the yield counts only products that ran.
     Record(startable).identityStatus = bridge::kStepFail;
     Record(startable).result = bridge::kStepFail;
-    Record(startable).finalResult = bridge::kStepFail;
     if (s_.postPortUpdate) s_.postPortUpdate();
   }
 
@@ -187,11 +187,11 @@ SdkPassSummary Pass::Run() {
   ShowUfsNotices();
   if (!settings_.EraseFlashForDebug && !settings_.EraseFlashOnly) {
     summary_.logged =
-        WriteResultLog(s_.dayLog, s_.pass.ports, count_, settings_, s_.pass.options, controls.log);
+        WriteResultLog(s_.dayLog, s_.pass.ports, count_, firstLogNumber, settings_, s_.pass.options, controls.log);
     if (!summary_.logged) (void)platform::MessageBox(kLogOpenFailed, kErrorCaption, platform::kMbOk | platform::kMbIconError);
   }
   host_.ShowResult(summary_.allPass);
-  if (s_.pass.options.MPSafeRemove) host_.SafeRemoveAll();
+  if (s_.pass.options.MPSafeRemove) host_.SafeRemoveAll(DevicePaths(s_.pass.ports, count_));
   return summary_;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/device_io.h"
 #include "platform/event.h"
@@ -46,7 +47,8 @@ class SdkPassHost {
   virtual void EndWait() = 0;
   // The result window or the status label, as MPPassLabel says.
   virtual void ShowResult(bool allPass) = 0;
-  virtual void SafeRemoveAll() = 0;
+  // Removes the devices of `devicePaths` safely, one per port in order.
+  virtual void SafeRemoveAll(const std::vector<std::string>& devicePaths) = 0;
 };
 
 // The state the pass works on, the main window's in the program.

@@ -46,7 +46,7 @@ class Host : public sdkstation::SdkPassHost {
   }
   void EndWait() override {}
   void ShowResult(bool) override {}
-  void SafeRemoveAll() override {}
+  void SafeRemoveAll(const std::vector<std::string>&) override {}
 
   std::shared_ptr<platform::MessageQueue> queue = std::make_shared<platform::MessageQueue>();
   sdkstation::SdkPassControls controls;

@@ -74,7 +74,6 @@ class SdkResultLog : public ::testing::Test {
 };
 
 TEST_F(SdkResultLog, NewFileHeaderNumberingAndConfiguredSerials) {
-  settings_.TotalTestCount = 103;  // this pass's three devices counted already
   settings_.EnEEPROMUpdate = 1;
   options_.MPEEPROMToLog = 1;
   controls_ = {.vendorId = "13FE", .productId = "6300", .serialNumber = "0009", .stringB = "Disk",
@@ -83,7 +82,8 @@ TEST_F(SdkResultLog, NewFileHeaderNumberingAndConfiguredSerials) {
   ports_[1].result = -1;
   ports_[2].readSpeed = 41.25F;
   ports_[2].writeSpeed = 7.0F;
-  ASSERT_TRUE(WriteResultLog(log_, ports_, 3, settings_, options_, controls_));
+  // The yield counted 100 products before this pass.
+  ASSERT_TRUE(WriteResultLog(log_, ports_, 3, 100, settings_, options_, controls_));
 
   const std::string text = Slurp(log_.path);
   ASSERT_EQ(text.substr(0, kSdkDayLogHeader.size()), kSdkDayLogHeader);
@@ -107,26 +107,38 @@ TEST_F(SdkResultLog, NewFileHeaderNumberingAndConfiguredSerials) {
 
   // Without auto-increment every row carries the edit's serial.
   controls_.autoIncrement = false;
-  ASSERT_TRUE(WriteResultLog(log_, ports_, 3, settings_, options_, controls_));
+  ASSERT_TRUE(WriteResultLog(log_, ports_, 3, 103, settings_, options_, controls_));
   const auto again = Rows(log_.path);
   ASSERT_EQ(again.size(), 7U);
   EXPECT_EQ(again[6][3], "13FE / 6300 / Maker / Disk / 0009 ");
 }
 
-TEST_F(SdkResultLog, DeviceIdentityWholeAndWithoutSeparators) {
+TEST_F(SdkResultLog, IdentityCutToItsColumnsAndWithoutSeparators) {
   // A QVS87x device answers from the system's view, others from their flash;
-  // a failing read leaves its field empty (or 0000).
+  // a failing read leaves its field empty (or 0000). Manufacturer and
+  // product keep 49 characters, the serial 19.
   g_manufacturer = std::string(79, 'M');
   g_product = "two\tcolumns\r\nand lines";
   ports_[0].qvs87x = 1;
   ports_[1].qvs87x = 0;
-  settings_.TotalTestCount = 2;
-  ASSERT_TRUE(WriteResultLog(log_, ports_, 2, settings_, options_, controls_));
-  const auto rows = Rows(log_.path);
+  std::snprintf(ports_[1].devicePath, kSdkPathSize, "p1-with-a-long-path");
+  ASSERT_TRUE(WriteResultLog(log_, ports_, 2, 0, settings_, options_, controls_));
+  auto rows = Rows(log_.path);
   ASSERT_EQ(rows.size(), 3U);
   EXPECT_EQ(rows[1].size(), 22U);
-  EXPECT_EQ(rows[1][3], "1A2B / 00C4 / " + g_manufacturer + " / two columns  and lines / OS-p0 ");
-  EXPECT_EQ(rows[2][3], "BEEF / 0000 / flash maker /  / FL-p1 ");
+  EXPECT_EQ(rows[1][3], "1A2B / 00C4 / " + std::string(49, 'M') + " / two columns  and lines / OS-p0 ");
+  EXPECT_EQ(rows[2][3], "BEEF / 0000 / flash maker /  / FL-p1-with-a-long-p ");
+
+  // The configured identity is cut the same way.
+  settings_.EnEEPROMUpdate = 1;
+  options_.MPEEPROMToLog = 1;
+  controls_ = {.vendorId = "13FE", .productId = "6300", .serialNumber = std::string(25, '9'),
+               .stringB = std::string(60, 'B'), .stringC = std::string(50, 'C')};
+  ASSERT_TRUE(WriteResultLog(log_, ports_, 1, 2, settings_, options_, controls_));
+  rows = Rows(log_.path);
+  ASSERT_EQ(rows.size(), 4U);
+  EXPECT_EQ(rows[3][3], "13FE / 6300 / " + std::string(49, 'C') + " / " + std::string(49, 'B') + " / " +
+                            std::string(19, '9') + " ");
 }
 
 TEST_F(SdkResultLog, VerifyColumnsFollowTheirOwnSwitches) {
@@ -138,9 +150,10 @@ TEST_F(SdkResultLog, VerifyColumnsFollowTheirOwnSwitches) {
     std::array<int32_t, 6> expected;
   };
   const Case cases[] = {
-      // The VID/PID column shows for either switch.
+      // The VID/PID column follows the vendor ID's switch alone.
       {1, 0, 0, 0, 0, 0, 0, false, 1, 0, {1, 0, 0, 0, 0, 0}},
-      {0, 1, 0, 0, 0, 0, 0, false, -1, 0x01, {-1, 0, 0, 0, 0, 0}},
+      {1, 1, 0, 0, 0, 0, 0, false, -1, 0x01, {-1, 0, 0, 0, 0, 0}},
+      {0, 1, 0, 0, 0, 0, 0, false, -1, 0x01, {0, 0, 0, 0, 0, 0}},
       {0, 0, 1, 1, 1, 0, 0, false, -1, 0x04, {0, 1, -1, 1, 0, 0}},
       // A missing drive letter fails the label as a mismatch does.
       {0, 0, 0, 0, 0, 1, 0, false, -1, 0x20, {0, 0, 0, 0, -1, 0}},
@@ -178,8 +191,7 @@ TEST_F(SdkResultLog, RollOverKeepsEveryRow) {
   Spit(log_.name.Path(1), earlier);
   log_.rollOverSize = 1000;
   Spit(log_.path, std::string(kSdkDayLogHeader) + std::string(1000, 'x') + "\r\n");
-  settings_.TotalTestCount = 2;
-  ASSERT_TRUE(WriteResultLog(log_, ports_, 2, settings_, options_, controls_));
+  ASSERT_TRUE(WriteResultLog(log_, ports_, 2, 0, settings_, options_, controls_));
   EXPECT_EQ(log_.number, 1);
   const std::string next = Slurp(log_.name.Path(1));
   ASSERT_TRUE(next.starts_with(earlier));
@@ -188,14 +200,14 @@ TEST_F(SdkResultLog, RollOverKeepsEveryRow) {
 
   // Full too: a third file is made, with this program's header.
   log_.rollOverSize = static_cast<int64_t>(next.size());
-  ASSERT_TRUE(WriteResultLog(log_, ports_, 1, settings_, options_, controls_));
+  ASSERT_TRUE(WriteResultLog(log_, ports_, 1, 2, settings_, options_, controls_));
   EXPECT_EQ(log_.number, 2);
   EXPECT_TRUE(Slurp(log_.name.Path(2)).starts_with(kSdkDayLogHeader));
 }
 
 TEST_F(SdkResultLog, NoFileNoRows) {
   log_.path = folder_ + "/missing/20240131_000.txt";
-  EXPECT_FALSE(WriteResultLog(log_, ports_, 1, settings_, options_, controls_));
+  EXPECT_FALSE(WriteResultLog(log_, ports_, 1, 0, settings_, options_, controls_));
   EXPECT_FALSE(std::filesystem::exists(log_.path));
 }
 

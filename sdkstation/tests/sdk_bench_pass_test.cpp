@@ -55,7 +55,7 @@ class SdkBenchPass : public testing::SdkTest, public SdkPassHost {
   }
   void EndWait() override {}
   void ShowResult(bool allPass) override { shown_ = allPass ? 1 : 0; }
-  void SafeRemoveAll() override {}
+  void SafeRemoveAll(const std::vector<std::string>&) override {}
 
   std::string Disk(int i) const { return Path("disk" + std::to_string(i) + ".img"); }
 
@@ -271,6 +271,42 @@ TEST_F(SdkBenchPass, AProductThatNeverComesBackFailsAloneAndThePassEnds) {
   EXPECT_EQ(Record(2).result, 1);
   EXPECT_EQ(s.TotalTestCount, 3);
   EXPECT_EQ(s.NumberOfPass, 2);
+}
+
+TEST_F(SdkBenchPass, ADeviceStoppedAtTheMaximumSerialIsLoggedButNotCounted) {
+  // Three products given 00A0, 00A1 and 00A2 with 00A1 the highest allowed:
+  // the third never runs. The yield counts the two that did; the rows go on
+  // from the count the pass began with.
+  std::string text;
+  for (int i = 0; i < 3; ++i)
+    text += "[product p" + std::to_string(i) + "]\nchip = 29\nserial = OLD" + std::to_string(1000 + i) +
+            "\nport = " + std::to_string(i + 1) + "\nreset_new_path = 1\n";
+  Bench(text);
+  Bind();
+  SdkSettingsBlock s = testing::FullPassSettings();
+  s.EnPartition = s.EnFormat = s.EnRWTest = s.EnSWCopy = s.EnFolderCompare = 0;
+  s.CheckMaxSn = 1;
+  s.String3Inc = 1;
+  SetFieldText(s.String3, "00A0");
+  SetFieldText(s.StringMaxSn, "00A1");
+  s.TotalTestCount = s.NumberOfPass = 100;
+  const SdkPassSummary summary = RunPass(s);
+  EXPECT_EQ(summary.started, 2);
+  EXPECT_FALSE(summary.allPass);
+  EXPECT_EQ(std::vector<std::string>{kMaxSerialReached}, Messages());
+  EXPECT_EQ(Record(2).identityStatus, -1);
+  EXPECT_EQ(Record(2).result, -1);
+  EXPECT_EQ(s.TotalTestCount, 102);
+  EXPECT_EQ(s.NumberOfPass, 102);
+  const auto rows = station::testing::ReadTabRowsWithPython(log_.path, folder_);
+  ASSERT_EQ(rows.size(), 4U);
+  const char* numbers[] = {"000100", "000101", "000102"};
+  const char* results[] = {"Pass", "Pass", "Fail"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(rows[i + 1][0], numbers[i]) << i;
+    EXPECT_EQ(rows[i + 1][21], results[i]) << i;
+  }
+  EXPECT_EQ(rows[3][12], "Fail");  // the identity column of the stopped product
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
   }
   void EndWait() override {}
   void ShowResult(bool allPass) override { results_.push_back(allPass); }
-  void SafeRemoveAll() override { ++removals_; }
+  void SafeRemoveAll(const std::vector<std::string>& devicePaths) override { removals_.push_back(devicePaths); }
 
   testing::FakeDeviceLibrary lib_;
   SdkPassState pass_;
@@ -87,16 +87,25 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
   SdkPassControls controls_;
   bool waitShown_ = false;
   std::vector<bool> results_;
-  int removals_ = 0;
+  std::vector<std::vector<std::string>> removals_;
 };
 
-TEST_F(SdkPass, NothingAttached) {
+TEST_F(SdkPass, NothingAttachedEndsAsEveryPassDoes) {
+  // No worker and no animation, but the pass event is set, the day log is
+  // opened (its header, no row) and the pass is reported.
+  pass_.options.MPSafeRemove = 1;
   const SdkPassSummary summary = RunPass();
   EXPECT_TRUE(summary.allPass);
   EXPECT_EQ(summary.started, 0);
   EXPECT_FALSE(waitShown_);
-  EXPECT_THAT(results_, IsEmpty());
-  EXPECT_FALSE(std::filesystem::exists(dayLog_.path));
+  EXPECT_TRUE(passEvent_.IsSet());
+  EXPECT_THAT(results_, ElementsAre(true));
+  EXPECT_TRUE(summary.logged);
+  const auto rows = station::testing::ReadTabRowsWithPython(dayLog_.path, folder_);
+  ASSERT_EQ(rows.size(), 1U);
+  EXPECT_EQ(rows[0][0], "No.   ");
+  EXPECT_THAT(removals_, ElementsAre(IsEmpty()));
+  EXPECT_THAT(Messages(), IsEmpty());
 }
 
 TEST_F(SdkPass, EachDevicesOwnSerialAgainstTheMaximum) {
@@ -199,6 +208,25 @@ TEST_F(SdkPass, SoftwareImageSourceAndItsCount) {
   lib_.calls.clear();
   EXPECT_EQ(RunPass().started, 0);
   EXPECT_EQ(Messages().back(), kSoftwareImagePathInvalid);
+}
+
+TEST_F(SdkPass, SafeRemovalNamesThePathsTheDevicesCameBackUnder) {
+  // Reset and relinked, every product has a new path; the removal after the
+  // pass must name those, not the ones listed before the reset.
+  Attach(3);
+  pass_.options.MPSafeRemove = 1;
+  settings_.MPPortReset = 1;
+  settings_.EnEEPROMUpdate = 1;
+  std::vector<std::string> listed;
+  for (size_t i = 0; i < 3; ++i) listed.push_back(lib_.PathOf(i));
+  EXPECT_TRUE(RunPass().allPass);
+  std::vector<std::string> now;
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(lib_.Product(i).resets, 1) << i;
+    now.push_back(lib_.PathOf(i));
+    EXPECT_NE(now.back(), listed[i]) << i;
+  }
+  EXPECT_THAT(removals_, ElementsAre(now));
 }
 
 TEST_F(SdkPass, IdenticalProductsEachKeepTheirOwn) {

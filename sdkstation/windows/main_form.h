@@ -228,8 +228,9 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   void BindEvents();
   void RedrawPortRows();
   void ShowYield();
-  // The safe removal of every listed device (the button's and the pass's).
-  void RemoveAllDevices();
+  // The safe removal of the devices of `devicePaths`, each by its own
+  // thread (the button's and the pass's).
+  void RemoveAllDevices(const std::vector<std::string>& devicePaths);
   // A close that waited for a run or a removal comes now.
   void CloseWhenIdle();
   void ShowProgress(int32_t percent);

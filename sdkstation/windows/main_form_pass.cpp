@@ -93,7 +93,7 @@ class TMainForm::PassView : public SdkPassHost {
     f_.RedrawPortRows();
   }
   void ShowResult(bool allPass) override { f_.ShowPassResult(allPass); }
-  void SafeRemoveAll() override { f_.RemoveAllDevices(); }
+  void SafeRemoveAll(const std::vector<std::string>& devicePaths) override { f_.RemoveAllDevices(devicePaths); }
 
  private:
   TMainForm& f_;
@@ -177,8 +177,9 @@ void TMainForm::ExecuteBtnClick() {
   if (DeviceWorkRuns() || looping_ || closePending_) return;
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
-  // The serials handed over are the ones the next run must not give again.
-  const int handed = ui->EEPROMCheckBox->isChecked() ? deviceCount_ : 0;
+  // The serial moves on by the devices of the pass, also when the pass
+  // removed them safely.
+  const int devices = deviceCount_;
   runActive_ = true;
   if (!settings_.EnLoopDebug) ui->lbTestLoopCnt->setText("1");
   if (CheckRunSettings() == 1) {
@@ -186,7 +187,7 @@ void TMainForm::ExecuteBtnClick() {
     AfterPass(failed);
     if (!failed) EnumUSBDevice();
     ui->StatusLabel->show();
-    AdvanceSerial(handed);
+    AdvanceSerial(devices);
   }
   runActive_ = false;
   LockControls(true);
@@ -211,8 +212,7 @@ void TMainForm::btnStartTest2Click() {
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   if (CheckRunSettings() != 1) return;
-  // The loop resets every product; the setting itself stays as loaded.
-  const int32_t portReset = settings_.MPPortReset;
+  // The loop resets every product, and the setting stays so after it.
   settings_.MPPortReset = 1;
   for (int n = 0; !stopRequest_ && n < LoopCount(ui->lbTestLoopCnt); ++n) {
     if (settings_.EnFWUpdate && settings_.EraseFlashForDebug == 1) {
@@ -223,18 +223,16 @@ void TMainForm::btnStartTest2Click() {
     }
     QCoreApplication::processEvents();
     (void)DeviceSdk().QV_InitialCustomizedSettingTable();
-    const bool handOver = ui->EEPROMCheckBox->isChecked();
-    if (handOver) ApplyIdentitySettings();
-    const int handed = handOver ? deviceCount_ : 0;
+    if (ui->EEPROMCheckBox->isChecked()) ApplyIdentitySettings();
+    const int devices = deviceCount_;
     if (settings_.EnFWUpdate) settings_.EraseFlashForDebug = 0;
     platform::Sleep(kBeforeLoopPassMs);
     runActive_ = true;
     const bool failed = !RunProductionPass();
     platform::Sleep(kAfterLoopPassMs);
     AfterPass(failed);
-    AdvanceSerial(handed);
+    AdvanceSerial(devices);
   }
-  settings_.MPPortReset = portReset;
   runActive_ = false;
   LockControls(true);
   if (!ResultWindowShows()) FocusStartOrRefresh();

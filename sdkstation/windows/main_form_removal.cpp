@@ -34,18 +34,18 @@ void TMainForm::SafeRmBtnClick() {
   // Never while a run owns the devices, nor twice at once: the wait below
   // runs the window's events, a second click among them.
   if (DeviceWorkRuns()) return;
-  RemoveAllDevices();
+  RemoveAllDevices(DevicePaths(pass_.ports, deviceCount_));
 }
 
-void TMainForm::RemoveAllDevices() {
-  const int count = ClampDeviceCount(deviceCount_);
+void TMainForm::RemoveAllDevices(const std::vector<std::string>& devicePaths) {
+  const int count = ClampDeviceCount(static_cast<int>(devicePaths.size()));
   if (count == 0 || removalActive_) return;
   removalActive_ = true;
   station::SetTextColor(ui->SafeRmBtn, kRed);
   ui->SafeRmBtn->repaint();
   for (int i = 0; i < count; ++i) {
     const platform::Handle thread = platform::CreateThread(
-        [path = std::string((*deviceList_)[i])] { return SafeRemoveThread(path); },
+        [path = devicePaths[static_cast<size_t>(i)]] { return SafeRemoveThread(path); },
         [queue = queue_] { queue->Post(station::kWmPortUpdate); });
     if (thread == platform::kInvalidHandle) continue;  // that device stays; the listing tells
     static_cast<void>(platform::SetThreadPriority(thread, platform::kThreadPriorityTimeCritical));

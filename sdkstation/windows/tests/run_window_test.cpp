@@ -9,8 +9,10 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
+#include "sim/product.h"
 #include "station/windows/tests/pass_gate.h"
 
 namespace sdkstation {
@@ -51,6 +53,57 @@ TEST_F(SdkRunWindow, StartAdvancesTheSerialByTheDevicesHandedOne) {
     EXPECT_TRUE(Enabled("Panel1"));
     Close();
   }
+}
+
+TEST_F(SdkRunWindow, TheSerialAdvancesByItsAutoIncrementAlone) {
+  // No identity update: nothing is handed over, yet the serial moves on by
+  // the devices of every pass, as its auto-increment box says.
+  struct Case {
+    const char* button;
+    const char* loops;
+    const char* after;
+  };
+  for (const Case& c : {Case{"ExecuteBtn", "1", "0102"}, Case{"btnStartTest2", "2", "0105"}}) {
+    SCOPED_TRACE(c.button);
+    Bench(testing::Products(29, 3));
+    WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnVenderCheck=1\r\n[QVEEPROM]\r\nString3=00FF\r\n"
+                                  "String3Inc=1\r\n[LoopDebug]\r\nEnLoopDebug=1\r\n"));
+    TMainForm& form = Start();
+    form.show();
+    ASSERT_FALSE(Box("EEPROMCheckBox")->isChecked());
+    ASSERT_TRUE(Box("Str3AutoInc")->isChecked());
+    ASSERT_EQ(Edit("SerialNumberEdit")->text(), "00FF");
+    Type(Edit("lbTestLoopCnt"), c.loops);
+    const int32_t passed = form.Settings().NumberOfPass;
+    QTest::mouseClick(Button(c.button), Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(form.Settings().NumberOfPass - passed, 3 * std::stoi(c.loops));
+    EXPECT_EQ(Edit("SerialNumberEdit")->text(), c.after);
+    Close();
+  }
+}
+
+TEST_F(SdkRunWindow, SafeRemovalAfterARelinkRemovesEveryProduct) {
+  // Sixteen QVS871 products are given their identity and reset: each comes
+  // back under a new path, and the removal after the pass must take every
+  // one of them by that path.
+  Bench(testing::Products(21, 16, "reset_new_path = 1\n"));
+  WriteIni(Ini("MPSafeRemove=1\r\nMPPortReset=1\r\nMPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+  TMainForm& form = Start();
+  ASSERT_EQ(form.DeviceCount(), 16);
+  form.show();
+  FillIdentity("0001");
+  const int32_t passed = form.Settings().NumberOfPass;
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_THAT(Messages(), ::testing::IsEmpty());
+  EXPECT_EQ(form.Settings().NumberOfPass - passed, 16);
+  for (size_t i = 0; i < bench_->size(); ++i) {
+    EXPECT_EQ(bench_->product(i).ResetCount(), 1) << i;
+    EXPECT_FALSE(bench_->product(i).Online()) << i;
+  }
+  EXPECT_EQ(form.DeviceCount(), 0);
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "0011");
 }
 
 // Acts once while the window's pass waits for its workers.
@@ -169,8 +222,8 @@ TEST_F(SdkRunWindow, TheTestLoopErasesOnceThenRunsNormalPasses) {
   // One erase pass over both devices, then three normal passes.
   EXPECT_EQ(erases, 2);
   EXPECT_EQ(updates, 6);
-  // The loop's resetting of every product was the loop's alone.
-  EXPECT_EQ(form.Settings().MPPortReset, 0);
+  // The loop resets every product, and the setting stays so.
+  EXPECT_EQ(form.Settings().MPPortReset, 1);
   EXPECT_TRUE(Enabled("Panel1"));
 }
 
