@@ -171,6 +171,8 @@ class FirstRun(unittest.TestCase):
         return len(rows) + rows_before
 
     def test_both_programs_pass_sixteen_products_with_the_shipped_settings(self):
+        # The build placed one beside its programs (the operator's now).
+        self.assertTrue((pathlib.Path(ARGS.build) / "bin" / "Kestrova.ini").is_file())
         folder = fresh_folder(self.root)
         shipped = read_ini(folder / "Kestrova.ini")
         self.assertEqual(shipped["QVEXECUTE"]["FwFileName"], f"{folder}/QVS891.bin")
