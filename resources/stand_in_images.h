@@ -49,6 +49,17 @@ constexpr uint32_t StandInSeed(std::string_view name) {
   return hash == 0 ? 1 : hash;
 }
 
+// The xorshift32 stream seeded by `name`, into out[0..size).
+constexpr void FillStandInStream(std::string_view name, uint8_t* out, size_t size) {
+  uint32_t x = StandInSeed(name);
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out[i] = static_cast<uint8_t>(x >> 24);
+  }
+}
+
 // Writes the stand-in of `image` into out[0..image.size).
 constexpr void MakeStandInImage(const StandInImage& image, uint8_t* out) {
   for (size_t i = 0; i < kStandInTagSize; ++i) {
@@ -57,13 +68,7 @@ constexpr void MakeStandInImage(const StandInImage& image, uint8_t* out) {
              : i - tag.size() < image.name.size() ? static_cast<uint8_t>(image.name[i - tag.size()])
                                                   : 0;
   }
-  uint32_t x = StandInSeed(image.name);
-  for (size_t i = kStandInTagSize; i < image.size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    out[i] = static_cast<uint8_t>(x >> 24);
-  }
+  if (image.size > kStandInTagSize) FillStandInStream(image.name, out + kStandInTagSize, image.size - kStandInTagSize);
 }
 
 }  // namespace resources

@@ -91,8 +91,9 @@ bool Cmp(const Tree& tree) {
 void Run(benchmark::State& state, const Tree* tree, Cache cache, Compare compare,
          std::string name) {
   if (!MakeTree(*tree)) return state.SkipWithError("trees not made");
-  MovedByBenchmark()[name] = {2 * TreeBytes(*tree),
-                              cache == Cache::kCold ? Traffic::kRead : Traffic::kCachedRead};
+  Moved& moved = MovedByBenchmark()[name];
+  moved.bytes = 2 * TreeBytes(*tree);
+  moved.traffic = cache == Cache::kCold ? Traffic::kRead : Traffic::kCachedRead;
   for (auto _ : state) {
     state.PauseTiming();
     for (const fs::path& side : {Source(*tree), Destination(*tree)}) {

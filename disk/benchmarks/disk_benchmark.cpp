@@ -44,14 +44,40 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> milliseconds;
 };
 
+// A side's limit: its bytes at the bandwidth its limit's benchmark showed
+// for its own bytes, or at the disk speed probe's.
+double Limit(const RatioReporter& reporter, const Moved& moved, const DiskSpeed& speed) {
+  const auto from = MovedByBenchmark().find(moved.limitFrom);
+  const auto ms = reporter.milliseconds.find(moved.limitFrom);
+  if (from == MovedByBenchmark().end() || ms == reporter.milliseconds.end() || LimitBytes(from->second) == 0)
+    return LimitMilliseconds(moved, speed);
+  return ms->second * static_cast<double>(LimitBytes(moved)) / static_cast<double>(LimitBytes(from->second));
+}
+
 void PrintLimits(const RatioReporter& reporter, const DiskSpeed& speed) {
   std::printf("\n%-36s %12s %12s  %s\n", "per round", "time ms", "limit ms", "moved");
   for (const auto& [name, ms] : reporter.milliseconds) {
     const auto moved = MovedByBenchmark().find(name);
     if (moved == MovedByBenchmark().end()) continue;
-    std::printf("%-36s %12.1f %12.1f  %.1f MiB %s\n", name.c_str(), ms,
-                LimitMilliseconds(moved->second, speed),
-                static_cast<double>(moved->second.bytes) / kMiB, TrafficName(moved->second.traffic));
+    const Moved& m = moved->second;
+    std::printf("%-36s %12.1f %12.1f  %.1f MiB %s", name.c_str(), ms, Limit(reporter, m, speed),
+                static_cast<double>(m.bytes) / kMiB, TrafficName(m.traffic));
+    if (m.written != 0) std::printf("; %llu bytes counted", static_cast<unsigned long long>(m.written));
+    if (m.limitFrom == name) std::printf("; the limit of its group");
+    std::printf("\n");
+  }
+  // A side of a group that wrote fewer bytes than another did less work
+  // (the group's limit is no side).
+  const auto side = [&](const std::string& name, const Moved& m) {
+    return !m.group.empty() && m.written != 0 && m.limitFrom != name && reporter.milliseconds.contains(name);
+  };
+  for (const auto& [name, m] : MovedByBenchmark()) {
+    for (const auto& [other, o] : MovedByBenchmark()) {
+      if (!side(name, m) || !side(other, o) || m.group != o.group || o.written <= m.written) continue;
+      std::printf("note: %s writes %llu bytes (%.3f %%) fewer than %s\n", name.c_str(),
+                  static_cast<unsigned long long>(o.written - m.written),
+                  100.0 * static_cast<double>(o.written - m.written) / static_cast<double>(o.written), other.c_str());
+    }
   }
 }
 

@@ -1,11 +1,14 @@
 #include "disk/benchmarks/disk_speed.h"
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <vector>
 
@@ -95,11 +98,13 @@ std::map<std::string, Moved>& MovedByBenchmark() {
   return moved;
 }
 
+uint64_t LimitBytes(const Moved& moved) { return moved.written != 0 ? moved.written : moved.bytes; }
+
 double LimitMilliseconds(const Moved& moved, const DiskSpeed& speed) {
   const double bandwidth = moved.traffic == Traffic::kWrite  ? speed.write
                            : moved.traffic == Traffic::kRead ? speed.read
                                                              : speed.cachedRead;
-  return bandwidth > 0 ? 1000.0 * static_cast<double>(moved.bytes) / bandwidth : 0;
+  return bandwidth > 0 ? 1000.0 * static_cast<double>(LimitBytes(moved)) / bandwidth : 0;
 }
 
 const char* TrafficName(Traffic traffic) {
@@ -118,6 +123,45 @@ void ReadThrough(const fs::path& path) {
     static thread_local std::vector<char> buffer(kChunk);
     ReadFile(file, buffer);
   });
+}
+
+namespace {
+
+// The "wchar" count of a process's I/O record: bytes its write calls
+// handed to the system, whatever became of them.
+uint64_t WrittenBy(const std::string& process) {
+  std::ifstream io("/proc/" + process + "/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "wchar:") return value;
+  return 0;
+}
+
+}  // namespace
+
+uint64_t WrittenSoFar() { return WrittenBy("self"); }
+
+std::optional<uint64_t> RunCountingWrites(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return std::nullopt;
+  // The record is read while the ended child still waits to be reaped.
+  siginfo_t info{};
+  const bool ended = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0;
+  const uint64_t written = WrittenBy(std::to_string(pid));
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return written;
 }
 
 bool RunQuietly(const std::string& command) {

@@ -271,14 +271,27 @@ TEST_F(BenchTest, ResetTakesTheProductOffTheBusForItsDelay) {
   EXPECT_TRUE(Send(rw.get(), inquiry));
 }
 
-TEST(BenchFileTest, EmbeddedBenchHasProductsOfDifferentFamilies) {
-  std::vector<sim::ProductConfig> products;
+// What a station runs on when no bench is named: sixteen products that run
+// in one batch from the start, and nothing else on USB, since every device
+// but a hub takes one of the station's 16 port slots.
+TEST(BenchFileTest, EmbeddedBenchIsOneLineOfOneFamily) {
+  sim::BenchConfig config;
   std::string error;
-  ASSERT_TRUE(sim::Bench::ParseText(sim::Bench::EmbeddedText(), &products, &error)) << error;
-  ASSERT_GE(products.size(), 4u);
+  ASSERT_TRUE(sim::Bench::ParseText(sim::Bench::EmbeddedText(), &config, &error)) << error;
+  ASSERT_EQ(config.products.size(), 16u);
+  EXPECT_TRUE(config.devices.empty());
   std::set<int> chips;
-  for (const auto& p : products) chips.insert(p.chipType);
-  EXPECT_EQ(chips.size(), products.size());
+  std::set<std::string> serials;
+  for (const auto& p : config.products) {
+    chips.insert(p.chipType);
+    serials.insert(p.usbSerial);
+    EXPECT_TRUE(p.plugAtMs.empty() && p.pullAtMs.empty()) << p.name;
+    EXPECT_FALSE(p.disk2.present) << p.name;
+  }
+  EXPECT_EQ(chips, std::set<int>{27});
+  EXPECT_EQ(serials.size(), config.products.size());
+  sim::Bench bench(config);
+  EXPECT_EQ(bench.size(), 16u);
 }
 
 TEST(BenchFileTest, ParsesEveryValueForm) {

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "platform/backend.h"
@@ -366,22 +370,33 @@ TEST(BenchTopologyFileTest, RejectsTopologiesThatCannotBeBuilt) {
   }
 }
 
-TEST(BenchTopologyFileTest, EmbeddedBenchHasTheMixTheStationMeets) {
+// The mixed bench the tests and the README name (sim/mixed_bench.txt).
+TEST(BenchTopologyFileTest, MixedBenchHasTheMixTheStationMeets) {
+  std::ifstream file(KESTROVA_MIXED_BENCH);
+  ASSERT_TRUE(file) << KESTROVA_MIXED_BENCH;
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   sim::BenchConfig config;
   std::string error;
-  ASSERT_TRUE(sim::Bench::ParseText(sim::Bench::EmbeddedText(), &config, &error)) << error;
+  ASSERT_TRUE(sim::Bench::ParseText(text, &config, &error)) << error;
   EXPECT_GE(config.products.size(), 8u);
   EXPECT_GE(config.hubs.size(), 3u);
-  int uas = 0, twoDrive = 0, oldFamily = 0, newFamily = 0;
+  int uas = 0, twoDrive = 0, oldFamily = 0, newFamily = 0, qvs646 = 0, pulledAndPlugged = 0;
+  std::set<int> chips;
   for (const auto& p : config.products) {
     uas += p.placement.uas;
     twoDrive += p.disk2.present;
     (p.chipType <= 18 ? oldFamily : newFamily) += 1;
+    qvs646 += p.chipType == 29 || p.chipType == 34;
+    pulledAndPlugged += !p.pullAtMs.empty() && !p.plugAtMs.empty();
+    chips.insert(p.chipType);
   }
+  EXPECT_EQ(chips.size(), config.products.size());
   EXPECT_EQ(uas, 1);
   EXPECT_EQ(twoDrive, 1);
   EXPECT_GE(oldFamily, 3);
   EXPECT_GE(newFamily, 3);
+  EXPECT_EQ(qvs646, 1);
+  EXPECT_EQ(pulledAndPlugged, 1);
   bool mouse = false;
   for (const auto& d : config.devices) mouse |= d.product.find("Mouse") != std::string::npos;
   EXPECT_TRUE(mouse);
