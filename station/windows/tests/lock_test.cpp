@@ -2,6 +2,7 @@
 // engineer's password is given.
 #include <optional>
 
+#include "station/windows/detail_form.h"
 #include "station/windows/tests/window_fixture.h"
 
 namespace station {
@@ -41,6 +42,7 @@ TEST_F(WindowTest, PasswordUnlocksTheSettings) {
     for (const char* name : kLocked) EXPECT_FALSE(Enabled(name)) << name;
     input_.recorded.QueueAnswer(c.answer);
     QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
     const auto asked = input_.recorded.requests();
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].caption, "Please Input the Password");
@@ -61,6 +63,32 @@ TEST_F(WindowTest, PasswordUnlocksTheSettings) {
       EXPECT_EQ(input_.recorded.requests().size(), 1u);
     }
   }
+}
+
+// Every click that checks the box asks again, however many answers were
+// wrong before; only the right one unlocks, and the port's detail window
+// opens only then.
+TEST_F(WindowTest, EveryCheckingClickAsksForThePassword) {
+  WriteIni(Ini("MPVersion=1"));
+  Bench(Products(13, 1));
+  TMainForm& form = Start();
+  TDetailForm detail(&form);
+  form.SetDetailForm(&detail);
+  form.SelectedPort = 1;
+  for (const char* answer : {"wrong", "Quisten", "quisten"}) {
+    SCOPED_TRACE(answer);
+    input_.recorded.QueueAnswer(std::string(answer));
+    const size_t asked = input_.recorded.requests().size();
+    QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(input_.recorded.requests().size(), asked + 1);
+    const bool right = std::string(answer) == "quisten";
+    EXPECT_EQ(Box("RDCheck")->isChecked(), right);
+    for (const char* name : kLocked) EXPECT_EQ(Enabled(name), right) << name;
+    QTest::mouseClick(Button("DblClickBtn"), Qt::LeftButton);
+    EXPECT_EQ(detail.isVisible(), right);
+  }
+  form.SetDetailForm(nullptr);
 }
 
 TEST_F(WindowTest, NoLockWithoutMPVersion) {
