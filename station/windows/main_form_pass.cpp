@@ -282,6 +282,8 @@ void TMainForm::EndRun() {
   runActive_ = 0;
   // In the Type-C mode START itself stays off: the next refresh decides.
   for (QWidget* panel : {u.Panel1, u.Panel2, u.Panel3, u.Panel5}) panel->setEnabled(true);
+  // The serial entry is also under the RD Version lock, which the run must not lift.
+  if (!u.RDCheck->isChecked()) LockSettings();
   if (!ResultWindowShows()) FocusStartOrRefresh();
   if (settings_.EnBarcodeMode) FocusSerialEntry(true);
   CloseWhenIdle();

@@ -46,5 +46,24 @@ TEST_F(SdkRdLock, BarcodeModeKeepsTheSerialEntryUsable) {
   EXPECT_TRUE(Enabled("SerialNumberPanel"));
 }
 
+// A run unlocks only the panels it locked: the serial entry stays under
+// the lock after the pass.
+TEST_F(SdkRdLock, TheLockHoldsAfterAPass) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini("MPVersion=1\r\nMPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+  TMainForm& form = Start();
+  input_.recorded.QueueAnswer(std::string("quisten"));
+  QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+  FillIdentity("0001");
+  QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+  ASSERT_FALSE(Enabled("SerialNumberPanel"));
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  ASSERT_EQ(form.Settings().NumberOfPass, 2);
+  EXPECT_TRUE(Enabled("Panel1"));
+  for (const char* locked : {"INISaveBtn", "GroupBox1", "GroupBox3", "GroupBox5", "EEVerifyGroup", "SerialNumberPanel"})
+    EXPECT_FALSE(Enabled(locked)) << locked;
+}
+
 }  // namespace
 }  // namespace sdkstation
