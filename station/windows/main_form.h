@@ -214,7 +214,7 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   void ShowYield();
   void WaitWhileActive(const std::function<bool()>& done);
   void RunTypeCRound();
-  void WriteTypeCBlock();
+  void WriteTypeCBlock(bool passesRan);
   void EndRun();
   void ShowPassResult(bool allPass);
   // The safe removal of every present port (the button's and the pass's).
