@@ -1,8 +1,12 @@
 // The "RD Version" lock: the settings groups stay disabled until the
 // engineer's password is given.
+#include <QInputDialog>
+#include <QMetaObject>
+
 #include <optional>
 
 #include "station/windows/detail_form.h"
+#include "station/windows/qt_dialog_sinks.h"
 #include "station/windows/tests/window_fixture.h"
 
 namespace station {
@@ -89,6 +93,40 @@ TEST_F(WindowTest, EveryCheckingClickAsksForThePassword) {
     EXPECT_EQ(detail.isVisible(), right);
   }
   form.SetDetailForm(nullptr);
+}
+
+// The real password box: asked for with its caption and prompt, every
+// typed character shown as '*'; Enter gives the answer.
+TEST_F(WindowTest, ThePasswordBoxMasksWithAsterisks) {
+  WriteIni(Ini("MPVersion=1"));
+  TMainForm& form = Start();
+  form.show();
+  QtInputBoxSink dialogs;
+  const platform::ScopedInputBoxSink scope(&dialogs);
+  for (const char* typed : {"quisteN", "quisten"}) {
+    SCOPED_TRACE(typed);
+    QString caption, prompt, shown;
+    QMetaObject::invokeMethod(
+        &form, [&] {
+          auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+          ASSERT_NE(box, nullptr);
+          caption = box->windowTitle();
+          prompt = box->labelText();
+          QLineEdit* edit = box->findChild<QLineEdit*>();
+          QTest::keyClicks(edit, typed);
+          shown = edit->displayText();
+          QTest::keyClick(edit, Qt::Key_Return);
+        },
+        Qt::QueuedConnection);
+    QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(caption, "Please Input the Password");
+    EXPECT_EQ(prompt, "Password");
+    EXPECT_EQ(shown, "*******");
+    const bool right = std::string(typed) == "quisten";
+    EXPECT_EQ(Box("RDCheck")->isChecked(), right);
+    EXPECT_EQ(Enabled("GroupBox1"), right);
+  }
 }
 
 TEST_F(WindowTest, NoLockWithoutMPVersion) {
