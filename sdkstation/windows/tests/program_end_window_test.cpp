@@ -28,19 +28,9 @@ using station::testing::Showing;
 class SdkProgramEnd : public testing::SdkWindowTest {};
 
 TEST_F(SdkProgramEnd, TheProgramEndsWithItsMainWindow) {
-  struct Case {
-    const char* name;
-    const char* setting;
-    bool closeDuringPass;
-    const char* showing;  // the other window the main window leaves behind
-  };
-  const Case cases[] = {
-      {"result window", "", false, "station::TPassForm"},
-      {"detail window", "MPPassLabel=1", false, "sdkstation::TDetailForm"},
-      {"close during a pass", "", true, "station::TPassForm"},
-  };
-  for (const Case& c : cases) {
+  for (const station::testing::ProgramEndCase& c : station::testing::kProgramEndCases) {
     SCOPED_TRACE(c.name);
+    const char* showing = c.detailWindow ? "sdkstation::TDetailForm" : "station::TPassForm";
     std::filesystem::remove_all(Path("log"));
     WriteIni(Ini(c.setting, "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));  // no MPVersion: RD Version stays checked
     Bench(testing::Products(29, 2));
@@ -61,13 +51,13 @@ TEST_F(SdkProgramEnd, TheProgramEndsWithItsMainWindow) {
       if (!c.closeDuringPass) {
         auto* tree = Child<QTreeWidget>(form, "TreeView1");
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());
-        if (std::string(c.showing) == "sdkstation::TDetailForm")
+        if (c.detailWindow)
           QTest::mouseClick(Child<QPushButton>(form, "DblClickBtn"), Qt::LeftButton);
-        ASSERT_TRUE(Showing(c.showing));
+        ASSERT_TRUE(Showing(showing));
         close();
       }
       ASSERT_TRUE(!c.closeDuringPass || (during->done && form.isVisible()));
-      ASSERT_TRUE(Showing(c.showing));
+      ASSERT_TRUE(Showing(showing));
     });
     EXPECT_EQ(status, 0);
     const auto yield = station::testing::ReadIniWithPython(Path("log/QV4164x.log"), folder_);

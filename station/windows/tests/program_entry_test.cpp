@@ -78,19 +78,9 @@ TEST(ApplicationObject, AnExceptionLeavingAnEventHandlerIsShownAndTheLoopGoesOn)
 // the detail window still showing, and when the close came during a pass;
 // the settings and the session's yield are on disk then.
 TEST_F(PassWindowTest, TheProgramEndsWithItsMainWindow) {
-  struct Case {
-    const char* name;
-    const char* setting;
-    bool closeDuringPass;
-    const char* showing;  // the other window the main window leaves behind
-  };
-  const Case cases[] = {
-      {"result window", "", false, "station::TPassForm"},
-      {"detail window", "MPPassLabel=1", false, "station::TDetailForm"},
-      {"close during a pass", "", true, "station::TPassForm"},
-  };
-  for (const Case& c : cases) {
+  for (const testing::ProgramEndCase& c : testing::kProgramEndCases) {
     SCOPED_TRACE(c.name);
+    const char* showing = c.detailWindow ? "station::TDetailForm" : "station::TPassForm";
     std::filesystem::remove_all(Path("log"));
     WriteIni(QuickIni(c.setting));  // no MPVersion: RD Version stays checked
     Bench(StepProducts(1));
@@ -109,13 +99,13 @@ TEST_F(PassWindowTest, TheProgramEndsWithItsMainWindow) {
         ASSERT_NE(present, records.end());
         const QRect item = tree->visualItemRect(tree->topLevelItem(static_cast<int>(present - records.begin())));
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, item.center());
-        if (std::string(c.showing) == "station::TDetailForm")
+        if (c.detailWindow)
           QTest::mouseClick(Child<QPushButton>(form, "DblClickBtn"), Qt::LeftButton);
-        ASSERT_TRUE(Showing(c.showing));
+        ASSERT_TRUE(Showing(showing));
         QTest::mouseClick(close, Qt::LeftButton);
       }
       ASSERT_TRUE(!c.closeDuringPass || (during->done && form.isVisible()));
-      ASSERT_TRUE(Showing(c.showing));
+      ASSERT_TRUE(Showing(showing));
     });
     EXPECT_EQ(status, 0);
     const auto yield = testing::ReadIniWithPython(Path("log/QV4164x.log"), folder_);

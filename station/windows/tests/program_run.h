@@ -32,6 +32,21 @@ inline bool Showing(const char* windowClass) {
   return false;
 }
 
+// The ways a program's main window closes with another window showing: the
+// result window after a pass, the detail window (the pass then shows its
+// result on the main window), and a close that came during a pass.
+struct ProgramEndCase {
+  const char* name;
+  const char* setting;
+  bool closeDuringPass;
+  bool detailWindow;  // else the result window is left showing
+};
+inline constexpr ProgramEndCase kProgramEndCases[] = {
+    {"result window", "", false, false},
+    {"detail window", "MPPassLabel=1", false, true},
+    {"close during a pass", "", true, false},
+};
+
 // `then` after `hops` rounds of the posted events: what was posted before
 // the first round is handled first.
 inline void AfterPostedEvents(QObject& context, int hops, std::function<void()> then) {
