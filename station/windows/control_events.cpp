@@ -10,6 +10,7 @@
 #include <QPalette>
 
 #include <memory>
+#include <string>
 
 #include "platform/text.h"
 
@@ -28,6 +29,7 @@ class KeyFilter : public QObject {
     edit->installEventFilter(this);
   }
   KeyHandler handler;
+  PasteCheck pasteCheck;
 
   bool eventFilter(QObject*, QEvent* e) override {
     if (!handler) return false;
@@ -62,11 +64,13 @@ class KeyFilter : public QObject {
   void Paste() {
     const QString pasted = QGuiApplication::clipboard()->text();
     if (pasted.isEmpty()) return;
+    std::string typed;
+    for (QChar c : pasted)
+      if (c.unicode() >= 0x20) typed += StationChar(c);
+    if (pasteCheck && !pasteCheck(typed)) return;
     QString filtered;
-    for (QChar c : pasted) {
-      if (c.unicode() < 0x20) continue;
-      if (const char r = handler(StationChar(c)); r != 0) filtered.append(QChar(static_cast<uchar>(r)));
-    }
+    for (char c : typed)
+      if (const char r = handler(c); r != 0) filtered.append(QChar(static_cast<uchar>(r)));
     edit_->insert(filtered);
   }
 
@@ -99,8 +103,10 @@ class DoubleClickFilter : public QObject {
   std::function<void()> handler_;
 };
 
-KeyFilter* FindKeyFilter(QLineEdit* edit) {
-  return dynamic_cast<KeyFilter*>(edit->findChild<QObject*>(kKeyFilterName, Qt::FindDirectChildrenOnly));
+// The edit's key filter, made on first use.
+KeyFilter& KeyFilterOf(QLineEdit* edit) {
+  auto* filter = dynamic_cast<KeyFilter*>(edit->findChild<QObject*>(kKeyFilterName, Qt::FindDirectChildrenOnly));
+  return filter ? *filter : *new KeyFilter(edit);
 }
 
 void SetRoleColor(QWidget* widget, const QColor& color) {
@@ -112,11 +118,9 @@ void SetRoleColor(QWidget* widget, const QColor& color) {
 
 }  // namespace
 
-void SetKeyHandler(QLineEdit* edit, KeyHandler handler) {
-  KeyFilter* filter = FindKeyFilter(edit);
-  if (!filter) filter = new KeyFilter(edit);
-  filter->handler = std::move(handler);
-}
+void SetKeyHandler(QLineEdit* edit, KeyHandler handler) { KeyFilterOf(edit).handler = std::move(handler); }
+
+void SetPasteCheck(QLineEdit* edit, PasteCheck check) { KeyFilterOf(edit).pasteCheck = std::move(check); }
 
 void OnDblClick(QAbstractItemView* view, std::function<void()> handler) {
   new DoubleClickFilter(view, std::move(handler));

@@ -11,7 +11,8 @@
 //   activated. Selecting an item from code runs nothing.
 // - A key handler sees each typed character first and may pass it, change it
 //   or drop it. Pasted text goes through the same handler character by
-//   character, so no paste brings in what typing could not.
+//   character, so no paste brings in what typing could not; an edit may
+//   refuse a paste as a whole first (its paste check).
 // - Where a handler reads a control's Visible or Enabled, it means the
 //   control's own flag, not what its parents make of it (OwnVisible,
 //   OwnEnabled).
@@ -76,6 +77,12 @@ using KeyHandler = std::function<char(char key)>;
 
 // Installs (or, with an empty handler, removes) the edit's key handler.
 void SetKeyHandler(QLineEdit* edit, KeyHandler handler);
+
+// Whether a paste may go in at all, given the pasted characters (control
+// characters left out); a refused paste changes nothing. Asked only while
+// the edit has a key handler.
+using PasteCheck = std::function<bool(std::string_view pasted)>;
+void SetPasteCheck(QLineEdit* edit, PasteCheck check);
 
 // The key preview of a main window, from its application-wide event filter:
 // the character of a key typed anywhere in `window`, once per key (when it

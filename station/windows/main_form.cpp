@@ -122,6 +122,8 @@ void TMainForm::BindEvents() {
   OnClick(u.btnStartTest2, [this] { ExecuteBtnClick(); });
   OnClick(u.BtnStopTest, [this] { BtnStopTestClick(); });
   SetKeyHandler(u.String3Edit, [this](char key) { return String3EditKeyPress(key); });
+  for (QLineEdit* edit : {u.StringAEdit, u.String3Edit})
+    SetPasteCheck(edit, [this, edit](std::string_view text) { return SerialPasteAllowed(edit, text); });
   OnClick(u.SafeRmBtn, [this] { SafeRmBtnClick(); });
   OnClick(u.CloseBtn, [this] { CloseBtnClick(); });
 }

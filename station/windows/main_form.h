@@ -180,6 +180,12 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   void StrA2DiskStrChkClick(bool operatorUnchecked = false);
   void StrA2SNChkClick();
   void StrBFromDiskSNChkClick();
+  // The edit's text must be a serial now: the serial edit, or string A
+  // while it is mapped to the serial (not in the QVS646 family's layouts).
+  bool SerialChecked(const QLineEdit* edit) const;
+  // A paste into the edit that is no serial where one must be: refused
+  // whole, with the serial message.
+  bool SerialPasteAllowed(const QLineEdit* edit, std::string_view text);
 
   // ---- State
   SettingsBlock& Settings() { return settings_; }
@@ -214,7 +220,7 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   void ShowYield();
   void WaitWhileActive(const std::function<bool()>& done);
   void RunTypeCRound();
-  void WriteTypeCBlock();
+  void WriteTypeCBlock(bool passesRan);
   void EndRun();
   void ShowPassResult(bool allPass);
   // The safe removal of every present port (the button's and the pass's).

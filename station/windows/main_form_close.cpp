@@ -25,6 +25,10 @@ constexpr char kClosesAfterPass[] = "Closing once the running test has ended.";
 void TMainForm::CloseBtnClick() { close(); }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
+  // During a pass the close waits for the workers rather than ending them:
+  // a worker stopped in the middle of a flash write leaves a half-programmed
+  // product, and every worker step is bounded by its time-outs, so the wait
+  // ends. The pass is asked to stop after the current one.
   if (runActive_ || removalActive_) {
     e->ignore();
     if (!closePending_) statusPanel0_->setText(kClosesAfterPass);

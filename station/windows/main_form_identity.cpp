@@ -47,6 +47,14 @@ bool IsSerialText(std::string_view text, bool aToZ) {
   return true;
 }
 
+// Only a-f are made capitals: another letter stays as typed, so a text that
+// is no serial shows as such.
+QString UpperHexLetters(QString text) {
+  for (QChar& c : text)
+    if (c >= QLatin1Char('a') && c <= QLatin1Char('f')) c = c.toUpper();
+  return text;
+}
+
 // The INQUIRY string A with its product zero-filled to 16, as the descriptor
 // carries it.
 std::string InquiryDescriptorText(std::string_view vendor, std::string_view product) {
@@ -185,14 +193,9 @@ void TMainForm::StringAEditChange(QLineEdit* sender) {
     return;
   }
 
-  const bool qvs646 = interleaveMode_ != kInterleaveNoQvs646;
-  if (!qvs646) {
-    const bool serial = (tag == kTagSerial && !text.empty()) ||
-                        (tag == kTagStringA && u.StrA2SNChk->isChecked() && OwnVisible(u.StrA2SNChk));
-    if (serial && !IsSerialText(text, Options().MPSnAToZ != 0)) {
-      platform::ShowMessage(kSerialError);
-      return;
-    }
+  if (SerialChecked(sender) && !IsSerialText(text, Options().MPSnAToZ != 0)) {
+    platform::ShowMessage(kSerialError);
+    return;
   }
   if (inquiry) {
     // The INQUIRY vendor and product are string A; they stay in its slot.
@@ -202,8 +205,20 @@ void TMainForm::StringAEditChange(QLineEdit* sender) {
     WriteStringA(InquiryDescriptorText(vendor, product), kInquiryChars);
     return;
   }
-  const bool singleByte = qvs646 || eepromLayoutIndex_ == kLayoutIndexType3;
+  const bool singleByte = interleaveMode_ != kInterleaveNoQvs646 || eepromLayoutIndex_ == kLayoutIndexType3;
   WriteStringDescriptor(s.OptionBlock, offset, text, singleByte ? max : max * 2, singleByte);
+}
+
+bool TMainForm::SerialChecked(const QLineEdit* edit) const {
+  if (interleaveMode_ != kInterleaveNoQvs646) return false;
+  return edit == ui->String3Edit ||
+         (edit == ui->StringAEdit && ui->StrA2SNChk->isChecked() && OwnVisible(ui->StrA2SNChk));
+}
+
+bool TMainForm::SerialPasteAllowed(const QLineEdit* edit, std::string_view text) {
+  if (!SerialChecked(edit) || IsSerialText(text, Options().MPSnAToZ != 0)) return true;
+  platform::ShowMessage(kSerialError);
+  return false;
 }
 
 void TMainForm::VenderIDEditChange(QLineEdit* sender) {
@@ -281,10 +296,14 @@ void TMainForm::StrA2SNChkClick() {
     SetKeyHandler(u.StringAEdit, [this](char key) { return StringAEditKeyPress(key); });
     StoreByte(s.OptionBlock, s.OptionOffsets[kManufacturerIndexOffset], kStringIndexMapped);
     StoreByte(s.OptionBlock, s.OptionOffsets[kSerialIndexOffset], kStringIndexSerial);
-    const QString upper = u.StringAEdit->text().toUpper();
+    const QString text = u.StringAEdit->text();
+    const QString upper = UpperHexLetters(text);
     if (upper.isEmpty()) return;
-    if (upper != u.StringAEdit->text()) u.StringAEdit->setText(upper);
-    if (!IsSerialText(ToStationText(upper), Options().MPSnAToZ != 0)) platform::ShowMessage(kSerialError);
+    const bool changed = upper != text;
+    if (changed) u.StringAEdit->setText(upper);
+    // Said once: a changed serial text is checked by the edit's own handler.
+    if (!(changed && SerialChecked(u.StringAEdit)) && !IsSerialText(ToStationText(upper), Options().MPSnAToZ != 0))
+      platform::ShowMessage(kSerialError);
   } else {
     u.StrAAutoInc->hide();
     SetKeyHandler(u.StringAEdit, nullptr);

@@ -207,7 +207,7 @@ void TMainForm::ExecuteBtnClick() {
   }
   if ((s.EnFWUpdate || s.EnFWCheck) && FieldText(s.FwFileName).empty()) {
     platform::MessageBox(kFirmwareNameMissing, "Warning", platform::kMbOk);
-    if (typeC) WriteTypeCBlock();
+    if (typeC) WriteTypeCBlock(false);
     return EndRun();
   }
 
@@ -223,7 +223,7 @@ void TMainForm::ExecuteBtnClick() {
     else RunProductionPass();
     ++rounds;
   }
-  if (typeC) WriteTypeCBlock();
+  if (typeC) WriteTypeCBlock(true);
   EndRun();
 }
 
@@ -262,11 +262,12 @@ void TMainForm::RunTypeCRound() {
   }
 }
 
-// The round's block in the day log, which the passes have made already.
-void TMainForm::WriteTypeCBlock() {
+// The round's block in the day log, which the passes have made already. A
+// round in which no pass ran has passed nothing: its block is a failed one.
+void TMainForm::WriteTypeCBlock(bool passesRan) {
   TypeCRound round;
   round.rows = passMembers_.typeCRows;
-  round.lastPassFailed = passMembers_.lastPassFailed != 0;
+  round.lastPassFailed = !passesRan || passMembers_.lastPassFailed != 0;
   round.presentCount = pass_.PresentDeviceCount.load();
   round.passIndex = pass_.EppPassIndex;
   round.totalTestCount = settings_.TotalTestCount;
@@ -282,6 +283,8 @@ void TMainForm::EndRun() {
   runActive_ = 0;
   // In the Type-C mode START itself stays off: the next refresh decides.
   for (QWidget* panel : {u.Panel1, u.Panel2, u.Panel3, u.Panel5}) panel->setEnabled(true);
+  // The serial entry is also under the RD Version lock, which the run must not lift.
+  if (!u.RDCheck->isChecked()) LockSettings();
   if (!ResultWindowShows()) FocusStartOrRefresh();
   if (settings_.EnBarcodeMode) FocusSerialEntry(true);
   CloseWhenIdle();

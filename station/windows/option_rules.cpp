@@ -1,5 +1,7 @@
 #include "station/windows/option_rules.h"
 
+#include <QMetaObject>
+
 #include <cctype>
 #include <optional>
 #include <string>
@@ -69,8 +71,14 @@ void RdCheckRule(QCheckBox* box, int32_t mpVersion, std::string_view password, c
   }
   const std::optional<std::string> answer = platform::InputBox(
       {.caption = "Please Input the Password", .prompt = "Password", .initial = "", .password = true});
-  if (answer && *answer == password) unlock();
-  else box->setChecked(false);  // locks again through the box's handler
+  if (answer && *answer == password) {
+    unlock();
+    return;
+  }
+  // Unchecked once the click that checked it has been handled: a change made
+  // inside the click's own handling sends no state change, so the handler
+  // would not lock, and the next click would check the box unasked.
+  QMetaObject::invokeMethod(box, [box] { box->setChecked(false); }, Qt::QueuedConnection);
 }
 
 char HexKeyRule(char key, bool aToZ) {

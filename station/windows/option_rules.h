@@ -39,7 +39,8 @@ void LimitEditRule(QLineEdit* edit, int limit);
 
 // The "RD Version" box: without MPVersion it stays checked and nothing is
 // locked; unchecked, `lock` runs; checked, the password is asked for and
-// `unlock` runs when it is given, else the box is unchecked (and so locks).
+// `unlock` runs when it is given, else the box is unchecked (and so locks)
+// as soon as the event that checked it has been handled.
 void RdCheckRule(QCheckBox* box, int32_t mpVersion, std::string_view password, const std::function<void()>& lock,
                  const std::function<void()>& unlock);
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include <QApplication>
-#include <QMessageBox>
+#include <QObject>
 
 #include <exception>
 #include <memory>
@@ -16,13 +16,37 @@
 #include "station/windows/pass_form.h"
 #include "station/windows/qt_dialog_sinks.h"
 
+class QEvent;
+class QWidget;
+
 namespace station {
 
 // The application's title (the plain message dialog's caption too).
 inline constexpr char kApplicationTitle[] = "QV4164x Mass Production Tool";
 
-// Shown in a message box; the program then ends with status 1.
-void ShowStartUpException(const QString& text);
+// The application object, with its title. An exception that leaves an
+// event handler is shown in the application's exception box, and the
+// event loop goes on with the next event.
+class StationApplication : public QApplication {
+ public:
+  StationApplication(int& argc, char** argv);
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// The application's exception box: the text under the application's title.
+void ShowException(const char* text);
+
+// Ends the event loop once the main window has closed, whatever other
+// window still shows (Qt alone waits for the last one); the settings and
+// the yield are saved when the main window goes after the loop.
+class MainWindowEnd : public QObject {
+ public:
+  explicit MainWindowEnd(QWidget& mainWindow);
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget& mainWindow_;
+};
 
 // The detail window of the main window's own kind (MainForm::DetailForm),
 // handed to it; one that reads its port itself is made with the main window.
@@ -36,15 +60,11 @@ std::unique_ptr<QDialog> MakeDetailForm(MainForm& form) {
   return detail;
 }
 
+// The three windows and the event loop, inside the application object.
 // A main window whose start-up can leave nothing to run says so through
 // Started(); the program then ends at once with status 1.
 template <class MainForm>
-int RunStationProgram(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(kApplicationTitle);
-  QtDialogs dialogs;
-  // The bench is chosen before the first window asks it anything.
-  static_cast<void>(platform::CurrentBackend());
+int RunStationWindows() {
   try {
     MainForm mainForm;
     if constexpr (requires { mainForm.Started(); }) {
@@ -53,14 +73,24 @@ int RunStationProgram(int argc, char** argv) {
     const std::unique_ptr<QDialog> detailForm = MakeDetailForm(mainForm);
     TPassForm passForm(&mainForm);
     mainForm.SetPassForm(&passForm);
+    MainWindowEnd end(mainForm);
     mainForm.show();
     return QApplication::exec();
   } catch (const std::exception& e) {
-    ShowStartUpException(QString::fromLocal8Bit(e.what()));
+    ShowException(e.what());
   } catch (...) {
-    ShowStartUpException("Unknown exception");
+    ShowException("Unknown exception");
   }
   return 1;
+}
+
+template <class MainForm>
+int RunStationProgram(int argc, char** argv) {
+  StationApplication application(argc, argv);
+  QtDialogs dialogs;
+  // The bench is chosen before the first window asks it anything.
+  static_cast<void>(platform::CurrentBackend());
+  return RunStationWindows<MainForm>();
 }
 
 }  // namespace station

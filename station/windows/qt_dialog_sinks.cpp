@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -15,6 +16,7 @@ namespace {
 
 // Box polls for the boxes of worker threads.
 constexpr int kPumpIntervalMs = 50;
+constexpr char kPasswordCharacterStyle[] = "lineedit-password-character: 42;";  // '*'
 
 QMessageBox::Icon IconOf(uint32_t flags) {
   switch (flags & 0xF0) {
@@ -80,7 +82,11 @@ std::optional<std::string> QtInputBoxSink::Ask(const platform::InputBoxRequest& 
   dialog.setWindowTitle(FromStationText(request.caption));
   dialog.setLabelText(FromStationText(request.prompt));
   dialog.setTextValue(FromStationText(request.initial));
-  dialog.setTextEchoMode(request.password ? QLineEdit::Password : QLineEdit::Normal);
+  if (request.password) {
+    dialog.setTextEchoMode(QLineEdit::Password);
+    // Each typed character shows as the station's '*', not the style's own mark.
+    if (QLineEdit* edit = dialog.findChild<QLineEdit*>()) edit->setStyleSheet(kPasswordCharacterStyle);
+  }
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ToStationText(dialog.textValue());
 }

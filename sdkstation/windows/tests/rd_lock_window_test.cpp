@@ -15,26 +15,28 @@ using station::testing::Ini;
 
 class SdkRdLock : public testing::SdkWindowTest {};
 
+// The operator's clicks: every click that checks the box asks again,
+// however many answers were wrong before.
 TEST_F(SdkRdLock, OnlyTheRightPasswordUnlocks) {
   WriteIni(Ini("MPVersion=1"));
   Start();
   ASSERT_FALSE(Box("RDCheck")->isChecked());
   EXPECT_FALSE(Enabled("GroupBox1"));
   EXPECT_FALSE(Enabled("SerialNumberPanel"));
-  input_.recorded.QueueAnswer(std::string("Quisten"));
-  Box("RDCheck")->setChecked(true);
-  ASSERT_EQ(input_.recorded.requests().size(), 1u);
-  EXPECT_EQ(input_.recorded.requests()[0].caption, "Please Input the Password");
-  EXPECT_TRUE(input_.recorded.requests()[0].password);  // typed as '*'
-  EXPECT_FALSE(Box("RDCheck")->isChecked());
-  for (const char* locked : {"INISaveBtn", "GroupBox1", "GroupBox3", "GroupBox5", "EEVerifyGroup", "SerialNumberPanel"})
-    EXPECT_FALSE(Enabled(locked)) << locked;
-  input_.recorded.QueueAnswer(std::string("quisten"));
-  Box("RDCheck")->setChecked(true);
-  EXPECT_TRUE(Box("RDCheck")->isChecked());
-  for (const char* open : {"INISaveBtn", "GroupBox1", "GroupBox3", "GroupBox5", "EEVerifyGroup", "SerialNumberPanel"})
-    EXPECT_TRUE(Enabled(open)) << open;
-  EXPECT_EQ(input_.recorded.requests().size(), 2u);
+  for (const char* answer : {"Quisten", "wrong", "quisten"}) {
+    SCOPED_TRACE(answer);
+    const size_t asked = input_.recorded.requests().size();
+    input_.recorded.QueueAnswer(std::string(answer));
+    QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
+    ASSERT_EQ(input_.recorded.requests().size(), asked + 1);
+    EXPECT_EQ(input_.recorded.requests()[asked].caption, "Please Input the Password");
+    EXPECT_TRUE(input_.recorded.requests()[asked].password);  // typed as '*'
+    const bool right = std::string(answer) == "quisten";
+    EXPECT_EQ(Box("RDCheck")->isChecked(), right);
+    for (const char* name : {"INISaveBtn", "GroupBox1", "GroupBox3", "GroupBox5", "EEVerifyGroup", "SerialNumberPanel"})
+      EXPECT_EQ(Enabled(name), right) << name;
+  }
 }
 
 TEST_F(SdkRdLock, BarcodeModeKeepsTheSerialEntryUsable) {
@@ -42,6 +44,25 @@ TEST_F(SdkRdLock, BarcodeModeKeepsTheSerialEntryUsable) {
   Start();
   EXPECT_FALSE(Enabled("GroupBox1"));
   EXPECT_TRUE(Enabled("SerialNumberPanel"));
+}
+
+// A run unlocks only the panels it locked: the serial entry stays under
+// the lock after the pass.
+TEST_F(SdkRdLock, TheLockHoldsAfterAPass) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini("MPVersion=1\r\nMPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+  TMainForm& form = Start();
+  input_.recorded.QueueAnswer(std::string("quisten"));
+  QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+  FillIdentity("0001");
+  QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+  ASSERT_FALSE(Enabled("SerialNumberPanel"));
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  ASSERT_EQ(form.Settings().NumberOfPass, 2);
+  EXPECT_TRUE(Enabled("Panel1"));
+  for (const char* locked : {"INISaveBtn", "GroupBox1", "GroupBox3", "GroupBox5", "EEVerifyGroup", "SerialNumberPanel"})
+    EXPECT_FALSE(Enabled(locked)) << locked;
 }
 
 }  // namespace

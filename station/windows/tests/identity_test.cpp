@@ -256,6 +256,68 @@ TEST_F(IdentityTest, SerialFromStringAKeepsItHex) {
   EXPECT_EQ(Edit("StringAEdit")->text(), "Kg");
 }
 
+// A paste into a serial entry (the serial edit, or string A mapped to the
+// serial) goes in whole or not at all: a text that is no serial gets the
+// serial message and leaves the entry and the block as they were.
+TEST_F(IdentityTest, SerialPastesAreTakenWholeOrRefused) {
+  struct Case {
+    const char* edit;
+    const char* pasted;
+    const char* after;  // the entry's text
+    bool refused;
+  };
+  const Case cases[] = {
+      {"StringAEdit", "12g", "12", true},
+      {"StringAEdit", "ab\n12", "AB12", false},
+      {"String3Edit", "00 AB", "12", true},
+      {"String3Edit", "00ab12", "00AB12", false},
+  };
+  WriteIni(Ini("", kIdentityIni));
+  Bench(Products(13, 1));
+  Start();
+  ChooseType(0);
+  QTest::mouseClick(Box("StrA2SNChk"), Qt::LeftButton);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.edit) + " " + c.pasted);
+    if (std::string(c.edit) == "String3Edit") ChooseType(2);
+    QLineEdit* edit = Edit(c.edit);
+    Type(edit, "12");
+    const Bytes before = Block();
+    boxes_.clear();
+    QGuiApplication::clipboard()->setText(c.pasted);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), c.after);
+    EXPECT_EQ(Messages(), c.refused ? std::vector<std::string>{"Error Serial Number content (0-9 a-f A-F)!"}
+                                    : std::vector<std::string>{});
+    if (c.refused) EXPECT_EQ(Hex(Block()), Hex(before));
+    else EXPECT_NE(Hex(Block()), Hex(before));
+  }
+}
+
+// Mapping string A to the serial turns its a-f capital and no other letter:
+// a text that is no serial stays visibly so, with the message.
+TEST_F(IdentityTest, MappingStringAToTheSerialCapitalisesItsHexLetters) {
+  struct Case {
+    const char* text;
+    const char* after;
+    bool message;
+  };
+  for (const Case& c : {Case{"00ab12", "00AB12", false}, Case{"abcxyz", "ABCxyz", true}}) {
+    SCOPED_TRACE(c.text);
+    form_.reset();
+    WriteIni(Ini("", kIdentityIni));
+    Bench(Products(13, 1));
+    Start();
+    ChooseType(0);
+    Type(Edit("StringAEdit"), c.text);
+    boxes_.clear();
+    QTest::mouseClick(Box("StrA2SNChk"), Qt::LeftButton);
+    EXPECT_EQ(Edit("StringAEdit")->text(), c.after);
+    EXPECT_EQ(Messages().size(), c.message ? 1u : 0u) << ::testing::PrintToString(Messages());
+  }
+}
+
 // The INQUIRY vendor and product are string A: in a UTF-16 layout they stay
 // inside string A's slot and string B is untouched.
 TEST_F(IdentityTest, InquiryTextStaysInStringASlot) {

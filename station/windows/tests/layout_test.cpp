@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -255,6 +256,14 @@ TEST(LayoutTest, DetailAndResultWindows) {
   EXPECT_EQ(result.size(), QSize(308, 146));
   EXPECT_EQ(result.findChild<QLabel*>("passLabel")->text(), "PASS");
   EXPECT_EQ(result.findChild<QLabel*>("failLabel")->text(), "FAIL");
+  // Read right to left, the labels centred as drawn, blended at full opacity.
+  EXPECT_EQ(result.layoutDirection(), Qt::RightToLeft);
+  for (const char* name : {"passLabel", "failLabel"}) {
+    const QLabel* label = result.findChild<QLabel*>(name);
+    EXPECT_EQ(label->layoutDirection(), Qt::RightToLeft) << name;
+    EXPECT_EQ(QStyle::visualAlignment(label->layoutDirection(), label->alignment()), Qt::AlignCenter) << name;
+  }
+  EXPECT_EQ(result.windowOpacity(), 1.0);
 }
 
 }  // namespace

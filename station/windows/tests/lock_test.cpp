@@ -1,7 +1,12 @@
 // The "RD Version" lock: the settings groups stay disabled until the
 // engineer's password is given.
+#include <QInputDialog>
+#include <QMetaObject>
+
 #include <optional>
 
+#include "station/windows/detail_form.h"
+#include "station/windows/qt_dialog_sinks.h"
 #include "station/windows/tests/window_fixture.h"
 
 namespace station {
@@ -41,6 +46,7 @@ TEST_F(WindowTest, PasswordUnlocksTheSettings) {
     for (const char* name : kLocked) EXPECT_FALSE(Enabled(name)) << name;
     input_.recorded.QueueAnswer(c.answer);
     QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
     const auto asked = input_.recorded.requests();
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].caption, "Please Input the Password");
@@ -60,6 +66,66 @@ TEST_F(WindowTest, PasswordUnlocksTheSettings) {
       EXPECT_FALSE(Enabled("GroupBox1"));
       EXPECT_EQ(input_.recorded.requests().size(), 1u);
     }
+  }
+}
+
+// Every click that checks the box asks again, however many answers were
+// wrong before; only the right one unlocks, and the port's detail window
+// opens only then.
+TEST_F(WindowTest, EveryCheckingClickAsksForThePassword) {
+  WriteIni(Ini("MPVersion=1"));
+  Bench(Products(13, 1));
+  TMainForm& form = Start();
+  TDetailForm detail(&form);
+  form.SetDetailForm(&detail);
+  form.SelectedPort = 1;
+  for (const char* answer : {"wrong", "Quisten", "quisten"}) {
+    SCOPED_TRACE(answer);
+    input_.recorded.QueueAnswer(std::string(answer));
+    const size_t asked = input_.recorded.requests().size();
+    QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(input_.recorded.requests().size(), asked + 1);
+    const bool right = std::string(answer) == "quisten";
+    EXPECT_EQ(Box("RDCheck")->isChecked(), right);
+    for (const char* name : kLocked) EXPECT_EQ(Enabled(name), right) << name;
+    QTest::mouseClick(Button("DblClickBtn"), Qt::LeftButton);
+    EXPECT_EQ(detail.isVisible(), right);
+  }
+  form.SetDetailForm(nullptr);
+}
+
+// The real password box: asked for with its caption and prompt, every
+// typed character shown as '*'; Enter gives the answer.
+TEST_F(WindowTest, ThePasswordBoxMasksWithAsterisks) {
+  WriteIni(Ini("MPVersion=1"));
+  TMainForm& form = Start();
+  form.show();
+  QtInputBoxSink dialogs;
+  const platform::ScopedInputBoxSink scope(&dialogs);
+  for (const char* typed : {"quisteN", "quisten"}) {
+    SCOPED_TRACE(typed);
+    QString caption, prompt, shown;
+    QMetaObject::invokeMethod(
+        &form, [&] {
+          auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+          ASSERT_NE(box, nullptr);
+          caption = box->windowTitle();
+          prompt = box->labelText();
+          QLineEdit* edit = box->findChild<QLineEdit*>();
+          QTest::keyClicks(edit, typed);
+          shown = edit->displayText();
+          QTest::keyClick(edit, Qt::Key_Return);
+        },
+        Qt::QueuedConnection);
+    QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(caption, "Please Input the Password");
+    EXPECT_EQ(prompt, "Password");
+    EXPECT_EQ(shown, "*******");
+    const bool right = std::string(typed) == "quisten";
+    EXPECT_EQ(Box("RDCheck")->isChecked(), right);
+    EXPECT_EQ(Enabled("GroupBox1"), right);
   }
 }
 

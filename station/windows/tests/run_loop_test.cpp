@@ -4,6 +4,8 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include <optional>
+
 #include "station/windows/control_events.h"
 #include "station/windows/tests/pass_window_fixture.h"
 
@@ -152,6 +154,43 @@ TEST_F(PassWindowTest, PreconditionsAndCollectionErrorsUnlock) {
     EXPECT_FALSE(form.RunActive());
     for (const char* panel : {"Panel1", "Panel2", "Panel3", "Panel5"}) EXPECT_TRUE(Find<QWidget>(panel)->isEnabled()) << panel;
     EXPECT_FALSE(std::filesystem::exists(form.DayLogPath()));
+  }
+}
+
+// A run unlocks the panels it locked, and the RD Version lock is back on
+// the serial entry afterwards: what the floor may not edit before a run it
+// may not edit after one either.
+TEST_F(PassWindowTest, TheRdLockHoldsAfterARun) {
+  struct Case {
+    const char* name;
+    const char* setting;
+    bool pass;  // else no step is on: START ends before any pass
+    std::optional<std::string> password;
+    bool serialEntryUsable;
+  };
+  const Case cases[] = {
+      {"locked, after a pass", "MPVersion=1", true, std::nullopt, false},
+      {"locked, no pass", "MPVersion=1", false, std::nullopt, false},
+      {"unlocked", "MPVersion=1", true, "quisten", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_.reset();
+    WriteIni(c.pass ? QuickIni(c.setting) : Ini(c.setting));
+    std::filesystem::remove_all(Path("log"));
+    Bench(StepProducts(1));
+    TMainForm& form = Start();
+    if (c.password) {
+      input_.recorded.QueueAnswer(c.password);
+      QTest::mouseClick(Box("RDCheck"), Qt::LeftButton);
+    }
+    ASSERT_EQ(Find<QWidget>("Panel5")->isEnabled(), c.serialEntryUsable);
+    QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+    Pump();
+    EXPECT_EQ(std::filesystem::exists(form.DayLogPath()), c.pass);
+    for (const char* panel : {"Panel1", "Panel2", "Panel3"}) EXPECT_TRUE(Find<QWidget>(panel)->isEnabled()) << panel;
+    EXPECT_EQ(Find<QWidget>("Panel5")->isEnabled(), c.serialEntryUsable);
+    EXPECT_EQ(Edit("String3Edit")->isEnabled(), c.serialEntryUsable);
   }
 }
 

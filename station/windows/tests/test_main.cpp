@@ -1,4 +1,5 @@
-// The windows' tests run on Qt's offscreen platform: no display needed.
+// The windows' tests run on Qt's offscreen platform: no display needed,
+// inside the programs' own application object.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,8 +17,7 @@ extern "C" const char* __tsan_default_suppressions() {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(station::kApplicationTitle);
+  station::StationApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -133,6 +133,29 @@ TEST_F(TypeCWindowTest, TwoProductsStartNoWorkerAndFailCc1) {
             std::string::npos);
 }
 
+// START refused before any pass (the firmware update on, no file named):
+// the round's block still goes to the day log, and it is a failed one.
+TEST_F(TypeCWindowTest, ARefusedStartLogsAFailedRound) {
+  std::string ini = TypeCIni();
+  ini.replace(ini.find("EnVenderCheck=1"), 15, "EnVenderCheck=1\r\nEnFWUpdate=1");
+  WriteIni(ini);
+  FixtureBench(false);
+  TMainForm& form = Start();
+  form.RefreshBtnClick();
+  ASSERT_TRUE(Box("FWUpdateCheckBox")->isChecked());
+  ASSERT_TRUE(Button("ExecuteBtn")->isEnabled()) << ::testing::PrintToString(Messages());
+  WriteFile(form.DayLogPath().substr(folder_.size() + 1), std::string(kDayLogHeader));
+  boxes_.clear();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Please make sure the correct firmware filename!"});
+  const std::string log = Log().substr(std::string(kDayLogHeader).size());
+  EXPECT_EQ(log.find("---EPP Pass"), std::string::npos) << log;
+  ASSERT_EQ(log.rfind("---EPP Fail------------\r\n", 0), 0u) << log;
+  EXPECT_NE(log.find("\t---CC1 Firmware Update : Device not found. ------\r\n"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+}
+
 // A round whose log was never made: the block has nowhere to go and says so.
 TEST_F(TypeCWindowTest, BlockWithoutADayLogIsReported) {
   WriteIni(TypeCIni());
