@@ -12,6 +12,7 @@
 #include "bridge/identity_config.h"
 #include "bridge/vendor_commands.h"
 #include "platform/byte_order.h"
+#include "platform/text.h"
 #include "qvfw/device_call.h"
 #include "qvfw/entry_trace.h"
 #include "qvfw/qvfw_api.h"
@@ -28,6 +29,13 @@ struct FlashIdentity {
 
 constexpr uint32_t kConfigAreaSize = 256;
 constexpr uint8_t kStringDescriptorType = 3;
+constexpr char kErased = '\xFF';
+
+// A fixed-width field of a QVS87x product: erased flash (a field never
+// written) holds no text, and the padding to the field is no part of it.
+std::string StoredText(std::string_view field) {
+  return std::string(platform::TrimBlanks(field.substr(0, field.find(kErased))));
+}
 
 // An 8-bit string descriptor of the area: length byte 2n + 2, type 3, the
 // characters; at most `maxChars` of them, cut at a NUL.
@@ -72,9 +80,9 @@ std::optional<FlashIdentity> ReadFlashIdentity(const ListedDevice& device) {
     if (!station::ReadQvs87xIdentity(path, *settings, sources)) return std::nullopt;
     identity.vid = settings->VidValue;
     identity.pid = settings->PidValue;
-    identity.manufacturer = station::FieldText(settings->StringCText);
-    identity.product = station::FieldText(settings->StringBText);
-    identity.serial = station::FieldText(settings->SerialText);
+    identity.manufacturer = StoredText(station::FieldText(settings->StringCText));
+    identity.product = StoredText(station::FieldText(settings->StringBText));
+    identity.serial = StoredText(station::FieldText(settings->SerialText));
     return identity;
   }
   if (KeepsIdentityImage(chipType)) {
