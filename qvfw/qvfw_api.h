@@ -24,6 +24,9 @@ inline constexpr size_t kIdentifySize = 512;        // QV_GetDiskInfo
 inline constexpr size_t kPreserveBufferSize = 262144;  // the 87x preserve buffer
 inline constexpr int kSettingTableCapacity = 256;   // CustomizedSettingTable entries
 
+// QV_GetDeviceList's answer when a bridge found no room in the list.
+inline constexpr int kListOverfull = 2;
+
 // Running modes of QV_GetRunningCodeMode.
 inline constexpr int kModeInternalCode = 1;  // no product firmware in the flash
 inline constexpr int kModeFirmware = 2;      // product firmware runs from the flash
@@ -48,7 +51,10 @@ extern "C" {
 
 // ---- Library and device list.
 int QV_GetSDKVersion(char* version);                      // kTextCapacity
-// list: kMaxDevices buffers of kPathCapacity bytes each.
+// list: kMaxDevices buffers of kPathCapacity bytes each. The result is
+// kListOverfull when more bridges are attached than the list holds: it
+// then holds the first kMaxDevices, and the program tells the operator
+// (the library opens no window).
 int QV_GetDeviceList(char** list, int* count);
 int QV_SetSCSITimeOut(int seconds);
 
