@@ -71,22 +71,27 @@ int QV_GetHubPortIndex(const char* path, int* port);
 int QV_GetRootHubName(const char* path, char* name);      // kPathCapacity
 
 // The identity as the system shows it and as the product's flash stores it.
+// The serial and string entries take no size: they write up to
+// kTextCapacity (80) bytes, more than a 20-byte serial field or a 50-byte
+// string field of a caller holds. Every caller of ours passes 80 bytes or
+// more; a caller with a smaller field must read into an 80-byte buffer
+// first.
 int QV_GetVIDfromOS(const char* path, uint16_t* vid);
 int QV_GetPIDfromOS(const char* path, uint16_t* pid);
-int QV_GetSNfromOS(const char* path, char* text);         // kTextCapacity
-int QV_GetManuStrfromOS(const char* path, char* text);    // kTextCapacity
-int QV_GetProdStrfromOS(const char* path, char* text);    // kTextCapacity
+int QV_GetSNfromOS(const char* path, char* text);         // kTextCapacity (80), not 20
+int QV_GetManuStrfromOS(const char* path, char* text);    // kTextCapacity (80), not 50
+int QV_GetProdStrfromOS(const char* path, char* text);    // kTextCapacity (80), not 50
 int QV_GetVIDfromFlash(const char* path, uint16_t* vid);
 int QV_GetPIDfromFlash(const char* path, uint16_t* pid);
-int QV_GetSNfromFlash(const char* path, char* text);      // kTextCapacity
-int QV_GetManuStrfromFlash(const char* path, char* text); // kTextCapacity
-int QV_GetProdStrfromFlash(const char* path, char* text); // kTextCapacity
+int QV_GetSNfromFlash(const char* path, char* text);      // kTextCapacity (80), not 20
+int QV_GetManuStrfromFlash(const char* path, char* text); // kTextCapacity (80), not 50
+int QV_GetProdStrfromFlash(const char* path, char* text); // kTextCapacity (80), not 50
 int QV_GetUSBAttachmentFirstSettingfromFlash(const char* path, int* value);
 int QV_GetStandbyTimerfromFlash(const char* path, int* minutes);
 int QV_GetHDDStrfromFlash(const char* path, char* text);  // kTextCapacity
 int QV_Get87xVIDbySCSICmd(const char* path, uint16_t* vid);
 int QV_Get87xPIDbySCSICmd(const char* path, uint16_t* pid);
-int QV_Get87xSNbySCSICmd(const char* path, char* text);   // kTextCapacity
+int QV_Get87xSNbySCSICmd(const char* path, char* text);   // kTextCapacity (80), not 20
 int QV_Get87xStandbyTimerbySCSICmd(const char* path, int* minutes);
 
 // ---- The attached disk.
