@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/clock.h"
 #include "sim/bridge_commands.h"
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
@@ -159,9 +160,11 @@ bool EmulatedBridge::MediumWritable(int drive) const {
   return MediumPresent(drive) && (drive != 0 || !ufs_ || !ufs_->writeProtected());
 }
 
-void EmulatedBridge::PowerOn() {
+void EmulatedBridge::PowerOn() { PowerOn(platform::GetTickCount64()); }
+
+void EmulatedBridge::PowerOn(uint64_t at) {
   State& s = *state_;
-  if (ufs_) ufs_->PowerOn();
+  if (ufs_) ufs_->PowerOn(at);
   flash_->Reset();
   otherFlash_->Reset();
   identity_ = ConfiguredIdentity(config_);
