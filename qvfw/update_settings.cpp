@@ -18,9 +18,9 @@ namespace {
 using station::SetFieldText;
 
 // The option-block layouts the library writes for the chips that keep one:
-// one with a serial-number descriptor; the configuration-area families take
-// the 8-bit one, the only one their default bytes (type bytes at 13, 49 and
-// 85, zeros from 117) leave whole.
+// one with a serial-number descriptor; the families whose defaults mark the
+// 8-bit one take it, the only one their default bytes (type bytes at 13, 49
+// and 85, zeros or options from 117) leave whole.
 constexpr int32_t kLibraryLayoutItem = 1;
 constexpr int32_t kConfigAreaLayoutItem = 2;
 
@@ -145,8 +145,8 @@ void FillOther(const SettingEntry& entry, const ListedDevice& device, bridge::Ch
   (void)station::CollectIds(s, Hex4(vid), Hex4(pid));  // four hex digits always convert
   SetFieldText(s.StringA, TextOr(entry, Item::ManufacturerString, Text::Manufacturer,
                                  current.manufacturer));
-  // The configuration area takes its manufacturer descriptor from StringC.
-  if (KeepsConfigArea(chipType)) SetFieldText(s.StringC, station::FieldText(s.StringA));
+  // The configuration page takes its manufacturer descriptor from StringC.
+  if (KeepsConfigPage(chipType)) SetFieldText(s.StringC, station::FieldText(s.StringA));
   SetFieldText(s.StringB, TextOr(entry, Item::ProductString, Text::Product, current.product));
   station::StoreSerialNumber(s, TextOr(entry, Item::Serial, Text::Serial, current.serial));
   if (entry.item(Item::DisplayDiskString)) {
@@ -184,8 +184,8 @@ std::optional<UpdateSettings> SettingsForEntry(const SettingEntry& entry,
 
 const station::EepromLayout& LibraryLayout(bridge::ChipType chipType) {
   return *station::FindEepromLayout(station::LayoutFamily::kStandard,
-                                    KeepsConfigArea(chipType) ? kConfigAreaLayoutItem
-                                                              : kLibraryLayoutItem);
+                                    TakesEightBitLayout(chipType) ? kConfigAreaLayoutItem
+                                                                  : kLibraryLayoutItem);
 }
 
 UpdateSettings SettingsForPreserved(const PreservedIdentity& preserved) {

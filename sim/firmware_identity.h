@@ -36,6 +36,19 @@ DeviceIdentity RecordIdentity(const std::vector<uint8_t>& record, uint16_t vid, 
 
 DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIdentity& fallback);
 
+// The older families (ChipTypes 1-20) read a 128-byte configuration block
+// at power-on, in the layout its default bytes mark, and only with "QV" in
+// its bytes 126-127:
+//   Type 1: a USB device descriptor at its start (12 01): ids at 8 and 10,
+//     string-index bytes at 14, 15, 16, UTF-16 descriptors at 20 (0x0A) and
+//     64 (0x0B); no serial-number descriptor.
+//   Type 2: byte 125 0xB6: ids at 0 and 2, index bytes at 6, 7, 8, UTF-16
+//     descriptors at 12 (0x0A), 52 (0x0B) and 96 (0x03).
+//   Type 3: byte 125 0xC0 (0xB0 on ChipType 13, whose defaults take it): as
+//     Type 2 with 8-bit descriptors at 12, 48, 84.
+// Index bytes name descriptors as in the configuration area above.
+DeviceIdentity ConfigBlockIdentity(std::span<const uint8_t> block, const DeviceIdentity& fallback);
+
 // The area a 1 KB family product comes from the factory with: `identity`'s
 // ids and USB strings (cut to 30 characters) in that layout, the rest 0.
 void EncodeConfigArea(const DeviceIdentity& identity, std::span<uint8_t> area);
