@@ -143,10 +143,22 @@ void FillOther(const SettingEntry& entry, const ListedDevice& device, bridge::Ch
   const uint16_t vid = entry.item(Item::Vid) ? *entry.vid : current.vid;
   const uint16_t pid = entry.item(Item::Pid) ? *entry.pid : current.pid;
   (void)station::CollectIds(s, Hex4(vid), Hex4(pid));  // four hex digits always convert
-  SetFieldText(s.StringA, TextOr(entry, Item::ManufacturerString, Text::Manufacturer,
-                                 current.manufacturer));
-  // The configuration page takes its manufacturer descriptor from StringC.
-  if (KeepsConfigPage(chipType)) SetFieldText(s.StringC, station::FieldText(s.StringA));
+  const std::string manufacturer =
+      TextOr(entry, Item::ManufacturerString, Text::Manufacturer, current.manufacturer);
+  SetFieldText(s.StringA, manufacturer);
+  if (KeepsConfigPage(chipType)) {
+    // The page takes its manufacturer descriptor from StringC; StringA is the
+    // disk string it shows as its INQUIRY texts: vendor blank-filled to 8,
+    // then the product. Empty, the disk's own show.
+    SetFieldText(s.StringC, manufacturer);
+    std::string diskString;
+    if (entry.item(Item::DisplayDiskString)) {
+      diskString = *entry.text(Text::ScsiVendor);
+      diskString.resize(bridge::kInquiryVendorSize, ' ');
+      diskString += *entry.text(Text::ScsiProduct);
+    }
+    SetFieldText(s.StringA, diskString);
+  }
   SetFieldText(s.StringB, TextOr(entry, Item::ProductString, Text::Product, current.product));
   station::StoreSerialNumber(s, TextOr(entry, Item::Serial, Text::Serial, current.serial));
   if (entry.item(Item::DisplayDiskString)) {

@@ -41,6 +41,7 @@ struct AreaSlot {
 };
 constexpr AreaSlot kAreaSlots[] = {{0x0A, 12}, {0x0B, 48}, {0x03, 84}};
 constexpr std::string_view kAreaSignature = "QV";
+constexpr size_t kAreaDiskString = 200;  // 24 bytes, zero when not set
 
 constexpr uint8_t kStringDescriptorType = 3;
 
@@ -173,6 +174,12 @@ DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIde
   stringOf(kManufacturerIndex, &id.manufacturer);
   stringOf(kProductIndex, &id.product);
   stringOf(kSerialIndex, &id.serial);
+  // The disk string, when one was set, stands in for the disk's INQUIRY
+  // texts: vendor in its first 8 bytes, product in the next 16.
+  if (area[kAreaDiskString] != 0) {
+    id.inquiryVendor = FieldText(&area[kAreaDiskString], kInquiryVendorSize);
+    id.inquiryProduct = FieldText(&area[kAreaDiskString + kInquiryVendorSize], kInquiryProductSize);
+  }
   return id;
 }
 

@@ -7,13 +7,16 @@
 //     firmware's own. The ids and the serial come from the identity record
 //     (C3 30) once one was written.
 //   1 KB families (25-28): the 256-byte configuration area in the flash
-//     (0xD000; 0x11000 on 27 and 28), in the layout these chips take: ids at
+//     (0xD000; 0x11000 on 27 and 28; the CRC-sealed image families 19 and
+//     20 keep the same page at 0xC000), in the layout these chips take: ids at
 //     0 and 2 (little-endian), the string-index bytes of manufacturer,
 //     product and serial at 6, 7, 8, and three 8-bit string descriptors at
 //     12, 48 and 84; the area counts only with "QV" in its last two bytes.
 //     An index byte names the descriptor its string comes from (0x0A the
 //     one at 12, 0x0B the one at 48, 0x03 the one at 84); another value
-//     leaves the firmware's own string.
+//     leaves the firmware's own string. Bytes 200-223, when set (not
+//     zero), are the disk string that stands in for the INQUIRY vendor (8)
+//     and product (16).
 // Anything missing, erased or malformed keeps the value of `fallback`.
 #pragma once
 
