@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/device_io.h"
 #include "sim/bench.h"
+#include "sim/tests/send_reset.h"
 #include "sim/identity_image.h"
 #include "sim/spi_flash.h"
 
@@ -29,18 +30,7 @@ chip = 29
 serial = HELD0042
 )";
 
-bool SendReset(const std::string& path) {
-  ScopedDevice device(path.c_str(), kAccessRead | kAccessWrite, kShareRead | kShareWrite);
-  ScsiPassThroughDirect r{};
-  r.Length = kScsiPassThroughDirectLength;
-  r.CdbLength = 12;
-  r.DataIn = kScsiDataIn;
-  r.TimeOutValue = 10;
-  const uint8_t reset[] = {0xFF, 0x04, 0x26, 0x51, 0x56};
-  std::memcpy(r.Cdb, reset, sizeof reset);
-  uint32_t returned = 0;
-  return DeviceIoControl(device.get(), kIoctlScsiPassThroughDirect, &r, sizeof r, &r, sizeof r, &returned);
-}
+using sim::testing::SendReset;
 
 struct Listing {
   std::string path;    // the disk interface
