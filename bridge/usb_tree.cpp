@@ -360,9 +360,8 @@ void GetPortData(UsbWalk& walk, Handle hub, uint32_t portCount, int depth, const
     }
     const int n = LowestFreeSlot(walk.table);
     if (n > kPortCount) {
-      char text[96];
-      std::snprintf(text, sizeof text, "Error: Port index exceeds maximum value %d.", kPortCount);
-      platform::MessageBox(text, "Error", platform::kMbOk | platform::kMbIconError);
+      walk.portIndexExceeded = true;
+      if (!walk.quiet) platform::MessageBox(kPortIndexExceeded, "Error", platform::kMbOk | platform::kMbIconError);
       return;
     }
     if (slotNumber) *slotNumber = n;
@@ -434,7 +433,8 @@ int EnumerateRootHubs(UsbWalk& walk) {
       char text[96];
       std::snprintf(text, sizeof text, "Warning: Root device count exceeds maximum device count:%d.",
                     kMaxHubInterfaces);
-      platform::MessageBox(text, "WARNING", platform::kMbOk | platform::kMbIconWarning);
+      if (walk.quiet) platform::DebugTrace("%s\n", text);
+      else platform::MessageBox(text, "WARNING", platform::kMbOk | platform::kMbIconWarning);
     }
   }
   return handled;

@@ -31,6 +31,10 @@ inline constexpr std::string_view kRootHubNames[] = {
     "tiusbd_hub", "via_root_hub", "root_hub",
 };
 
+// What the walk reports when a wanted device finds no free slot.
+inline constexpr char kPortIndexExceeded[] = "Error: Port index exceeds maximum value 16.";
+static_assert(kPortCount == 16, "the message names the slot count");
+
 // The station options the walk follows.
 struct UsbWalkOptions {
   int32_t EnEPPTypeC = 0;  // non-zero: the power-control device goes to its own record
@@ -43,6 +47,10 @@ struct UsbWalk {
   int entryCount = 0;
   UsbWalkOptions options;
   EppDeviceRecord* eppDevice = nullptr;  // may be null: the device is then only given back
+  // A caller that opens no window (the device library) takes the message
+  // from `portIndexExceeded` instead of a box.
+  bool quiet = false;
+  bool portIndexExceeded = false;  // a wanted device found no free slot
 };
 
 // Walks every root hub into the table; the number of hub interfaces handled.

@@ -64,7 +64,8 @@ int QV_GetDeviceList(char** list, int* count) {
   QV_TRACE(list, count);
   return qvfw::Guarded([&] {
     if (list == nullptr || count == nullptr) return 0;
-    const std::vector<ListedDevice> devices = qvfw::ListDevices();
+    bool overfull = false;
+    const std::vector<ListedDevice> devices = qvfw::ListDevices(&overfull);
     int n = 0;
     for (const ListedDevice& d : devices) {
       if (list[n] == nullptr) break;
@@ -72,7 +73,7 @@ int QV_GetDeviceList(char** list, int* count) {
       ++n;
     }
     *count = n;
-    return 1;
+    return overfull ? qvfw::kListOverfull : 1;
   });
 }
 

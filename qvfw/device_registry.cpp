@@ -8,6 +8,7 @@
 #include "bridge/port_table.h"
 #include "bridge/storage_enumeration.h"
 #include "bridge/usb_tree.h"
+#include "platform/debug.h"
 #include "qvfw/library_state.h"
 #include "qvfw/qvfw_api.h"
 
@@ -19,7 +20,7 @@ std::string FoldPath(std::string_view path) {
   return folded;
 }
 
-std::vector<ListedDevice> ListDevices() {
+std::vector<ListedDevice> ListDevices(bool* overfull) {
   auto entries = std::make_unique<bridge::StorageDeviceEntry[]>(bridge::kMaxStorageEntries);
   auto table = std::make_unique<bridge::PortTable>();
   std::vector<ListedDevice> listed;
@@ -30,7 +31,10 @@ std::vector<ListedDevice> ListDevices() {
   int count = bridge::kMaxStorageEntries;
   if (!bridge::EnumerateStorageDevices(entries.get(), &count)) count = 0;
   bridge::UsbWalk walk{*table, entries.get(), count, {}, nullptr};
+  walk.quiet = true;
   (void)bridge::EnumerateRootHubs(walk);  // what counts is the slots it filled
+  if (walk.portIndexExceeded) platform::OutputDebugString(bridge::kPortIndexExceeded);
+  if (overfull) *overfull = walk.portIndexExceeded;
   for (const bridge::PortRecord& slot : table->records) {
     if (listed.size() == static_cast<size_t>(kMaxDevices)) break;
     if (!slot.inUse) continue;

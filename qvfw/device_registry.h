@@ -23,8 +23,10 @@ struct ListedDevice {
 // One storage enumeration and one hub walk, both under "QVUSBAcess": our
 // bridges in walk order (hub, then port), at most kMaxDevices, none whose
 // path would not fit kPathCapacity. Every listing replaces the location
-// cache.
-std::vector<ListedDevice> ListDevices();
+// cache. A walk that met more wanted devices than it has slots writes its
+// message once to the debug output, never in a box (no entry opens a
+// window), and sets *overfull.
+std::vector<ListedDevice> ListDevices(bool* overfull = nullptr);
 
 // The device of a path (compared without case) from the cache; a path not
 // in it gets one listing. None for a path no listing knows.

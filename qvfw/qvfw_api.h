@@ -24,6 +24,9 @@ inline constexpr size_t kIdentifySize = 512;        // QV_GetDiskInfo
 inline constexpr size_t kPreserveBufferSize = 262144;  // the 87x preserve buffer
 inline constexpr int kSettingTableCapacity = 256;   // CustomizedSettingTable entries
 
+// QV_GetDeviceList's answer when a bridge found no room in the list.
+inline constexpr int kListOverfull = 2;
+
 // Running modes of QV_GetRunningCodeMode.
 inline constexpr int kModeInternalCode = 1;  // no product firmware in the flash
 inline constexpr int kModeFirmware = 2;      // product firmware runs from the flash
@@ -48,7 +51,10 @@ extern "C" {
 
 // ---- Library and device list.
 int QV_GetSDKVersion(char* version);                      // kTextCapacity
-// list: kMaxDevices buffers of kPathCapacity bytes each.
+// list: kMaxDevices buffers of kPathCapacity bytes each. The result is
+// kListOverfull when more bridges are attached than the list holds: it
+// then holds the first kMaxDevices, and the program tells the operator
+// (the library opens no window).
 int QV_GetDeviceList(char** list, int* count);
 int QV_SetSCSITimeOut(int seconds);
 
@@ -65,22 +71,27 @@ int QV_GetHubPortIndex(const char* path, int* port);
 int QV_GetRootHubName(const char* path, char* name);      // kPathCapacity
 
 // The identity as the system shows it and as the product's flash stores it.
+// The serial and string entries take no size: they write up to
+// kTextCapacity (80) bytes, more than a 20-byte serial field or a 50-byte
+// string field of a caller holds. Every caller of ours passes 80 bytes or
+// more; a caller with a smaller field must read into an 80-byte buffer
+// first.
 int QV_GetVIDfromOS(const char* path, uint16_t* vid);
 int QV_GetPIDfromOS(const char* path, uint16_t* pid);
-int QV_GetSNfromOS(const char* path, char* text);         // kTextCapacity
-int QV_GetManuStrfromOS(const char* path, char* text);    // kTextCapacity
-int QV_GetProdStrfromOS(const char* path, char* text);    // kTextCapacity
+int QV_GetSNfromOS(const char* path, char* text);         // kTextCapacity (80), not 20
+int QV_GetManuStrfromOS(const char* path, char* text);    // kTextCapacity (80), not 50
+int QV_GetProdStrfromOS(const char* path, char* text);    // kTextCapacity (80), not 50
 int QV_GetVIDfromFlash(const char* path, uint16_t* vid);
 int QV_GetPIDfromFlash(const char* path, uint16_t* pid);
-int QV_GetSNfromFlash(const char* path, char* text);      // kTextCapacity
-int QV_GetManuStrfromFlash(const char* path, char* text); // kTextCapacity
-int QV_GetProdStrfromFlash(const char* path, char* text); // kTextCapacity
+int QV_GetSNfromFlash(const char* path, char* text);      // kTextCapacity (80), not 20
+int QV_GetManuStrfromFlash(const char* path, char* text); // kTextCapacity (80), not 50
+int QV_GetProdStrfromFlash(const char* path, char* text); // kTextCapacity (80), not 50
 int QV_GetUSBAttachmentFirstSettingfromFlash(const char* path, int* value);
 int QV_GetStandbyTimerfromFlash(const char* path, int* minutes);
 int QV_GetHDDStrfromFlash(const char* path, char* text);  // kTextCapacity
 int QV_Get87xVIDbySCSICmd(const char* path, uint16_t* vid);
 int QV_Get87xPIDbySCSICmd(const char* path, uint16_t* pid);
-int QV_Get87xSNbySCSICmd(const char* path, char* text);   // kTextCapacity
+int QV_Get87xSNbySCSICmd(const char* path, char* text);   // kTextCapacity (80), not 20
 int QV_Get87xStandbyTimerbySCSICmd(const char* path, int* minutes);
 
 // ---- The attached disk.

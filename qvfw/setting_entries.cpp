@@ -9,6 +9,8 @@
 #include "qvfw/library_state.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/setting_table.h"
+#include "qvfw/update_settings.h"
+#include "bridge/chip_identification.h"
 
 namespace qvfw {
 namespace {
@@ -22,9 +24,19 @@ bool IsFlag(int value) { return value == 0 || value == 1; }
 // Entries are made only for devices a listing knows.
 bool IsKnownDevice(const char* path) { return IsPathArgument(path) && FindDevice(path).has_value(); }
 
+// ... and only for chips that keep an identity: a hand-over to one that
+// keeps none fails at once rather than at its update.
+bool CanHoldEntry(const char* path) {
+  if (!IsPathArgument(path)) return false;
+  const std::optional<ListedDevice> device = FindDevice(path);
+  if (!device) return false;
+  const auto lock = LockDevice(device->path);
+  return TakesIdentity(bridge::IdentifyChipType(device->path.c_str()));
+}
+
 int EnableItem(const char* path, int on, Item item) {
   return Guarded([&] {
-    if (!IsFlag(on) || !IsKnownDevice(path)) return 0;
+    if (!IsFlag(on) || !CanHoldEntry(path)) return 0;
     return ChangeSetting(path, [&](SettingEntry& e) { e.items[static_cast<size_t>(item)] = on != 0; })
                ? 1
                : 0;
@@ -33,7 +45,7 @@ int EnableItem(const char* path, int on, Item item) {
 
 int SetText(const char* path, const char* text, Text which) {
   return Guarded([&] {
-    if (!FitsCapacity(text, kTextCapacity) || !IsKnownDevice(path)) return 0;
+    if (!FitsCapacity(text, kTextCapacity) || !CanHoldEntry(path)) return 0;
     return ChangeSetting(path, [&](SettingEntry& e) { e.texts[static_cast<size_t>(which)] = text; })
                ? 1
                : 0;
@@ -43,7 +55,7 @@ int SetText(const char* path, const char* text, Text which) {
 int SetId(const char* path, const char* hex, std::optional<uint16_t> SettingEntry::*field) {
   return Guarded([&] {
     uint16_t value = 0;
-    if (!FitsCapacity(hex, kTextCapacity) || !ParseHexDigits(hex, &value) || !IsKnownDevice(path)) {
+    if (!FitsCapacity(hex, kTextCapacity) || !ParseHexDigits(hex, &value) || !CanHoldEntry(path)) {
       return 0;
     }
     return ChangeSetting(path, [&](SettingEntry& e) { e.*field = value; }) ? 1 : 0;
@@ -193,7 +205,7 @@ int QV_SetUsbProdString(const char* path, const char* text) {
 int QV_SetStandbyTimer(const char* path, int minutes) {
   QV_TRACE(path, minutes);
   return qvfw::Guarded([&] {
-    if (!qvfw::IsKnownDevice(path)) return 0;
+    if (!qvfw::CanHoldEntry(path)) return 0;
     return qvfw::ChangeSetting(path,
                                [&](qvfw::SettingEntry& e) {
                                  e.standbyMinutes = minutes >= 0 ? std::optional<int>(minutes)

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "bridge/chip_identification.h"
 #include "bridge/ff04_flash_programming.h"
 #include "bridge/flash_detection.h"
+#include "bridge/identity_config.h"
 #include "bridge/manufacturing_download.h"
 #include "bridge/vendor_commands.h"
 #include "bridge/usb_tree.h"
@@ -29,6 +32,32 @@ bool ManufacturingFirmwareRuns(const char* path, bridge::ChipType chip) {
   return bridge::ReadBufferDescriptor(path, bridge::kBuffer0, &descriptor) &&
          descriptor.state == bridge::kState1KUnits &&
          bridge::ReadChipInfo(path, info, sizeof info) && info[6] == 0;
+}
+
+// The identity record of the family that keeps its identity in the 64 KB
+// image carries no INQUIRY texts: the write starts from an image (the
+// firmware file, or what the device holds) that has them in both fields,
+// vendor and product each blank-filled.
+bool ImageWithInquiryTexts(const char* path, const station::SettingsBlock& s,
+                           const station::FirmwareImage& file, bool firmware,
+                           std::vector<uint8_t>& image) {
+  image.assign(bridge::kIdentityImageSize, 0xFF);
+  if (firmware) {
+    std::memcpy(image.data(), file.data(), std::min<size_t>(file.length(), image.size()));
+  } else if (!bridge::FlashCmd05(path) ||
+             !bridge::FlashRead32(path, 0, image.data(), bridge::kIdentityImageSize)) {
+    return false;
+  }
+  const std::string_view vendor = station::FieldText(s.InquiryVendor);
+  const std::string_view product = station::FieldText(s.InquiryProduct);
+  for (const uint32_t at : {bridge::kImageInquiry1, bridge::kImageInquiry2}) {
+    uint8_t* field = image.data() + at;
+    std::memset(field, ' ', bridge::kInquiryFieldSize);
+    std::memcpy(field, vendor.data(), std::min(vendor.size(), bridge::kInquiryVendorSize));
+    std::memcpy(field + bridge::kInquiryVendorSize, product.data(),
+                std::min(product.size(), bridge::kInquiryProductSize));
+  }
+  return true;
 }
 
 }  // namespace
@@ -107,6 +136,12 @@ int RunUpdate(const ListedDevice& device, const UpdateRequest& request) {
   const bool mapToDiskString = s.MapToHDName != 0;
   if (chip == 34 || chip == 29 || in.flashReady) {
     if (request.identity) station::PutIdentityDescriptors(chip, s, mapToDiskString, config.block);
+    std::vector<uint8_t> image;
+    if (KeepsIdentityImage(chip) && request.identity && !station::FieldText(s.InquiryVendor).empty()) {
+      if (!ImageWithInquiryTexts(path, s, file, request.firmware, image)) return 0;
+      target.image = bridge::LoadedImage{image.data(), static_cast<uint32_t>(image.size())};
+      target.writeFirmware = true;  // the flow writes that image
+    }
     return station::RunUpdateFlow(target, in) == station::FlowResult::Done ? 1 : 0;
   }
   if (request.firmware &&

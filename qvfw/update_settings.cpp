@@ -18,9 +18,9 @@ namespace {
 using station::SetFieldText;
 
 // The option-block layouts the library writes for the chips that keep one:
-// one with a serial-number descriptor; the configuration-area families take
-// the 8-bit one, the only one their default bytes (type bytes at 13, 49 and
-// 85, zeros from 117) leave whole.
+// one with a serial-number descriptor; the families whose defaults mark the
+// 8-bit one take it, the only one their default bytes (type bytes at 13, 49
+// and 85, zeros or options from 117) leave whole.
 constexpr int32_t kLibraryLayoutItem = 1;
 constexpr int32_t kConfigAreaLayoutItem = 2;
 
@@ -143,10 +143,22 @@ void FillOther(const SettingEntry& entry, const ListedDevice& device, bridge::Ch
   const uint16_t vid = entry.item(Item::Vid) ? *entry.vid : current.vid;
   const uint16_t pid = entry.item(Item::Pid) ? *entry.pid : current.pid;
   (void)station::CollectIds(s, Hex4(vid), Hex4(pid));  // four hex digits always convert
-  SetFieldText(s.StringA, TextOr(entry, Item::ManufacturerString, Text::Manufacturer,
-                                 current.manufacturer));
-  // The configuration area takes its manufacturer descriptor from StringC.
-  if (KeepsConfigArea(chipType)) SetFieldText(s.StringC, station::FieldText(s.StringA));
+  const std::string manufacturer =
+      TextOr(entry, Item::ManufacturerString, Text::Manufacturer, current.manufacturer);
+  SetFieldText(s.StringA, manufacturer);
+  if (KeepsConfigPage(chipType)) {
+    // The page takes its manufacturer descriptor from StringC; StringA is the
+    // disk string it shows as its INQUIRY texts: vendor blank-filled to 8,
+    // then the product. Empty, the disk's own show.
+    SetFieldText(s.StringC, manufacturer);
+    std::string diskString;
+    if (entry.item(Item::DisplayDiskString)) {
+      diskString = *entry.text(Text::ScsiVendor);
+      diskString.resize(bridge::kInquiryVendorSize, ' ');
+      diskString += *entry.text(Text::ScsiProduct);
+    }
+    SetFieldText(s.StringA, diskString);
+  }
   SetFieldText(s.StringB, TextOr(entry, Item::ProductString, Text::Product, current.product));
   station::StoreSerialNumber(s, TextOr(entry, Item::Serial, Text::Serial, current.serial));
   if (entry.item(Item::DisplayDiskString)) {
@@ -184,8 +196,8 @@ std::optional<UpdateSettings> SettingsForEntry(const SettingEntry& entry,
 
 const station::EepromLayout& LibraryLayout(bridge::ChipType chipType) {
   return *station::FindEepromLayout(station::LayoutFamily::kStandard,
-                                    KeepsConfigArea(chipType) ? kConfigAreaLayoutItem
-                                                              : kLibraryLayoutItem);
+                                    TakesEightBitLayout(chipType) ? kConfigAreaLayoutItem
+                                                                  : kLibraryLayoutItem);
 }
 
 UpdateSettings SettingsForPreserved(const PreservedIdentity& preserved) {

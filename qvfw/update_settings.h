@@ -24,6 +24,27 @@ constexpr bool KeepsIdentityImage(bridge::ChipType chipType) {
 constexpr bool KeepsConfigArea(bridge::ChipType chipType) {
   return chipType >= 25 && chipType <= 28;
 }
+// Those and the CRC-sealed image families: the 256-byte configuration page,
+// whose manufacturer descriptor is built from StringC in the 8-bit layout.
+constexpr bool KeepsConfigPage(bridge::ChipType chipType) {
+  return chipType == 19 || chipType == 20 || KeepsConfigArea(chipType);
+}
+// The families whose default bytes (type bytes at 13, 49 and 85) leave only
+// the 8-bit layout whole.
+constexpr bool TakesEightBitLayout(bridge::ChipType chipType) {
+  return chipType == 13 || KeepsConfigPage(chipType);
+}
+// The image families that keep the 128-byte block at the head of their
+// flash (the others keep it behind the firmware or in an EEPROM).
+constexpr bool KeepsBlockAtFlashHead(bridge::ChipType chipType) {
+  return chipType == 9 || (chipType >= 11 && chipType <= 13);
+}
+// The boot-code chips run from their ROM and keep no identity: they take
+// no CustomizedSettingTable entry.
+constexpr bool TakesIdentity(bridge::ChipType chipType) {
+  return chipType != bridge::kChipTypeNone &&
+         (chipType < bridge::kBootCodeChipTypeBase || chipType > bridge::kBootCodeChipTypeBase + 3);
+}
 // The option-block layout the library writes for a chip that keeps one.
 const station::EepromLayout& LibraryLayout(bridge::ChipType chipType);
 

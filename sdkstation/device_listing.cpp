@@ -13,7 +13,7 @@ DeviceListing ListAttachedDevices(DeviceList& list, SdkPortTable& ports, int32_t
   DeviceListing listing;
   list.Clear();
   int count = 0;
-  static_cast<void>(sdk.QV_GetDeviceList(list.buffers(), &count));
+  listing.overfull = sdk.QV_GetDeviceList(list.buffers(), &count) == qvfw::kListOverfull;
   listing.count = ClampDeviceCount(count);
   if (listing.count != attachedCount) {
     for (SdkPortRecord& record : ports) record.ClearStatuses();

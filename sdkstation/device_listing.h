@@ -18,6 +18,8 @@ struct DeviceListing {
   int32_t lowestSpeed = qvfw::kSpeedGen2;
   // `expectedFreeSpace` was 0 and took a device's free space.
   bool freeSpaceLearned = false;
+  // More bridges are attached than the list holds (the library's answer).
+  bool overfull = false;
 };
 
 // Empties and refills `list`. A count other than `attachedCount` clears the

@@ -74,7 +74,17 @@ bool UsbTopology::GetNode(platform::DevInst node, platform::DeviceNodeInfo* out)
         break;
       }
   }
-  out->deviceId = t.owner == DeviceNode::Owner::ProductDisk ? products_[t.index]->diskInstanceId() : t.id;
+  switch (t.owner) {
+    case DeviceNode::Owner::ProductDisk:
+      out->deviceId = products_[t.index]->diskInstanceId();
+      break;
+    case DeviceNode::Owner::ProductUsb:
+      out->deviceId = products_[t.index]->usbInstanceId();
+      break;
+    default:
+      out->deviceId = t.id;
+      break;
+  }
   out->driverKey = t.driverKey;
   return true;
 }

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/clock.h"
 #include "sim/bridge_commands.h"
 #include "sim/chip_models.h"
 #include "sim/disk_image.h"
+#include "sim/firmware_identity.h"
 #include "sim/firmware_download.h"
 #include "sim/identity_image.h"
 #include "sim/parallel_flash.h"
@@ -77,6 +79,41 @@ void StoreFirmwareSignatures(const ChipModel& model, SpiFlash& flash,
             record.size());
     }
   }
+}
+
+// Where a product firmware of the older families (ChipTypes 1-20) finds its
+// configuration at power-on: the CRC-sealed image families (19, 20) the
+// 256-byte page behind their code, the other image families the block at
+// the head of the flash, the FF 04 families the block of the 48 KB flash
+// layout behind the firmware or else the one in their EEPROM. None: the
+// firmware's own identity.
+constexpr uint32_t kSealedImageConfig = 0xC000;
+constexpr uint32_t kFlash48KConfig = 0x8000;
+constexpr uint32_t kConfigBlockBytes = 128;
+
+bool SignedAt(const std::vector<uint8_t>& memory, uint32_t at, uint32_t size) {
+  return uint64_t{at} + size <= memory.size() && memory[at + size - 2] == 'Q' && memory[at + size - 1] == 'V';
+}
+
+DeviceIdentity StoredConfigIdentity(const ChipModel& model, const std::vector<uint8_t>& flash,
+                                    const std::vector<uint8_t>& configMemory, const DeviceIdentity& fallback) {
+  const auto span = [](const std::vector<uint8_t>& m, uint32_t at, uint32_t n) {
+    return std::span<const uint8_t>(m.data() + at, n);
+  };
+  if (model.family == ChipFamily::kDf48K) {
+    if (model.chipType == 19 || model.chipType == 20) {
+      if (!SignedAt(flash, kSealedImageConfig, kConfigAreaSize)) return fallback;
+      return ConfigAreaIdentity(span(flash, kSealedImageConfig, kConfigAreaSize), fallback);
+    }
+    if (!SignedAt(flash, 0, kConfigBlockBytes)) return fallback;
+    return ConfigBlockIdentity(span(flash, 0, kConfigBlockBytes), fallback);
+  }
+  if (model.family != ChipFamily::kFf04Flash32K && model.family != ChipFamily::kConfigType) return fallback;
+  if (SignedAt(flash, kFlash48KConfig, kConfigBlockBytes))
+    return ConfigBlockIdentity(span(flash, kFlash48KConfig, kConfigBlockBytes), fallback);
+  if (SignedAt(configMemory, 0, kConfigBlockBytes))
+    return ConfigBlockIdentity(span(configMemory, 0, kConfigBlockBytes), fallback);
+  return fallback;
 }
 
 // The maker's own commands, which another maker's bridge does not know.
@@ -159,9 +196,11 @@ bool EmulatedBridge::MediumWritable(int drive) const {
   return MediumPresent(drive) && (drive != 0 || !ufs_ || !ufs_->writeProtected());
 }
 
-void EmulatedBridge::PowerOn() {
+void EmulatedBridge::PowerOn() { PowerOn(platform::GetTickCount64()); }
+
+void EmulatedBridge::PowerOn(uint64_t at) {
   State& s = *state_;
-  if (ufs_) ufs_->PowerOn();
+  if (ufs_) ufs_->PowerOn(at);
   flash_->Reset();
   otherFlash_->Reset();
   identity_ = ConfiguredIdentity(config_);
@@ -170,6 +209,9 @@ void EmulatedBridge::PowerOn() {
   if (s.download) {
     s.download->PowerOn(*flash_);
     identity_ = s.download->PresentedIdentity(*flash_, s.vendor, identity_);
+  } else if (!s.bootCode && !config_.internalCode && !otherFlash_->present()) {
+    identity_ = StoredConfigIdentity(*s.model, flash_->present() ? flash_->memory() : std::vector<uint8_t>{},
+                                     configMemory_, identity_);
   }
   s.vendor.keyCommand = false;
   s.vendor.flashMode = false;

@@ -40,7 +40,9 @@ class EmulatedBridge {
   CommandResult ExecuteOnUnit(uint8_t unit, const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
                               uint8_t* data, uint32_t length);
 
-  // The bridge comes back on the bus after a reset.
+  // The bridge powers up (after a reset); it is back on the bus at station
+  // millisecond `at` (now without it).
+  void PowerOn(uint64_t at);
   void PowerOn();
 
   const ProductConfig& config() const { return config_; }

@@ -41,6 +41,7 @@ struct AreaSlot {
 };
 constexpr AreaSlot kAreaSlots[] = {{0x0A, 12}, {0x0B, 48}, {0x03, 84}};
 constexpr std::string_view kAreaSignature = "QV";
+constexpr size_t kAreaDiskString = 200;  // 24 bytes, zero when not set
 
 constexpr uint8_t kStringDescriptorType = 3;
 
@@ -93,6 +94,64 @@ DeviceIdentity RecordIdentity(const std::vector<uint8_t>& record, uint16_t vid, 
   return id;
 }
 
+namespace {
+
+constexpr size_t kBlockSize = 128;
+
+struct BlockLayout {
+  size_t vid, pid;
+  size_t indexAt[3];     // manufacturer, product, serial
+  AreaSlot slots[3];     // offset 0: none
+  size_t field;          // bytes a descriptor may take
+  bool wide;             // UTF-16LE characters
+};
+constexpr BlockLayout kType1 = {8, 10, {14, 15, 16}, {{0x0A, 20}, {0x0B, 64}, {0x03, 0}}, 44, true};
+constexpr BlockLayout kType2 = {0, 2, {6, 7, 8}, {{0x0A, 12}, {0x0B, 52}, {0x03, 96}}, 40, true};
+constexpr BlockLayout kType3 = {0, 2, {6, 7, 8}, {{0x0A, 12}, {0x0B, 48}, {0x03, 84}}, 32, false};
+
+// A UTF-16LE string descriptor (length byte 2n + 2, type 3) within `field`
+// bytes, each character's high byte dropped; false when it holds no text.
+bool WideDescriptor(const uint8_t* slot, size_t field, std::string* out) {
+  const size_t length = slot[0];
+  if (slot[1] != kStringDescriptorType || length < 4 || length % 2 != 0) return false;
+  const size_t end = std::min(length, field);
+  std::string text;
+  for (size_t i = 2; i + 1 < end && slot[i] != 0; i += 2) text.push_back(static_cast<char>(slot[i]));
+  if (text.empty()) return false;
+  *out = std::move(text);
+  return true;
+}
+
+}  // namespace
+
+DeviceIdentity ConfigBlockIdentity(std::span<const uint8_t> block, const DeviceIdentity& fallback) {
+  DeviceIdentity id = fallback;
+  if (block.size() < kBlockSize ||
+      std::string_view(reinterpret_cast<const char*>(&block[kBlockSize - 2]), 2) != kAreaSignature) {
+    return id;
+  }
+  const BlockLayout* layout = nullptr;
+  if (block[0] == 0x12 && block[1] == 0x01) layout = &kType1;
+  if (block[125] == 0xB6) layout = &kType2;
+  if (block[125] == 0xC0 || block[125] == 0xB0) layout = &kType3;  // 0xB0: the QVS857's own
+  if (layout == nullptr) return id;
+  if (const uint16_t vid = Le16(&block[layout->vid]); vid != 0 && vid != 0xFFFF) id.vid = vid;
+  if (const uint16_t pid = Le16(&block[layout->pid]); pid != 0 && pid != 0xFFFF) id.pid = pid;
+  std::string* fields[] = {&id.manufacturer, &id.product, &id.serial};
+  for (size_t f = 0; f < 3; ++f) {
+    for (const AreaSlot& slot : layout->slots) {
+      if (slot.offset == 0 || slot.index != block[layout->indexAt[f]]) continue;
+      const size_t field = std::min(layout->field, kBlockSize - slot.offset);
+      std::string text;
+      if (layout->wide ? WideDescriptor(&block[slot.offset], field, &text)
+                       : EightBitDescriptor(&block[slot.offset], field, &text)) {
+        *fields[f] = text;
+      }
+    }
+  }
+  return id;
+}
+
 DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIdentity& fallback) {
   DeviceIdentity id = fallback;
   if (area.size() < kConfigAreaSize ||
@@ -115,6 +174,12 @@ DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIde
   stringOf(kManufacturerIndex, &id.manufacturer);
   stringOf(kProductIndex, &id.product);
   stringOf(kSerialIndex, &id.serial);
+  // The disk string, when one was set, stands in for the disk's INQUIRY
+  // texts: vendor in its first 8 bytes, product in the next 16.
+  if (area[kAreaDiskString] != 0) {
+    id.inquiryVendor = FieldText(&area[kAreaDiskString], kInquiryVendorSize);
+    id.inquiryProduct = FieldText(&area[kAreaDiskString + kInquiryVendorSize], kInquiryProductSize);
+  }
   return id;
 }
 

@@ -7,13 +7,16 @@
 //     firmware's own. The ids and the serial come from the identity record
 //     (C3 30) once one was written.
 //   1 KB families (25-28): the 256-byte configuration area in the flash
-//     (0xD000; 0x11000 on 27 and 28), in the layout these chips take: ids at
+//     (0xD000; 0x11000 on 27 and 28; the CRC-sealed image families 19 and
+//     20 keep the same page at 0xC000), in the layout these chips take: ids at
 //     0 and 2 (little-endian), the string-index bytes of manufacturer,
 //     product and serial at 6, 7, 8, and three 8-bit string descriptors at
 //     12, 48 and 84; the area counts only with "QV" in its last two bytes.
 //     An index byte names the descriptor its string comes from (0x0A the
 //     one at 12, 0x0B the one at 48, 0x03 the one at 84); another value
-//     leaves the firmware's own string.
+//     leaves the firmware's own string. Bytes 200-223, when set (not
+//     zero), are the disk string that stands in for the INQUIRY vendor (8)
+//     and product (16).
 // Anything missing, erased or malformed keeps the value of `fallback`.
 #pragma once
 
@@ -35,6 +38,19 @@ DeviceIdentity RecordIdentity(const std::vector<uint8_t>& record, uint16_t vid, 
                               const DeviceIdentity& fallback);
 
 DeviceIdentity ConfigAreaIdentity(std::span<const uint8_t> area, const DeviceIdentity& fallback);
+
+// The older families (ChipTypes 1-20) read a 128-byte configuration block
+// at power-on, in the layout its default bytes mark, and only with "QV" in
+// its bytes 126-127:
+//   Type 1: a USB device descriptor at its start (12 01): ids at 8 and 10,
+//     string-index bytes at 14, 15, 16, UTF-16 descriptors at 20 (0x0A) and
+//     64 (0x0B); no serial-number descriptor.
+//   Type 2: byte 125 0xB6: ids at 0 and 2, index bytes at 6, 7, 8, UTF-16
+//     descriptors at 12 (0x0A), 52 (0x0B) and 96 (0x03).
+//   Type 3: byte 125 0xC0 (0xB0 on ChipType 13, whose defaults take it): as
+//     Type 2 with 8-bit descriptors at 12, 48, 84.
+// Index bytes name descriptors as in the configuration area above.
+DeviceIdentity ConfigBlockIdentity(std::span<const uint8_t> block, const DeviceIdentity& fallback);
 
 // The area a 1 KB family product comes from the factory with: `identity`'s
 // ids and USB strings (cut to 30 characters) in that layout, the rest 0.

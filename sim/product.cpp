@@ -14,9 +14,9 @@ uint64_t NowMs() { return platform::GetTickCount64(); }
 Product::Product(const ProductConfig& config, size_t index)
     : config_(config), index_(index), bridge_(std::make_unique<EmulatedBridge>(config)) {
   if (!config_.path.empty()) {
-    pathStem_ = config_.path;
-    foldedStem_ = platform::AsciiLower(pathStem_);
-    pathHash_.store(std::hash<std::string>{}(foldedStem_));
+    Names names;
+    names.pathStem = config_.path;
+    TakeNames(std::move(names));
   }
   SchedulePlugging();
 }
@@ -44,30 +44,66 @@ int64_t Product::TransferNs(int drive, bool write, uint64_t bytes) const {
 }
 
 uint32_t Product::Generation() const {
-  return (config_.placement.resetNewPath && !pathTail_.empty())
+  std::lock_guard lock(namesMutex_);
+  return (config_.placement.resetNewPath && !names_.pathTail.empty())
              ? static_cast<uint32_t>(resets_.load())
              : 0;
 }
 
 // The instance suffix: "0" for the first arrival, then one more per reset
 // when the product re-enumerates with a new path; none for an explicit path.
+// Called with namesMutex_ held.
 std::string Product::GenerationText(uint32_t generation) const {
-  return pathTail_.empty() ? std::string() : std::to_string(generation);
+  return names_.pathTail.empty() ? std::string() : std::to_string(generation);
 }
 
-std::string Product::path() const { return pathStem_ + GenerationText(Generation()) + pathTail_; }
+std::string Product::path() const {
+  const uint32_t generation = Generation();
+  std::lock_guard lock(namesMutex_);
+  return names_.pathStem + GenerationText(generation) + names_.pathTail;
+}
+
+std::string Product::usbInstanceId() const {
+  std::lock_guard lock(namesMutex_);
+  return names_.usbInstanceId;
+}
 
 std::string Product::diskInstanceId() const {
-  return diskIdStem_ + GenerationText(Generation()) + diskIdTail_;
+  const uint32_t generation = Generation();
+  std::lock_guard lock(namesMutex_);
+  return names_.diskIdStem + GenerationText(generation) + names_.diskIdTail;
 }
 
 bool Product::MatchesFolded(std::string_view folded, size_t hash) const {
   if (hash != pathHash_.load(std::memory_order_relaxed)) return false;
-  const std::string generation = GenerationText(Generation());
+  const uint32_t number = Generation();
+  std::lock_guard lock(namesMutex_);
+  const std::string generation = GenerationText(number);
   return folded.size() == foldedStem_.size() + generation.size() + foldedTail_.size() &&
          folded.substr(0, foldedStem_.size()) == foldedStem_ &&
          folded.substr(foldedStem_.size(), generation.size()) == generation &&
          folded.substr(foldedStem_.size() + generation.size()) == foldedTail_;
+}
+
+void Product::TakeNames(Names names) {
+  const uint32_t number = Generation();
+  std::lock_guard lock(namesMutex_);
+  names_ = std::move(names);
+  foldedStem_ = platform::AsciiLower(names_.pathStem);
+  foldedTail_ = platform::AsciiLower(names_.pathTail);
+  pathHash_.store(std::hash<std::string>{}(foldedStem_ + GenerationText(number) + foldedTail_));
+}
+
+void Product::PowerUp(uint64_t at) {
+  bridge_->PowerOn(at);
+  if (namer_) {
+    namer_(*this, bridge_->PresentedIdentity());
+  } else {
+    std::unique_lock lock(namesMutex_);
+    Names same = names_;
+    lock.unlock();
+    TakeNames(std::move(same));  // a new generation
+  }
 }
 
 void Product::EnableTrace(bool on) {
@@ -120,8 +156,8 @@ void Product::PowerOn(uint32_t port) {
     wasOnline = Online();
     moved = activePort_.load() != port;
     activePort_.store(port);
-    if (!plugged_.load()) pendingPowerOn_ = true;
-    plugged_.store(true);
+    const bool wasPlugged = plugged_.exchange(true);
+    if (!wasPlugged) PowerUp(std::max(NowMs(), offlineUntil_.load()));
   }
   // Switched to the other port: it leaves one port and arrives on the other.
   if (wasOnline && moved) AnnounceDeparture(presence);
@@ -171,18 +207,8 @@ bool Product::TakeFault(const uint8_t* cdb, uint8_t cdbLength, Fault* out) {
   return false;
 }
 
-// Called with the lock held: a bridge whose reset window has passed powers
-// on again before it answers anything.
-void Product::ComeBackIfDue() {
-  if (pendingPowerOn_ && NowMs() >= offlineUntil_.load()) {
-    pendingPowerOn_ = false;
-    bridge_->PowerOn();
-  }
-}
-
 DeviceIdentity Product::PresentedIdentity() {
   std::lock_guard lock(mutex_);
-  ComeBackIfDue();
   return bridge_->PresentedIdentity();
 }
 
@@ -212,7 +238,6 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
   else if (delayNs) platform::SleepNanoseconds(delayNs);
 
   std::lock_guard lock(mutex_);
-  ComeBackIfDue();
   TraceEntry* entry = nullptr;
   if (tracing_.load(std::memory_order_relaxed)) {
     TraceEntry e;
@@ -287,11 +312,11 @@ bool Product::PassThrough(platform::ScsiPassThroughDirect& request, uint32_t* er
     const ProductPresence before = PresenceOf(*this);
     resets_.fetch_add(1);
     offlineUntil_.store(NowMs() + config_.resetDelayMs);
-    pendingPowerOn_ = true;
     if (config_.afterReset == AfterReset::NeverBack) plugged_.store(false);
     if (config_.afterReset == AfterReset::Unidentified) bridge_->BecomeForeign();
-    if (config_.placement.resetNewPath)
-      pathHash_.store(std::hash<std::string>{}(platform::AsciiLower(path())));
+    // Nothing reaches the bridge while it is off the bus, so it boots now
+    // what it will present when it is back, and is named by it.
+    PowerUp(offlineUntil_.load());
     // It leaves the bus now and arrives again, if at all, when its delay ends.
     AnnounceDeparture(before);
     platform::ScheduleSystemWork(offlineUntil_.load(), this, [this] {

@@ -64,13 +64,22 @@ class Product {
 
   const ProductConfig& config() const { return config_; }
   size_t index() const { return index_; }
-  // The interface path the product presents now (it changes after a reset
-  // when the product re-enumerates with a new path).
+  // The interface path the product presents now. It changes after a reset
+  // when the product re-enumerates with a new path, and when it comes back
+  // with another identity: the ids, serial and INQUIRY texts it presents
+  // name it, as the system names what enumerates.
   std::string path() const;
   // The instance id of its USB device node ("USB\VID_1D6B&PID_0871\serial")
   // and of its disk node ("USBSTOR\DISK&VEN_..\serial&0"), as now.
-  std::string usbInstanceId() const { return usbInstanceId_; }
+  std::string usbInstanceId() const;
   std::string diskInstanceId() const;
+  // How the system names a product that presents an identity: its ids,
+  // without the instance suffix of a generation (stem + generation + tail).
+  struct Names {
+    std::string usbInstanceId;
+    std::string diskIdStem, diskIdTail;
+    std::string pathStem, pathTail;  // an explicit path: the stem alone
+  };
   // Where it sits.
   const std::string& hubName() const { return hubName_; }
   uint32_t hubPort() const { return hubPort_; }
@@ -160,18 +169,25 @@ class Product {
   // The plugging and pulling its configuration asks for while the bench runs.
   void SchedulePlugging();
   bool TakeFault(const uint8_t* cdb, uint8_t cdbLength, Fault* out);
-  void ComeBackIfDue();
+  // The bridge powers up (the reset window or a Type-C power-on) and the
+  // product takes the names of what it presents now. `at` is when it is
+  // back on the bus. Called with the lock held.
+  void PowerUp(uint64_t at);
+  void TakeNames(Names names);
   std::string GenerationText(uint32_t generation) const;
 
   ProductConfig config_;
   size_t index_;
-  // The path is pathStem_ + generation + pathTail_ (an explicit path has no
+  // The path is stem + generation + tail (an explicit path has no
   // generation); folded lower-case, as interface paths compare without case.
-  std::string pathStem_, pathTail_;
+  // Renamed while other threads look products up: guarded by namesMutex_.
+  mutable std::mutex namesMutex_;
+  Names names_;
   std::string foldedStem_, foldedTail_;
   std::atomic<size_t> pathHash_{0};  // of the folded path of the current generation
-  std::string usbInstanceId_;
-  std::string diskIdStem_, diskIdTail_;
+  // Names the product anew whenever it powers up (set once when the bench
+  // is built; none for a product outside a bench).
+  std::function<void(Product&, const DeviceIdentity&)> namer_;
   std::string hubName_;
   uint32_t hubPort_ = 0;
   UsbSpeed speed_ = UsbSpeed::High;
@@ -197,7 +213,6 @@ class Product {
   };
   std::vector<ArmedFault> faults_;
   std::atomic<bool> hasFaults_{false};
-  bool pendingPowerOn_ = false;  // guarded by mutex_
   std::atomic<uint32_t> activePort_{0};
   std::function<void(EmulatedBridge&)> commandObserver_;  // guarded by mutex_
 };

@@ -47,10 +47,12 @@ UfsUnit::UfsUnit(const UfsConfig& config)
       writeProtected_(config.writeProtected),
       referenceClock_(std::min(config.referenceClock, kLastClock)) {}
 
-void UfsUnit::PowerOn() {
+void UfsUnit::PowerOn() { PowerOn(platform::GetTickCount64()); }
+
+void UfsUnit::PowerOn(uint64_t at) {
   if (enablePending_) {
     enabled_ = true;
-    changedAt_ = platform::GetTickCount64();
+    changedAt_ = at;
   }
   enablePending_ = false;
 }

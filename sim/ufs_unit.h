@@ -25,7 +25,9 @@ class UfsUnit {
   std::optional<CommandResult> Execute(const uint8_t* cdb, uint8_t cdbLength, bool dataIn,
                                        uint8_t* data, uint32_t length);
 
-  // A power-on applies an enable that waited for it.
+  // A power-on applies an enable that waited for it; the unit is back at
+  // station millisecond `at` (now without it).
+  void PowerOn(uint64_t at);
   void PowerOn();
 
   bool enabled() const { return enabled_; }

@@ -56,41 +56,14 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
     p.letters_[0].store(r.letters[0][i]);
     p.letters_[1].store(r.letters[1][i]);
     p.deviceNumber_ = c.placement.cdrom ? cdromNumber++ : diskNumber++;
-    const std::string ids = "VID_" + Hex(c.vid, 4, true) + "&PID_" + Hex(c.pid, 4, true);
-    // A device without a serial string, or with the serial of one already
-    // attached, is known by its location.
-    std::string unique = AsciiUpper(c.usbSerial);
-    if (unique.empty() || !usbIds.insert(ids + "\\" + unique).second)
-      unique = "6&" + Hex(Fnv32(hub.path), 8, false) + "&0&" + std::to_string(p.hubPort_);
-    p.usbInstanceId_ = "USB\\" + ids + "\\" + unique;
-    const std::string kind = c.placement.cdrom ? "CDROM" : "DISK";
-    const std::string suffix = c.placement.cdrom ? kCdRomInterfaceSuffix : kDiskInterfaceSuffix;
-    if (c.placement.uas) {
-      const std::string id = kind + "&VEN_" + AsciiUpper(IdPart(c.inquiryVendor)) + "&PROD_" +
-                             AsciiUpper(IdPart(c.inquiryProduct));
-      const std::string location = "7&" + Hex(Fnv32(p.usbInstanceId_), 8, false) + "&";
-      p.diskIdStem_ = "SCSI\\" + id + "\\" + location;
-      p.diskIdTail_ = "&000000";
-      if (c.path.empty()) {
-        p.pathStem_ = AsciiLower("\\\\?\\scsi#" + id + "#" + location);
-        p.pathTail_ = "&000000" + suffix;
-      }
-    } else {
-      const std::string id = kind + "&VEN_" + AsciiUpper(IdPart(c.inquiryVendor)) + "&PROD_" +
-                             AsciiUpper(IdPart(c.inquiryProduct)) + "&REV_" +
-                             AsciiUpper(IdPart(c.inquiryRevision));
-      p.diskIdStem_ = "USBSTOR\\" + id + "\\" + unique + "&";
-      if (c.path.empty()) {
-        p.pathStem_ = AsciiLower("\\\\?\\usbstor#" + id + "#" + unique + "&");
-        p.pathTail_ = suffix;
-      }
-    }
-    if (c.path.empty()) {
-      p.foldedStem_ = AsciiLower(p.pathStem_);
-      p.foldedTail_ = AsciiLower(p.pathTail_);
-      p.config_.path = p.path();
-      p.pathHash_.store(std::hash<std::string>{}(AsciiLower(p.config_.path)));
-    }
+    explicitPaths_.push_back(!c.path.empty());
+    p.namer_ = [this](Product& product, const DeviceIdentity& identity) {
+      std::lock_guard lock(namingMutex_);
+      product.TakeNames(Name(product, identity));
+    };
+    p.namer_(p, p.PresentedIdentity());
+    if (c.path.empty()) p.config_.path = p.path();
+    usbIds.insert(p.usbInstanceId().substr(4));  // without "USB\\", as the devices' below
   }
   for (size_t i = 0; i < devices_.size(); ++i) {
     UsbDevice& d = *devices_[i];
@@ -104,6 +77,47 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
   }
   BuildTree(system_.config.systemDisk);
   AttachTypeCFixtures(config.typeCFixtures);
+}
+
+// A device without a serial string, or with the serial of one already
+// attached, is known by its location.
+Product::Names UsbTopology::Name(const Product& p, const DeviceIdentity& identity) const {
+  const ProductConfig& c = p.config();
+  Product::Names names;
+  const std::string ids = "VID_" + Hex(identity.vid, 4, true) + "&PID_" + Hex(identity.pid, 4, true);
+  std::string unique = AsciiUpper(identity.serial);
+  const auto taken = [&](const std::string& id) {
+    for (const auto& other : products_)
+      if (other.get() != &p && other->usbInstanceId() == id) return true;
+    return false;
+  };
+  if (unique.empty() || taken("USB\\" + ids + "\\" + unique))
+    unique = "6&" + Hex(Fnv32(p.hubName_), 8, false) + "&0&" + std::to_string(p.hubPort_);
+  names.usbInstanceId = "USB\\" + ids + "\\" + unique;
+  const std::string kind = c.placement.cdrom ? "CDROM" : "DISK";
+  const std::string suffix = c.placement.cdrom ? kCdRomInterfaceSuffix : kDiskInterfaceSuffix;
+  const std::string vendor = AsciiUpper(IdPart(identity.inquiryVendor));
+  const std::string product = AsciiUpper(IdPart(identity.inquiryProduct));
+  if (c.placement.uas) {
+    const std::string id = kind + "&VEN_" + vendor + "&PROD_" + product;
+    const std::string location = "7&" + Hex(Fnv32(names.usbInstanceId), 8, false) + "&";
+    names.diskIdStem = "SCSI\\" + id + "\\" + location;
+    names.diskIdTail = "&000000";
+    names.pathStem = AsciiLower("\\\\?\\scsi#" + id + "#" + location);
+    names.pathTail = "&000000" + suffix;
+  } else {
+    const std::string id = kind + "&VEN_" + vendor + "&PROD_" + product + "&REV_" +
+                           AsciiUpper(IdPart(identity.inquiryRevision));
+    names.diskIdStem = "USBSTOR\\" + id + "\\" + unique + "&";
+    names.pathStem = AsciiLower("\\\\?\\usbstor#" + id + "#" + unique + "&");
+    names.pathTail = suffix;
+  }
+  // An explicit path stays what the bench file says, without generations.
+  if (!c.path.empty() && p.index() < explicitPaths_.size() && explicitPaths_[p.index()]) {
+    names.pathStem = c.path;
+    names.pathTail.clear();
+  }
+  return names;
 }
 
 platform::DevInst UsbTopology::AddNode(platform::DevInst parent, std::string id, std::string driverKey,
@@ -135,7 +149,7 @@ void UsbTopology::BuildTree(bool systemDisk) {
       switch (slot.kind) {
         case Attached::Product: {
           Product& p = *products_[slot.index];
-          const platform::DevInst usb = AddNode(hub.node, p.usbInstanceId_, ClassKey(kUsbClassKey, &usbKeys_),
+          const platform::DevInst usb = AddNode(hub.node, p.usbInstanceId(), ClassKey(kUsbClassKey, &usbKeys_),
                                                 DeviceNode::Owner::ProductUsb, slot.index);
           p.usbNode_ = usb;
           AddNode(usb, {}, ClassKey(p.config_.placement.cdrom ? kCdRomClassKey : kDiskClassKey,

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,7 @@ struct DeviceNode {
   enum class Owner : uint8_t { Always, ProductUsb, ProductDisk, Device };
   platform::DevInst parent = 0;
   std::vector<platform::DevInst> children;
-  std::string id;  // instance id; disk nodes of products ask the product
+  std::string id;  // instance id; the nodes of products ask the product
   std::string driverKey;
   Owner owner = Owner::Always;
   size_t index = 0;
@@ -73,6 +74,8 @@ class UsbTopology {
   // Wires each Type-C power fixture to the product it powers (type_c_fixture.cpp).
   void AttachTypeCFixtures(const std::vector<TypeCFixtureConfig>& fixtures);
   bool NodeOnline(const DeviceNode& node) const;
+  // The names of a product that enumerates presenting `identity`.
+  Product::Names Name(const Product& product, const DeviceIdentity& identity) const;
 
   const SystemState& system_;
   Products& products_;
@@ -82,6 +85,10 @@ class UsbTopology {
   std::string systemDiskPath_, systemDiskId_;
   platform::DevInst systemDiskNode_ = 0;
   uint32_t usbKeys_ = 0, diskKeys_ = 0, cdromKeys_ = 0;  // driver keys handed out per class
+  std::vector<bool> explicitPaths_;  // per product: the bench file gave its path
+  // One product at a time takes its names, so two that come back with one
+  // serial never both take it.
+  std::mutex namingMutex_;
 };
 
 }  // namespace sim

@@ -80,6 +80,11 @@ int EraseFlash(const char* devicePath) {
 // what the device holds.
 bool ConfigOnly(const UpdateTarget& target) { return !target.writeFirmware && target.writeConfig; }
 
+// A device configuration (256-byte page) that carries the maker's signature.
+// One that lacks it (erased, never configured) has nothing to keep: merging
+// it would write erased type bytes and no signature, so the defaults serve.
+bool HoldsConfiguration(const uint8_t* page) { return page[254] == 'Q' && page[255] == 'V'; }
+
 int SetStandby(const char* devicePath, int64_t minutes) {
   if (bridge::ModeSelectPowerCondition(devicePath, minutes, true)) return 1;
   return bridge::SetStandbyTimerVendor(devicePath,
@@ -209,9 +214,12 @@ int UpdateDfImageFamily(const UpdateTarget& target, ConfigImage& config, Setting
 int UpdateQvs879(const UpdateTarget& target, ConfigImage& config, SettingsBlock& settings,
                  const StationOptions& options) {
   const char* path = target.devicePath;
-  if (ConfigOnly(target)) {
-    platform::HeapBuffer flash(0x10000);
-    if (!flash.valid() || !bridge::ReadFlashChunked(path, 0, flash.data(), 0x10000)) return 0;
+  platform::HeapBuffer flash(0x10000);
+  if (ConfigOnly(target) &&
+      (!flash.valid() || !bridge::ReadFlashChunked(path, 0, flash.data(), 0x10000))) {
+    return 0;
+  }
+  if (ConfigOnly(target) && HoldsConfiguration(flash.data() + 0xC000)) {
     (void)MergeDeviceConfigQVS879(config.block, config.page,
                                   std::span<const uint8_t>(flash.data(), flash.size()));
   } else {
@@ -230,10 +238,10 @@ int UpdateQvs887Family(const UpdateTarget& target, ConfigImage& config, Settings
   const bool download =
       !target.mfgRunning && !(bridge::ReadChipInfo(path, info, kChipInfoSize) && info[6] != 0);
   const bool qvs887 = target.chipType == 25;
-  if (ConfigOnly(target)) {
-    uint8_t device[kDeviceConfigReadSize] = {};
-    const uint32_t address = qvs887 ? bridge::kQvs887ConfigAddress : bridge::kQvs891ConfigAddress;
-    if (!bridge::ReadBridgeFlash(path, address, device, sizeof device)) return 0;
+  uint8_t device[kDeviceConfigReadSize] = {};
+  const uint32_t address = qvs887 ? bridge::kQvs887ConfigAddress : bridge::kQvs891ConfigAddress;
+  if (ConfigOnly(target) && !bridge::ReadBridgeFlash(path, address, device, sizeof device)) return 0;
+  if (ConfigOnly(target) && HoldsConfiguration(device)) {
     switch (target.chipType) {
       case 25:
         (void)MergeDeviceConfigQVS887(config.block, config.page, device);
@@ -346,9 +354,9 @@ int UpdateQvs884(const UpdateTarget& target, ConfigImage& config, SettingsBlock&
     download = false;
   }
   if (target.mfgRunning) download = false;
-  if (ConfigOnly(target)) {
-    uint8_t device[kDeviceConfigReadSize] = {};
-    if (!bridge::ReadBridgeFlash(path, address, device, sizeof device)) return 0;
+  uint8_t device[kDeviceConfigReadSize] = {};
+  if (ConfigOnly(target) && !bridge::ReadBridgeFlash(path, address, device, sizeof device)) return 0;
+  if (ConfigOnly(target) && HoldsConfiguration(device)) {
     (void)MergeDeviceConfigQVS884(config.block, config.page, device);
   } else {
     (void)GetDefaultEepromConfig(target.chipType, config.block, config.page, target.writeFirmware,

@@ -283,6 +283,7 @@ TEST_P(VerifyAfterDownload, MatchesTheFile) {
   if (chipType <= 24) {
     ASSERT_EQ(ResetBridge(path()), 1);
     platform::Sleep(product().config().resetDelayMs + 1000);
+    path_ = product().path();  // named by the identity of the bank it booted
   }
   const std::string name = WriteFile(file);
   ASSERT_EQ(VerifyFirmwareWithFile(path(), name.c_str(), chipType, 1, false), 1);

@@ -10,7 +10,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "bridge/usb_tree.h"
 #include "platform/debug.h"
+#include "platform/message_box.h"
 #include "sdkstation/device_listing.h"
 #include "sdkstation/device_mix_check.h"
 #include "sdkstation/windows/main_form.h"
@@ -32,6 +34,9 @@ void TMainForm::EnumUSBDevice() {
   platform::OutputDebugString("RD Debug: EnumUSBDevice enter");
   const DeviceListing listing = ListAttachedDevices(*deviceList_, pass_.ports, deviceCount_, settings_.FreeSpace);
   if (listing.freeSpaceLearned) freeSpaceLearned_ = true;
+  // Once per refresh, however often the library listed while answering it.
+  if (listing.overfull)
+    (void)platform::MessageBox(bridge::kPortIndexExceeded, "Error", platform::kMbOk | platform::kMbIconError);
 
   station::SetTextColor(u.SafeRmBtn, kGreen);
   u.StatusLabel->hide();

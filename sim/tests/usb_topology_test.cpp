@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "platform/usb_ioctl.h"
 #include "sim/bench.h"
+#include "sim/tests/send_reset.h"
 
 namespace {
 
@@ -270,19 +271,7 @@ TEST_F(UsbTopologyTest, ExV2IsRefusedBeforeWindows8) {
   EXPECT_TRUE(DeviceIoControl(hub, kIoctlUsbGetNodeConnectionInformationExV2, &v2, 16, &v2, 16, &returned));
 }
 
-// FF 04 26 "QV": the bridge resets and leaves the bus for its delay.
-bool SendReset(const std::string& path) {
-  ScopedDevice device(path.c_str(), kAccessRead | kAccessWrite, kShareRead | kShareWrite);
-  ScsiPassThroughDirect r{};
-  r.Length = kScsiPassThroughDirectLength;
-  r.CdbLength = 12;
-  r.DataIn = kScsiDataIn;
-  r.TimeOutValue = 10;
-  const uint8_t reset[] = {0xFF, 0x04, 0x26, 0x51, 0x56};
-  std::memcpy(r.Cdb, reset, sizeof reset);
-  uint32_t returned = 0;
-  return DeviceIoControl(device.get(), kIoctlScsiPassThroughDirect, &r, sizeof r, &r, sizeof r, &returned);
-}
+using sim::testing::SendReset;
 
 bool Listed(const std::string& path) {
   std::vector<DeviceInterfaceEntry> disks;
