@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <mutex>
 
 namespace station {
 namespace {
@@ -48,6 +49,8 @@ const char* ListStatusText(int32_t status) {
 PortRow BuildPortRow(const bridge::PortRecord& r, const SettingsBlock& settings, const StationOptions& options) {
   PortRow row;
   if (!r.present) return row;
+  // One state of the record: a worker's re-find may be rewriting it.
+  std::lock_guard lock(r.identityLock);
   row.present = true;
   row.caption = std::to_string(r.hubPort);
   auto& c = row.cells;
