@@ -88,6 +88,26 @@ TEST(ProductionPassTest, DayLogRowsAsCsvReadsThemOverTwoPasses) {
   EXPECT_EQ(rows[1][3], "1D6B / 0100 / Kestrova Sim / USB Storage Bridge / 570000000000");
 }
 
+// A step that ran and passed is logged as passed: with only the erase box
+// checked the erase and its relink run, and F/W shows their Pass.
+TEST(ProductionPassTest, TheEraseBoxAloneLogsItsErase) {
+  for (const bool erase : {true, false}) {
+    SCOPED_TRACE(erase);
+    PassBench b(Products(1));
+    b.host().controls.workers.cbEraseFlash.checked = erase;
+    const PassSummary summary = b.Run();
+    EXPECT_TRUE(summary.allPass);
+    const bridge::PortRecord* r = b.RecordOf("570000000000");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->firmwareStatus, erase ? bridge::kStepPass : bridge::kStepOff);
+    const auto rows = ReadTabRowsWithPython(b.dayLog().path, b.Path(""));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][11], erase ? "Pass" : "----") << "F/W";
+    EXPECT_EQ(rows[1][12], "----") << "EEPROM";
+    EXPECT_EQ(rows[1][21], "Pass");
+  }
+}
+
 // A check that never ran shows "----", not "Pass": the identity check is
 // skipped after a failed erase; a label check without a drive letter fails.
 TEST(ProductionPassTest, VerifyColumnsShowOnlyChecksThatRan) {
