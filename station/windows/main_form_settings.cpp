@@ -75,10 +75,11 @@ CollectError TMainForm::CollectSettingsFromForm() {
     const std::string product = TextOf(u.ProdStrEdit);
     SetFieldText(s.StringA, u.StrA2DiskStrChk->isChecked() ? ComposeInquiryString(vendor, product)
                                                             : TextOf(u.StringAEdit));
-    SetFieldText(s.InquiryVendor, vendor);
-    SetFieldText(s.InquiryProduct, product);
-    StoreText(s.StringCText, u.StringCEdit);
-    StoreText(s.StringBText, u.StringBEdit);
+    // These four fill their fields, without a terminator when they fit exactly.
+    SetFixedText(s.InquiryVendor, vendor);
+    SetFixedText(s.InquiryProduct, product);
+    SetFixedText(s.StringCText, TextOf(u.StringCEdit));
+    SetFixedText(s.StringBText, TextOf(u.StringBEdit));
     StoreSerialNumber(s, TextOf(u.String3Edit));
     StoreText(s.StringB, u.StringBEdit);
     StoreText(s.StringC, u.StringCEdit);
