@@ -117,8 +117,8 @@ void BuildPage(bridge::ChipType chipType, const SettingsBlock& settings,
 
   if (chipType == 19) {
     // Both on at once is not a valid combination for this chip: this page
-    // gets both off. The settings stay as the operator set them.
-    const bool both = options.EnMultiSec && options.EnOver2TBMulLun;
+    // gets both off (the station follows after the pass).
+    const bool both = SwitchesOffMultiSecOptions(chipType, options);
     SetBit(page[kPageOptions], 5, options.EnMultiSec && !both);
     SetBit(page[kPageOptions], 4, options.EnOver2TBMulLun && !both);
     if (settings.ODDSize > 0) {

@@ -676,6 +676,7 @@ void PortWorker::Run() {
 
   if (!fail_ && cfg()) {
     BuildEepromImage(path(), chip(), settings_, options_, config_.block, config_.page);
+    if (SwitchesOffMultiSecOptions(chip(), options_)) pass_.MultiSecOptionsOff = true;
   }
   flashReady_ = bridge::PrepareSpiFlash(chip(), path(), image().length) != 0;
 

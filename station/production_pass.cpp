@@ -219,6 +219,12 @@ void Pass::EndWorkers() {
   host_.ShowSerials();
   s_.pass.firmwareImage.Release();
   CountPortResults(s_.pass.ports, settings_, TypeC(), s_.pass.EppPassIndex);
+  // A worker's report, applied here where no worker reads the options any
+  // more: later passes and the save see both off until a load sets them.
+  if (s_.pass.MultiSecOptionsOff.exchange(false)) {
+    options_.EnMultiSec = 0;
+    options_.EnOver2TBMulLun = 0;
+  }
   Post();
 }
 

@@ -16,6 +16,9 @@
 
 #include "platform/files.h"
 #include "platform/threads.h"
+#include "station/eeprom_layout.h"
+#include "station/settings_file.h"
+#include "station/tests/configparser_reader.h"
 #include "station/tests/pass_fixture.h"
 
 namespace station {
@@ -105,6 +108,33 @@ TEST(ProductionPassTest, TheEraseBoxAloneLogsItsErase) {
     EXPECT_EQ(rows[1][11], erase ? "Pass" : "----") << "F/W";
     EXPECT_EQ(rows[1][12], "----") << "EEPROM";
     EXPECT_EQ(rows[1][21], "Pass");
+  }
+}
+
+// A ChipType 19 does not take EnMultiSec and EnOver2TBMulLun together: the
+// station has both off after its pass, and its save says so; another chip
+// leaves them as they are.
+TEST(ProductionPassTest, AChip19SwitchesBothLunOptionsOffForTheStation) {
+  for (const int chip : {19, 20}) {
+    SCOPED_TRACE(chip);
+    PassBench b("[product p0]\nchip = " + std::to_string(chip) + "\nserial = 570000000000\ndisk.sectors = 524288\n");
+    SettingsBlock& s = b.settings();
+    s.EnEEPROMUpdate = 1;
+    ApplyLayoutOffsets(s, *FindEepromLayout(LayoutFamily::kStandard, 2), true);
+    SetFieldText(s.VenderID, "6A3E");
+    SetFieldText(s.ProductID, "4649");
+    SetFieldText(s.String3, "000000000001");
+    b.options().EnMultiSec = 1;
+    b.options().EnOver2TBMulLun = 1;
+    const PassSummary summary = b.Run();
+    EXPECT_TRUE(summary.allPass) << ::testing::PrintToString(b.Messages());
+    const bool off = chip == 19;
+    EXPECT_EQ(b.options().EnMultiSec, off ? 0 : 1);
+    EXPECT_EQ(b.options().EnOver2TBMulLun, off ? 0 : 1);
+    ASSERT_EQ(SaveSettingsToIni(b.Path("Kestrova.ini"), s, b.options()), 1);
+    const auto ini = testing::ReadIniWithPython(b.Path("Kestrova.ini"), b.Path(""));
+    EXPECT_EQ(ini.at({"QVEEPROM", "EnMultiSec"}), off ? "0" : "1");
+    EXPECT_EQ(ini.at({"QVEEPROM", "EnOver2TBMulLun"}), off ? "0" : "1");
   }
 }
 
