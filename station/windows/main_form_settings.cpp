@@ -33,7 +33,6 @@ void StoreText(Field& field, const QLineEdit* edit) {
 
 LoadResult TMainForm::LoadSettingsFile(const std::string& path) {
   LoadResult result = LoadSettings(path, settings_, pass_.options);
-  freeSpaceLearned_ = false;
   ApplyLoadEffects(result);
   return result;
 }
@@ -138,9 +137,7 @@ void TMainForm::INISaveBtnClick() {
   const std::optional<std::string> chosen = platform::ChooseFile(SaveDialog1);
   if (!chosen) return;
   iniPath_ = *chosen;
-  SettingsBlock saved = settings_;
-  if (freeSpaceLearned_) saved.FreeSpace = 0;
-  static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was shown
+  static_cast<void>(SaveSettingsToIni(iniPath_, settings_, Options()));  // a failure was shown
 }
 
 }  // namespace station

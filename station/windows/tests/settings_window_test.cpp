@@ -2,6 +2,7 @@
 // controls, Save INI and Load INI through their dialogs, and what another
 // INI reader makes of a saved file.
 #include <QGroupBox>
+#include <QTest>
 
 #include <cstring>
 #include <variant>
@@ -180,17 +181,21 @@ TEST_F(WindowTest, SaveThenLoadGivesTheSameSettings) {
   EXPECT_EQ((python.at({"QVEXECUTE", "DiskLabel"})), "KV DISK");
 }
 
-// A FreeSpace of 0 takes the first device's free space for the checks, and
-// the saved file keeps the operator's 0.
-TEST_F(WindowTest, LearnedFreeSpaceIsNotSaved) {
+// A FreeSpace of 0 takes the first device's free space for the checks; Save
+// INI and the save at exit keep the value the checks use.
+TEST_F(WindowTest, LearnedFreeSpaceIsSaved) {
   WriteIni(Ini("", "[QVEXECUTE]\r\nFreeSpace=0\r\n"));
   Bench(Products(13, 1, "volume.free = 1G\n"));
   TMainForm& form = Start();
   EXPECT_EQ(form.Settings().FreeSpace, int64_t{1} << 30);
   files_.recorded.QueueAnswer(Path("saved.ini"));
-  form.INISaveBtnClick();
-  const platform::IniFile saved(Path("saved.ini"));
-  EXPECT_EQ(saved.Read("QVEXECUTE", "FreeSpace"), "0");
+  QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
+  EXPECT_EQ(platform::IniFile(Path("saved.ini")).Read("QVEXECUTE", "FreeSpace"), "1073741824");
+  form_.reset();  // the exit saves saved.ini and, beside it, Kestrova.ini
+  for (const char* file : {"saved.ini", kSettingsFileName}) {
+    const testing::IniEntries python = testing::ReadIniWithPython(Path(file), folder_);
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "1073741824") << file;
+  }
 }
 
 TEST_F(WindowTest, LoadIniTakesTheFileAndRescans) {
