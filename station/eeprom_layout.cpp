@@ -94,7 +94,8 @@ constexpr LayoutDefaultTable kQvs646Normal = DeviceDescriptor(0x0C)
 //                 VID PID  A-ix B-ix S-ix opt  A-at A-max B-at B-max S-at S-max
 // Type 1 has no serial-number descriptor: the serial goes out through the
 // string-index byte alone, and the bytes a serial at 96 would cover belong
-// to string B.
+// to string B. Type 2's string A holds 18 characters, for the EEPROM type
+// handler and the collection alike: both take the maximum from this row.
 constexpr EepromLayout kLayouts[] = {
     {.family = LayoutFamily::kStandard, .item = 0, .itemText = "Type 1",
      .layoutIndex = kLayoutIndexType1,

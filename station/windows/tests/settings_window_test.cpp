@@ -198,6 +198,30 @@ TEST_F(WindowTest, LearnedFreeSpaceIsSaved) {
   }
 }
 
+// With only QVS646-family products the EEPROM type shows "Type 3"; the
+// collection keeps that layout's positions, so the VID stays at 0 and the
+// serial descriptor at 84 of the block the edits built, rather than going
+// to 8 (Type 3's serial index byte) and 88 (inside that descriptor).
+TEST_F(WindowTest, Qvs646Type3CollectsTheLayoutItShows) {
+  WriteIni(Ini("", kEeprom));
+  Bench(Products(29, 1));
+  TMainForm& form = Start();
+  ASSERT_EQ(Combo("EEPROMType")->currentText(), "Type 3");
+  Type(Edit("VendorIDEdit"), "1D6B");
+  Type(Edit("String3Edit"), "00AB12");
+  files_.recorded.QueueAnswer(Path("saved.ini"));
+  QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
+  const SettingsBlock& s = form.Settings();
+  EXPECT_EQ(s.OptionOffsets[kVidOffset], 0);
+  EXPECT_EQ(s.OptionOffsets[kSerialOffset], 84);
+  const uint8_t* b = s.OptionBlock;
+  EXPECT_EQ(b[0] | b[1] << 8, 0x1D6B);
+  EXPECT_EQ(b[8], 0x03) << "the serial's string-index byte";
+  EXPECT_EQ(b[84], 2 * 6 + 2);
+  EXPECT_EQ(b[85], 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b + 86), 6), "00AB12");
+}
+
 TEST_F(WindowTest, LoadIniTakesTheFileAndRescans) {
   WriteIni(Ini(""));
   WriteFile("barcode.ini", Ini("EnBarcodeMode=1\r\nMPVersion=1", "[QVEEPROM]\r\nBarcodeLength=12\r\n"));
