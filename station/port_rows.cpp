@@ -29,7 +29,8 @@ std::string ReadWriteCell(const bridge::PortRecord& r, bool withSpeeds) {
   switch (status) {
     case bridge::kStepPass:
     case bridge::kStepFail:
-      // Read first, as the day log has them.
+      // The read speed first, then the write speed, in the order the day
+      // log's Speed column has them.
       return Format("%s (%.1f %.1f)", status == bridge::kStepPass ? "Pass" : "Fail",
                     static_cast<double>(r.readSpeed.load()), static_cast<double>(r.writeSpeed.load()));
     case bridge::kStepRunning: return "Running";

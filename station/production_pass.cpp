@@ -251,6 +251,8 @@ void Pass::WriteRows() {
     row.typeCPass = TypeC() ? passIndex : -1;
     const std::string text = FormatDayLogRow(row, r);
     if (TypeC()) {
+      // Kept whole, however long: a row cut to a fixed length would lose its
+      // line end and run into the next entry of the round's block.
       s_.members.typeCRows[static_cast<size_t>(std::clamp(passIndex, 0, kTypeCPasses - 1))] = text;
     } else if (summary_.logged && !log.Append(text)) {
       platform::DebugTrace("The day log %s did not take a row\n", s_.dayLog.path.c_str());

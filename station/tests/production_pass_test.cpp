@@ -382,3 +382,33 @@ TEST(ProductionPassTest, TypeCTestPassesLeaveOutAProductWithoutADisk) {
 
 }  // namespace
 }  // namespace station
+
+namespace station {
+namespace {
+
+// A Type-C pass keeps its row whole for START's block, however long the
+// identity makes it: a row cut short would lose its line end and join the
+// next entry.
+TEST(ProductionPassTest, TypeCRowsAreKeptWhole) {
+  const std::string manufacturer(69, 'M'), product(69, 'P');
+  PassBench b("[product dut]\nchip = 26\nserial = 0000000000D7\ndisk.sectors = 524288\n");
+  SettingsBlock& s = b.settings();
+  s.EnEPPTypeC = 1;
+  s.EnEEPROMUpdate = 1;
+  b.options().MPEEPROMToLog = 1;  // the identity column of the settings' strings
+  SetFieldText(s.VenderID, "6A3E");
+  SetFieldText(s.ProductID, "4649");
+  SetFieldText(s.StringA, manufacturer);
+  SetFieldText(s.StringB, product);
+  SetFieldText(s.String3, "0000000000D7");
+  b.pass().EppPassIndex = 1;
+  ASSERT_EQ(b.Run().started, 1);
+  const std::string& row = b.members().typeCRows[1];
+  EXPECT_GT(row.size(), 259u);
+  EXPECT_EQ(row.find("\r\n"), row.size() - 2) << "one line, ending in its CR LF";
+  EXPECT_NE(row.find("6A3E / 4649 / " + manufacturer + " / " + product + " / "), std::string::npos);
+  EXPECT_EQ(row.substr(row.size() - 11), "\tCC1-Test\r\n");
+}
+
+}  // namespace
+}  // namespace station
