@@ -278,21 +278,27 @@ INSTANTIATE_TEST_SUITE_P(Families, ChipFlows, ::testing::ValuesIn(Cases()),
 namespace station {
 namespace {
 
+// A job of the configuration update alone, with VID 6A3E, the PID given
+// and the identity strings.
+std::unique_ptr<WorkerJob> IdentityJob(WorkerBench& bench, int slot, const char* pid) {
+  auto job = bench.Job(slot);
+  SettingsBlock& s = job->settings;
+  s.EnEEPROMUpdate = 1;
+  SetFieldText(s.VenderID, "6A3E");
+  SetFieldText(s.ProductID, pid);
+  SetFieldText(s.StringA, "Orvanta");
+  SetFieldText(s.StringB, "Kestrova Bridge");
+  SetFieldText(s.String3, "000000000042");
+  return job;
+}
+
 // The other flash family: the identity image programmed by the worker is
 // what the product presents on the bus after the relink.
 TEST(ChipFlowsIdentity, NewUsbIdentityShowsAfterTheRelink) {
   WorkerBench bench({WorkerProduct("ident", 29)});
   ASSERT_EQ(bench.Prepare(), 1);
   const int slot = bench.SlotOf(bench.product(0));
-  auto job = bench.Job(slot);
-  SettingsBlock& s = job->settings;
-  s.EnEEPROMUpdate = 1;
-  SetFieldText(s.VenderID, "6A3E");
-  SetFieldText(s.ProductID, "4649");
-  SetFieldText(s.StringA, "Orvanta");
-  SetFieldText(s.StringB, "Kestrova Bridge");
-  SetFieldText(s.String3, "000000000042");
-  bench.RunOne(std::move(job));
+  bench.RunOne(IdentityJob(bench, slot, "4649"));
   bridge::PortRecord& r = bench.record(slot);
   ASSERT_EQ(r.configurationStatus, bridge::kStepPass);
   EXPECT_EQ(bridge::FieldText(r.logSerial), "000000000042");
@@ -320,20 +326,14 @@ TEST(ChipFlowsIdentity, Type1ConfigurationOfAChip16KeepsItsPid) {
   WorkerBench bench({WorkerProduct("type1", 16)});
   ASSERT_EQ(bench.Prepare(), 1);
   const int slot = bench.SlotOf(bench.product(0));
-  auto job = bench.Job(slot);
+  auto job = IdentityJob(bench, slot, "4647");
   SettingsBlock& s = job->settings;
   const EepromLayout& layout = *FindEepromLayout(LayoutFamily::kStandard, 0);
   LoadLayoutDefaults(s.OptionBlock, *layout.defaults);
   ApplyLayoutOffsets(s, layout, true);
   s.TableType = 1;
-  s.EnEEPROMUpdate = 1;
-  SetFieldText(s.VenderID, "6A3E");
-  SetFieldText(s.ProductID, "4647");
   StoreId(s.OptionBlock, layout.offsets[kVidOffset], 0x6A3E);
   StoreId(s.OptionBlock, layout.offsets[kPidOffset], 0x4647);
-  SetFieldText(s.StringA, "Orvanta");
-  SetFieldText(s.StringB, "Kestrova Bridge");
-  SetFieldText(s.String3, "000000000042");
   bench.pass().options.EnMultiSec = 0;  // clears the option bit 0 of byte 10
   bench.pass().options.EnOver2TBMulLun = 1;
   bench.RunOne(std::move(job));
