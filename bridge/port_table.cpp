@@ -7,6 +7,11 @@ const char* StatusText(int32_t status) {
   return kStatusTexts[status - kFirstStatusWithText];
 }
 
+std::string DevicePathOf(const PortRecord& record) {
+  std::lock_guard lock(record.identityLock);
+  return std::string(FieldText(record.devicePath));
+}
+
 void PortTable::Clear() {
   for (PortRecord& record : records) record = PortRecord{};
 }

@@ -4,8 +4,12 @@
 //
 // Workers write their record while the window reads every record, so each
 // scalar a worker writes during a pass is a SharedWord: same width and
-// meaning as the plain field, but every load and store is atomic. The texts
-// are written by the walk and the refresh, before any worker runs.
+// meaning as the plain field, but every load and store is atomic. The USB
+// ids and strings, the paths and the firmware version text are written by
+// the walk and the refresh before any worker runs, and rewritten during a
+// pass by the re-find after a reset: that writes them under the record's
+// identityLock, and a reader on another thread (the port rows, the detail
+// window) takes the same lock, so it sees them all before or all after.
 #pragma once
 
 #include <array>
@@ -13,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 #include "platform/device_io.h"
@@ -46,6 +52,20 @@ class SharedWord {
 };
 static_assert(sizeof(SharedWord<int32_t>) == sizeof(int32_t));
 static_assert(sizeof(SharedWord<float>) == sizeof(float));
+
+// The lock of one record's texts. Copying a record copies the values, never
+// the lock: the copy has a lock of its own, and assigning keeps the target's.
+class RecordLock {
+ public:
+  RecordLock() = default;
+  RecordLock(const RecordLock&) noexcept {}
+  RecordLock& operator=(const RecordLock&) noexcept { return *this; }
+  void lock() const { mutex_.lock(); }
+  void unlock() const { mutex_.unlock(); }
+
+ private:
+  mutable std::mutex mutex_;
+};
 
 // Status word of one production step.
 enum StepStatus : int32_t {
@@ -144,6 +164,9 @@ struct PortRecord {
   uint32_t deviceInstance = 0;  // storage device node, for safe removal
   uint32_t parentInstance = 0;
   int32_t uasp = 0;  // the interface path is a "scsi" one
+  // Guards vid, pid, the USB strings, driver key, instance id, device path,
+  // firmware version text and device nodes while a worker may rewrite them.
+  RecordLock identityLock;
 };
 
 inline constexpr int kPortCount = 16;
@@ -164,6 +187,9 @@ struct PortTable {
 // The record of the Type-C power-control device, kept apart from the table;
 // it keeps its last copy until a walk finds the device again.
 using EppDeviceRecord = PortRecord;
+
+// The record's device path as one whole text, however a re-find rewrites it.
+std::string DevicePathOf(const PortRecord& record);
 
 // Field text up to its first NUL, never past the field.
 template <size_t N>

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "bridge/chip_identification.h"
@@ -338,16 +339,25 @@ uint16_t DisplayDeviceDescriptor(PortTable& table, Handle hub, uint32_t port, in
                                  const platform::UsbDeviceDescriptor& descriptor) {
   PortRecord* slot = table.slot(slotNumber);
   if (!slot) return languageId;
-  slot->vid = descriptor.idVendor;
-  slot->pid = descriptor.idProduct;
-  languageId = GetStringDescriptorText(hub, port, languageId, descriptor.iManufacturer,
-                                       slot->manufacturer, sizeof slot->manufacturer);
-  languageId = GetStringDescriptorText(hub, port, languageId, descriptor.iProduct, slot->product,
-                                       sizeof slot->product);
-  languageId = GetStringDescriptorText(hub, port, languageId, descriptor.iSerialNumber,
-                                       slot->usbSerial, sizeof slot->usbSerial);
-  platform::DebugTrace("slot %d: VID %04X PID %04X \"%s\" \"%s\" \"%s\"\n", slotNumber, slot->vid,
-                       slot->pid, slot->manufacturer, slot->product, slot->usbSerial);
+  // Read first, then stored at once: a re-find runs while the window reads
+  // the slot, which must never see a string half read.
+  char manufacturer[kRecordTextSize];
+  char product[kRecordTextSize];
+  char serial[kRecordTextSize];
+  languageId = GetStringDescriptorText(hub, port, languageId, descriptor.iManufacturer, manufacturer,
+                                       sizeof manufacturer);
+  languageId = GetStringDescriptorText(hub, port, languageId, descriptor.iProduct, product, sizeof product);
+  languageId = GetStringDescriptorText(hub, port, languageId, descriptor.iSerialNumber, serial, sizeof serial);
+  {
+    std::lock_guard lock(slot->identityLock);
+    slot->vid = descriptor.idVendor;
+    slot->pid = descriptor.idProduct;
+    std::memcpy(slot->manufacturer, manufacturer, sizeof manufacturer);
+    std::memcpy(slot->product, product, sizeof product);
+    std::memcpy(slot->usbSerial, serial, sizeof serial);
+  }
+  platform::DebugTrace("slot %d: VID %04X PID %04X \"%s\" \"%s\" \"%s\"\n", slotNumber, descriptor.idVendor,
+                       descriptor.idProduct, manufacturer, product, serial);
   return languageId;
 }
 

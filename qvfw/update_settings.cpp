@@ -113,19 +113,19 @@ void FillQvs87x(const SettingEntry& entry, const ListedDevice& device, UpdateSet
   if (entry.item(Item::Vid)) s.VidValue = *entry.vid;
   if (entry.item(Item::Pid)) s.PidValue = *entry.pid;
   if (entry.item(Item::Serial)) {
-    SetFieldText(s.SerialText, *entry.text(Text::Serial));
+    station::SetFixedText(s.SerialText, *entry.text(Text::Serial));
     s.SerialLength = static_cast<int32_t>(entry.text(Text::Serial)->size());
   }
   s.EnManuProdStrSourceCtl = sources.manuProd;
   if (entry.item(Item::ManuProdControl)) {
-    SetFieldText(s.StringCText, *entry.text(Text::UsbManufacturer));
-    SetFieldText(s.StringBText, *entry.text(Text::UsbProduct));
+    station::SetFixedText(s.StringCText, *entry.text(Text::UsbManufacturer));
+    station::SetFixedText(s.StringBText, *entry.text(Text::UsbProduct));
     s.EnManuProdStrSourceCtl = entry.item(Item::ManuProdSource);
   }
   s.EnInquiryStrSourceCtl = sources.inquiry;
   if (entry.item(Item::InquiryControl)) {
-    SetFieldText(s.InquiryVendor, *entry.text(Text::ScsiVendor));
-    SetFieldText(s.InquiryProduct, *entry.text(Text::ScsiProduct));
+    station::SetFixedText(s.InquiryVendor, *entry.text(Text::ScsiVendor));
+    station::SetFixedText(s.InquiryProduct, *entry.text(Text::ScsiProduct));
     s.EnInquiryStrSourceCtl = entry.item(Item::InquirySource);
   }
   SetFieldText(s.VenderID, Hex4(s.VidValue));
@@ -162,8 +162,8 @@ void FillOther(const SettingEntry& entry, const ListedDevice& device, bridge::Ch
   SetFieldText(s.StringB, TextOr(entry, Item::ProductString, Text::Product, current.product));
   station::StoreSerialNumber(s, TextOr(entry, Item::Serial, Text::Serial, current.serial));
   if (entry.item(Item::DisplayDiskString)) {
-    SetFieldText(s.InquiryVendor, *entry.text(Text::ScsiVendor));
-    SetFieldText(s.InquiryProduct, *entry.text(Text::ScsiProduct));
+    station::SetFixedText(s.InquiryVendor, *entry.text(Text::ScsiVendor));
+    station::SetFixedText(s.InquiryProduct, *entry.text(Text::ScsiProduct));
   }
   s.MapToHDName = entry.item(Item::MapToDiskString) ? 1 : 0;
   u.options.EnMultiSec = entry.item(Item::MultiSector) ? 1 : 0;

@@ -9,6 +9,7 @@
 #include "bridge/vendor_commands.h"
 #include "platform/byte_order.h"
 #include "station/bridge_probes.h"
+#include "station/eeprom_layout.h"
 #include "station/usb_string_descriptor.h"
 
 namespace station {
@@ -26,6 +27,32 @@ constexpr uint8_t Bit(int n) { return static_cast<uint8_t>(1u << n); }
 void SetBit(uint8_t& byte, int n, bool on) {
   byte = on ? static_cast<uint8_t>(byte | Bit(n)) : static_cast<uint8_t>(byte & ~Bit(n));
 }
+
+// The block's fixed chip-option bytes, as far as the active layout has them:
+// a byte that the layout's IDs or strings occupy is neither read nor
+// written, so the options never change the identity.
+class OptionBytes {
+ public:
+  OptionBytes(ConfigBlock& block, const SettingsBlock& settings) : block_(block), settings_(settings) {}
+
+  [[nodiscard]] bool Has(size_t n) const { return LayoutLeavesByte(settings_, n); }
+  // 0 for a byte the layout does not have.
+  [[nodiscard]] uint8_t Get(size_t n) const { return Has(n) ? block_[n] : 0; }
+  void Set(size_t n, uint8_t value) {
+    if (Has(n)) block_[n] = value;
+  }
+  void SetBits(size_t n, uint8_t mask, bool on) {
+    if (Has(n)) block_[n] = on ? static_cast<uint8_t>(block_[n] | mask) : static_cast<uint8_t>(block_[n] & ~mask);
+  }
+  void SetBit(size_t n, int bit, bool on) { SetBits(n, Bit(bit), on); }
+  void PutBigEndian32(size_t n, uint32_t value) {
+    if (Has(n) && Has(n + 1) && Has(n + 2) && Has(n + 3)) platform::PutBigEndian32(&block_[n], value);
+  }
+
+ private:
+  ConfigBlock& block_;
+  const SettingsBlock& settings_;
+};
 
 // The table's byte entries of the block from `source` (128 bytes).
 void TakeTableBytes(const EepromTable& table, ConfigBlock& block, const uint8_t* source) {
@@ -50,27 +77,27 @@ int MergeAt(bridge::ChipType chipType, ConfigBlock& block, ConfigPage& page,
 
 // The chip 8 option bits, by its configuration-table type t and whether the
 // drive uses long or multiple logical sectors.
-void ApplyQvs639Options(int t, bool longSectors, const StationOptions& options, ConfigBlock& block) {
+void ApplyQvs639Options(int t, bool longSectors, const StationOptions& options, OptionBytes& block) {
   if (options.EnMultiSec) {
     if (t == 13) {
-      SetBit(block[117], 2, true);
+      block.SetBit(117, 2, true);
     } else if (t == 14) {
-      block[83] &= static_cast<uint8_t>(~(Bit(6) | Bit(7)));
+      block.SetBits(83, Bit(6) | Bit(7), false);
     } else if (t > 48) {
-      SetBit(block[83], 4, true);
-      SetBit(block[10], 0, true);
+      block.SetBit(83, 4, true);
+      block.SetBit(10, 0, true);
     } else if (t == 48) {
-      if (longSectors) SetBit(block[83], 4, true);
+      if (longSectors) block.SetBit(83, 4, true);
     } else if (t >= 10 && t <= 47) {
-      if (longSectors) SetBit(block[117], 2, true);
+      if (longSectors) block.SetBit(117, 2, true);
     }
   } else if (t == 13) {
-    SetBit(block[117], 2, false);
+    block.SetBit(117, 2, false);
   } else {
-    block[83] |= static_cast<uint8_t>(Bit(6) | Bit(7));
+    block.SetBits(83, Bit(6) | Bit(7), true);
   }
   if ((options.EnOver2TBMulLun && t == 50) || (!options.EnOver2TBMulLun && (t == 48 || t == 49)))
-    SetBit(block[11], 4, true);
+    block.SetBit(11, 4, true);
 }
 
 // The page part: version, disk string, manufacturer descriptor, options,
@@ -90,8 +117,8 @@ void BuildPage(bridge::ChipType chipType, const SettingsBlock& settings,
 
   if (chipType == 19) {
     // Both on at once is not a valid combination for this chip: this page
-    // gets both off. The settings stay as the operator set them.
-    const bool both = options.EnMultiSec && options.EnOver2TBMulLun;
+    // gets both off (the station follows after the pass).
+    const bool both = SwitchesOffMultiSecOptions(chipType, options);
     SetBit(page[kPageOptions], 5, options.EnMultiSec && !both);
     SetBit(page[kPageOptions], 4, options.EnOver2TBMulLun && !both);
     if (settings.ODDSize > 0) {
@@ -175,41 +202,42 @@ int BuildEepromImage(const char* devicePath, bridge::ChipType chipType, Settings
     }
   }
 
+  OptionBytes bytes(block, settings);
   if (chipType == 8) {
     const int t = bridge::ReadConfigType(devicePath);
     const bool longSectors = IsIdentifyBitSet(devicePath, 0) == 1;
-    ApplyQvs639Options(t, longSectors, options, block);
+    ApplyQvs639Options(t, longSectors, options, bytes);
   }
 
   if ((chipType == 17 || chipType == 18) && options.QVB819REU) {
     // A register that cannot be read leaves the byte as it was.
-    if (const uint8_t mode = ReadRegister703BMode(devicePath)) block[117] = mode;
+    if (const uint8_t mode = ReadRegister703BMode(devicePath)) bytes.Set(117, mode);
   }
 
   if (chipType == 17) {
-    if (IsRegister70C8Bit3Set(devicePath) == 1 && (block[45] & 0x3F) == 0) SetBit(block[45], 0, true);
-    if (options.QVB819WDHDD) SetBit(block[124], 0, true);
-    SetBit(block[83], 4, !options.EnMultiSec);
+    if (IsRegister70C8Bit3Set(devicePath) == 1 && (bytes.Get(45) & 0x3F) == 0)
+      bytes.SetBit(45, 0, true);
+    if (options.QVB819WDHDD) bytes.SetBit(124, 0, true);
+    bytes.SetBit(83, 4, !options.EnMultiSec);
   }
 
   if (chipType == 18) {
-    SetBit(block[83], 4, !options.EnMultiSec);
-    if (settings.ODDSize > 0)
-      platform::PutBigEndian32(&block[118], static_cast<uint32_t>(settings.ODDSize) * kOddSectorBytes);
+    bytes.SetBit(83, 4, !options.EnMultiSec);
+    if (settings.ODDSize > 0) bytes.PutBigEndian32(118, static_cast<uint32_t>(settings.ODDSize) * kOddSectorBytes);
   }
 
   if (chipType == 13) {
-    block[47] &= static_cast<uint8_t>(~(Bit(1) | Bit(2)));
-    if (!options.EnOver2TBMulLun) SetBit(block[47], 2, true);
-    if (options.QV843PWMode) SetBit(block[47], 1, true);
-    if (options.EnMultiSec == 0) SetBit(block[46], 7, false);
-    if (options.EnMultiSec == 1 || options.EnMultiSec == 2) SetBit(block[46], 7, true);
+    bytes.SetBits(47, Bit(1) | Bit(2), false);
+    if (!options.EnOver2TBMulLun) bytes.SetBit(47, 2, true);
+    if (options.QV843PWMode) bytes.SetBit(47, 1, true);
+    if (options.EnMultiSec == 0) bytes.SetBit(46, 7, false);
+    if (options.EnMultiSec == 1 || options.EnMultiSec == 2) bytes.SetBit(46, 7, true);
   }
 
   if (chipType == 16) {
-    SetBit(block[10], 0, options.EnMultiSec);
-    SetBit(block[83], 4, options.EnMultiSec);
-    SetBit(block[11], 4, options.EnOver2TBMulLun);
+    bytes.SetBit(10, 0, options.EnMultiSec);
+    bytes.SetBit(83, 4, options.EnMultiSec);
+    bytes.SetBit(11, 4, options.EnOver2TBMulLun);
   }
 
   if (UsesConfigPage(chipType)) BuildPage(chipType, settings, options, page);

@@ -65,6 +65,13 @@ int GetDefaultEepromConfig(bridge::ChipType chipType, ConfigBlock& block, Config
 
 inline constexpr uint32_t kQvs879ConfigOffset = 0xC000;
 
+// ChipType 19 does not take EnMultiSec and EnOver2TBMulLun together: its page
+// gets both off, and the worker that built it reports that the station is
+// to switch both off, which the user-interface thread does after the pass.
+constexpr bool SwitchesOffMultiSecOptions(bridge::ChipType chipType, const StationOptions& options) {
+  return chipType == 19 && options.EnMultiSec && options.EnOver2TBMulLun;
+}
+
 // Lays the settings over the block and page of the ChipType (disk serial as
 // StringB, option bits, the page's strings, standby timer and ODD size).
 // The settings copy changes only where the disk serial replaces StringB;

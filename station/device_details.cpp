@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "bridge/device_queries.h"
 #include "bridge/storage_enumeration.h"
@@ -91,8 +92,19 @@ DeviceDetails CollectDeviceDetails(const bridge::PortTable& ports, int slot, cha
   DeviceDetails d;
   if (slot < 0 || slot >= bridge::kPortCount) return d;
   const bridge::PortRecord& r = ports.records[static_cast<size_t>(slot)];
+  // The record as one state (a worker's re-find may be rewriting it); the
+  // device is asked afterwards, without the lock.
+  std::unique_lock lock(r.identityLock);
   const bridge::ChipType chipType = r.chipType;
   const std::string path(bridge::FieldText(r.devicePath));
+  d.serialNumber = bridge::FieldText(r.usbSerial);
+  d.vendorId = Hex4(r.vid);
+  d.productId = Hex4(r.pid);
+  d.capacity = std::to_string(r.capacityMB.load()) + " MB";
+  d.firmwareVersion = r.firmwareAccepted ? std::string(bridge::FieldText(r.firmwareVersion)) : "Internal code";
+  d.manufacturer = bridge::FieldText(r.manufacturer);
+  d.product = bridge::FieldText(r.product);
+  lock.unlock();
 
   uint8_t config[kConfigBlockLength] = {};
   const bool configRead =
@@ -103,10 +115,6 @@ DeviceDetails CollectDeviceDetails(const bridge::PortTable& ports, int slot, cha
   uint8_t inquiry[bridge::kInquiryIdentifyLength] = {};
   if (askDevice && bridge::Inquiry(path.c_str(), inquiry, sizeof inquiry)) d.diskName = DiskNameText(inquiry);
 
-  d.serialNumber = bridge::FieldText(r.usbSerial);
-  d.vendorId = Hex4(r.vid);
-  d.productId = Hex4(r.pid);
-  d.capacity = std::to_string(r.capacityMB.load()) + " MB";
   if (driveLetter != 0) d.driveLetter = std::string(1, driveLetter);
 
   uint8_t identify[kIdentifyLength] = {};
@@ -116,12 +124,9 @@ DeviceDetails CollectDeviceDetails(const bridge::PortTable& ports, int slot, cha
     d.diskFirmware = revision;
   }
 
-  d.firmwareVersion = r.firmwareAccepted ? std::string(bridge::FieldText(r.firmwareVersion)) : "Internal code";
   if (HasNoFlashQuery(chipType)) d.flashType = kUnknownFlash;
   else if (askDevice) d.flashType = SpiFlashVendor(bridge::GetSpiFlashType(chipType, path.c_str()));
   else d.flashType = SpiFlashVendor(r.spiFlashType);
-  d.manufacturer = bridge::FieldText(r.manufacturer);
-  d.product = bridge::FieldText(r.product);
   d.deviceType = r.uasp ? "UASP" : "USB";
 
   for (const bridge::PortRecord& other : ports.records)

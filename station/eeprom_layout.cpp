@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "platform/byte_order.h"
 
@@ -93,7 +94,8 @@ constexpr LayoutDefaultTable kQvs646Normal = DeviceDescriptor(0x0C)
 //                 VID PID  A-ix B-ix S-ix opt  A-at A-max B-at B-max S-at S-max
 // Type 1 has no serial-number descriptor: the serial goes out through the
 // string-index byte alone, and the bytes a serial at 96 would cover belong
-// to string B.
+// to string B. Type 2's string A holds 18 characters, for the EEPROM type
+// handler and the collection alike: both take the maximum from this row.
 constexpr EepromLayout kLayouts[] = {
     {.family = LayoutFamily::kStandard, .item = 0, .itemText = "Type 1",
      .layoutIndex = kLayoutIndexType1,
@@ -155,6 +157,22 @@ const EepromLayout* FindEepromLayout(LayoutFamily family, int32_t item) {
   for (const EepromLayout& layout : kLayouts)
     if (layout.family == family && layout.item == item) return &layout;
   return nullptr;
+}
+
+bool LayoutLeavesByte(const SettingsBlock& settings, size_t position) {
+  const int32_t(&at)[kOptionOffsetCount] = settings.OptionOffsets;
+  const auto p = static_cast<int32_t>(position);
+  const auto covers = [p](int32_t offset, int32_t length) { return p >= offset && p - offset < length; };
+  if (covers(at[kVidOffset], 2) || covers(at[kPidOffset], 2)) return false;
+  for (const int index : {kManufacturerIndexOffset, kProductIndexOffset, kSerialIndexOffset})
+    if (p == at[index]) return false;
+  // The texts are single bytes in Type 3, else UTF-16.
+  const int32_t width = settings.TableType == 3 ? 1 : 2;
+  const std::pair<int, int> descriptors[] = {
+      {kStringAOffset, kStringAMax}, {kStringBOffset, kStringBMax}, {kSerialOffset, kSerialMax}};
+  for (const auto& [offset, max] : descriptors)
+    if (at[offset] > 0 && covers(at[offset], 2 + std::max(at[max], 0) * width)) return false;
+  return true;
 }
 
 void LoadLayoutDefaults(uint8_t (&block)[kOptionBlockSize], const LayoutDefaultTable& table) {

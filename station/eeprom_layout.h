@@ -66,6 +66,13 @@ const LayoutDefaultTable& Type2Defaults();
 const LayoutDefaultTable& Type3Defaults();
 const LayoutDefaultTable& Qvs646NormalDefaults();
 
+// Whether the layout the settings describe (OptionOffsets, TableType) leaves
+// byte `position` of the block to the chip's own option bits: none of its
+// IDs, string-index bytes or string descriptors lies on it. The chips'
+// fixed option places suit Type 3; in Type 1 and Type 2 some of them are
+// the PID or inside the UTF-16 texts.
+[[nodiscard]] bool LayoutLeavesByte(const SettingsBlock& settings, size_t position);
+
 // Bytes 0-3 cleared, then every position whose entry is a byte takes it.
 void LoadLayoutDefaults(uint8_t (&block)[kOptionBlockSize], const LayoutDefaultTable& table);
 

@@ -117,7 +117,8 @@ void PrepareOptionBlock(SettingsBlock& s, const IdentityControls& c, const Devic
     else if (c.stringAToSerial) PadSerial(s.StringA);
   }
 
-  if (mix.StandbyTimerSupported) {
+  // The standby byte is a Type 3 place; other layouts hold texts there.
+  if (mix.StandbyTimerSupported && LayoutLeavesByte(s, kStandbyByte)) {
     uint8_t standby = ByteAt(block, kStandbyByte);
     if (mix.AnyQvs819Family) {
       const uint8_t low = s.StandbyTimer > 0 ? static_cast<uint8_t>((s.StandbyTimer + 1) & kStandbyMask) : 0;

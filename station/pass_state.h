@@ -92,6 +92,10 @@ struct PassState {
 
   // The settings kept outside the settings block, read in place.
   StationOptions options;
+  // Set by a worker whose chip does not take EnMultiSec and EnOver2TBMulLun
+  // together; the pass switches both off once its workers have ended, as
+  // the workers read the options in place while they run.
+  std::atomic<bool> MultiSecOptionsOff{false};
 
   // Type-C power-control mode. The pass index and the device members do not
   // change while workers run; the CC1 port and the GPIO shadow are written

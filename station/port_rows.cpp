@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <mutex>
 
 namespace station {
 namespace {
@@ -28,7 +29,8 @@ std::string ReadWriteCell(const bridge::PortRecord& r, bool withSpeeds) {
   switch (status) {
     case bridge::kStepPass:
     case bridge::kStepFail:
-      // Read first, as the day log has them.
+      // The read speed first, then the write speed, in the order the day
+      // log's Speed column has them.
       return Format("%s (%.1f %.1f)", status == bridge::kStepPass ? "Pass" : "Fail",
                     static_cast<double>(r.readSpeed.load()), static_cast<double>(r.writeSpeed.load()));
     case bridge::kStepRunning: return "Running";
@@ -48,6 +50,8 @@ const char* ListStatusText(int32_t status) {
 PortRow BuildPortRow(const bridge::PortRecord& r, const SettingsBlock& settings, const StationOptions& options) {
   PortRow row;
   if (!r.present) return row;
+  // One state of the record: a worker's re-find may be rewriting it.
+  std::lock_guard lock(r.identityLock);
   row.present = true;
   row.caption = std::to_string(r.hubPort);
   auto& c = row.cells;

@@ -372,9 +372,9 @@ void PortWorker::SeparateUpdate() {
     if (!ok) Fail("Update");
     record_.firmwareStatus = ok ? bridge::kStepPass : bridge::kStepFail;
     Post();
-  } else {
-    record_.firmwareStatus = bridge::kStepOff;
   }
+  // Off: the status stays as it is, 0, or the Pass of the erase box's erase,
+  // which ran and must not be logged as not run.
   if (cfg()) {
     const bool signature = bridge::CheckConfigSignature(path(), chip()) != 0;
     record_.configurationStatus = bridge::kStepRunning;
@@ -528,9 +528,9 @@ void PortWorker::ReadWriteTest() {
     float writeSpeed = 0;
     (void)RunReadWriteSpeedTest(letter, kWarmUpMB, pattern, &readSpeed, &writeSpeed);
     int32_t size = settings_.RWDataSize;
-    // Only a port known to run at SuperSpeed or faster takes the large test.
-    if (bridge::IsSuperSpeed(record_.usbSpeed) && size < kSuperSpeedTestMB)
-      size = kSuperSpeedTestMB;
+    // Every code above high speed takes the large test, an unknown one (255)
+    // too: a port that may be fast is measured at the size it needs.
+    if (record_.usbSpeed > bridge::kUsbSpeedHigh && size < kSuperSpeedTestMB) size = kSuperSpeedTestMB;
     int tested = 0;
     {
       platform::CriticalSectionHolder lock(disk::SpeedLock());
@@ -544,16 +544,17 @@ void PortWorker::ReadWriteTest() {
       Fail("R/W test");
     } else {
       record_.freeBytes = static_cast<int64_t>(bridge::GetDriveFreeSpace(path()));
+      record_.readWriteStatus = bridge::kStepPass;
       if (!CheckFreeSpaceRange(options_, path(), settings_.FreeSpace, settings_.FreeSpaceRange)) {
         record_.readWriteStatus = bridge::kStepUnmatched;
         Fail("R/W test");
-      } else if (settings_.USBReadPerformance >= 1 && settings_.USBWritePerformance >= 1 &&
-                 (record_.readSpeed < static_cast<float>(settings_.USBReadPerformance) ||
-                  record_.writeSpeed < static_cast<float>(settings_.USBWritePerformance))) {
+      }
+      // The limits are judged whatever the free space: too slow is a fail.
+      if (settings_.USBReadPerformance >= 1 && settings_.USBWritePerformance >= 1 &&
+          (record_.readSpeed < static_cast<float>(settings_.USBReadPerformance) ||
+           record_.writeSpeed < static_cast<float>(settings_.USBWritePerformance))) {
         record_.readWriteStatus = bridge::kStepFail;
         Fail("R/W test");
-      } else {
-        record_.readWriteStatus = bridge::kStepPass;
       }
     }
   }
@@ -675,6 +676,7 @@ void PortWorker::Run() {
 
   if (!fail_ && cfg()) {
     BuildEepromImage(path(), chip(), settings_, options_, config_.block, config_.page);
+    if (SwitchesOffMultiSecOptions(chip(), options_)) pass_.MultiSecOptionsOff = true;
   }
   flashReady_ = bridge::PrepareSpiFlash(chip(), path(), image().length) != 0;
 

@@ -219,6 +219,12 @@ void Pass::EndWorkers() {
   host_.ShowSerials();
   s_.pass.firmwareImage.Release();
   CountPortResults(s_.pass.ports, settings_, TypeC(), s_.pass.EppPassIndex);
+  // A worker's report, applied here where no worker reads the options any
+  // more: later passes and the save see both off until a load sets them.
+  if (s_.pass.MultiSecOptionsOff.exchange(false)) {
+    options_.EnMultiSec = 0;
+    options_.EnOver2TBMulLun = 0;
+  }
   Post();
 }
 
@@ -245,6 +251,8 @@ void Pass::WriteRows() {
     row.typeCPass = TypeC() ? passIndex : -1;
     const std::string text = FormatDayLogRow(row, r);
     if (TypeC()) {
+      // Kept whole, however long: a row cut to a fixed length would lose its
+      // line end and run into the next entry of the round's block.
       s_.members.typeCRows[static_cast<size_t>(std::clamp(passIndex, 0, kTypeCPasses - 1))] = text;
     } else if (summary_.logged && !log.Append(text)) {
       platform::DebugTrace("The day log %s did not take a row\n", s_.dayLog.path.c_str());

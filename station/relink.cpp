@@ -1,6 +1,7 @@
 #include "station/relink.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 
 #include "bridge/block_commands.h"
@@ -43,36 +44,40 @@ int RelinkFindDevice(PassState& pass, bridge::PortRecord& record, int32_t /*type
   pass.storageEntryCount = count;
   if (count == 0 || !scratch.inUse) {
     record.foundAgain = 0;
-    return count;
+    return 0;  // nothing to look for on that port, whatever else is attached
   }
 
-  // Matching is a string compare: no pause per interface, since every try
-  // runs under the device lock that all workers wait on.
+  // Matching is a string compare: no pause per interface inside the device
+  // lock that every worker waits on; the tries are paced outside it.
   const int match = bridge::FindStorageEntryOfPort(scratch, pass.storageEntries.data(), count);
   if (match < 0) {
     record.foundAgain = 0;
     return count;
   }
   const bridge::StorageDeviceEntry& entry = pass.storageEntries[static_cast<size_t>(match)];
-  bridge::SetFieldText(record.devicePath, bridge::FieldText(entry.detail.DevicePath));
-  // The port read keeps the id lower-cased, as matching wants it.
-  bridge::SetFieldText(record.instanceId, bridge::FieldText(scratch.instanceId));
-  bridge::SetFieldText(record.driverKey, bridge::FieldText(scratch.driverKey));
-  record.deviceInstance = entry.devInst;
-  record.parentInstance = entry.parentDevInst;
+  const std::string path(bridge::FieldText(entry.detail.DevicePath));
+  const bridge::ChipType chipType = bridge::IdentifyChipType(path.c_str());
+  const uint64_t capacity = bridge::GetDiskCapacityMB(path.c_str(), chipType);
+  char version[bridge::kFirmwareVersionSize] = {};
+  (void)bridge::FormatFirmwareVersion(chipType, path.c_str(), version);
+  const int32_t accepted = bridge::CheckFirmwareVersion(path.c_str(), chipType, version);
+  {
+    // The window builds its rows from these while this worker runs.
+    std::lock_guard lock(record.identityLock);
+    bridge::SetFieldText(record.devicePath, path);
+    // The port read keeps the id lower-cased, as matching wants it.
+    bridge::SetFieldText(record.instanceId, bridge::FieldText(scratch.instanceId));
+    bridge::SetFieldText(record.driverKey, bridge::FieldText(scratch.driverKey));
+    record.deviceInstance = entry.devInst;
+    record.parentInstance = entry.parentDevInst;
+    record.chipType = chipType;
+    record.capacityMB = static_cast<int32_t>(std::min<uint64_t>(capacity, INT32_MAX));
+    bridge::SetFieldText(record.firmwareVersion, bridge::FieldText(version));
+    record.firmwareAccepted = accepted;
+  }
   // The old volume went with the reset; the steps after it search again.
   record.driveLetter = 0;
   record.letterFound = 0;
-
-  const char* path = record.devicePath;
-  const bridge::ChipType chipType = bridge::IdentifyChipType(path);
-  record.chipType = chipType;
-  const uint64_t capacity = bridge::GetDiskCapacityMB(path, chipType);
-  record.capacityMB = static_cast<int32_t>(std::min<uint64_t>(capacity, INT32_MAX));
-  char version[bridge::kFirmwareVersionSize] = {};
-  (void)bridge::FormatFirmwareVersion(chipType, path, version);
-  bridge::SetFieldText(record.firmwareVersion, bridge::FieldText(version));
-  record.firmwareAccepted = bridge::CheckFirmwareVersion(path, chipType, version);
   record.foundAgain = chipType != 0 ? 1 : 0;
   return count;
 }

@@ -2,9 +2,11 @@
 // into each worker's job so that a worker reads a snapshot that cannot change
 // under it; and the station-wide options that threads read in place.
 //
-// Texts are 8-bit, of fixed width and NUL-padded. A text that fills its field
-// exactly has no NUL, so every reader goes through FieldText(), which honours
-// the width; every writer goes through SetFieldText(), which cuts to it.
+// Texts are 8-bit, of fixed width and NUL-terminated: every writer goes
+// through SetFieldText(), which cuts a text to one character less than its
+// field. Only the texts a configuration image takes at their full width are
+// written with SetFixedText() and may fill their field without a NUL, so
+// every reader goes through FieldText(), which honours the width.
 // Field names are those of the settings file, misspellings included.
 #pragma once
 
@@ -165,21 +167,41 @@ std::string_view FieldText(const char (&field)[N]) {
   return std::string_view(field, nul ? static_cast<const char*>(nul) - field : N);
 }
 
-// Stores `text` cut to the field (and to its first NUL), the rest zero.
-// Returns false when the text had to be cut.
-template <size_t N>
-bool SetFieldText(char (&field)[N], std::string_view text) {
+namespace detail {
+// `text` up to its first NUL, at most Room characters, into the field; the
+// rest zero. False when the text had to be cut.
+template <size_t Room, size_t N>
+bool StoreCutText(char (&field)[N], std::string_view text) {
+  static_assert(Room <= N);
   const size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
-  const size_t n = text.size() < N ? text.size() : N;
+  const size_t n = text.size() < Room ? text.size() : Room;
   std::memset(field, 0, N);
   std::memcpy(field, text.data(), n);
   return n == text.size();
 }
+}  // namespace detail
 
-// The serial number as the collection stores it: String3 and SerialText take
-// the text, and SerialLength is the length of what SerialText holds, so it
-// never claims more than the field has.
+// Stores `text` cut to the field less its terminator (and to its first
+// NUL), the rest zero. Returns false when the text had to be cut.
+template <size_t N>
+bool SetFieldText(char (&field)[N], std::string_view text) {
+  return detail::StoreCutText<N - 1>(field, text);
+}
+
+// The same at the field's full width, for the texts a configuration image
+// takes whole: InquiryVendor, InquiryProduct, StringCText, StringBText, and
+// a SerialText the device itself reported. A text as long as the field has
+// no terminator.
+template <size_t N>
+bool SetFixedText(char (&field)[N], std::string_view text) {
+  return detail::StoreCutText<N>(field, text);
+}
+
+// The serial number as the collection and the pass store it: String3 and
+// SerialText take the text (SerialText at most 19 characters and its
+// terminator), and SerialLength is the length of what SerialText holds, so
+// it never claims more than the field has.
 void StoreSerialNumber(SettingsBlock& block, std::string_view text);
 
 }  // namespace station

@@ -80,6 +80,9 @@ CollectError CollectIds(SettingsBlock& settings, std::string_view vendorIdText,
 void CollectLayout(SettingsBlock& settings, StationOptions& options, const DeviceMix& mix,
                    int32_t eepromTypeItem, int32_t q646FlashItem) {
   const bool qvs646 = mix.AnyQvs646 && !mix.MixedQvs646;
+  // The chosen item's own positions, for the QVS646 family too: the edits
+  // built the block in that layout, and the "Normal" positions laid over a
+  // "Type 3" block would put the VID on its serial's string-index byte.
   const EepromLayout* layout = FindEepromLayout(
       qvs646 ? LayoutFamily::kQvs646 : LayoutFamily::kStandard, eepromTypeItem);
   if (layout) ApplyLayoutOffsets(settings, *layout, false);

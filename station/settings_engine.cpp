@@ -50,7 +50,8 @@ int32_t Current(const FieldRef& field) {
 void StoreText(std::span<char> field, std::string_view text) {
   const size_t nul = text.find('\0');
   if (nul != std::string_view::npos) text = text.substr(0, nul);
-  const size_t n = std::min(text.size(), field.size());
+  // The field keeps its terminator.
+  const size_t n = field.empty() ? 0 : std::min(text.size(), field.size() - 1);
   std::fill(field.begin(), field.end(), '\0');
   std::copy_n(text.begin(), n, field.begin());
 }
@@ -137,14 +138,10 @@ void ReadWriteFileName(const platform::IniFile& ini, std::string_view section, s
                        std::string_view fallback, std::span<char> field) {
   const std::string value = ini.ReadString(section, name, fallback);
   if (value.empty()) ShowSettingsError("Please set write file name in the INI file");
-  const std::string path = platform::ResolveInProgramFolder(value);
-  // A cut path would name another file: keep none and say why.
-  const bool fits = path.size() <= field.size();
-  StoreText(field, fits ? std::string_view(path) : std::string_view());
-  if (!fits) {
-    ShowSettingsError("The test file name is too long : " + path);
-    return;
-  }
+  // A path longer than the field is cut to it, like every text; the file
+  // looked for is the one the field names.
+  StoreText(field, platform::ResolveInProgramFolder(value));
+  const std::string path(TextOf(field));
   if (!IsExistingFile(path)) ShowSettingsError("Unable to find the test file : " + path);
 }
 

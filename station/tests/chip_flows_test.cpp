@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "bridge/ff04_flash_programming.h"
 #include "disk/tests/tool_check.h"
 #include "sim/spi_flash.h"
 #include "station/port_worker.h"
+#include "station/eeprom_layout.h"
 #include "station/relink.h"
 #include "station/tests/worker_bench.h"
 
@@ -276,21 +278,27 @@ INSTANTIATE_TEST_SUITE_P(Families, ChipFlows, ::testing::ValuesIn(Cases()),
 namespace station {
 namespace {
 
+// A job of the configuration update alone, with VID 6A3E, the PID given
+// and the identity strings.
+std::unique_ptr<WorkerJob> IdentityJob(WorkerBench& bench, int slot, const char* pid) {
+  auto job = bench.Job(slot);
+  SettingsBlock& s = job->settings;
+  s.EnEEPROMUpdate = 1;
+  SetFieldText(s.VenderID, "6A3E");
+  SetFieldText(s.ProductID, pid);
+  SetFieldText(s.StringA, "Orvanta");
+  SetFieldText(s.StringB, "Kestrova Bridge");
+  SetFieldText(s.String3, "000000000042");
+  return job;
+}
+
 // The other flash family: the identity image programmed by the worker is
 // what the product presents on the bus after the relink.
 TEST(ChipFlowsIdentity, NewUsbIdentityShowsAfterTheRelink) {
   WorkerBench bench({WorkerProduct("ident", 29)});
   ASSERT_EQ(bench.Prepare(), 1);
   const int slot = bench.SlotOf(bench.product(0));
-  auto job = bench.Job(slot);
-  SettingsBlock& s = job->settings;
-  s.EnEEPROMUpdate = 1;
-  SetFieldText(s.VenderID, "6A3E");
-  SetFieldText(s.ProductID, "4649");
-  SetFieldText(s.StringA, "Orvanta");
-  SetFieldText(s.StringB, "Kestrova Bridge");
-  SetFieldText(s.String3, "000000000042");
-  bench.RunOne(std::move(job));
+  bench.RunOne(IdentityJob(bench, slot, "4649"));
   bridge::PortRecord& r = bench.record(slot);
   ASSERT_EQ(r.configurationStatus, bridge::kStepPass);
   EXPECT_EQ(bridge::FieldText(r.logSerial), "000000000042");
@@ -303,6 +311,41 @@ TEST(ChipFlowsIdentity, NewUsbIdentityShowsAfterTheRelink) {
   EXPECT_EQ(bridge::FieldText(r.product), "Kestrova Bridge");
   EXPECT_EQ(bridge::FieldText(r.usbSerial), "000000000042");
   EXPECT_EQ(r.chipType, 29);
+}
+
+}  // namespace
+}  // namespace station
+
+namespace station {
+namespace {
+
+// A ChipType 16 given the Type 1 layout: its option bits have no place
+// there (bytes 10 and 11 are the PID), so the configuration it is written
+// keeps the PID the window laid out.
+TEST(ChipFlowsIdentity, Type1ConfigurationOfAChip16KeepsItsPid) {
+  WorkerBench bench({WorkerProduct("type1", 16)});
+  ASSERT_EQ(bench.Prepare(), 1);
+  const int slot = bench.SlotOf(bench.product(0));
+  auto job = IdentityJob(bench, slot, "4647");
+  SettingsBlock& s = job->settings;
+  const EepromLayout& layout = *FindEepromLayout(LayoutFamily::kStandard, 0);
+  LoadLayoutDefaults(s.OptionBlock, *layout.defaults);
+  ApplyLayoutOffsets(s, layout, true);
+  s.TableType = 1;
+  StoreId(s.OptionBlock, layout.offsets[kVidOffset], 0x6A3E);
+  StoreId(s.OptionBlock, layout.offsets[kPidOffset], 0x4647);
+  bench.pass().options.EnMultiSec = 0;  // clears the option bit 0 of byte 10
+  bench.pass().options.EnOver2TBMulLun = 1;
+  bench.RunOne(std::move(job));
+  ASSERT_EQ(bench.record(slot).configurationStatus, bridge::kStepPass);
+
+  // The flash's configuration area, where its firmware reads the identity.
+  const Bytes stored = bench.product(0).WithBridge([](sim::EmulatedBridge& b) {
+    const auto area = b.flash().memory().begin() + bridge::kFlash48KConfigArea;
+    return Bytes(area, area + 128);
+  });
+  EXPECT_EQ(stored[8] | stored[9] << 8, 0x6A3E);
+  EXPECT_EQ(stored[10] | stored[11] << 8, 0x4647);
 }
 
 }  // namespace

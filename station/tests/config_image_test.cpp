@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "bridge/tests/bench_fixture.h"
+#include "station/device_mix.h"
+#include "station/eeprom_layout.h"
+#include "station/pass_option_block.h"
 
 namespace station {
 namespace {
@@ -528,6 +531,184 @@ TEST(BuildEepromImage, Qvs639OptionsByConfigurationTypeAndDrive) {
     EXPECT_EQ(block[11], c.out11) << tag;
     EXPECT_EQ(block[83], c.out83) << tag;
     EXPECT_EQ(block[117], c.out117) << tag;
+  }
+}
+
+}  // namespace
+}  // namespace station
+
+namespace station {
+namespace {
+
+using bridge::testing::MakeFault;
+using bridge::testing::OneProduct;
+using bridge::testing::TestProduct;
+
+// ---- The chips' fixed option bytes in each EEPROM layout. The positions the
+// chips use are free bytes of Type 3; in Type 1 and Type 2 some of them are
+// the PID or lie inside the UTF-16 string texts.
+
+constexpr uint16_t kVid = 0x6A3E;
+constexpr uint16_t kPid = 0x4647;  // its low byte 0x47 has bit 0 set
+
+struct Identity {
+  uint16_t vid = 0, pid = 0;
+  std::array<std::string, 3> strings;  // manufacturer, product, serial
+  bool operator==(const Identity&) const = default;
+};
+
+void PrintTo(const Identity& id, std::ostream* os) {
+  *os << std::hex << id.vid << "/" << id.pid << " \"" << id.strings[0] << "\" \"" << id.strings[1] << "\" \""
+      << id.strings[2] << "\"";
+}
+
+// A USB string descriptor as a host reads it: its length byte, type 3, then
+// characters of one byte or two (a character that is not 8-bit reads '?').
+std::string DescriptorText(const uint8_t* block, int32_t offset, bool singleByte) {
+  if (offset == 0) return "";
+  if (block[offset + 1] != 3) return "<not a descriptor>";
+  std::string text;
+  const int count = (block[offset] - 2) / 2;
+  for (int i = 0; i < count; ++i) {
+    const uint8_t* c = block + offset + 2 + i * (singleByte ? 1 : 2);
+    text += singleByte || c[1] == 0 ? static_cast<char>(c[0]) : '?';
+  }
+  return text;
+}
+
+Identity IdentityIn(const uint8_t* block, const EepromLayout& layout) {
+  const auto& at = layout.offsets;
+  const auto word = [block](int32_t o) { return static_cast<uint16_t>(block[o] | block[o + 1] << 8); };
+  return {word(at[kVidOffset]),
+          word(at[kPidOffset]),
+          {DescriptorText(block, at[kStringAOffset], layout.singleByteText),
+           DescriptorText(block, at[kStringBOffset], layout.singleByteText),
+           DescriptorText(block, at[kSerialOffset], layout.singleByteText)}};
+}
+
+// The identity this test writes: the IDs, and each string as long as the
+// layout lets it be.
+Identity Written(const EepromLayout& layout) {
+  const auto& at = layout.offsets;
+  const auto text = [&](int offset, int max, char c) {
+    return at[offset] == 0 ? std::string() : std::string(static_cast<size_t>(at[max]), c);
+  };
+  return {kVid, kPid, {text(kStringAOffset, kStringAMax, 'M'), text(kStringBOffset, kStringBMax, 'P'),
+                       text(kSerialOffset, kSerialMax, 'S')}};
+}
+
+// The settings as the EEPROM type handler and the edits leave them.
+SettingsBlock LayoutSettings(const EepromLayout& layout) {
+  SettingsBlock s = ZeroedSettingsBlock();
+  LoadLayoutDefaults(s.OptionBlock, *layout.defaults);
+  ApplyLayoutOffsets(s, layout, true);
+  s.TableType = layout.item + 1;
+  const Identity id = Written(layout);
+  StoreId(s.OptionBlock, layout.offsets[kVidOffset], id.vid);
+  StoreId(s.OptionBlock, layout.offsets[kPidOffset], id.pid);
+  const int width = layout.singleByteText ? 1 : 2;
+  const std::pair<int, int> places[] = {{kStringAOffset, kStringAMax}, {kStringBOffset, kStringBMax},
+                                        {kSerialOffset, kSerialMax}};
+  for (size_t i = 0; i < 3; ++i) {
+    const auto [offset, max] = places[i];
+    WriteStringDescriptor(s.OptionBlock, layout.offsets[offset], id.strings[i], layout.offsets[max] * width,
+                          layout.singleByteText);
+  }
+  return s;
+}
+
+enum LayoutMask : unsigned { kT1 = 1, kT2 = 2, kT3 = 4 };
+unsigned MaskOf(const EepromLayout& layout) { return 1u << layout.item; }
+
+// A bit a chip's options set or clear, and the layouts that have its byte.
+struct OptionBit {
+  size_t byte;
+  uint8_t mask;
+  bool set;
+  unsigned layouts;
+};
+
+struct ChipOptions {
+  int chip;
+  std::vector<OptionBit> bits;  // with EnMultiSec on, the >2TB switch off, every other option on
+};
+
+TEST(BuildEepromImage, ChipOptionsStayOutOfTheLayoutsIdentity) {
+  const ChipOptions chips[] = {
+      {8, {{83, 0x10, true, kT3}, {10, 0x01, true, kT2 | kT3}, {11, 0x10, true, kT2 | kT3}}},  // t 49
+      {13, {{47, 0x06, true, kT3}, {46, 0x80, true, kT3}}},
+      {16, {{10, 0x01, true, kT2 | kT3}, {83, 0x10, true, kT3}, {11, 0x10, false, kT2 | kT3}}},
+      {17, {{117, 0xD9, true, kT1 | kT3}, {45, 0x01, true, kT3}, {124, 0x01, true, kT1 | kT2 | kT3},
+            {83, 0x10, false, kT3}}},
+      {18, {{117, 0xD9, true, kT1 | kT3}, {83, 0x10, false, kT3}, {120, 0x08, true, kT1 | kT3}}},
+  };
+  for (const ChipOptions& c : chips) {
+    sim::ProductConfig config = TestProduct("layout");
+    config.chipType = static_cast<uint8_t>(c.chip);
+    OneProduct one(config);
+    one.product().WithBridge([](sim::EmulatedBridge& b) {
+      b.registers()[0x70C8] = 0x08;
+      return b.registers()[0x703B] = 0x05;
+    });
+    if (c.chip == 8) {  // configuration-table type 49
+      sim::Fault retype = MakeFault(sim::Fault::Kind::CorruptData, {0xFF, 0x04, 0xA0});
+      retype.count = -1;
+      retype.offset = 8;
+      retype.xorMask = 0xA8 ^ 0xD1;
+      one.product().AddFault(retype);
+    }
+    for (const int multi : {1, 0}) {
+      StationOptions options;
+      options.EnMultiSec = multi;
+      options.EnOver2TBMulLun = !multi;
+      options.QV843PWMode = 1;
+      options.QVB819REU = 1;
+      options.QVB819WDHDD = 1;
+      for (const EepromLayout& layout : EepromLayouts()) {
+        if (layout.family != LayoutFamily::kStandard) continue;
+        const auto tag = ::testing::Message() << "chip " << c.chip << " in " << layout.itemText << " multi " << multi;
+        SettingsBlock settings = LayoutSettings(layout);
+        settings.ODDSize = 1;
+        ConfigBlock block;
+        std::memcpy(block.data(), settings.OptionBlock, block.size());
+        ConfigPage page{};
+        BuildEepromImage(one.path(), static_cast<bridge::ChipType>(c.chip), settings, options, block, page);
+        EXPECT_EQ(IdentityIn(block.data(), layout), Written(layout)) << tag;
+        if (multi != 1) continue;
+        for (const OptionBit& bit : c.bits) {
+          if (!(bit.layouts & MaskOf(layout))) continue;
+          EXPECT_EQ(block[bit.byte] & bit.mask, bit.set ? bit.mask : 0) << tag << " byte " << bit.byte;
+        }
+      }
+    }
+  }
+}
+
+// The pass's standby byte (45) is a Type 3 place too.
+TEST(PrepareOptionBlock, TheStandbyByteStaysOutOfTheLayoutsIdentity) {
+  for (const bool qvs819 : {false, true}) {
+    for (const EepromLayout& layout : EepromLayouts()) {
+      if (layout.family != LayoutFamily::kStandard) continue;
+      const auto tag = ::testing::Message() << layout.itemText << (qvs819 ? " QVS819 family" : "");
+      SettingsBlock settings = LayoutSettings(layout);
+      SetFieldText(settings.VenderID, "6A3E");
+      SetFieldText(settings.ProductID, "4647");
+      SetFieldText(settings.StringA, "M");
+      SetFieldText(settings.StringB, "P");
+      SetFieldText(settings.String3, "S");
+      settings.StandbyTimer = 5;
+      const uint8_t before45 = settings.OptionBlock[45];
+      DeviceMix mix;
+      mix.StandbyTimerSupported = true;
+      mix.AnyQvs819Family = qvs819;
+      IdentityControls controls;
+      controls.eepromLayoutIndex = layout.layoutIndex;
+      PrepareOptionBlock(settings, controls, mix, 16);
+      const Identity id = IdentityIn(settings.OptionBlock, layout);
+      EXPECT_EQ(id.strings, Written(layout).strings) << tag;
+      if (layout.item == 2) EXPECT_EQ(settings.OptionBlock[45], 6) << tag;
+      else EXPECT_EQ(settings.OptionBlock[45], before45) << tag;
+    }
   }
 }
 

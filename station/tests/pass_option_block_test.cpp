@@ -18,6 +18,7 @@ SettingsBlock Block() {
   SettingsBlock s = ZeroedSettingsBlock();
   const int32_t offsets[kOptionOffsetCount] = {0, 4, 8, 9, 10, 11, 12, 30, 48, 30, 84, 20};
   std::copy(std::begin(offsets), std::end(offsets), s.OptionOffsets);
+  s.TableType = 3;  // single-byte texts: 45 lies past string A
   SetFieldText(s.VenderID, "ABCD");
   SetFieldText(s.ProductID, "1234");
   SetFieldText(s.StringA, "Maker");

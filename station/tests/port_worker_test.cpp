@@ -246,9 +246,11 @@ namespace station {
 namespace {
 
 // The USB 3 check and the read/write test size by the speed the port query
-// gave: a speed the query could not read (255) is not SuperSpeed.
+// gave: a speed the query could not read (255) is not SuperSpeed, but like
+// every code above high speed it takes the large test.
 struct SpeedCase {
   const char* name;
+  const char* speed;   // where the bench places the product
   bool queryFails;     // the hub cannot be asked: speed 255
   int32_t usb3Status;  // with the USB 3.0 check on
   bool largeTest;      // the read/write test raised to 256 MB
@@ -262,7 +264,7 @@ class PortSpeed : public ::testing::TestWithParam<SpeedCase> {
   bridge::PortRecord Run(bool usb3Check, uint64_t* written) {
     const SpeedCase& c = GetParam();
     sim::ProductConfig config = WorkerProduct("s", 25);
-    config.placement.speed = "super";
+    config.placement.speed = c.speed;
     config.disk.sectors = 2 * 1024 * 1024;  // 1 GB
     WorkerBench bench({config});
     EXPECT_EQ(bench.Prepare(), 1);
@@ -293,13 +295,14 @@ TEST_P(PortSpeed, DecidesTheUsb3CheckAndTheTestSize) {
   if (c.largeTest) {
     EXPECT_GE(written, 256u << 20);
   } else {
-    EXPECT_LT(written, 128u << 20) << "an unknown speed does not raise the test to 256 MB";
+    EXPECT_LT(written, 128u << 20) << "the test keeps its set size";
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Speeds, PortSpeed,
-                         ::testing::Values(SpeedCase{"SuperSpeed", false, bridge::kStepPass, true},
-                                           SpeedCase{"Unknown", true, bridge::kStepFail, false}),
+                         ::testing::Values(SpeedCase{"SuperSpeed", "super", false, bridge::kStepPass, true},
+                                           SpeedCase{"HighSpeed", "high", false, bridge::kStepFail, false},
+                                           SpeedCase{"Unknown", "super", true, bridge::kStepFail, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -16,6 +16,9 @@
 
 #include "platform/files.h"
 #include "platform/threads.h"
+#include "station/eeprom_layout.h"
+#include "station/settings_file.h"
+#include "station/tests/configparser_reader.h"
 #include "station/tests/pass_fixture.h"
 
 namespace station {
@@ -86,6 +89,53 @@ TEST(ProductionPassTest, DayLogRowsAsCsvReadsThemOverTwoPasses) {
   EXPECT_EQ(Column(rows, 21), std::vector<std::string>(8, "Pass"));
   // Rule 2 of the identity: the record's own IDs and strings.
   EXPECT_EQ(rows[1][3], "1D6B / 0100 / Kestrova Sim / USB Storage Bridge / 570000000000");
+}
+
+// A step that ran and passed is logged as passed: with only the erase box
+// checked the erase and its relink run, and F/W shows their Pass.
+TEST(ProductionPassTest, TheEraseBoxAloneLogsItsErase) {
+  for (const bool erase : {true, false}) {
+    SCOPED_TRACE(erase);
+    PassBench b(Products(1));
+    b.host().controls.workers.cbEraseFlash.checked = erase;
+    const PassSummary summary = b.Run();
+    EXPECT_TRUE(summary.allPass);
+    const bridge::PortRecord* r = b.RecordOf("570000000000");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->firmwareStatus, erase ? bridge::kStepPass : bridge::kStepOff);
+    const auto rows = ReadTabRowsWithPython(b.dayLog().path, b.Path(""));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][11], erase ? "Pass" : "----") << "F/W";
+    EXPECT_EQ(rows[1][12], "----") << "EEPROM";
+    EXPECT_EQ(rows[1][21], "Pass");
+  }
+}
+
+// A ChipType 19 does not take EnMultiSec and EnOver2TBMulLun together: the
+// station has both off after its pass, and its save says so; another chip
+// leaves them as they are.
+TEST(ProductionPassTest, AChip19SwitchesBothLunOptionsOffForTheStation) {
+  for (const int chip : {19, 20}) {
+    SCOPED_TRACE(chip);
+    PassBench b("[product p0]\nchip = " + std::to_string(chip) + "\nserial = 570000000000\ndisk.sectors = 524288\n");
+    SettingsBlock& s = b.settings();
+    s.EnEEPROMUpdate = 1;
+    ApplyLayoutOffsets(s, *FindEepromLayout(LayoutFamily::kStandard, 2), true);
+    SetFieldText(s.VenderID, "6A3E");
+    SetFieldText(s.ProductID, "4649");
+    SetFieldText(s.String3, "000000000001");
+    b.options().EnMultiSec = 1;
+    b.options().EnOver2TBMulLun = 1;
+    const PassSummary summary = b.Run();
+    EXPECT_TRUE(summary.allPass) << ::testing::PrintToString(b.Messages());
+    const bool off = chip == 19;
+    EXPECT_EQ(b.options().EnMultiSec, off ? 0 : 1);
+    EXPECT_EQ(b.options().EnOver2TBMulLun, off ? 0 : 1);
+    ASSERT_EQ(SaveSettingsToIni(b.Path("Kestrova.ini"), s, b.options()), 1);
+    const auto ini = testing::ReadIniWithPython(b.Path("Kestrova.ini"), b.Path(""));
+    EXPECT_EQ(ini.at({"QVEEPROM", "EnMultiSec"}), off ? "0" : "1");
+    EXPECT_EQ(ini.at({"QVEEPROM", "EnOver2TBMulLun"}), off ? "0" : "1");
+  }
 }
 
 // A check that never ran shows "----", not "Pass": the identity check is
@@ -328,6 +378,36 @@ TEST(ProductionPassTest, TypeCTestPassesLeaveOutAProductWithoutADisk) {
       EXPECT_EQ(b.RecordOf("0000000000E8"), nullptr);
     }
   }
+}
+
+}  // namespace
+}  // namespace station
+
+namespace station {
+namespace {
+
+// A Type-C pass keeps its row whole for START's block, however long the
+// identity makes it: a row cut short would lose its line end and join the
+// next entry.
+TEST(ProductionPassTest, TypeCRowsAreKeptWhole) {
+  const std::string manufacturer(69, 'M'), product(69, 'P');
+  PassBench b("[product dut]\nchip = 26\nserial = 0000000000D7\ndisk.sectors = 524288\n");
+  SettingsBlock& s = b.settings();
+  s.EnEPPTypeC = 1;
+  s.EnEEPROMUpdate = 1;
+  b.options().MPEEPROMToLog = 1;  // the identity column of the settings' strings
+  SetFieldText(s.VenderID, "6A3E");
+  SetFieldText(s.ProductID, "4649");
+  SetFieldText(s.StringA, manufacturer);
+  SetFieldText(s.StringB, product);
+  SetFieldText(s.String3, "0000000000D7");
+  b.pass().EppPassIndex = 1;
+  ASSERT_EQ(b.Run().started, 1);
+  const std::string& row = b.members().typeCRows[1];
+  EXPECT_GT(row.size(), 259u);
+  EXPECT_EQ(row.find("\r\n"), row.size() - 2) << "one line, ending in its CR LF";
+  EXPECT_NE(row.find("6A3E / 4649 / " + manufacturer + " / " + product + " / "), std::string::npos);
+  EXPECT_EQ(row.substr(row.size() - 11), "\tCC1-Test\r\n");
 }
 
 }  // namespace

@@ -182,3 +182,24 @@ TEST(Relink, AProductBackAsNothingIdentifiedIsNotFoundAgain) {
 
 }  // namespace
 }  // namespace station
+
+namespace station {
+namespace {
+
+// One look on a hub port with nothing on it says 0 however many other
+// storage interfaces the enumeration found, and finds nothing.
+TEST(RelinkFindDevice, AnEmptyHubPortReturnsZero) {
+  WorkerBench bench({WorkerProduct("gone", 21), WorkerProduct("stays", 21)});
+  ASSERT_EQ(bench.Prepare(), 2);
+  bridge::PortRecord& gone = bench.record(bench.SlotOf(bench.product(0)));
+  bridge::PortRecord& stays = bench.record(bench.SlotOf(bench.product(1)));
+  bench.product(0).Unplug();
+  disk::DeviceLockHolder lock(disk::DeviceLock());
+  EXPECT_EQ(RelinkFindDevice(bench.pass(), gone, 0), 0);
+  EXPECT_EQ(gone.foundAgain, 0);
+  EXPECT_GE(RelinkFindDevice(bench.pass(), stays, 0), 1) << "the interfaces left";
+  EXPECT_EQ(stays.foundAgain, 1);
+}
+
+}  // namespace
+}  // namespace station

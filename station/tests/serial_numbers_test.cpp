@@ -31,7 +31,7 @@ TEST(SerialNumbersTest, IncrementHexSerial) {
 // the field and wraps a field of 'F's to '0's.
 TEST(SerialNumbersTest, FullFieldWrapsInPlace) {
   SettingsBlock block = ZeroedSettingsBlock();
-  ASSERT_TRUE(SetFieldText(block.String3, std::string(sizeof block.String3, 'F')));
+  ASSERT_TRUE(SetFixedText(block.String3, std::string(sizeof block.String3, 'F')));
   block.StringC[0] = 'X';  // the field after it
   IncrementHexSerial(block.String3);
   EXPECT_EQ(FieldText(block.String3), std::string(sizeof block.String3, '0'));

@@ -5,17 +5,23 @@
 namespace station {
 namespace {
 
-TEST(FieldText, HonoursTheWidthOfAFieldFilledExactly) {
+// A text keeps its terminator: ten characters do not fit VenderID. Only the
+// fixed-width INQUIRY and descriptor texts are filled to the last byte, and
+// reading one never runs into the next field.
+TEST(FieldText, TextsKeepTheirTerminatorFixedTextsFillTheirWidth) {
   SettingsBlock block = ZeroedSettingsBlock();
-  // Ten characters fill VenderID exactly: no NUL, and the next field must
-  // not leak into what is read.
-  EXPECT_TRUE(SetFieldText(block.VenderID, "0123456789"));
-  SetFieldText(block.ProductID, "4649");
-  EXPECT_EQ(FieldText(block.VenderID), "0123456789");
-  EXPECT_EQ(FieldText(block.ProductID), "4649");
+  EXPECT_TRUE(SetFieldText(block.VenderID, "012345678"));
+  EXPECT_EQ(FieldText(block.VenderID), "012345678");
+  EXPECT_FALSE(SetFieldText(block.VenderID, "0123456789"));
+  EXPECT_EQ(FieldText(block.VenderID), "012345678");
+  EXPECT_EQ(block.VenderID[9], '\0');
 
-  EXPECT_FALSE(SetFieldText(block.VenderID, "0123456789AB"));
-  EXPECT_EQ(FieldText(block.VenderID), "0123456789");
+  EXPECT_TRUE(SetFixedText(block.InquiryVendor, "ORVANTA1"));
+  SetFixedText(block.InquiryProduct, "USB3.0 BRIDGE");
+  EXPECT_EQ(FieldText(block.InquiryVendor), "ORVANTA1");
+  EXPECT_EQ(FieldText(block.InquiryProduct), "USB3.0 BRIDGE");
+  EXPECT_FALSE(SetFixedText(block.InquiryVendor, "ORVANTA12"));
+  EXPECT_EQ(FieldText(block.InquiryVendor), "ORVANTA1");
 
   // A shorter text clears what a longer one left behind.
   EXPECT_TRUE(SetFieldText(block.VenderID, "6A3E"));
@@ -49,7 +55,7 @@ TEST(SettingsBlock, StartsZeroedAndTheOptionsWithTheirInitialValues) {
   EXPECT_EQ(options.ClusterChoice, 0);
 }
 
-TEST(StoreSerialNumber, TheLengthNeverExceedsTheStoredText) {
+TEST(StoreSerialNumber, SerialTextKeepsItsTerminator) {
   struct Case {
     std::string_view text;
     std::string_view serial;  // what SerialText holds
@@ -57,13 +63,15 @@ TEST(StoreSerialNumber, TheLengthNeverExceedsTheStoredText) {
   } const cases[] = {
       {"", "", 0},
       {"012345", "012345", 6},
-      {"0123456789ABCDEF0123", "0123456789ABCDEF0123", 20},
-      {"0123456789ABCDEF0123456789", "0123456789ABCDEF0123", 20},
+      {"0123456789ABCDEF012", "0123456789ABCDEF012", 19},
+      {"0123456789ABCDEF0123", "0123456789ABCDEF012", 19},
+      {"0123456789ABCDEF0123456789", "0123456789ABCDEF012", 19},
   };
   for (const Case& c : cases) {
     SettingsBlock block = ZeroedSettingsBlock();
     StoreSerialNumber(block, c.text);
     EXPECT_EQ(FieldText(block.SerialText), c.serial);
+    EXPECT_EQ(block.SerialText[sizeof block.SerialText - 1], '\0') << c.text;
     EXPECT_EQ(block.SerialLength, c.length) << c.text;
     EXPECT_EQ(FieldText(block.String3), c.text);
   }

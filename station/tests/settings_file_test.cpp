@@ -113,7 +113,7 @@ TEST_F(SettingsLoad, TextValues) {
                {"0x", "0x"},
                {"+5", "+5"},
                {"-0x10", "-0x10"},
-               {tooLong.c_str(), std::string(80, 'L').c_str()},
+               {tooLong.c_str(), std::string(79, 'L').c_str()},  // and its terminator
                {"' two  words '", " two  words "},
                {"\"My Disk\"", "My Disk"},
                {"''", ""}},
@@ -324,15 +324,23 @@ TEST_F(SettingsLoad, TestFileMessages) {
   EXPECT_EQ(sink_.boxes()[0].caption, "Error");
 }
 
-TEST_F(SettingsLoad, ATestFileNameThatDoesNotFitIsReportedNotCut) {
+// A test file name longer than its field is cut to 159 characters and its
+// terminator; a text key is cut alike.
+TEST_F(SettingsLoad, TextsLongerThanTheirFieldAreCut) {
   const std::string name(150, 'p');  // fits alone, not with the folder
+  const std::string cut = Path(name).substr(0, 159);
   LoadFresh("[setting]\r\nWriteFileName=" + name + "\r\n");
-  EXPECT_THAT(Messages(), ElementsAre("The test file name is too long : " + Path(name)));
-  EXPECT_EQ(FieldText(block_.WriteFileName), "");
+  EXPECT_THAT(Messages(), ElementsAre("Unable to find the test file : " + cut));
+  EXPECT_EQ(FieldText(block_.WriteFileName), cut);
 
-  const std::string exact = "/" + std::string(159, 'e');  // fills the field exactly
+  const std::string exact = "/" + std::string(159, 'e');  // the field's width
   LoadFresh("[setting]\r\nWriteFileName=" + exact + "\r\n");
-  EXPECT_EQ(FieldText(block_.WriteFileName), exact);
+  EXPECT_EQ(FieldText(block_.WriteFileName), exact.substr(0, 159));
+  EXPECT_EQ(block_.WriteFileName[159], '\0');
+
+  LoadFresh("[QVEEPROM]\r\nVenderID=0123456789\r\nProductID=012345678\r\n");
+  EXPECT_EQ(FieldText(block_.VenderID), "012345678");
+  EXPECT_EQ(FieldText(block_.ProductID), "012345678");
 }
 
 TEST_F(SettingsLoad, ALogFolderThatCannotBeMadeEndsTheLoad) {

@@ -1,6 +1,8 @@
 // The read/write step against the speed limits on products of the bench's
 // throughput model: a product slower than a limit fails the step, one that
-// meets both passes, and limits below 1 are no limits.
+// meets both passes, and limits below 1 are no limits. The limits are
+// judged after the free-space range: a slow product fails whatever the
+// free space, a quick one out of its range is unmatched.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,13 +36,16 @@ TEST(SpeedLimits, ASlowProductFailsTheReadWriteStep) {
     char letter;
     uint32_t readMBps, writeMBps;
     int32_t readLimit, writeLimit;
+    bool outOfRange;  // the free-space check on, expecting far more than the volume has
     int32_t status;
   } const cases[] = {
-      {"slowstrict", 'E', 24, 9, 30, 20, bridge::kStepFail},
-      {"slowwrite", 'F', 24, 9, 20, 9, bridge::kStepFail},
-      {"slowfits", 'G', 24, 9, 22, 8, bridge::kStepPass},
-      {"slownolimit", 'H', 24, 9, 0, 100, bridge::kStepPass},
-      {"quick", 'I', 420, 310, 300, 200, bridge::kStepPass},
+      {"slowstrict", 'E', 24, 9, 30, 20, false, bridge::kStepFail},
+      {"slowwrite", 'F', 24, 9, 20, 9, false, bridge::kStepFail},
+      {"slowfits", 'G', 24, 9, 22, 8, false, bridge::kStepPass},
+      {"slownolimit", 'H', 24, 9, 0, 100, false, bridge::kStepPass},
+      {"quick", 'I', 420, 310, 300, 200, false, bridge::kStepPass},
+      {"slowoutofrange", 'J', 24, 9, 30, 20, true, bridge::kStepFail},
+      {"quickoutofrange", 'K', 420, 310, 300, 200, true, bridge::kStepUnmatched},
   };
   std::vector<sim::ProductConfig> products;
   for (const Case& c : cases) products.push_back(Product(c.name, c.letter, c.readMBps, c.writeMBps));
@@ -57,6 +62,8 @@ TEST(SpeedLimits, ASlowProductFailsTheReadWriteStep) {
     job->settings.EnRWTest = 1;
     job->settings.USBReadPerformance = cases[i].readLimit;
     job->settings.USBWritePerformance = cases[i].writeLimit;
+    bench.pass().options.FreeSpaceCheck = cases[i].outOfRange;
+    job->settings.FreeSpace = int64_t{1} << 50;
     // One worker at a time: every thread's sleeps move the manual clock, so
     // workers running at once would each count the others' device time.
     bench.RunOne(std::move(job));

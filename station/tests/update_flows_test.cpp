@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Query, Qvs87xStandby, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Answered" : "Refused"; });
 
 TEST_F(Qvs87xFlow, TheIdentityRecordHoldsAtMostTwentySerialBytes) {
-  SetFieldText(settings_.SerialText, "ABCDEFGHIJKLMNOPQRST");
+  SetFixedText(settings_.SerialText, "ABCDEFGHIJKLMNOPQRST");  // as the device reports it
   settings_.SerialLength = 70;  // claims more than the field holds
   settings_.VidValue = 0x6A3E;
   settings_.PidValue = 0x4649;

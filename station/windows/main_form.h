@@ -258,9 +258,6 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   DeviceMix mix_;
   // The walk's record of the Type-C power switch, kept between walks.
   bridge::EppDeviceRecord eppDevice_;
-  // FreeSpace was 0 in the file and a refresh took it from a device: it is
-  // used, but the file keeps the 0.
-  bool freeSpaceLearned_ = false;
   std::string iniPath_;
   TPassForm* passForm_ = nullptr;
 

@@ -63,7 +63,6 @@ TMainForm::~TMainForm() {
   try {
     static_cast<void>(CollectSettingsFromForm());  // a field that cannot be converted was reported
     SettingsBlock saved = settings_;
-    if (freeSpaceLearned_) saved.FreeSpace = 0;
     const uint32_t attributes = platform::GetFileAttributes(iniPath_.c_str());
     if (attributes != platform::kInvalidFileAttributes && !(attributes & platform::kFileAttributeReadOnly))
       static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was reported

@@ -144,7 +144,7 @@ void TMainForm::DblClickBtnClick() {
   if (anyPresent && record != nullptr && record->present) {
     // While workers own the records the letter found stays local.
     char letter = record->driveLetter;
-    static_cast<void>(bridge::FindDriveLetter(record->devicePath, &letter));
+    static_cast<void>(bridge::FindDriveLetter(bridge::DevicePathOf(*record).c_str(), &letter));
     if (!DeviceWorkRuns()) record->driveLetter = letter;
     if (ui->RDCheck->isChecked() && detailForm_) detailForm_->Open(letter);
     return;

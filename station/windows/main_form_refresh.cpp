@@ -46,12 +46,9 @@ class RefreshScope {
 void TMainForm::RefreshDeviceList() {
   RefreshScope scope(refreshing_);
   Ui::TMainForm& u = *ui;
-  const bool freeSpaceWasZero = settings_.FreeSpace == 0;
   const std::string userCapacity = TextOf(u.CapacityUserDefEdit);
   const DeviceScan scan = ScanDevices(pass_, eppDevice_, mix_, settings_,
                                       {.cloneProduct = u.cbCloneProduct->isChecked(), .userCapacity = userCapacity});
-  // A free space learned from the first device is used, never saved.
-  if (freeSpaceWasZero && settings_.FreeSpace != 0) freeSpaceLearned_ = true;
 
   u.ExecuteBtn->setEnabled(false);
   u.ProgressBar1->setValue(0);

@@ -33,7 +33,6 @@ void StoreText(Field& field, const QLineEdit* edit) {
 
 LoadResult TMainForm::LoadSettingsFile(const std::string& path) {
   LoadResult result = LoadSettings(path, settings_, pass_.options);
-  freeSpaceLearned_ = false;
   ApplyLoadEffects(result);
   return result;
 }
@@ -75,10 +74,11 @@ CollectError TMainForm::CollectSettingsFromForm() {
     const std::string product = TextOf(u.ProdStrEdit);
     SetFieldText(s.StringA, u.StrA2DiskStrChk->isChecked() ? ComposeInquiryString(vendor, product)
                                                             : TextOf(u.StringAEdit));
-    SetFieldText(s.InquiryVendor, vendor);
-    SetFieldText(s.InquiryProduct, product);
-    StoreText(s.StringCText, u.StringCEdit);
-    StoreText(s.StringBText, u.StringBEdit);
+    // These four fill their fields, without a terminator when they fit exactly.
+    SetFixedText(s.InquiryVendor, vendor);
+    SetFixedText(s.InquiryProduct, product);
+    SetFixedText(s.StringCText, TextOf(u.StringCEdit));
+    SetFixedText(s.StringBText, TextOf(u.StringBEdit));
     StoreSerialNumber(s, TextOf(u.String3Edit));
     StoreText(s.StringB, u.StringBEdit);
     StoreText(s.StringC, u.StringCEdit);
@@ -137,9 +137,7 @@ void TMainForm::INISaveBtnClick() {
   const std::optional<std::string> chosen = platform::ChooseFile(SaveDialog1);
   if (!chosen) return;
   iniPath_ = *chosen;
-  SettingsBlock saved = settings_;
-  if (freeSpaceLearned_) saved.FreeSpace = 0;
-  static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was shown
+  static_cast<void>(SaveSettingsToIni(iniPath_, settings_, Options()));  // a failure was shown
 }
 
 }  // namespace station

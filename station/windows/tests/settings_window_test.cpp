@@ -2,6 +2,7 @@
 // controls, Save INI and Load INI through their dialogs, and what another
 // INI reader makes of a saved file.
 #include <QGroupBox>
+#include <QTest>
 
 #include <cstring>
 #include <variant>
@@ -180,17 +181,45 @@ TEST_F(WindowTest, SaveThenLoadGivesTheSameSettings) {
   EXPECT_EQ((python.at({"QVEXECUTE", "DiskLabel"})), "KV DISK");
 }
 
-// A FreeSpace of 0 takes the first device's free space for the checks, and
-// the saved file keeps the operator's 0.
-TEST_F(WindowTest, LearnedFreeSpaceIsNotSaved) {
+// A FreeSpace of 0 takes the first device's free space for the checks; Save
+// INI and the save at exit keep the value the checks use.
+TEST_F(WindowTest, LearnedFreeSpaceIsSaved) {
   WriteIni(Ini("", "[QVEXECUTE]\r\nFreeSpace=0\r\n"));
   Bench(Products(13, 1, "volume.free = 1G\n"));
   TMainForm& form = Start();
   EXPECT_EQ(form.Settings().FreeSpace, int64_t{1} << 30);
   files_.recorded.QueueAnswer(Path("saved.ini"));
-  form.INISaveBtnClick();
-  const platform::IniFile saved(Path("saved.ini"));
-  EXPECT_EQ(saved.Read("QVEXECUTE", "FreeSpace"), "0");
+  QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
+  EXPECT_EQ(platform::IniFile(Path("saved.ini")).Read("QVEXECUTE", "FreeSpace"), "1073741824");
+  form_.reset();  // the exit saves saved.ini and, beside it, Kestrova.ini
+  for (const char* file : {"saved.ini", kSettingsFileName}) {
+    const testing::IniEntries python = testing::ReadIniWithPython(Path(file), folder_);
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "1073741824") << file;
+  }
+}
+
+// With only QVS646-family products the EEPROM type shows "Type 3"; the
+// collection keeps that layout's positions, so the VID stays at 0 and the
+// serial descriptor at 84 of the block the edits built, rather than going
+// to 8 (Type 3's serial index byte) and 88 (inside that descriptor).
+TEST_F(WindowTest, Qvs646Type3CollectsTheLayoutItShows) {
+  WriteIni(Ini("", kEeprom));
+  Bench(Products(29, 1));
+  TMainForm& form = Start();
+  ASSERT_EQ(Combo("EEPROMType")->currentText(), "Type 3");
+  Type(Edit("VendorIDEdit"), "1D6B");
+  Type(Edit("String3Edit"), "00AB12");
+  files_.recorded.QueueAnswer(Path("saved.ini"));
+  QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
+  const SettingsBlock& s = form.Settings();
+  EXPECT_EQ(s.OptionOffsets[kVidOffset], 0);
+  EXPECT_EQ(s.OptionOffsets[kSerialOffset], 84);
+  const uint8_t* b = s.OptionBlock;
+  EXPECT_EQ(b[0] | b[1] << 8, 0x1D6B);
+  EXPECT_EQ(b[8], 0x03) << "the serial's string-index byte";
+  EXPECT_EQ(b[84], 2 * 6 + 2);
+  EXPECT_EQ(b[85], 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(b + 86), 6), "00AB12");
 }
 
 TEST_F(WindowTest, LoadIniTakesTheFileAndRescans) {
