@@ -58,7 +58,8 @@ std::string FormatSdkLogRow(int32_t number, const platform::LocalTime& time, con
 // numbered from TotalTestCount - count (the yield counter already holds this
 // pass). The log moves on to its next number when the file is full and
 // appends to that file when it exists. False when no file could be opened
-// or made: nothing was written, the message is the caller's.
+// or made (nothing was written) or a row could not be written whole (no
+// part of it stays); the message is the caller's.
 [[nodiscard]] bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count,
                                   const SdkSettingsBlock& settings, const StationOptions& options,
                                   const ResultLogControls& controls);
