@@ -55,7 +55,8 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
   SdkPassSummary RunPass() {
     SdkStationPass station{pass_,    locks_,   settings_,          static_cast<int32_t>(lib_.products.size()),
                            dayLog_,  passEvent_, run_,              patterns_,
-                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_};
+                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_, Path("Kestrova.ini"),
+                           nextSerial_};
     settings_.TotalTestCount += static_cast<int32_t>(lib_.products.size());
     return RunProductionPass(station, *this);
   }
@@ -85,6 +86,7 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
   std::shared_ptr<platform::MessageQueue> queue_ = std::make_shared<platform::MessageQueue>();
   std::array<platform::Handle, kSdkPortCount> threads_{};
   SdkPassControls controls_;
+  std::string nextSerial_;  // the number the window hands the pass to keep
   bool waitShown_ = false;
   std::vector<bool> results_;
   int removals_ = 0;

@@ -74,7 +74,7 @@ class PassBench {
         boxScope_(&boxes_),
         clock_(clockScale),
         queue_(std::make_shared<platform::MessageQueue>()),
-        station_{*pass_, settings_, mix_, epp_, dayLog_, passEnd_, queue_, members_},
+        station_{*pass_, settings_, mix_, epp_, dayLog_, passEnd_, queue_, members_, folder_ + "/Kestrova.ini"},
         host_(station_) {
     platform::SetLocalTime(kPassDayUnixMs);
     std::string error;
@@ -82,6 +82,7 @@ class PassBench {
     EXPECT_TRUE(bench_) << error;
     if (bench_) backend_ = std::make_unique<platform::ScopedBackend>(bench_);
     std::filesystem::create_directories(folder_ + "/log");
+    Spit(folder_ + "/" + kSettingsFileName, "");  // where the pass keeps the serial numbers it gives out
     dayLog_.name = MakeDayLogName(folder_ + "/log", 2024, 1, 31);
     dayLog_.number = 0;
     dayLog_.path = dayLog_.name.Path(0);

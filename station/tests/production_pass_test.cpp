@@ -134,7 +134,8 @@ struct LogCase {
 };
 
 // What lies in the log folder decides where the rows go; a log nobody can
-// write costs the rows but neither the result nor the last-pass flag.
+// write costs the rows and the result, and the pass counts as failed. A
+// log folder that went is made again where the yield is kept.
 TEST(ProductionPassTest, DayLogFilesInTheWay) {
   const auto sized = [](PassBench& b, int number, size_t size) {
     Spit(b.dayLog().name.Path(number), std::string(size, 'x'));
@@ -155,7 +156,10 @@ TEST(ProductionPassTest, DayLogFilesInTheWay) {
          sized(b, 1, 10);
        },
        "log/20240131_001.txt", false, true},
-      {"folder gone", [](PassBench& b) { std::filesystem::remove_all(b.Path("log")); }, "", false, false},
+      {"folder gone", [](PassBench& b) { std::filesystem::remove_all(b.Path("log")); }, "log/20240131_000.txt",
+       true, true},
+      {"a folder in its place", [](PassBench& b) { std::filesystem::create_directory(b.dayLog().path); }, "",
+       false, false},
   };
   for (const LogCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -163,7 +167,8 @@ TEST(ProductionPassTest, DayLogFilesInTheWay) {
     if (c.before) c.before(b);
     const PassSummary summary = b.Run();
     EXPECT_EQ(summary.logged, c.logged);
-    EXPECT_EQ(b.host().results, std::vector<bool>{true});
+    EXPECT_EQ(b.host().results, c.logged ? std::vector<bool>{true} : std::vector<bool>{});
+    EXPECT_EQ(b.members().lastPassFailed, c.logged ? 0 : 1);
     if (!c.logged) {
       EXPECT_EQ(b.Messages(), std::vector<std::string>{"Error: Fail to open/create log file!"});
       continue;
@@ -192,7 +197,7 @@ TEST(ProductionPassTest, LogHeldOpenIsRetriedThenReported) {
   EXPECT_FALSE(summary.logged);
   EXPECT_EQ(b.Messages(), std::vector<std::string>{"Error: Fail to open/create log file!"});
   EXPECT_EQ(Slurp(b.dayLog().path), kDayLogHeader);
-  EXPECT_EQ(b.host().results, std::vector<bool>{true});
+  EXPECT_TRUE(b.host().results.empty());  // no result for a pass that went unrecorded
   EXPECT_EQ(b.settings().TotalTestCount, 2);  // the yield still counted
 }
 
