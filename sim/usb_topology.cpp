@@ -1,7 +1,9 @@
 #include "sim/usb_topology.h"
 
+#include <algorithm>
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include "platform/text.h"
 #include "sim/device_ids.h"
@@ -10,6 +12,21 @@ namespace sim {
 
 using platform::AsciiLower;
 using platform::AsciiUpper;
+
+namespace {
+
+// The system takes a serial string into a device's instance id only when
+// every character may stand there: none below 0x20 (a NUL among them would
+// cut the id short), none above 0x7F, no comma. Any other serial counts as
+// none.
+bool UsableSerial(std::string_view serial) {
+  return !serial.empty() && std::all_of(serial.begin(), serial.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u <= 0x7F && c != ',';
+  });
+}
+
+}  // namespace
 
 UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, const SystemState& system,
                          Products& products)
@@ -57,10 +74,11 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
     p.letters_[1].store(r.letters[1][i]);
     p.deviceNumber_ = c.placement.cdrom ? cdromNumber++ : diskNumber++;
     const std::string ids = "VID_" + Hex(c.vid, 4, true) + "&PID_" + Hex(c.pid, 4, true);
-    // A device without a serial string, or with the serial of one already
-    // attached, is known by its location.
+    // A device without a serial string, with one that an instance id cannot
+    // hold, or with the serial of one already attached, is known by its
+    // location.
     std::string unique = AsciiUpper(c.usbSerial);
-    if (unique.empty() || !usbIds.insert(ids + "\\" + unique).second)
+    if (!UsableSerial(unique) || !usbIds.insert(ids + "\\" + unique).second)
       unique = "6&" + Hex(Fnv32(hub.path), 8, false) + "&0&" + std::to_string(p.hubPort_);
     p.usbInstanceId_ = "USB\\" + ids + "\\" + unique;
     const std::string kind = c.placement.cdrom ? "CDROM" : "DISK";
@@ -98,7 +116,7 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
     d.speed_ = r.devices[i].speed;
     const std::string ids = "VID_" + Hex(d.config_.vid, 4, true) + "&PID_" + Hex(d.config_.pid, 4, true);
     std::string unique = AsciiUpper(d.config_.serial);
-    if (unique.empty() || !usbIds.insert(ids + "\\" + unique).second)
+    if (!UsableSerial(unique) || !usbIds.insert(ids + "\\" + unique).second)
       unique = "6&" + Hex(Fnv32(hub.path), 8, false) + "&0&" + std::to_string(r.devices[i].port);
     d.instanceId_ = "USB\\" + ids + "\\" + unique;
   }
