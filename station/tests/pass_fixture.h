@@ -46,18 +46,28 @@ class HeadlessHost : public PassHost {
   void RunEepromTypeHandler() override {}
   PassControls Controls() override { return controls; }
   void WaitUntil(const std::function<bool()>& done) override {
+    if (onWaitBegins) onWaitBegins();
     while (!done()) {
       station_.queue->Wait();
       station_.queue->Dispatch();
     }
   }
-  void EndWait() override { ++waitEnds; }
+  void EndWait() override {
+    ++waitEnds;
+    if (onWaitEnds) onWaitEnds();
+  }
   void ShowSerials() override {}
   void Refresh() override { ++refreshes; }
-  void ShowResult(bool allPass) override { results.push_back(allPass); }
+  void ShowResult(bool allPass) override {
+    results.push_back(allPass);
+    if (onResult) onResult();
+  }
   void SafeRemoveAll() override { ++removals; }
 
   PassControls controls;
+  // Run, when set, as the workers have started, as they have ended (before
+  // the yield and the rows), and as the result shows.
+  std::function<void()> onWaitBegins, onWaitEnds, onResult;
   std::array<int, bridge::kPortCount> nodes{};
   int waits = 0, waitEnds = 0, refreshes = 0, removals = 0, rebuilds = 0;
   std::vector<bool> results;
