@@ -181,6 +181,22 @@ TEST(ProductionPassTest, DayLogFilesInTheWay) {
   }
 }
 
+// A USB serial with a NUL in it cannot stand in the device's instance id:
+// the system knows such a product by its location, and the station lists
+// it, with its serial as far as the NUL.
+TEST(ProductionPassTest, AProductWhoseSerialHoldsANulIsListed) {
+  const std::string bench = "[product n]\nchip = 21\nserial = 57" + std::string(1, '\0') +
+                            "01\n[product p]\nchip = 21\nserial = 5702\n";
+  PassBench b(bench);
+  const PassSummary summary = b.Run();
+  EXPECT_EQ(summary.presentCount, 2);
+  EXPECT_EQ(summary.started, 2);
+  ASSERT_NE(b.RecordOf("57"), nullptr);
+  const auto rows = ReadTabRowsWithPython(b.dayLog().path, b.Path(""));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1][3], "1D6B / 0100 / Kestrova Sim / USB Storage Bridge / 57");
+}
+
 // Another handle that holds the log for writing keeps the rows out; the
 // pass tries again before it gives up, and says so once.
 TEST(ProductionPassTest, LogHeldOpenIsRetriedThenReported) {
