@@ -6,8 +6,6 @@
 // files are read by Python's configparser and csv modules.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -17,12 +15,14 @@
 
 #include "station/settings_engine.h"
 #include "station/tests/configparser_reader.h"
+#include "station/tests/file_size_limit.h"
 #include "station/tests/pass_fixture.h"
 
 namespace station {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FileSizeLimit;
 using testing::PassBench;
 using testing::ReadIniWithPython;
 using testing::ReadTabRowsWithPython;
@@ -172,33 +172,6 @@ TEST(PassRecords, TheSerialStopsAtItsLastValue) {
   EXPECT_EQ(b.Run().started, 0);
   EXPECT_EQ(b.Messages(), (std::vector<std::string>{kMaxSerialBox, kMaxSerialBox}));
 }
-
-// The kernel's limit on the size of a file this process writes: a write
-// that crosses it is cut short and the next one refused, as on a file
-// system that has just filled up. Lifted when the object goes.
-class FileSizeLimit {
- public:
-  FileSizeLimit() {
-    ::getrlimit(RLIMIT_FSIZE, &previous_);
-    // Refused writes, not the signal that would end the process.
-    previousSignal_ = ::signal(SIGXFSZ, SIG_IGN);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &previous_);
-    ::signal(SIGXFSZ, previousSignal_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  void Apply(uint64_t bytes) {
-    rlimit limit = previous_;
-    limit.rlim_cur = bytes;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
-
- private:
-  rlimit previous_{};
-  sighandler_t previousSignal_ = SIG_DFL;
-};
 
 // The disk fills once the workers are done, while the rows are written: the
 // operator is told as of a log that cannot be opened, the pass is not shown
