@@ -445,14 +445,16 @@ bool GetFileSizeEx(Handle handle, int64_t* size) {
   return true;
 }
 
-bool SetEndOfFile(Handle handle) {
+namespace {
+
+// A call on the host file behind `handle` that answers with errno: the
+// last error either way; a handle of anything else is refused.
+bool OnHostFile(Handle handle, int (*call)(int fd)) {
   if (handle == kInvalidHandle || handle->kind != HandleKind::File) {
     SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
     return false;
   }
-  const int fd = static_cast<HostFile*>(handle)->fd;
-  const off_t at = ::lseek(fd, 0, SEEK_CUR);
-  if (at < 0 || ::ftruncate(fd, at) != 0) {
+  if (call(static_cast<HostFile*>(handle)->fd) != 0) {
     SetLastError(ErrnoToError(errno));
     return false;
   }
@@ -460,18 +462,16 @@ bool SetEndOfFile(Handle handle) {
   return true;
 }
 
-bool FlushFileBuffers(Handle handle) {
-  if (handle == kInvalidHandle || handle->kind != HandleKind::File) {
-    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
-    return false;
-  }
-  if (::fsync(static_cast<HostFile*>(handle)->fd) != 0) {
-    SetLastError(ErrnoToError(errno));
-    return false;
-  }
-  SetLastError(kErrorSuccess);
-  return true;
+}  // namespace
+
+bool SetEndOfFile(Handle handle) {
+  return OnHostFile(handle, [](int fd) {
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    return at < 0 ? -1 : ::ftruncate(fd, at);
+  });
 }
+
+bool FlushFileBuffers(Handle handle) { return OnHostFile(handle, ::fsync); }
 
 bool CloseHandle(Handle handle) {
   if (handle == kInvalidHandle) {

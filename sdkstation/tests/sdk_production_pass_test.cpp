@@ -65,6 +65,15 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
     return RunProductionPass(station, *this);
   }
   const SdkPortRecord& Record(size_t i) const { return pass_.ports[i]; }
+  // `count` devices whose identity update gives each a serial from `first`
+  // on; the window has the pass keep `next`.
+  void GiveSerials(int count, const char* first, const char* next = "") {
+    Attach(count);
+    settings_.EnEEPROMUpdate = 1;
+    settings_.String3Inc = 1;
+    SetFieldText(settings_.String3, first);
+    nextSerial_ = next;
+  }
 
   // ---- The host.
   void BeginWait(bool devicesAttached) override { waitShown_ = devicesAttached; }
@@ -138,11 +147,7 @@ TEST_F(SdkPass, EachDevicesOwnSerialAgainstTheMaximum) {
 // The number the next run starts from is in the settings file before any
 // device holds one, and the yield in its file before the result shows.
 TEST_F(SdkPass, TheNextSerialAndTheYieldReachTheirFilesBeforeTheDevicesLeave) {
-  Attach(3);
-  settings_.EnEEPROMUpdate = 1;
-  settings_.String3Inc = 1;
-  SetFieldText(settings_.String3, "0101");
-  nextSerial_ = "0104";
+  GiveSerials(3, "0101", "0104");
   WriteFile("Kestrova.ini", "[setting]\r\nSCSITimeout=12\r\n[QVEEPROM]\r\nString3=0101\r\n");
   station::testing::IniEntries whileWorking;
   onWaitBegins_ = [&] { whileWorking = station::testing::ReadIniWithPython(Path("Kestrova.ini"), folder_); };
@@ -159,11 +164,7 @@ TEST_F(SdkPass, TheNextSerialAndTheYieldReachTheirFilesBeforeTheDevicesLeave) {
 // any device is touched; a yield file that cannot keep the yield holds the
 // next one.
 TEST_F(SdkPass, AStationThatCannotKeepItsNumbersStartsNoWorker) {
-  Attach(2);
-  settings_.EnEEPROMUpdate = 1;
-  settings_.String3Inc = 1;
-  SetFieldText(settings_.String3, "0101");
-  nextSerial_ = "0103";
+  GiveSerials(2, "0101", "0103");
   WriteFile("Kestrova.ini", "");
   ASSERT_EQ(::chmod(Path("Kestrova.ini").c_str(), 0444), 0);
   SdkPassSummary summary = RunPass();
@@ -194,10 +195,7 @@ TEST_F(SdkPass, AStationThatCannotKeepItsNumbersStartsNoWorker) {
 // Past FFFF the number would start again at ones given out before: the
 // device that would get it starts no worker, as at the maximum.
 TEST_F(SdkPass, TheSerialStopsAtItsLastValue) {
-  Attach(3);
-  settings_.EnEEPROMUpdate = 1;
-  settings_.String3Inc = 1;
-  SetFieldText(settings_.String3, "FFFE");
+  GiveSerials(3, "FFFE");
   const SdkPassSummary summary = RunPass();
   EXPECT_EQ(summary.started, 1);
   EXPECT_EQ(Record(1).identityStatus, -1);
