@@ -95,7 +95,8 @@ int Qvs884A1FileFits(uint64_t fileLength, const PortTable& ports) {
 int CheckFirmwareFile(const char* firmwarePath, uint16_t identification, const PortTable& ports) {
   const unsigned chipType = identification & 0xFF;
   const unsigned revision = identification >> 8;
-  const File file(firmwarePath != nullptr ? std::fopen(firmwarePath, "rb") : nullptr);
+  // A pipe or a device is no firmware file: never waited on, never read for ever.
+  const File file(platform::OpenRegularFileForReading(firmwarePath));
   if (!file) {
     platform::MessageBox("Open Firmware File Error!!", "Error", platform::kMbOk | platform::kMbIconError);
     return 0;

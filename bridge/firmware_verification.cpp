@@ -10,6 +10,7 @@
 #include "bridge/manufacturing_download.h"
 #include "bridge/vendor_commands.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/heap_buffer.h"
 
 namespace bridge {
@@ -36,7 +37,7 @@ struct Images {
 // length outside the layout's limits.
 std::unique_ptr<Images> LoadFile(const char* fileName, const VerifyLayout& layout) {
   if (fileName == nullptr) return nullptr;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(platform::OpenRegularFileForReading(fileName));
   if (!file) return nullptr;
   const uint64_t length = GetFileLength(file.get());
   if (layout.maxFile != 0 && length > layout.maxFile) return nullptr;

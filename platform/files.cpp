@@ -116,6 +116,12 @@ bool MarkSharing(int fd, uint32_t access, uint32_t share) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// A descriptor opened without waiting goes back to blocking transfers.
+bool ClearNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
 // Files and devices move bytes; processes and threads do not.
 bool CarriesData(Handle handle) {
   return handle->kind == HandleKind::File || handle->kind == HandleKind::Device;
@@ -253,18 +259,23 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
     SetLastError(kErrorAccessDenied);
     return kInvalidHandle;
   }
-  const int fd = ::open(r.host.c_str(), oflags, 0644);
+  // Never waits for a pipe's other end: what is not a regular file is
+  // refused once it is open.
+  const int fd = ::open(r.host.c_str(), oflags | O_NONBLOCK, 0644);
   if (fd < 0) {
     uint32_t error = ErrnoToError(errno);
     if (error == kErrorFileNotFound && !existing) error = kErrorPathNotFound;  // the folder is missing
+    if (errno == ENXIO) error = kErrorAccessDenied;  // a pipe that nobody reads
     SetLastError(error);
     return kInvalidHandle;
   }
-  if (existing && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+  const bool hadFile = st.st_mode != 0;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !ClearNonBlocking(fd)) {
     ::close(fd);
     SetLastError(kErrorAccessDenied);
     return kInvalidHandle;
   }
+  if (!existing && !hadFile) st.st_mode = 0;  // made by this open
   auto* file = new HostFile(fd, std::move(r.pin), r.fatRules);
   file->lockFd = read ? fd : ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
   if (file->lockFd >= 0 && !MarkSharing(file->lockFd, access, share)) {
@@ -434,6 +445,34 @@ bool GetFileSizeEx(Handle handle, int64_t* size) {
   return true;
 }
 
+namespace {
+
+// A call on the host file behind `handle` that answers with errno: the
+// last error either way; a handle of anything else is refused.
+bool OnHostFile(Handle handle, int (*call)(int fd)) {
+  if (handle == kInvalidHandle || handle->kind != HandleKind::File) {
+    SetLastError(handle == kInvalidHandle ? kErrorInvalidHandle : kErrorInvalidParameter);
+    return false;
+  }
+  if (call(static_cast<HostFile*>(handle)->fd) != 0) {
+    SetLastError(ErrnoToError(errno));
+    return false;
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+}  // namespace
+
+bool SetEndOfFile(Handle handle) {
+  return OnHostFile(handle, [](int fd) {
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    return at < 0 ? -1 : ::ftruncate(fd, at);
+  });
+}
+
+bool FlushFileBuffers(Handle handle) { return OnHostFile(handle, ::fsync); }
+
 bool CloseHandle(Handle handle) {
   if (handle == kInvalidHandle) {
     SetLastError(kErrorInvalidHandle);
@@ -525,16 +564,44 @@ std::FILE* OpenRegularFileForReading(const char* path) {
   return file;
 }
 
+FileRead ReadRegularFile(const char* path, size_t limit, std::string* bytes) {
+  bytes->clear();
+  if (path == nullptr) return FileRead::kMissing;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::kMissing : FileRead::kFailed;
+  struct stat st {};
+  FileRead result = FileRead::kRead;
+  if (::fstat(fd, &st) != 0) result = FileRead::kFailed;
+  else if (!S_ISREG(st.st_mode)) result = FileRead::kNotRegular;
+  else if (static_cast<uint64_t>(st.st_size) > limit) result = FileRead::kTooLarge;
+  // One byte past the limit tells a file that grew while it was read.
+  std::vector<char> buffer(result == FileRead::kRead ? limit + 1 : 0);
+  size_t got = 0;
+  while (result == FileRead::kRead && got < buffer.size()) {
+    const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) result = FileRead::kFailed;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (result == FileRead::kRead && got > limit) result = FileRead::kTooLarge;
+  if (result == FileRead::kRead) bytes->assign(buffer.data(), got);
+  return result;
+}
+
 bool CopyFile(const char* from, const char* to, bool failIfExists) {
   Resolved src, dst;
   if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
-  const int in = ::open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
+  // A pipe or a device as the source is refused, never waited on or read
+  // for ever.
+  const int in = ::open(src.host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) {
     SetLastError(ErrnoToError(errno));
     return false;
   }
   struct stat st {};
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || !ClearNonBlocking(in)) {
     ::close(in);
     SetLastError(kErrorAccessDenied);
     return false;

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform/device_io.h"
 
@@ -60,7 +61,9 @@ inline constexpr uint32_t kErrorHandleEof = 38;
 inline constexpr uint32_t kMaxPath = 260;
 
 // Opens or creates a file, or opens a device (see above). kInvalidHandle
-// and the last error on failure.
+// and the last error on failure; a host path that is not a regular file (a
+// folder, a pipe, a device) is refused with kErrorAccessDenied, without
+// waiting for a pipe's other end.
 Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition,
                   uint32_t flags);
 // A read at the end gives true with *read 0. `read`/`written` may be null.
@@ -70,6 +73,10 @@ Handle CreateFile(const char* path, uint32_t access, uint32_t share, uint32_t di
 [[nodiscard]] bool SetFilePointerEx(Handle handle, int64_t distance, int64_t* newPosition,
                                     uint32_t method);
 [[nodiscard]] bool GetFileSizeEx(Handle handle, int64_t* size);
+// Ends a file at the handle's position (cuts what lies behind it).
+[[nodiscard]] bool SetEndOfFile(Handle handle);
+// Sends what the system keeps of a file's data to its disk.
+[[nodiscard]] bool FlushFileBuffers(Handle handle);
 // Closes any handle: file, device or process. False for an invalid handle.
 bool CloseHandle(Handle handle);
 
@@ -81,7 +88,8 @@ bool CloseHandle(Handle handle);
 [[nodiscard]] bool CreateDirectoryTree(const char* path);
 [[nodiscard]] bool RemoveDirectory(const char* path);
 // Copies a file with its write time (FAT rules at the destination). With
-// failIfExists an existing destination fails with kErrorFileExists.
+// failIfExists an existing destination fails with kErrorFileExists. A
+// source that is not a regular file fails with kErrorAccessDenied.
 [[nodiscard]] bool CopyFile(const char* from, const char* to, bool failIfExists);
 // kInvalidFileAttributes (and the last error) when the path does not exist.
 [[nodiscard]] uint32_t GetFileAttributes(const char* path);
@@ -90,6 +98,11 @@ bool CloseHandle(Handle handle);
 // regular file: a device such as /dev/zero or a pipe can give bytes for
 // ever, and opening a pipe never waits for a writer. Null otherwise.
 std::FILE* OpenRegularFileForReading(const char* path);
+
+// A whole host file, read only when it is a regular file of at most
+// `limit` bytes; `bytes` is empty otherwise. Never waits for a pipe's writer.
+enum class FileRead : uint8_t { kRead, kMissing, kNotRegular, kTooLarge, kFailed };
+[[nodiscard]] FileRead ReadRegularFile(const char* path, size_t limit, std::string* bytes);
 
 // The temporary folder, ending in a backslash. Windows contract: returns
 // the length without the NUL, or the size needed (with the NUL) when the

@@ -4,14 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <string>
 
 namespace platform {
 namespace {
@@ -68,6 +67,30 @@ std::string RenameTarget(const std::string& path) {
     return resolved;
   }
   return path;
+}
+
+// A new file beside `target` that no other writer has, made with `mode`
+// (less the umask). -1 when none can be made.
+int OpenTemporary(const std::string& target, mode_t mode, std::string* temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temp = target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// The folder's own entry of a renamed file reaches the disk too.
+bool SyncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // A file system that cannot sync a folder keeps its entries in step itself.
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace
@@ -129,9 +152,8 @@ bool IsReadOnlyFile(const std::string& path) {
 }
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  read_ = ReadRegularFile(path_.c_str(), kMaxProfileFileSize, &text);
   Parse(text);
 }
 
@@ -293,28 +315,23 @@ std::string IniFile::Text() const {
 }
 
 bool IniFile::Flush() const {
-  if (path_.empty()) return false;
+  // A file that was there but not read (a pipe, a device, one too large)
+  // is not replaced by a document that lacks its lines.
+  if (path_.empty() || (read_ != FileRead::kRead && read_ != FileRead::kMissing)) return false;
   const std::string bytes = Text();
   struct stat st {};
-  if (::stat(path_.c_str(), &st) != 0) {
-    if (errno != ENOENT) return false;
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    const bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok) {
-      ::unlink(path_.c_str());
-      return false;
-    }
-    return true;
-  }
-  if (!S_ISREG(st.st_mode) || IsReadOnlyFile(path_)) return false;
+  const bool exists = ::stat(path_.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists && (!S_ISREG(st.st_mode) || IsReadOnlyFile(path_))) return false;
 
-  const std::string target = RenameTarget(path_);
-  std::string temp = target + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  // Written beside the file, made durable, then renamed over it: a crash or
+  // a full disk leaves the old file or the new one, never a part.
+  const std::string target = exists ? RenameTarget(path_) : path_;
+  std::string temp;
+  const int fd = OpenTemporary(target, exists ? 0600 : 0666, &temp);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-  if (ok && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+  bool ok = !exists || ::fchmod(fd, st.st_mode & 07777) == 0;
+  if (ok && exists && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
     // Best effort: only root may hand the file back to another owner.
   }
   ok = ok && WriteAll(fd, bytes) && ::fsync(fd) == 0;
@@ -323,7 +340,7 @@ bool IniFile::Flush() const {
     ::unlink(temp.c_str());
     return false;
   }
-  return true;
+  return SyncFolderOf(target);
 }
 
 }  // namespace platform

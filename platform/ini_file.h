@@ -29,9 +29,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace platform {
 
 inline constexpr size_t kMaxValueLength = 2047;
+// No settings or yield file comes near it; a bigger one is not read.
+inline constexpr size_t kMaxProfileFileSize = 1 << 20;
 
 // The integer a profile value stands for, if any.
 std::optional<int32_t> ParseProfileInteger(std::string_view text);
@@ -47,12 +51,15 @@ std::string FormatProfileFloat(double value);
 
 class IniFile {
  public:
-  // Reads the file; a missing or unreadable file gives an empty document.
+  // Reads the file; a missing or unreadable file gives an empty document,
+  // as does one that is not a regular file (a pipe is never waited on) or
+  // is larger than kMaxProfileFileSize. readResult() tells which.
   explicit IniFile(std::string path);
   // A document from text, bound to no file (Flush() fails).
   static IniFile FromText(std::string_view text);
 
   const std::string& path() const { return path_; }
+  FileRead readResult() const { return read_; }
 
   // The value as described above, or nothing when the key is missing.
   std::optional<std::string> Read(std::string_view section, std::string_view key) const;
@@ -70,9 +77,11 @@ class IniFile {
   // The document's bytes as Flush() would write them.
   std::string Text() const;
 
-  // Writes the document to path(). An existing file is replaced through a
-  // temporary file and a rename (keeping its mode), never when it is read
-  // only; a new file is created. False when nothing could be written.
+  // Writes the document to path() through a temporary file beside it,
+  // synced, then renamed over it, and the folder synced: a crash or a full
+  // disk leaves the old file or the new one whole. An existing file keeps
+  // its mode and is never replaced when it is read only, not a regular
+  // file, or was not read whole. False when nothing could be written.
   [[nodiscard]] bool Flush() const;
 
  private:
@@ -95,6 +104,7 @@ class IniFile {
   [[nodiscard]] size_t FindKey(size_t header, std::string_view key) const;
 
   std::string path_;
+  FileRead read_ = FileRead::kMissing;
   std::string mark_;  // the byte-order mark the file began with, if any
   std::vector<Line> lines_;
 };

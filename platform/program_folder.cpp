@@ -3,7 +3,10 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 namespace platform {
 namespace {
@@ -50,6 +53,26 @@ std::string ResolveInProgramFolder(std::string_view path) {
   if (folder.empty() || folder.back() != '/') folder += '/';
   folder.append(path);
   return folder;
+}
+
+std::string WindowsFolder() {
+  std::string base;
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
+    base = config;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    base = std::string(home) + "/.config";
+  } else {
+    return {};
+  }
+  std::error_code ignored;
+  const std::string folder = base + "/kestrova/Windows";
+  std::filesystem::create_directories(folder, ignored);
+  return std::filesystem::is_directory(folder, ignored) ? folder : std::string();
+}
+
+std::string ResolveInWindowsFolder(std::string_view name) {
+  const std::string folder = WindowsFolder();
+  return folder.empty() ? folder : folder + "/" + std::string(name);
 }
 
 ScopedProgramFolder::ScopedProgramFolder(std::string folder) {

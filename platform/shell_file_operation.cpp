@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/debug.h"
 #include "platform/device_io.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
@@ -46,7 +47,11 @@ class Copier {
 
   uint32_t File(const std::string& from, const std::string& to) {
     if (from.size() >= kMaxPath || to.size() >= kMaxPath) return kErrorFilenameTooLong;
-    return CopyFile(from.c_str(), to.c_str(), !noConfirmation_) ? 0 : LastErrorOr(kErrorGenFailure);
+    if (CopyFile(from.c_str(), to.c_str(), !noConfirmation_)) return 0;
+    // Names what stopped the copy: a pipe or a device in the tree is refused.
+    const uint32_t error = LastErrorOr(kErrorGenFailure);
+    DebugTrace("SHFileOperation: %s not copied, error %u\n", from.c_str(), error);
+    return error;
   }
 
   // The folder `from` with all it holds as the folder `to`.

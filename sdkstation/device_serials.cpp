@@ -11,8 +11,10 @@ namespace sdkstation {
 std::string AdvanceSerialNumber(const std::string& serial, int times, bool autoIncrement) {
   std::array<char, kUpdateSnSize + 1> text{};
   serial.copy(text.data(), kUpdateSnSize);
+  const std::span<char> field(text.data(), kUpdateSnSize);
+  // The last serial is where the counter stops: past it lie the numbers it began with.
   if (autoIncrement)
-    for (int i = 0; i < times; ++i) station::IncrementHexSerial(std::span<char>(text.data(), kUpdateSnSize));
+    for (int i = 0; i < times && !station::IsLastHexSerial(std::string_view(text.data())); ++i) station::IncrementHexSerial(field);
   return text.data();
 }
 

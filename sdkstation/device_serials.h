@@ -8,7 +8,8 @@
 namespace sdkstation {
 
 // `serial` (cut to its 80-byte field) advanced `times` times by
-// IncrementHexSerial when `autoIncrement` is set; unchanged otherwise.
+// IncrementHexSerial when `autoIncrement` is set, never past the last
+// serial (station::IsLastHexSerial), which would wrap; unchanged otherwise.
 std::string AdvanceSerialNumber(const std::string& serial, int times, bool autoIncrement);
 
 }  // namespace sdkstation

@@ -132,7 +132,7 @@ bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count, 
                         SdkVerifyColumns(record, settings, controls), record);
     written = writer.Append(row) && written;
   }
-  return written;
+  return written && writer.Flush();
 }
 
 }  // namespace sdkstation

@@ -58,8 +58,9 @@ std::string FormatSdkLogRow(int32_t number, const platform::LocalTime& time, con
 // Appends one row for each of the first `count` records to the day log,
 // numbered from `firstNumber` (the yield's TotalTestCount before the pass).
 // The log moves on to its next number when the file is full and appends to
-// that file when it exists. False when no file could be opened or made:
-// nothing was written, the message is the caller's.
+// that file when it exists. False when no file could be opened or made
+// (nothing was written) or a row could not be written whole (no part of it
+// stays); the message is the caller's.
 [[nodiscard]] bool WriteResultLog(station::DayLog& log, const SdkPortTable& ports, int count, int32_t firstNumber,
                                   const SdkSettingsBlock& settings, const StationOptions& options,
                                   const ResultLogControls& controls);

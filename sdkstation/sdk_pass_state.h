@@ -36,6 +36,9 @@ struct SdkPassState {
   // 1 when every identity call of the last hand-over succeeded for that
   // device: a 0 fails its identity step.
   std::array<int32_t, kSdkPortCount> identityHandedOver{};
+  // The yield of an earlier pass did not reach its file: the next pass
+  // stores it before it starts anything, or does not start.
+  bool yieldUnkept = false;
 };
 
 }  // namespace sdkstation

@@ -10,8 +10,10 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 #include "platform/threads.h"
 #include "sdkstation/device_serials.h"
+#include "sdkstation/sdk_settings_file.h"
 #include "sdkstation/sdk_port_worker.h"
 #include "station/serial_numbers.h"
 #include "station/software_copy.h"
@@ -34,6 +36,7 @@ class Pass {
   bool PrepareSoftwareImage();
   int FirstDeviceBeyondMaxSerial() const;
   bool StartWorker(int i, const SdkPassControls& controls);
+  bool KeepYield();
   bool AnyWorkerActive() const;
   void CloseWorkers();
   void ShowUfsNotices();
@@ -72,11 +75,16 @@ bool Pass::PrepareSoftwareImage() {
 // The first device whose own serial number would pass the maximum, or the
 // device count.
 int Pass::FirstDeviceBeyondMaxSerial() const {
-  if (!(settings_.CheckMaxSn && settings_.EnEEPROMUpdate)) return count_;
+  if (!settings_.EnEEPROMUpdate) return count_;
+  const bool advances = settings_.String3Inc != 0;
   const std::string first(FieldText(settings_.String3));
   const std::string max(FieldText(settings_.StringMaxSn));
-  for (int i = 0; i < count_; ++i)
-    if (station::CompareSerial(AdvanceSerialNumber(first, i, settings_.String3Inc != 0), max) > 0) return i;
+  for (int i = 0; i < count_; ++i) {
+    const std::string serial = AdvanceSerialNumber(first, i, advances);
+    if (settings_.CheckMaxSn && station::CompareSerial(serial, max) > 0) return i;
+    // Past the last serial the counter would wrap onto numbers given before.
+    if (advances && station::IsLastHexSerial(serial)) return i;
+  }
   return count_;
 }
 
@@ -117,6 +125,16 @@ void Pass::CloseWorkers() {
   }
 }
 
+// The yield counted so far reaches its file; false (after the message)
+// when the file cannot take it, and the next pass tries again first.
+bool Pass::KeepYield() {
+  s_.pass.yieldUnkept = !station::StoreYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass);
+  if (!s_.pass.yieldUnkept) return true;
+  summary_.kept = false;
+  station::ShowUnwritable(station::kYieldNotKept, station::YieldFilePath());
+  return false;
+}
+
 void Pass::ShowUfsNotices() {
   const std::string protectedPorts =
       UfsNotice(s_.pass.ports, count_, &SdkPortRecord::ufsWriteProtect, kUfsWriteProtectNotice);
@@ -127,6 +145,11 @@ void Pass::ShowUfsNotices() {
 
 SdkPassSummary Pass::Run() {
   s_.run.meeting.Reset(0);
+  // No pass starts before the yield of the last one is kept.
+  if (s_.pass.yieldUnkept && !KeepYield()) {
+    summary_.refused = true;
+    return summary_;
+  }
   // The rows go on from the yield count the pass starts with: a device that
   // never ran is not counted, yet has its row.
   const int32_t firstLogNumber = settings_.TotalTestCount;
@@ -158,6 +181,16 @@ SdkPassSummary Pass::Run() {
   }
   const SdkPassControls controls = host_.Controls();
   const int startable = FirstDeviceBeyondMaxSerial();
+  // The number the next run starts from is kept before any device holds
+  // one: after a crash no later session gives these numbers again.
+  if (!s_.nextSerial.empty() && !StoreIssuedSerial(s_.iniPath, s_.nextSerial, settings_, s_.pass.options)) {
+    station::ShowUnwritable(station::kSerialNotKept, platform::ResolveInProgramFolder(s_.iniPath));
+    summary_.refused = true;
+    summary_.kept = false;
+    s_.passEvent.Set();
+    host_.EndWait();
+    return summary_;
+  }
   s_.run.meeting.Reset(startable);
   for (int i = 0; i < startable; ++i) {
     if (StartWorker(i, controls)) {
@@ -181,6 +214,7 @@ SdkPassSummary Pass::Run() {
   CloseWorkers();
   s_.passEvent.Set();
   host_.EndWait();
+  (void)KeepYield();  // a failure was shown; the rows still go to the log
 
   summary_.allPass = true;
   for (int i = 0; i < count_; ++i) summary_.allPass = summary_.allPass && Record(i).result == bridge::kStepPass;
@@ -188,7 +222,12 @@ SdkPassSummary Pass::Run() {
   if (!settings_.EraseFlashForDebug && !settings_.EraseFlashOnly) {
     summary_.logged =
         WriteResultLog(s_.dayLog, s_.pass.ports, count_, firstLogNumber, settings_, s_.pass.options, controls.log);
-    if (!summary_.logged) (void)platform::MessageBox(kLogOpenFailed, kErrorCaption, platform::kMbOk | platform::kMbIconError);
+    // A row that could not be written is reported as a log that cannot be
+    // opened, and a pass that went unrecorded is no pass.
+    if (!summary_.logged) {
+      (void)platform::MessageBox(kLogOpenFailed, kErrorCaption, platform::kMbOk | platform::kMbIconError);
+      summary_.allPass = false;
+    }
   }
   host_.ShowResult(summary_.allPass);
   if (s_.pass.options.MPSafeRemove) host_.SafeRemoveAll(DevicePaths(s_.pass.ports, count_));

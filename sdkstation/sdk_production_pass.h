@@ -64,12 +64,18 @@ struct SdkStationPass {
   // WM_PORT_UPDATE to the main window; also posted when a worker ends.
   station::PortUpdatePoster postPortUpdate;
   std::array<platform::Handle, kSdkPortCount>& threads;
+  // The serial number the next run starts from (empty: this pass gives none
+  // out) and the settings file it is kept in before any worker starts.
+  std::string iniPath;
+  std::string nextSerial;
 };
 
 struct SdkPassSummary {
   int32_t started = 0;  // workers started
-  bool allPass = false;
+  bool allPass = false;  // every device passed and its row was logged
   bool logged = false;
+  bool refused = false;  // no worker started: the next serial number could not be kept
+  bool kept = true;      // the next serial number and the yield reached their files
 };
 
 SdkPassSummary RunProductionPass(SdkStationPass& station, SdkPassHost& host);

@@ -311,4 +311,12 @@ int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const Sta
   return station::WriteSettings(path, writes);
 }
 
+bool StoreIssuedSerial(const std::string& path, const std::string& serial, SdkSettingsBlock block,
+                       const StationOptions& options) {
+  SetFieldText(block.String3, serial);
+  StationOptions copy = options;
+  const std::vector<station::SettingWrite> writes = station::WritesInOrder(SettingsKeys(), block, copy);
+  return station::StoreSettingsKeys(path, station::WritesOf(writes, kEeprom, {"String3"}));
+}
+
 }  // namespace sdkstation

@@ -83,6 +83,12 @@ SdkLoadResult LoadSettings(const std::string& path, SdkSettingsBlock& block, Sta
 [[nodiscard]] int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options,
                                     std::span<const UnreadValue> unread = {});
 
+// The serial number `serial` as String3 into the settings file at `path`,
+// durably and only into a file that is there and may be written
+// (station::StoreSettingsKeys); false when it cannot take it.
+[[nodiscard]] bool StoreIssuedSerial(const std::string& path, const std::string& serial, SdkSettingsBlock block,
+                                     const StationOptions& options);
+
 // The yield edit's text: passed "/" total.
 std::string YieldText(const SdkSettingsBlock& block);
 

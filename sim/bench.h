@@ -51,7 +51,9 @@ class Bench : public platform::Backend, public std::enable_shared_from_this<Benc
   // (with the line number) on a bad description, an empty one, or a bench
   // that cannot be built.
   static std::shared_ptr<Bench> FromText(std::string_view text, std::string* error);
-  // The same from a file; a file that cannot be read is an error too.
+  // The same from a file; a file that cannot be read is an error too, and
+  // so is one that is not a regular file or is larger than kMaxBenchFileSize.
+  static constexpr size_t kMaxBenchFileSize = 1 << 20;
   static std::shared_ptr<Bench> FromFile(const std::string& path, std::string* error);
   // The bench of this process: the file KESTROVA_BENCH names, or the
   // embedded bench. A named file that cannot be read, parsed or built stops

@@ -12,11 +12,14 @@
 // error, and the station does not run on another bench than the one named.
 //
 //   disk.image = /path/a.img   the disk's sparse image file (also disk2.image);
-//                           absent: a temporary image removed with the bench.
+//                           absent: a temporary image that has no name in
+//                           the temporary folder, so that it goes with the
+//                           bench however the bench ends.
 //                           A missing file is made; an existing one is used
 //                           only when the bench made it (its last 512 bytes
 //                           are the bench's mark): another file, a folder or
-//                           a path that cannot be reached is an error
+//                           a path that cannot be reached is an error, and
+//                           so is an image that another drive has already
 //
 // Time, on the station clock (every key of a product has a default):
 //
@@ -119,6 +122,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/files.h"
 #include "platform/volumes.h"
 #include "sim/bench.h"
 #include "sim/embedded_bench.h"
@@ -541,6 +545,30 @@ bool HasBlock(std::string_view text) {
 
 std::string_view Bench::EmbeddedText() { return EmbeddedBenchText(); }
 
+namespace {
+
+// The product (and its drive) whose disk the last product's newly named
+// image already is, or "": two drives on one image would write over each
+// other. Names that lead to the same file count as one.
+std::string ImageOwner(const BenchConfig& config, bool secondDrive) {
+  const ProductConfig& last = config.products.back();
+  const std::string& named = secondDrive ? last.disk2.imagePath : last.disk.imagePath;
+  if (named.empty()) return {};
+  std::error_code ec;
+  const std::filesystem::path image = std::filesystem::weakly_canonical(named, ec);
+  for (const ProductConfig& p : config.products) {
+    for (const bool second : {false, true}) {
+      if (&p == &last && second == secondDrive) continue;
+      const std::string& other = second ? p.disk2.imagePath : p.disk.imagePath;
+      if (other.empty() || std::filesystem::weakly_canonical(other, ec) != image) continue;
+      return "product '" + p.name + "'" + (second ? " (disk2)" : "");
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 bool Bench::ParseText(std::string_view text, std::vector<ProductConfig>* products,
                       std::string* error) {
   BenchConfig config;
@@ -622,6 +650,10 @@ bool Bench::ParseText(std::string_view text, BenchConfig* config, std::string* e
     }
     if (!known) return fail("unknown key '" + std::string(key) + "'");
     if (!ok) return fail("bad value '" + std::string(value) + "' for " + std::string(key));
+    if (section == Section::Product && (key == "disk.image" || key == "disk2.image")) {
+      const std::string owner = ImageOwner(*config, key == "disk2.image");
+      if (!owner.empty()) return fail(std::string(key) + " " + std::string(value) + " is the disk of " + owner + " already");
+    }
   }
   for (const ProductConfig& p : config->products) {
     if (p.chipType < 1) return fail("product '" + p.name + "': chip must be 1-34");
@@ -653,16 +685,20 @@ std::shared_ptr<Bench> Bench::FromFile(const std::string& path, std::string* err
   };
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return fail("is a folder");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail(std::string("cannot be read (") + std::strerror(errno) + ")");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return fail("cannot be read");
+  // A pipe must not hold the start-up, nor a device fill the memory.
+  std::string text;
+  switch (platform::ReadRegularFile(path.c_str(), kMaxBenchFileSize, &text)) {
+    case platform::FileRead::kRead: break;
+    case platform::FileRead::kNotRegular: return fail("is not a regular file");
+    case platform::FileRead::kTooLarge: return fail("is larger than " + std::to_string(kMaxBenchFileSize) + " bytes");
+    case platform::FileRead::kMissing:
+    case platform::FileRead::kFailed: return fail(std::string("cannot be read (") + std::strerror(errno) + ")");
+  }
   // A named bench that describes nothing is a mistake, not a station with
   // nothing attached.
-  if (!HasBlock(text.str())) return fail("describes no bench");
+  if (!HasBlock(text)) return fail("describes no bench");
   std::string why;
-  auto bench = FromText(text.str(), &why);
+  auto bench = FromText(text, &why);
   if (!bench) return fail(why);
   return bench;
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -78,15 +79,21 @@ DiskImage::DiskImage(const DiskConfig& config) : config_(config) {
   if (config_.sectorSize != 512 && config_.sectorSize != 4096) config_.sectorSize = 512;
   if (!config_.present) return;
   if (config_.imagePath.empty()) {
+    // A file without a name: nothing is left behind when the process is
+    // killed. Tools reach it through the process's descriptor.
     const char* dir = std::getenv("TMPDIR");
-    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") +
-                          "/kestrova-disk-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = ::mkstemp(name.data());
-    if (fd_ < 0) Fail("a temporary image cannot be made", errno);
-    path_ = name.data();
-    temporary_ = true;
+    const std::string folder = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      // A file system without unnamed files: the name goes at once.
+      std::string pattern = folder + "/kestrova-disk-XXXXXX";
+      std::vector<char> name(pattern.begin(), pattern.end());
+      name.push_back('\0');
+      fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+      if (fd_ < 0) Fail("a temporary image cannot be made", errno);
+      ::unlink(name.data());
+    }
+    path_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd_);
   } else {
     path_ = config_.imagePath;
     OpenNamed();
@@ -133,13 +140,11 @@ void DiskImage::Fail(const char* what, int error) {
   if (error != 0) message += std::string(" (") + std::strerror(error) + ")";
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (temporary_) ::unlink(path_.c_str());
   throw std::runtime_error(message);
 }
 
 DiskImage::~DiskImage() {
   if (fd_ >= 0) ::close(fd_);
-  if (temporary_) ::unlink(path_.c_str());
 }
 
 bool DiskImage::Read(uint64_t lba, uint64_t count, uint8_t* out) const {

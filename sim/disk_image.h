@@ -1,7 +1,8 @@
 // The disk behind a bridge: a sparse image file with the drive's visible
 // capacity plus reserved sectors past it, and the ATA IDENTIFY data the
-// drive answers. A temp image is removed when the object dies; a configured
-// path is kept. Every image ends in the bench's mark, past the sectors the
+// drive answers. A temp image has no name in the file system (path() is
+// the process's descriptor of it), so it goes with the object or the
+// process, however that ends; a configured path is kept. Every image ends in the bench's mark, past the sectors the
 // drive reaches; an existing file without it is never written.
 #pragma once
 
@@ -47,7 +48,6 @@ class DiskImage {
 
   DiskConfig config_;
   std::string path_;
-  bool temporary_ = false;
   int fd_ = -1;
 };
 

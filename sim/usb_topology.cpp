@@ -1,7 +1,9 @@
 #include "sim/usb_topology.h"
 
+#include <algorithm>
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include "platform/text.h"
 #include "sim/device_ids.h"
@@ -10,6 +12,21 @@ namespace sim {
 
 using platform::AsciiLower;
 using platform::AsciiUpper;
+
+namespace {
+
+// The system takes a serial string into a device's instance id only when
+// every character may stand there: none below 0x20 (a NUL among them would
+// cut the id short), none above 0x7F, no comma. Any other serial counts as
+// none.
+bool UsableSerial(std::string_view serial) {
+  return !serial.empty() && std::all_of(serial.begin(), serial.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u <= 0x7F && c != ',';
+  });
+}
+
+}  // namespace
 
 UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, const SystemState& system,
                          Products& products)
@@ -71,7 +88,7 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
     d.speed_ = r.devices[i].speed;
     const std::string ids = "VID_" + Hex(d.config_.vid, 4, true) + "&PID_" + Hex(d.config_.pid, 4, true);
     std::string unique = AsciiUpper(d.config_.serial);
-    if (unique.empty() || !usbIds.insert(ids + "\\" + unique).second)
+    if (!UsableSerial(unique) || !usbIds.insert(ids + "\\" + unique).second)
       unique = "6&" + Hex(Fnv32(hub.path), 8, false) + "&0&" + std::to_string(r.devices[i].port);
     d.instanceId_ = "USB\\" + ids + "\\" + unique;
   }
@@ -79,8 +96,9 @@ UsbTopology::UsbTopology(const ResolvedTopology& r, const BenchConfig& config, c
   AttachTypeCFixtures(config.typeCFixtures);
 }
 
-// A device without a serial string, or with the serial of one already
-// attached, is known by its location.
+// A device without a serial string, with one that an instance id cannot
+// hold, or with the serial of one already attached, is known by its
+// location.
 Product::Names UsbTopology::Name(const Product& p, const DeviceIdentity& identity) const {
   const ProductConfig& c = p.config();
   Product::Names names;
@@ -91,7 +109,7 @@ Product::Names UsbTopology::Name(const Product& p, const DeviceIdentity& identit
       if (other.get() != &p && other->usbInstanceId() == id) return true;
     return false;
   };
-  if (unique.empty() || taken("USB\\" + ids + "\\" + unique))
+  if (!UsableSerial(unique) || taken("USB\\" + ids + "\\" + unique))
     unique = "6&" + Hex(Fnv32(p.hubName_), 8, false) + "&0&" + std::to_string(p.hubPort_);
   names.usbInstanceId = "USB\\" + ids + "\\" + unique;
   const std::string kind = c.placement.cdrom ? "CDROM" : "DISK";

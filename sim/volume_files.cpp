@@ -1,14 +1,21 @@
 // The host folders behind the bench's drives: the system drive's folder
 // (the Windows folder with its programs, the temporary folder) and each
 // mounted volume's file view, all under one temporary root removed with
-// the bench.
+// the bench, or by the next bench when its process was killed.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/disk_ioctl.h"
@@ -30,17 +37,48 @@ VolumeSystem::~VolumeSystem() {
   if (root_.empty()) return;
   std::error_code ignored;
   fs::remove_all(root_, ignored);
+  if (rootLock_ >= 0) ::close(rootLock_);
 }
+
+namespace {
+
+constexpr std::string_view kRootPrefix = "kestrova-bench-";
+
+// The roots of benches whose processes were killed: named after a process
+// that is gone, and held by nobody (a live bench holds a lock on its root,
+// which also covers a process this one cannot see).
+void RemoveStaleRoots(const std::string& folder) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kRootPrefix, 0) != 0) continue;
+    const std::string_view rest = std::string_view(name).substr(kRootPrefix.size());
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    if (error != std::errc() || end == rest.data() || *end != '-' || pid <= 0) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    const int fd = ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) fs::remove_all(entry.path(), ec);
+    ::close(fd);
+  }
+}
+
+}  // namespace
 
 const std::string& VolumeSystem::Root() {
   if (!root_.empty()) return root_;
   const char* dir = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/kestrova-bench-XXXXXX";
+  const std::string folder = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+  // What a killed bench left goes when the next one starts.
+  RemoveStaleRoots(folder);
+  std::string pattern = folder + "/" + std::string(kRootPrefix) + std::to_string(::getpid()) + "-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (::mkdtemp(name.data()) == nullptr) return root_;
   root_ = name.data();
+  rootLock_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (rootLock_ >= 0) static_cast<void>(::flock(rootLock_, LOCK_SH | LOCK_NB));
   return root_;
 }
 

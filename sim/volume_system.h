@@ -200,6 +200,7 @@ class VolumeSystem {
   SystemFaults& faults_;
   std::mutex mutex_;
   std::string root_;
+  int rootLock_ = -1;  // held while the bench lives: no other bench takes the root for a stale one
   bool systemMade_ = false;
   std::map<std::pair<size_t, int>, DriveState> drives_;
   std::map<VolumeKey, Volume> volumes_;

@@ -41,6 +41,17 @@ bool WriteAll(platform::Handle file, std::string_view text) {
          written == text.size();
 }
 
+// Writes `text` at the end the file has at `end`, whole or not at all: the
+// part a full disk took is cut off again, so no torn line is left for the
+// next text to follow.
+bool AppendWhole(platform::Handle file, int64_t end, std::string_view text) {
+  if (WriteAll(file, text)) return true;
+  if (!platform::SetFilePointerEx(file, end, nullptr, platform::kFileBegin) || !platform::SetEndOfFile(file))
+    platform::DebugTrace("The day log keeps a part of a line it could not take (error %u)\n",
+                         platform::GetLastError());
+  return false;
+}
+
 template <class... Args>
 std::string Format(const char* format, Args... args) {
   const int n = std::snprintf(nullptr, 0, format, args...);
@@ -120,7 +131,9 @@ bool DayLogWriter::OpenOrCreate(const std::string& path, std::string_view header
   handle_ = OpenForAppend(path, platform::kCreateNew);
   if (handle_ == platform::kInvalidHandle) return false;
   if (!WriteAll(handle_, header)) {
+    // A file without its header would take rows under no header later on.
     Close();
+    static_cast<void>(platform::DeleteFile(path.c_str()));  // gone with this pass's own creation
     return false;
   }
   return true;
@@ -144,7 +157,13 @@ bool DayLogWriter::Open(DayLog& log) {
 }
 
 bool DayLogWriter::Append(std::string_view text) {
-  return handle_ != platform::kInvalidHandle && WriteAll(handle_, text);
+  int64_t end = 0;
+  return handle_ != platform::kInvalidHandle && platform::SetFilePointerEx(handle_, 0, &end, platform::kFileCurrent) &&
+         AppendWhole(handle_, end, text);
+}
+
+bool DayLogWriter::Flush() {
+  return handle_ != platform::kInvalidHandle && platform::FlushFileBuffers(handle_);
 }
 
 void DayLogWriter::Close() {
@@ -157,7 +176,7 @@ bool AppendToExistingDayLog(const std::string& path, std::string_view text) {
   if (file == platform::kInvalidHandle) return false;
   int64_t size = 0;
   const bool ok = platform::SetFilePointerEx(file, 0, &size, platform::kFileEnd) && size > 0 &&
-                  WriteAll(file, text);
+                  AppendWhole(file, size, text) && platform::FlushFileBuffers(file);
   platform::CloseHandle(file);
   return ok;
 }

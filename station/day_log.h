@@ -70,7 +70,11 @@ class DayLogWriter {
   // that size. False when no file could be opened or made (the message is
   // the caller's); `log` then names the file that failed.
   [[nodiscard]] bool Open(DayLog& log);
+  // Appends a row whole, or nothing of it (false: a full disk, a failing
+  // device). A header that cannot be written takes its new file with it.
   [[nodiscard]] bool Append(std::string_view text);
+  // The rows reach the disk; false when the system could not keep them.
+  [[nodiscard]] bool Flush();
   void Close();
 
  private:
@@ -78,8 +82,8 @@ class DayLogWriter {
   platform::Handle handle_ = platform::kInvalidHandle;
 };
 
-// Appends a block to a day log that exists and is not empty, opened as the
-// pass opens it. False when it cannot.
+// Appends a block, whole or not at all, to a day log that exists and is
+// not empty, opened as the pass opens it. False when it cannot.
 [[nodiscard]] bool AppendToExistingDayLog(const std::string& path, std::string_view text);
 
 // ---- Rows

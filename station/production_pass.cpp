@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "bridge/block_commands.h"
 #include "bridge/chip_identification.h"
@@ -16,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 #include "platform/threads.h"
 #include "station/bridge_probes.h"
 #include "station/device_enumeration.h"
@@ -23,6 +27,7 @@
 #include "station/port_rows.h"
 #include "station/port_worker.h"
 #include "station/serial_numbers.h"
+#include "station/settings_file.h"
 #include "station/software_copy.h"
 #include "station/station_messages.h"
 
@@ -43,12 +48,15 @@ class Pass {
   bool TypeC() const { return settings_.EnEPPTypeC != 0; }
   void Post() { s_.queue->Post(kWmPortUpdate); }
 
+  PassSummary RunSteps();
   int FindPresentPorts();
   bool LoadFirmware();
   void Abort();
   void PrepareSoftwareImage();
-  void StartWorkers();
-  bool StartWorker(int slot);
+  bool StartWorkers();
+  std::unique_ptr<WorkerJob> MakeJob(int slot);
+  bool Launch(int slot, std::unique_ptr<WorkerJob> job);
+  bool KeepYield();
   void EndWorkers();
   void WriteRows();
 
@@ -146,7 +154,7 @@ void Pass::PrepareSoftwareImage() {
   }
 }
 
-bool Pass::StartWorker(int slot) {
+std::unique_ptr<WorkerJob> Pass::MakeJob(int slot) {
   auto job = std::make_unique<WorkerJob>();
   job->pass = &s_.pass;
   job->postPortUpdate = [queue = s_.queue] { queue->Post(kWmPortUpdate); };
@@ -155,6 +163,10 @@ bool Pass::StartWorker(int slot) {
   job->settings = settings_;
   // Its own serial number, as the configuration image takes it.
   StoreSerialNumber(job->settings, std::string(FieldText(settings_.String3)));
+  return job;
+}
+
+bool Pass::Launch(int slot, std::unique_ptr<WorkerJob> job) {
   s_.members.lastStartedSlot = slot;
   // The job goes with the thread; a thread that cannot start frees it here.
   auto held = std::make_shared<std::unique_ptr<WorkerJob>>(std::move(job));
@@ -171,21 +183,31 @@ bool Pass::StartWorker(int slot) {
   return true;
 }
 
-// Steps 10-11.
-void Pass::StartWorkers() {
+// Steps 10-11. Every job takes its serial numbers first, and the advanced
+// ones reach the settings file before any worker starts: a product never
+// holds a number that a later session, after a crash, could give again.
+// False when they cannot be kept; then no worker starts and no number is
+// used up.
+bool Pass::StartWorkers() {
   const bool cfg = settings_.EnEEPROMUpdate != 0;
-  int jobs = 0;
+  const bool serialAdvances = cfg && settings_.String3Inc && !settings_.EnBarcodeMode && !TypeC();
+  const SettingsBlock before = settings_;
+  std::vector<std::pair<int, std::unique_ptr<WorkerJob>>> jobs;
+  int counted = 0;
   int unstarted = 0;
   bool stopped = false;
-  for (int slot = 0; slot < bridge::kPortCount && jobs < summary_.presentCount; ++slot) {
+  bool advanced = false;
+  for (int slot = 0; slot < bridge::kPortCount && counted < summary_.presentCount; ++slot) {
     bridge::PortRecord& r = Record(slot);
     if (!r.present) continue;
-    ++jobs;
+    ++counted;
     if (stopped) {
       ++unstarted;
       continue;
     }
-    if (options_.CheckMaxSn && cfg && CompareSerial(FieldText(settings_.String3), FieldText(settings_.StringMaxSn)) > 0) {
+    const std::string_view serial = FieldText(settings_.String3);
+    if (cfg && ((options_.CheckMaxSn && CompareSerial(serial, FieldText(settings_.StringMaxSn)) > 0) ||
+                (serialAdvances && IsLastHexSerial(serial)))) {
       platform::MessageBox(kMaxSerialReached, "Error", platform::kMbOk | platform::kMbIconError);
       r.configurationStatus = bridge::kStepFail;
       r.result = -1;
@@ -194,21 +216,44 @@ void Pass::StartWorkers() {
       stopped = true;
       continue;
     }
-    if (!StartWorker(slot)) {
-      r.result = -1;
-      r.finalResult = -1;
-      Post();
-      continue;
-    }
-    ++summary_.started;
+    jobs.emplace_back(slot, MakeJob(slot));
     if (!cfg) continue;
     if (settings_.StringAInc) IncrementHexSerial(settings_.StringA);
     if (settings_.StringBInc) IncrementHexSerial(settings_.StringB);
-    if (settings_.String3Inc && !settings_.EnBarcodeMode && !TypeC()) IncrementHexSerial(settings_.String3);
+    if (serialAdvances) IncrementHexSerial(settings_.String3);
+    advanced = advanced || settings_.StringAInc || settings_.StringBInc || serialAdvances;
+  }
+  if (advanced && !StoreIssuedSerials(s_.iniPath, settings_, options_)) {
+    std::memcpy(settings_.StringA, before.StringA, sizeof settings_.StringA);
+    std::memcpy(settings_.StringB, before.StringB, sizeof settings_.StringB);
+    std::memcpy(settings_.String3, before.String3, sizeof settings_.String3);
+    ShowUnwritable(kSerialNotKept, platform::ResolveInProgramFolder(s_.iniPath));
+    return false;
+  }
+  for (auto& [slot, job] : jobs) {
+    if (Launch(slot, std::move(job))) {
+      ++summary_.started;
+      continue;
+    }
+    bridge::PortRecord& r = Record(slot);
+    r.result = -1;
+    r.finalResult = -1;
+    Post();
   }
   // A product the pass could not start on was tested all the same: it
-  // keeps its row and its number, so the next pass's rows follow on.
+  // keeps its row and its number, so the next pass's numbers follow on.
   if (!TypeC()) settings_.TotalTestCount += unstarted;
+  return true;
+}
+
+// The yield counted so far reaches its file; false (after the message)
+// when the file cannot take it, and the next pass tries again first.
+bool Pass::KeepYield() {
+  s_.members.yieldUnkept = !StoreYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass);
+  if (!s_.members.yieldUnkept) return true;
+  summary_.kept = false;
+  ShowUnwritable(kYieldNotKept, YieldFilePath());
+  return false;
 }
 
 // Step 13, and each result counted once before the rows are written.
@@ -233,8 +278,7 @@ void Pass::WriteRows() {
   const platform::LocalTime now = platform::GetLocalTime();
   DayLogWriter log;
   summary_.logged = log.Open(s_.dayLog);
-  if (!summary_.logged)
-    platform::MessageBox(kLogOpenFailed, "Error", platform::kMbOk | platform::kMbIconError);
+  const bool opened = summary_.logged;
   const int32_t passIndex = s_.pass.EppPassIndex;
   int32_t number = firstRowNumber_;
   bool allPass = true;
@@ -259,11 +303,27 @@ void Pass::WriteRows() {
       summary_.logged = false;
     }
   }
+  if (opened && summary_.logged && !TypeC() && !log.Flush()) {
+    platform::DebugTrace("The day log %s did not keep its rows\n", s_.dayLog.path.c_str());
+    summary_.logged = false;
+  }
+  // A row that could not be written is reported as a log that cannot be opened.
+  if (!summary_.logged)
+    platform::MessageBox(kLogOpenFailed, "Error", platform::kMbOk | platform::kMbIconError);
   summary_.allPass = allPass;
-  s_.members.lastPassFailed = allPass ? 0 : 1;
+  // A pass that went unrecorded is no pass.
+  s_.members.lastPassFailed = allPass && (summary_.logged || TypeC()) ? 0 : 1;
 }
 
 PassSummary Pass::Run() {
+  const PassSummary summary = RunSteps();
+  s_.members.unkept = !summary.kept;
+  return summary;
+}
+
+PassSummary Pass::RunSteps() {
+  // No pass starts before the yield of the last one is kept.
+  if (s_.members.yieldUnkept && !KeepYield()) return summary_;
   PassState& p = s_.pass;
   p.firmwareImage.Release();
   const int count = FindPresentPorts();
@@ -294,12 +354,20 @@ PassSummary Pass::Run() {
 
   // Rows are numbered from the count before any worker could add to it.
   firstRowNumber_ = settings_.TotalTestCount + 1;
+  if (!StartWorkers()) {
+    summary_.kept = false;
+    Abort();
+    return summary_;
+  }
   summary_.waited = true;
-  StartWorkers();
   host_.WaitUntil([this] { return !AnyThreadActive(s_.members.threads); });
   EndWorkers();
+  static_cast<void>(KeepYield());  // a failure was shown; the rows still go to the log
   WriteRows();
 
+  // Rows the log did not take leave the pass without its result, as a log
+  // that cannot be opened does.
+  if (!summary_.logged && !TypeC()) return summary_;
   host_.ShowResult(summary_.allPass);
   if (!TypeC() && options_.MPSafeRemove) host_.SafeRemoveAll();
   return summary_;

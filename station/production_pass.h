@@ -60,6 +60,12 @@ struct PassMembers {
   int32_t lastPassFailed = 0;
   // The rows of the current Type-C round, by pass index; START logs them.
   std::array<std::string, kTypeCPasses> typeCRows;
+  // The yield of an earlier pass did not reach its file: the next pass
+  // stores it before it starts anything, or does not start.
+  bool yieldUnkept = false;
+  // The last pass could not keep its serial numbers or its yield: the run
+  // starts no further pass.
+  bool unkept = false;
 };
 
 // The station state a pass works on.
@@ -73,6 +79,9 @@ struct StationPass {
   // WM_PORT_UPDATE goes here from the workers, and each thread's end.
   std::shared_ptr<platform::MessageQueue> queue;
   PassMembers& members;
+  // The settings file the advanced serial numbers go to before any product
+  // gets one (the window's current settings file).
+  std::string iniPath;
 };
 
 // What the pass shows, and where it waits.
@@ -106,6 +115,7 @@ struct PassSummary {
   bool waited = false;  // the pass got as far as its workers
   bool allPass = false;
   bool logged = false;  // the day log took the rows
+  bool kept = true;     // the serial numbers and the yield reached their files
 };
 
 PassSummary RunProductionPass(StationPass& station, PassHost& host);

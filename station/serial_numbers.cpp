@@ -37,6 +37,11 @@ void IncrementHexSerial(std::span<char> text) {
   }
 }
 
+bool IsLastHexSerial(std::string_view text) {
+  const std::string_view line = text.substr(0, LineLength(text));
+  return !line.empty() && std::all_of(line.begin(), line.end(), [](char c) { return c == 'F' || c == 'f'; });
+}
+
 size_t StripLeadingZeros(std::span<const char> text, std::span<char> target) {
   std::fill(target.begin(), target.end(), '\0');
   const std::string_view digits = Significant(text);

@@ -24,6 +24,11 @@ void IncrementHexSerial(char (&field)[N]) {
   IncrementHexSerial(std::span<char>(field, N));
 }
 
+// True when advancing the text would wrap it round to all '0's, onto
+// numbers given out before: every character is 'F' (any case). The counter
+// stops there as it stops at the highest number the operator allows.
+[[nodiscard]] bool IsLastHexSerial(std::string_view text);
+
 // Copies the text without its leading '0's into `target` (zeroed first, no
 // terminator added, cut to the target) and returns the number copied.
 size_t StripLeadingZeros(std::span<const char> text, std::span<char> target);

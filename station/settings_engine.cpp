@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cstdint>
 
+#include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
@@ -25,6 +26,19 @@ std::string Replace(std::string_view pattern, std::string_view with) {
 bool IsExistingFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// Why a settings or yield file that is there cannot be read; null when it
+// can (or is missing).
+const char* Unreadable(platform::FileRead read) {
+  switch (read) {
+    case platform::FileRead::kRead:
+    case platform::FileRead::kMissing: return nullptr;
+    case platform::FileRead::kNotRegular: return kNotRegularFile;
+    case platform::FileRead::kTooLarge: return kFileTooLarge;
+    case platform::FileRead::kFailed: return kFileUnreadable;
+  }
+  return kFileUnreadable;
 }
 
 bool EnsureFolder(const std::string& path) {
@@ -63,8 +77,37 @@ std::string_view TextOf(std::span<const char> field) {
 
 void ReadYieldCounters(YieldCounters yield) {
   const platform::IniFile file(YieldFilePath());
+  if (const char* why = Unreadable(file.readResult())) ShowSettingsError(Replace(why, file.path()));
   yield.total = file.ReadInteger(kYieldSection, "TotalTestCount", 0);
   yield.passed = file.ReadInteger(kYieldSection, "NumberOfPass", 0);
+}
+
+void ApplyWrites(platform::IniFile& ini, std::span<const SettingWrite> writes) {
+  for (const SettingWrite& w : writes) {
+    if (w.text) {
+      ini.WriteString(w.section, w.name, *w.text);
+      continue;
+    }
+    if (const auto* text = std::get_if<std::span<char>>(&w.field)) {
+      const std::string_view value = TextOf(*text);
+      // The closing quote must not fall behind a line end the file cuts at.
+      if (w.form == WriteForm::kQuotedText)
+        ini.WriteString(w.section, w.name, "'" + std::string(value.substr(0, value.find_first_of("\r\n"))) + "'");
+      else ini.WriteString(w.section, w.name, value);
+      continue;
+    }
+    if (const auto* p = std::get_if<float*>(&w.field)) {
+      ini.WriteFloat(w.section, w.name, static_cast<double>(**p));
+      continue;
+    }
+    int64_t value = 0;
+    if (const auto* p = std::get_if<int32_t*>(&w.field)) value = **p;
+    if (const auto* p = std::get_if<uint8_t*>(&w.field)) value = **p;
+    if (const auto* p = std::get_if<int64_t*>(&w.field)) value = **p;
+    if (w.value) value = *w.value;
+    if (w.form == WriteForm::kBoolean) ini.WriteBool(w.section, w.name, value != 0);
+    else ini.WriteInteger(w.section, w.name, value);
+  }
 }
 
 }  // namespace
@@ -161,6 +204,13 @@ std::optional<std::string> BeginSettingsLoad(const std::string& path, YieldCount
     ShowSettingsError(Replace("Please make sure the file %s exist!\n", file));
     return std::nullopt;
   }
+  // A pipe would keep the load waiting, a device or a huge file would fill
+  // memory: such a file is read as no file at all.
+  std::string ignored;
+  if (const char* why = Unreadable(platform::ReadRegularFile(file.c_str(), platform::kMaxProfileFileSize, &ignored))) {
+    ShowSettingsError(Replace(why, file));
+    return std::nullopt;
+  }
   return file;
 }
 
@@ -173,31 +223,7 @@ SettingWrite* FindWrite(std::vector<SettingWrite>& writes, std::string_view name
 int WriteSettings(const std::string& path, std::span<const SettingWrite> writes) {
   const std::string file = platform::ResolveInProgramFolder(path);
   platform::IniFile ini(file);
-  for (const SettingWrite& w : writes) {
-    if (w.text) {
-      ini.WriteString(w.section, w.name, *w.text);
-      continue;
-    }
-    if (const auto* text = std::get_if<std::span<char>>(&w.field)) {
-      const std::string_view value = TextOf(*text);
-      // The closing quote must not fall behind a line end the file cuts at.
-      if (w.form == WriteForm::kQuotedText)
-        ini.WriteString(w.section, w.name, "'" + std::string(value.substr(0, value.find_first_of("\r\n"))) + "'");
-      else ini.WriteString(w.section, w.name, value);
-      continue;
-    }
-    if (const auto* p = std::get_if<float*>(&w.field)) {
-      ini.WriteFloat(w.section, w.name, static_cast<double>(**p));
-      continue;
-    }
-    int64_t value = 0;
-    if (const auto* p = std::get_if<int32_t*>(&w.field)) value = **p;
-    if (const auto* p = std::get_if<uint8_t*>(&w.field)) value = **p;
-    if (const auto* p = std::get_if<int64_t*>(&w.field)) value = **p;
-    if (w.value) value = *w.value;
-    if (w.form == WriteForm::kBoolean) ini.WriteBool(w.section, w.name, value != 0);
-    else ini.WriteInteger(w.section, w.name, value);
-  }
+  ApplyWrites(ini, writes);
   if (!ini.Flush()) {
     ShowSettingsError(Replace("Unable to write to %s", file));
     return 0;
@@ -205,17 +231,40 @@ int WriteSettings(const std::string& path, std::span<const SettingWrite> writes)
   return 1;
 }
 
-int SaveYieldCounters(int32_t total, int32_t passed) {
+std::vector<SettingWrite> WritesOf(std::span<const SettingWrite> writes, std::string_view section,
+                                   std::initializer_list<std::string_view> names) {
+  std::vector<SettingWrite> kept;
+  for (const SettingWrite& w : writes)
+    if (w.section == section && std::find(names.begin(), names.end(), w.name) != names.end()) kept.push_back(w);
+  return kept;
+}
+
+bool StoreSettingsKeys(const std::string& path, std::span<const SettingWrite> writes) {
+  const std::string file = platform::ResolveInProgramFolder(path);
+  // As the save at exit: into a settings file that is there, never a new one.
+  if (!IsExistingFile(file) || platform::IsReadOnlyFile(file)) return false;
+  platform::IniFile ini(file);
+  ApplyWrites(ini, writes);
+  return ini.Flush();
+}
+
+bool StoreYieldCounters(int32_t total, int32_t passed) {
   // A folder that cannot be made shows as the write's own failure below.
   static_cast<void>(EnsureLogFolder());
   platform::IniFile yield(YieldFilePath());
   yield.WriteInteger(kYieldSection, "TotalTestCount", total);
   yield.WriteInteger(kYieldSection, "NumberOfPass", passed);
-  if (!yield.Flush()) {
-    ShowSettingsError(Replace("Unable to write to %s", yield.path()));
+  return yield.Flush();
+}
+
+int SaveYieldCounters(int32_t total, int32_t passed) {
+  if (!StoreYieldCounters(total, passed)) {
+    ShowSettingsError(Replace("Unable to write to %s", YieldFilePath()));
     return 0;
   }
   return 1;
 }
+
+void ShowUnwritable(std::string_view text, const std::string& path) { ShowSettingsError(Replace(text, path)); }
 
 }  // namespace station

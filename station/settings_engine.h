@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,6 +29,11 @@ inline constexpr char kSettingsFileName[] = "Kestrova.ini";
 inline constexpr char kYieldFileName[] = "log\\QV4164x.log";
 inline constexpr char kLogFolderName[] = "log";
 inline constexpr char kYieldSection[] = "TestRecord";
+
+// A settings or yield file that is there but is not read.
+inline constexpr char kNotRegularFile[] = "Unable to read %s: it is not a regular file";
+inline constexpr char kFileTooLarge[] = "Unable to read %s: it is larger than 1048576 bytes";
+inline constexpr char kFileUnreadable[] = "Unable to read %s";
 
 // A relative name with backslash separators as a path of this platform.
 std::string LocalPath(std::string_view name);
@@ -225,7 +231,26 @@ SettingWrite* FindWrite(std::vector<SettingWrite>& writes, std::string_view name
 // Writes the yield counters to the yield file; 1 / 0 as above.
 [[nodiscard]] int SaveYieldCounters(int32_t total, int32_t passed);
 
+// What a pass gives out and counts reaches the disk before the products
+// leave, whole and synced (platform::IniFile::Flush), and nothing is shown:
+// the values into the settings file at `path` (relative: below the program
+// folder) only when that file exists and may be written, as at exit, never
+// a new one; the yield counters into the yield file. False when the file
+// cannot take them.
+[[nodiscard]] bool StoreSettingsKeys(const std::string& path, std::span<const SettingWrite> writes);
+[[nodiscard]] bool StoreYieldCounters(int32_t total, int32_t passed);
+// What the operator is told when they cannot (ShowUnwritable, with the file).
+inline constexpr char kSerialNotKept[] =
+    "Unable to write to %s\nThe next serial number cannot be kept there, so no test starts until it can.";
+inline constexpr char kYieldNotKept[] =
+    "Unable to write to %s\nThe yield cannot be kept there, so no test starts until it can.";
+// The writes of `section` whose keys are among `names`, in their order.
+std::vector<SettingWrite> WritesOf(std::span<const SettingWrite> writes, std::string_view section,
+                                   std::initializer_list<std::string_view> names);
+
 // A message box with the caption "Error" and the error icon.
 void ShowSettingsError(const std::string& text);
+// The same with `path` in place of the text's "%s".
+void ShowUnwritable(std::string_view text, const std::string& path);
 
 }  // namespace station

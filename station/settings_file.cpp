@@ -317,4 +317,10 @@ int SaveSettingsToIni(const std::string& path, SettingsBlock block, const Statio
   return WriteSettings(path, writes);
 }
 
+bool StoreIssuedSerials(const std::string& path, SettingsBlock block, const StationOptions& options) {
+  StationOptions copy = options;
+  const std::vector<SettingWrite> writes = WritesInOrder(SettingsKeys(), block, copy);
+  return StoreSettingsKeys(path, WritesOf(writes, kEeprom, {"StringA", "StringB", "String3"}));
+}
+
 }  // namespace station

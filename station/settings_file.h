@@ -49,6 +49,11 @@ LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOp
 [[nodiscard]] int SaveSettingsToIni(const std::string& path, SettingsBlock block,
                                     const StationOptions& options);
 
+// The serial texts a pass advances (StringA, StringB, String3) into the
+// settings file at `path`, durably and only into a file that is there and
+// may be written (StoreSettingsKeys); false when it cannot take them.
+[[nodiscard]] bool StoreIssuedSerials(const std::string& path, SettingsBlock block, const StationOptions& options);
+
 // Writes the yield counters of `block` to the yield file; 1 / 0 as above.
 [[nodiscard]] inline int SaveYieldCounters(const SettingsBlock& block) {
   return SaveYieldCounters(block.TotalTestCount, block.NumberOfPass);

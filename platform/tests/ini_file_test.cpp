@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -320,6 +323,44 @@ TEST(ProgramFolder, IsTheExecutablesFolderUnlessOverridden) {
     EXPECT_EQ(ResolveInProgramFolder("/etc/other.ini"), "/etc/other.ini");
   }
   EXPECT_NE(ProgramFolder(), "/opt/kestrova");
+}
+
+// A profile of a bare name goes where the system's profile functions put
+// one: a Windows folder of the platform's own, in the user's configuration
+// folder as the environment names it, made when first asked for.
+using WindowsFolderTest = TempDir;
+
+TEST_F(WindowsFolderTest, IsInTheUsersConfigurationFolderNeverTheProgramFolder) {
+  using Value = std::optional<std::string>;  // none: unset
+  const auto get = [](const char* name) { return std::getenv(name) ? Value(std::getenv(name)) : std::nullopt; };
+  const auto set = [](const char* name, const Value& value) {
+    if (value) ::setenv(name, value->c_str(), 1);
+    else ::unsetenv(name);
+  };
+  const Value config = get("XDG_CONFIG_HOME"), home = get("HOME");
+  const struct {
+    Value config, home;
+    std::string expected;
+  } cases[] = {
+      {dir_ + "/xdg", dir_ + "/home", dir_ + "/xdg/kestrova/Windows"},
+      {std::nullopt, dir_ + "/home", dir_ + "/home/.config/kestrova/Windows"},
+      {"", dir_ + "/home", dir_ + "/home/.config/kestrova/Windows"},
+      {"relative/only", std::nullopt, ""},
+      {std::nullopt, std::nullopt, ""},
+  };
+  const ScopedProgramFolder program(dir_ + "/home");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    set("XDG_CONFIG_HOME", c.config);
+    set("HOME", c.home);
+    EXPECT_EQ(WindowsFolder(), c.expected);
+    if (c.expected.empty()) continue;
+    EXPECT_TRUE(std::filesystem::is_directory(c.expected));
+    EXPECT_EQ(ResolveInWindowsFolder("Kestrova.ini"), c.expected + "/Kestrova.ini");
+    EXPECT_NE(ResolveInWindowsFolder("Kestrova.ini"), ResolveInProgramFolder("Kestrova.ini"));
+  }
+  set("XDG_CONFIG_HOME", config);
+  set("HOME", home);
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ PassRun RunPass(const std::string& folder, int products, bool readWriteTest) {
   std::array<platform::Handle, sdkstation::kSdkPortCount> threads;
   threads.fill(platform::kInvalidHandle);
   sdkstation::SdkStationPass station{pass,  locks,    s,      attached, log,   passEvent, shared, patterns,
-                                     [q = host.queue] { q->Post(station::kWmPortUpdate); }, threads};
+                                     [q = host.queue] { q->Post(station::kWmPortUpdate); }, threads, "", ""};
   const uint64_t start = platform::GetTickCount64();
   run.allPass = sdkstation::RunProductionPass(station, host).allPass;
   run.stationMs = static_cast<double>(platform::GetTickCount64() - start);

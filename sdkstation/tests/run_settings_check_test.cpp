@@ -114,7 +114,9 @@ TEST(SdkSerialAdvance, ByTheDevicesHandedASerial) {
   };
   const Case cases[] = {
       {"00FF", 3, true, "0102"}, {"00FF", 3, false, "00FF"}, {"0009", 2, true, "000B"},
-      {"FFFF", 1, true, "0000"}, {"00A9", 0, true, "00A9"},
+      {"00A9", 0, true, "00A9"},
+      // The last serial is where the counter stops, short of the numbers it began with.
+      {"FFFF", 1, true, "FFFF"}, {"FFFD", 3, true, "FFFF"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(AdvanceSerialNumber(c.serial, c.devices, c.autoIncrement), c.after) << c.serial << " " << c.devices;

@@ -72,7 +72,7 @@ class SdkBenchPass : public testing::SdkTest, public SdkPassHost {
     threads_.fill(platform::kInvalidHandle);
     queue_->SetHandler(station::kWmPortUpdate, [&] { CountSdkResults(pass_.ports, attached_, settings); });
     SdkStationPass station{pass_,    locks_, settings, attached_, log_, passEvent_, run_, patterns_,
-                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_};
+                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_, Path("Kestrova.ini"), ""};
     const SdkPassSummary summary = RunProductionPass(station, *this);
     queue_->Dispatch();
     return summary;

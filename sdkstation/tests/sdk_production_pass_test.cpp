@@ -4,8 +4,10 @@
 // apart.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,7 +18,9 @@
 #include "sdkstation/tests/fake_device_library.h"
 #include "sdkstation/tests/sdk_fixture.h"
 #include "station/station_messages.h"
+#include "station/tests/configparser_reader.h"
 #include "station/tests/csv_reader.h"
+#include "station/tests/file_size_limit.h"
 
 namespace sdkstation {
 namespace {
@@ -55,22 +59,35 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
   SdkPassSummary RunPass() {
     SdkStationPass station{pass_,    locks_,   settings_,          static_cast<int32_t>(lib_.products.size()),
                            dayLog_,  passEvent_, run_,              patterns_,
-                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_};
+                           [q = queue_] { q->Post(station::kWmPortUpdate); }, threads_, Path("Kestrova.ini"),
+                           nextSerial_};
     settings_.TotalTestCount += static_cast<int32_t>(lib_.products.size());
     return RunProductionPass(station, *this);
   }
   const SdkPortRecord& Record(size_t i) const { return pass_.ports[i]; }
+  // `count` devices whose identity update gives each a serial from `first`
+  // on; the window has the pass keep `next`.
+  void GiveSerials(int count, const char* first, const char* next = "") {
+    Attach(count);
+    settings_.EnEEPROMUpdate = 1;
+    settings_.String3Inc = 1;
+    SetFieldText(settings_.String3, first);
+    nextSerial_ = next;
+  }
 
   // ---- The host.
   void BeginWait(bool devicesAttached) override { waitShown_ = devicesAttached; }
   SdkPassControls Controls() override { return controls_; }
   void WaitUntil(const std::function<bool()>& done) override {
+    if (onWaitBegins_) onWaitBegins_();
     while (!done()) {
       queue_->Wait();
       queue_->Dispatch();
     }
   }
-  void EndWait() override {}
+  void EndWait() override {
+    if (onWaitEnds_) onWaitEnds_();
+  }
   void ShowResult(bool allPass) override { results_.push_back(allPass); }
   void SafeRemoveAll(const std::vector<std::string>& devicePaths) override { removals_.push_back(devicePaths); }
 
@@ -85,6 +102,9 @@ class SdkPass : public testing::SdkTest, public SdkPassHost {
   std::shared_ptr<platform::MessageQueue> queue_ = std::make_shared<platform::MessageQueue>();
   std::array<platform::Handle, kSdkPortCount> threads_{};
   SdkPassControls controls_;
+  std::string nextSerial_;  // the number the window hands the pass to keep
+  // Run, when set, as the workers have started and as they have ended.
+  std::function<void()> onWaitBegins_, onWaitEnds_;
   bool waitShown_ = false;
   std::vector<bool> results_;
   std::vector<std::vector<std::string>> removals_;
@@ -131,6 +151,90 @@ TEST_F(SdkPass, EachDevicesOwnSerialAgainstTheMaximum) {
   // Without auto-increment both get the base, which is allowed.
   settings_.String3Inc = 0;
   EXPECT_EQ(RunPass().started, 2);
+}
+
+// The number the next run starts from is in the settings file before any
+// device holds one, and the yield in its file before the result shows.
+TEST_F(SdkPass, TheNextSerialAndTheYieldReachTheirFilesBeforeTheDevicesLeave) {
+  GiveSerials(3, "0101", "0104");
+  WriteFile("Kestrova.ini", "[setting]\r\nSCSITimeout=12\r\n[QVEEPROM]\r\nString3=0101\r\n");
+  station::testing::IniEntries whileWorking;
+  onWaitBegins_ = [&] { whileWorking = station::testing::ReadIniWithPython(Path("Kestrova.ini"), folder_); };
+  const SdkPassSummary summary = RunPass();
+  EXPECT_EQ(summary.started, 3);
+  EXPECT_TRUE(summary.kept);
+  EXPECT_EQ((whileWorking[{"QVEEPROM", "String3"}]), "0104");
+  EXPECT_EQ((whileWorking[{"setting", "SCSITimeout"}]), "12");
+  const auto yield = station::testing::ReadIniWithPython(Path("log/QV4164x.log"), folder_);
+  EXPECT_EQ((yield.at({"TestRecord", "TotalTestCount"})), "3");
+}
+
+// A settings file that cannot keep the next number holds the pass before
+// any device is touched; a yield file that cannot keep the yield holds the
+// next one.
+TEST_F(SdkPass, AStationThatCannotKeepItsNumbersStartsNoWorker) {
+  GiveSerials(2, "0101", "0103");
+  WriteFile("Kestrova.ini", "");
+  ASSERT_EQ(::chmod(Path("Kestrova.ini").c_str(), 0444), 0);
+  SdkPassSummary summary = RunPass();
+  EXPECT_EQ(summary.started, 0);
+  EXPECT_TRUE(summary.refused);
+  EXPECT_FALSE(summary.kept);
+  EXPECT_THAT(Messages(), ElementsAre("Unable to write to " + Path("Kestrova.ini") +
+                                      "\nThe next serial number cannot be kept there, so no test starts until it can."));
+  EXPECT_THAT(lib_.AllCalls(), IsEmpty());
+  EXPECT_FALSE(std::filesystem::exists(dayLog_.path));
+
+  ASSERT_EQ(::chmod(Path("Kestrova.ini").c_str(), 0644), 0);
+  std::filesystem::create_directory(Path("log/QV4164x.log"));
+  boxes_.clear();
+  summary = RunPass();
+  EXPECT_EQ(summary.started, 2);
+  EXPECT_FALSE(summary.refused);
+  EXPECT_FALSE(summary.kept);
+  const std::string yieldBox = "Unable to write to " + Path("log/QV4164x.log") +
+                               "\nThe yield cannot be kept there, so no test starts until it can.";
+  EXPECT_THAT(Messages(), ElementsAre(yieldBox));
+  summary = RunPass();
+  EXPECT_EQ(summary.started, 0);
+  EXPECT_TRUE(summary.refused);
+  EXPECT_THAT(Messages(), ElementsAre(yieldBox, yieldBox));
+}
+
+// Past FFFF the number would start again at ones given out before: the
+// device that would get it starts no worker, as at the maximum.
+TEST_F(SdkPass, TheSerialStopsAtItsLastValue) {
+  GiveSerials(3, "FFFE");
+  const SdkPassSummary summary = RunPass();
+  EXPECT_EQ(summary.started, 1);
+  EXPECT_EQ(Record(1).identityStatus, -1);
+  EXPECT_THAT(Messages(), ElementsAre(kMaxSerialReached));
+}
+
+// The disk fills while the rows are written: the operator is told as of a
+// log that cannot be opened, the pass shows as failed, and the file keeps
+// no part of a row.
+TEST_F(SdkPass, AFullDiskUnderTheResultLogFailsThePassAndLeavesNoTornRow) {
+  Attach(2);
+  ASSERT_TRUE(RunPass().allPass);
+  const std::string before = testing::Slurp(dayLog_.path);
+  results_.clear();
+  SdkPassSummary summary;
+  {
+    station::testing::FileSizeLimit disk;
+    onWaitEnds_ = [&] { disk.Apply(before.size() + 100); };
+    summary = RunPass();
+    onWaitEnds_ = nullptr;
+  }
+  EXPECT_FALSE(summary.logged);
+  EXPECT_FALSE(summary.allPass);
+  EXPECT_THAT(Messages(), ElementsAre(kLogOpenFailed));
+  EXPECT_THAT(results_, ElementsAre(false));
+  EXPECT_EQ(testing::Slurp(dayLog_.path), before);
+  ASSERT_TRUE(RunPass().logged);
+  const auto rows = station::testing::ReadTabRowsWithPython(dayLog_.path, folder_);
+  ASSERT_EQ(rows.size(), 5U);
+  for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i].size(), 22U) << i;
 }
 
 TEST_F(SdkPass, ADeviceWithoutAWorkerNeverKeepsLastPassesResult) {

@@ -106,9 +106,11 @@ void TMainForm::SaveAtExit() {
   if (platform::GetFileAttributes(current.c_str()) != platform::kInvalidFileAttributes &&
       !platform::IsReadOnlyFile(current))
     static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options(), unreadValues_));
-  // The bare name lands in the program folder.
+  // The bare name is the profile functions' own: the platform's Windows
+  // folder, never the program folder, whose Kestrova.ini is the station's.
   if (iniPath_.find(station::kSettingsFileName) == std::string::npos)
-    static_cast<void>(SaveSettingsToIni(station::kSettingsFileName, saved, Options(), unreadValues_));
+    static_cast<void>(SaveSettingsToIni(platform::ResolveInWindowsFolder(station::kSettingsFileName), saved,
+                                        Options(), unreadValues_));
   static_cast<void>(station::SaveYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass));
 }
 

@@ -24,6 +24,7 @@
 #include "platform/window_messages.h"
 #include "sdkstation/device_sdk.h"
 #include "sdkstation/sdk_pass_state.h"
+#include "sdkstation/sdk_production_pass.h"
 #include "sdkstation/sdk_settings_file.h"
 #include "sdkstation/sdk_worker_job.h"
 #include "station/pass_state.h"
@@ -137,8 +138,10 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   void CloseBtnClick();
   // 1 when the run may start, else 0 after its message.
   [[nodiscard]] int CheckRunSettings();
-  // One pass over the listed devices; true when every device passed.
-  bool RunProductionPass();
+  // One pass over the listed devices. `handed`: the devices it gives serial
+  // numbers to; the number the next run starts from is kept in the settings
+  // file before any of them gets one.
+  SdkPassSummary RunProductionPass(int handed = 0);
 
   // ---- Device notices
   // The message map of the window's message port: WM_TIMER and

@@ -150,15 +150,18 @@ int TMainForm::CheckRunSettings() {
   return check.mayRun ? 1 : 0;
 }
 
-bool TMainForm::RunProductionPass() {
+SdkPassSummary TMainForm::RunProductionPass(int handed) {
   station::DayLog log{dayLogName_, dayLogNumber_, dayLogPath_, logRollOverSize_};
+  const std::string serial = station::TextOf(ui->SerialNumberEdit);
+  const std::string next = AdvanceSerialNumber(serial, handed, ui->Str3AutoInc->isChecked());
   SdkStationPass station{pass_,     *locks_, settings_, deviceCount_, log,     *passEvent_,
-                         run_,      patterns_, [queue = queue_] { queue->Post(station::kWmPortUpdate); }, threads_};
+                         run_,      patterns_, [queue = queue_] { queue->Post(station::kWmPortUpdate); }, threads_,
+                         iniPath_,  next != serial ? next : std::string()};
   PassView view(*this);
   const SdkPassSummary summary = sdkstation::RunProductionPass(station, view);
   dayLogNumber_ = log.number;
   dayLogPath_ = log.path;
-  return summary.allPass;
+  return summary;
 }
 
 void TMainForm::AfterPass(bool failed) {
@@ -168,8 +171,11 @@ void TMainForm::AfterPass(bool failed) {
 }
 
 void TMainForm::AdvanceSerial(int devices) {
-  station::SetText(ui->SerialNumberEdit,
-                   AdvanceSerialNumber(station::TextOf(ui->SerialNumberEdit), devices, ui->Str3AutoInc->isChecked()));
+  const std::string next =
+      AdvanceSerialNumber(station::TextOf(ui->SerialNumberEdit), devices, ui->Str3AutoInc->isChecked());
+  station::SetText(ui->SerialNumberEdit, next);
+  // The next pass of a loop, which collects nothing, starts from it too.
+  SetFieldText(settings_.String3, next);
 }
 
 void TMainForm::ExecuteBtnClick() {
@@ -178,16 +184,18 @@ void TMainForm::ExecuteBtnClick() {
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   // The serial moves on by the devices of the pass, also when the pass
-  // removed them safely.
+  // removed them safely; the pass keeps where it goes before any device
+  // gets one.
   const int devices = deviceCount_;
   runActive_ = true;
   if (!settings_.EnLoopDebug) ui->lbTestLoopCnt->setText("1");
   if (CheckRunSettings() == 1) {
-    const bool failed = !RunProductionPass();
+    const SdkPassSummary summary = RunProductionPass(devices);
+    const bool failed = !summary.allPass;
     AfterPass(failed);
     if (!failed) EnumUSBDevice();
     ui->StatusLabel->show();
-    AdvanceSerial(devices);
+    if (!summary.refused) AdvanceSerial(devices);  // a refused pass gave no serial out
   }
   runActive_ = false;
   LockControls(true);
@@ -217,9 +225,10 @@ void TMainForm::btnStartTest2Click() {
   for (int n = 0; !stopRequest_ && n < LoopCount(ui->lbTestLoopCnt); ++n) {
     if (settings_.EnFWUpdate && settings_.EraseFlashForDebug == 1) {
       runActive_ = true;
-      const bool failed = !RunProductionPass();
+      const SdkPassSummary summary = RunProductionPass();
       platform::Sleep(kBeforeLoopPassMs);
-      AfterPass(failed);
+      AfterPass(!summary.allPass);
+      if (!summary.kept) break;  // no further pass while the yield cannot be kept
     }
     QCoreApplication::processEvents();
     (void)DeviceSdk().QV_InitialCustomizedSettingTable();
@@ -228,10 +237,11 @@ void TMainForm::btnStartTest2Click() {
     if (settings_.EnFWUpdate) settings_.EraseFlashForDebug = 0;
     platform::Sleep(kBeforeLoopPassMs);
     runActive_ = true;
-    const bool failed = !RunProductionPass();
+    const SdkPassSummary summary = RunProductionPass(devices);
     platform::Sleep(kAfterLoopPassMs);
-    AfterPass(failed);
-    AdvanceSerial(devices);
+    AfterPass(!summary.allPass);
+    if (!summary.refused) AdvanceSerial(devices);
+    if (!summary.kept) break;  // nor while the serial number or the yield cannot be kept
   }
   runActive_ = false;
   LockControls(true);

@@ -3,13 +3,19 @@
 #include "sim/bench.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/clock.h"
@@ -344,6 +350,14 @@ TEST(BenchFileTest, RejectsBadDescriptionsWithTheLine) {
       {"[product a]\ndisk.sector_size = 1024\n", "512 or 4096"},
       {"[product a]\nchip = 0\n", "1-34"},
       {"[product a\n", "unclosed"},
+      // Two drives on one image would write over each other, however the
+      // file is named.
+      {"[product a]\ndisk.image = /tmp/kestrova-one.img\n[product b]\nchip = 4\ndisk.image = /tmp/./kestrova-one.img\n",
+       "line 5: disk.image /tmp/./kestrova-one.img is the disk of product 'a' already"},
+      {"[product a]\ndisk2.image = /tmp/kestrova-two.img\n[product b]\ndisk.image = /tmp/kestrova-two.img\n",
+       "line 4: disk.image /tmp/kestrova-two.img is the disk of product 'a' (disk2) already"},
+      {"[product a]\ndisk.image = /tmp/kestrova-own.img\ndisk2.image = /tmp//kestrova-own.img\n",
+       "line 3: disk2.image /tmp//kestrova-own.img is the disk of product 'a' already"},
   };
   for (const auto& c : cases) {
     std::vector<sim::ProductConfig> products;
@@ -356,7 +370,9 @@ TEST(BenchFileTest, RejectsBadDescriptionsWithTheLine) {
 // A station must not run on another bench than the one it was named: each
 // named file that cannot be used stops the process with the reason.
 TEST(BenchFileTest, NamedBenchThatCannotBeUsedStopsTheProgram) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Each child is this process forked at the statement: a child that ran
+  // the test again from its start would make a folder of its own and leave it.
+  GTEST_FLAG_SET(death_test_style, "fast");
   char folder[] = "/tmp/kestrova-bench-file-XXXXXX";
   ASSERT_NE(::mkdtemp(folder), nullptr);
   const std::string dir = folder;
@@ -375,7 +391,14 @@ TEST(BenchFileTest, NamedBenchThatCannotBeUsedStopsTheProgram) {
       {write("empty.bench", "\n# no blocks\n"), "empty.bench: describes no bench"},
       {write("stranger.bench", "[product a]\ndisk.image = " + stranger + "\n"),
        "product 'a': disk image .*notes.txt is not a bench disk image"},
+      // Neither waited on nor read for ever.
+      {dir + "/pipe.bench", "pipe.bench: is not a regular file"},
+      {dir + "/zeros.bench", "zeros.bench: is not a regular file"},
+      {write("huge.bench", "[product a]\n" + std::string(sim::Bench::kMaxBenchFileSize, '#')),
+       "huge.bench: is larger than 1048576 bytes"},
   };
+  ASSERT_EQ(::mkfifo((dir + "/pipe.bench").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir + "/zeros.bench").c_str()), 0);
   for (const auto& c : cases) {
     EXPECT_EXIT(
         {
@@ -387,6 +410,59 @@ TEST(BenchFileTest, NamedBenchThatCannotBeUsedStopsTheProgram) {
   }
   std::ifstream in(stranger, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "twenty-one bytes here");
+  std::filesystem::remove_all(dir);
+}
+
+// A bench whose process is killed leaves no disk image behind (its
+// temporary images never had a name), and the folder behind its drives goes
+// when the next bench starts; a live bench's folder stays.
+TEST(BenchTemporaries, AKilledBenchLeavesNoImageAndTheNextBenchClearsItsFolder) {
+  // The child is this process forked as it stands, with its folder.
+  GTEST_FLAG_SET(death_test_style, "fast");
+  char folder[] = "/tmp/kestrova-temporaries-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string dir = folder;
+  const char* previous = std::getenv("TMPDIR");
+  const std::string kept = previous ? previous : "";
+  ::setenv("TMPDIR", dir.c_str(), 1);
+  const auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) found.push_back(entry.path().filename());
+    return found;
+  };
+  const auto starting = [](const std::vector<std::string>& all, const std::string& prefix) {
+    return std::count_if(all.begin(), all.end(), [&](const std::string& n) { return n.rfind(prefix, 0) == 0; });
+  };
+  sim::BenchConfig config;
+  config.products.resize(2);
+  config.products[0].name = "a";
+  config.products[1].name = "b";
+  EXPECT_EXIT(
+      {
+        const auto bench = std::make_shared<sim::Bench>(config);
+        (void)bench->TempPath();  // the drives' folder is made
+        ::kill(::getpid(), SIGKILL);
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+  std::vector<std::string> left = names();
+  EXPECT_EQ(starting(left, "kestrova-disk-"), 0) << ::testing::PrintToString(left);
+  ASSERT_EQ(starting(left, "kestrova-bench-"), 1) << ::testing::PrintToString(left);
+  const std::string killed = left.front();
+  {
+    const auto bench = std::make_shared<sim::Bench>(config);
+    EXPECT_FALSE(bench->TempPath().empty());
+    left = names();
+    EXPECT_EQ(std::count(left.begin(), left.end(), killed), 0) << ::testing::PrintToString(left);
+    EXPECT_EQ(starting(left, "kestrova-bench-" + std::to_string(::getpid()) + "-"), 1);
+    EXPECT_EQ(left.size(), 1u);
+    // A second live bench leaves the first one's folder alone.
+    const auto second = std::make_shared<sim::Bench>(config);
+    EXPECT_FALSE(second->TempPath().empty());
+    EXPECT_EQ(names().size(), 2u);
+  }
+  EXPECT_TRUE(names().empty());
+  if (previous) ::setenv("TMPDIR", kept.c_str(), 1);
+  else ::unsetenv("TMPDIR");
   std::filesystem::remove_all(dir);
 }
 

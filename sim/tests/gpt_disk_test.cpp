@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -57,7 +58,8 @@ class GptDisk : public ::testing::Test {
     ASSERT_TRUE(DeviceIoControl(disk.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, layout, sizeof layout, nullptr));
     // The tool lays the table out on a file of the disk's size; its sectors
     // then go onto the image (which ends in the bench's mark, past the disk).
-    table_ = image_ + ".gpt";
+    // (The bench's own image has no name of its own: the tool's file goes to the temporary folder.)
+    table_ = (std::filesystem::temp_directory_path() / ("kestrova-gpt-" + std::to_string(::getpid()))).string();
     ASSERT_NE(Shell("truncate -s " + std::to_string(kSectors * 512) + " '" + table_ + "' && sgdisk -o -n 1:2048:0 -t 1:0700 -c 1:DATA '" +
                     table_ + "'").find("operation has completed"),
               std::string::npos);

@@ -46,18 +46,28 @@ class HeadlessHost : public PassHost {
   void RunEepromTypeHandler() override {}
   PassControls Controls() override { return controls; }
   void WaitUntil(const std::function<bool()>& done) override {
+    if (onWaitBegins) onWaitBegins();
     while (!done()) {
       station_.queue->Wait();
       station_.queue->Dispatch();
     }
   }
-  void EndWait() override { ++waitEnds; }
+  void EndWait() override {
+    ++waitEnds;
+    if (onWaitEnds) onWaitEnds();
+  }
   void ShowSerials() override {}
   void Refresh() override { ++refreshes; }
-  void ShowResult(bool allPass) override { results.push_back(allPass); }
+  void ShowResult(bool allPass) override {
+    results.push_back(allPass);
+    if (onResult) onResult();
+  }
   void SafeRemoveAll() override { ++removals; }
 
   PassControls controls;
+  // Run, when set, as the workers have started, as they have ended (before
+  // the yield and the rows), and as the result shows.
+  std::function<void()> onWaitBegins, onWaitEnds, onResult;
   std::array<int, bridge::kPortCount> nodes{};
   int waits = 0, waitEnds = 0, refreshes = 0, removals = 0, rebuilds = 0;
   std::vector<bool> results;
@@ -74,7 +84,7 @@ class PassBench {
         boxScope_(&boxes_),
         clock_(clockScale),
         queue_(std::make_shared<platform::MessageQueue>()),
-        station_{*pass_, settings_, mix_, epp_, dayLog_, passEnd_, queue_, members_},
+        station_{*pass_, settings_, mix_, epp_, dayLog_, passEnd_, queue_, members_, folder_ + "/Kestrova.ini"},
         host_(station_) {
     platform::SetLocalTime(kPassDayUnixMs);
     std::string error;
@@ -82,6 +92,7 @@ class PassBench {
     EXPECT_TRUE(bench_) << error;
     if (bench_) backend_ = std::make_unique<platform::ScopedBackend>(bench_);
     std::filesystem::create_directories(folder_ + "/log");
+    Spit(folder_ + "/" + kSettingsFileName, "");  // where the pass keeps the serial numbers it gives out
     dayLog_.name = MakeDayLogName(folder_ + "/log", 2024, 1, 31);
     dayLog_.number = 0;
     dayLog_.path = dayLog_.name.Path(0);

@@ -184,7 +184,8 @@ struct LogCase {
 };
 
 // What lies in the log folder decides where the rows go; a log nobody can
-// write costs the rows but neither the result nor the last-pass flag.
+// write costs the rows and the result, and the pass counts as failed. A
+// log folder that went is made again where the yield is kept.
 TEST(ProductionPassTest, DayLogFilesInTheWay) {
   const auto sized = [](PassBench& b, int number, size_t size) {
     Spit(b.dayLog().name.Path(number), std::string(size, 'x'));
@@ -205,7 +206,10 @@ TEST(ProductionPassTest, DayLogFilesInTheWay) {
          sized(b, 1, 10);
        },
        "log/20240131_001.txt", false, true},
-      {"folder gone", [](PassBench& b) { std::filesystem::remove_all(b.Path("log")); }, "", false, false},
+      {"folder gone", [](PassBench& b) { std::filesystem::remove_all(b.Path("log")); }, "log/20240131_000.txt",
+       true, true},
+      {"a folder in its place", [](PassBench& b) { std::filesystem::create_directory(b.dayLog().path); }, "",
+       false, false},
   };
   for (const LogCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -213,7 +217,8 @@ TEST(ProductionPassTest, DayLogFilesInTheWay) {
     if (c.before) c.before(b);
     const PassSummary summary = b.Run();
     EXPECT_EQ(summary.logged, c.logged);
-    EXPECT_EQ(b.host().results, std::vector<bool>{true});
+    EXPECT_EQ(b.host().results, c.logged ? std::vector<bool>{true} : std::vector<bool>{});
+    EXPECT_EQ(b.members().lastPassFailed, c.logged ? 0 : 1);
     if (!c.logged) {
       EXPECT_EQ(b.Messages(), std::vector<std::string>{"Error: Fail to open/create log file!"});
       continue;
@@ -224,6 +229,22 @@ TEST(ProductionPassTest, DayLogFilesInTheWay) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), c.headerThere ? 3 : 2);
     EXPECT_TRUE(b.Messages().empty());
   }
+}
+
+// A USB serial with a NUL in it cannot stand in the device's instance id:
+// the system knows such a product by its location, and the station lists
+// it, with its serial as far as the NUL.
+TEST(ProductionPassTest, AProductWhoseSerialHoldsANulIsListed) {
+  const std::string bench = "[product n]\nchip = 21\nserial = 57" + std::string(1, '\0') +
+                            "01\n[product p]\nchip = 21\nserial = 5702\n";
+  PassBench b(bench);
+  const PassSummary summary = b.Run();
+  EXPECT_EQ(summary.presentCount, 2);
+  EXPECT_EQ(summary.started, 2);
+  ASSERT_NE(b.RecordOf("57"), nullptr);
+  const auto rows = ReadTabRowsWithPython(b.dayLog().path, b.Path(""));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1][3], "1D6B / 0100 / Kestrova Sim / USB Storage Bridge / 57");
 }
 
 // Another handle that holds the log for writing keeps the rows out; the
@@ -242,7 +263,7 @@ TEST(ProductionPassTest, LogHeldOpenIsRetriedThenReported) {
   EXPECT_FALSE(summary.logged);
   EXPECT_EQ(b.Messages(), std::vector<std::string>{"Error: Fail to open/create log file!"});
   EXPECT_EQ(Slurp(b.dayLog().path), kDayLogHeader);
-  EXPECT_EQ(b.host().results, std::vector<bool>{true});
+  EXPECT_TRUE(b.host().results.empty());  // no result for a pass that went unrecorded
   EXPECT_EQ(b.settings().TotalTestCount, 2);  // the yield still counted
 }
 

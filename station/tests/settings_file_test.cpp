@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <set>
 
 #include "platform/ini_file.h"
@@ -303,6 +306,44 @@ TEST_F(SettingsLoad, AMissingFileIsReportedAndNoKeyIsRead) {
   EXPECT_EQ(options_.SCSITimeout, 10);
   ASSERT_EQ(r.effects.size(), 1u);  // the yield counters only
   EXPECT_EQ(r.effects[0].control, "YieldEdit");
+}
+
+// A pipe would hold the load for ever, a device or a huge file would fill
+// memory: such a settings or yield file is reported and read as none.
+TEST_F(SettingsLoad, ASettingsOrYieldFileThatIsNoRegularFileOfItsSizeIsNotRead) {
+  const std::string ini = Path(kSettingsFileName), yield = Path("log/QV4164x.log");
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    std::string box;
+  } cases[] = {
+      {"a pipe", [&] { ::mkfifo(ini.c_str(), 0600); }, "Unable to read " + ini + ": it is not a regular file"},
+      {"a device", [&] { ::symlink("/dev/zero", ini.c_str()); }, "Unable to read " + ini + ": it is not a regular file"},
+      {"too large", [&] { Spit(ini, "[setting]\r\nRWDataSize=5\r\n" + std::string(1 << 20, ';')); },
+       "Unable to read " + ini + ": it is larger than 1048576 bytes"},
+      {"a pipe as the yield file",
+       [&] {
+         Spit(ini, "[setting]\r\nWriteFileName=pattern.txt\r\nRWDataSize=5\r\n");
+         std::filesystem::create_directories(Path("log"));
+         ::mkfifo(yield.c_str(), 0600);
+       },
+       "Unable to read " + yield + ": it is not a regular file"},
+  };
+  Spit(Path("pattern.txt"), "00");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(ini);
+    std::filesystem::remove(yield);
+    c.make();
+    block_ = ZeroedSettingsBlock();
+    options_ = StationOptions();
+    const LoadResult r = Load();
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages().front(), c.box);
+    const bool settingsRead = c.box.find(ini) == std::string::npos;
+    EXPECT_EQ(r.settingsRead, settingsRead ? 1 : 0);
+    EXPECT_EQ(block_.RWDataSize, settingsRead ? 5 : 0);
+  }
 }
 
 TEST_F(SettingsLoad, TestFileMessages) {

@@ -5,16 +5,21 @@
 #include "station/software_copy.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/tests/hooked_bench.h"
 #include "station/settings_block.h"
@@ -92,6 +97,34 @@ TEST_F(SoftwareCopyTest, FailuresAnswerZero) {
   EXPECT_EQ(CopySoftwareImage(image_.string() + "\\missing\\*.*", "E:\\Missing"), 0);
   std::ofstream(bench_->HostFolder('E') + "/AFile") << "x";
   EXPECT_EQ(CopySoftwareImage(Source(), "E:\\AFile\\Below"), 0);
+}
+
+// A pipe or a device in the image folder is refused, at once and by name,
+// where a copy that opened it would wait for a writer or read for ever.
+TEST_F(SoftwareCopyTest, WhatIsNotARegularFileOrFolderIsRefusedByName) {
+  std::mutex mutex;
+  std::vector<std::string> traces;
+  platform::SetDebugSink([&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    traces.push_back(line);
+  });
+  for (const char* name : {"pipe", "zeros"}) {
+    SCOPED_TRACE(name);
+    const fs::path special = image_ / "Drivers" / name;
+    if (std::string(name) == "pipe") ASSERT_EQ(::mkfifo(special.c_str(), 0600), 0);
+    else ASSERT_EQ(::symlink("/dev/zero", special.c_str()), 0);
+    EXPECT_EQ(CopySoftwareImage(Source(), std::string("E:\\With_") + name), 0);
+    EXPECT_FALSE(fs::exists(fs::path(bench_->HostFolder('E')) / (std::string("With_") + name) / "Drivers" / name));
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(std::any_of(traces.begin(), traces.end(), [&](const std::string& line) {
+      return line.find(special.filename().string() + " not copied") != std::string::npos;
+    }));
+    traces.clear();
+    fs::remove(special);
+  }
+  platform::SetDebugSink({});
+  EXPECT_EQ(CopySoftwareImage(Source(), "E:\\Plain"), 1);
+  EXPECT_EQ(Diff("Plain"), 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/debug.h"
 #include "platform/device_notifications.h"
 #include "platform/files.h"
+#include "platform/program_folder.h"
 #include "station/epp_power.h"
 #include "station/windows/main_form.h"
 #include "ui_mainform.h"
@@ -66,8 +67,10 @@ TMainForm::~TMainForm() {
     const uint32_t attributes = platform::GetFileAttributes(iniPath_.c_str());
     if (attributes != platform::kInvalidFileAttributes && !(attributes & platform::kFileAttributeReadOnly))
       static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was reported
+    // The bare name is the profile functions' own: the platform's Windows
+    // folder, never the program folder, whose Kestrova.ini is the station's.
     if (iniPath_.find(kSettingsFileName) == std::string::npos)
-      static_cast<void>(SaveSettingsToIni(kSettingsFileName, saved, Options()));
+      static_cast<void>(SaveSettingsToIni(platform::ResolveInWindowsFolder(kSettingsFileName), saved, Options()));
     static_cast<void>(SaveYieldCounters(settings_));  // written whatever became of the settings
   } catch (const std::exception& error) {
     platform::DebugTrace("Shut-down: %s\n", error.what());

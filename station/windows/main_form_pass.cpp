@@ -114,7 +114,7 @@ class TMainForm::PassView : public PassHost {
 };
 
 void TMainForm::RunProductionPass() {
-  StationPass station{pass_, settings_, mix_, eppDevice_, dayLog_, *PassEndEvent, queue_, passMembers_};
+  StationPass station{pass_, settings_, mix_, eppDevice_, dayLog_, *PassEndEvent, queue_, passMembers_, iniPath_};
   PassView view(*this);
   static_cast<void>(station::RunProductionPass(station, view));  // what it did shows in the window
 }
@@ -222,6 +222,7 @@ void TMainForm::ExecuteBtnClick() {
     if (typeC) RunTypeCRound();
     else RunProductionPass();
     ++rounds;
+    if (passMembers_.unkept) break;  // no further pass while the serials or the yield cannot be kept
   }
   if (typeC) WriteTypeCBlock(true);
   EndRun();
@@ -239,6 +240,7 @@ void TMainForm::RunTypeCRound() {
     passMembers_.lastPassFailed = 0;
     for (int32_t waited = 0;;) {
       RunProductionPass();
+      if (passMembers_.unkept) return;
       if (pass_.PresentDeviceCount.load() == 1) break;
       waited += kTypeCTryMs;
       if (waited >= settings_.EPPPowerOnDelay) break;

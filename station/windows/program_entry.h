@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "platform/backend.h"
+#include "station/station_lock.h"
 #include "station/windows/pass_form.h"
 #include "station/windows/qt_dialog_sinks.h"
 
@@ -88,6 +89,9 @@ template <class MainForm>
 int RunStationProgram(int argc, char** argv) {
   StationApplication application(argc, argv);
   QtDialogs dialogs;
+  // One station per program folder, until this process ends.
+  const std::unique_ptr<platform::InstanceLock> folderLock = LockProgramFolder();
+  if (!folderLock) return 1;
   // The bench is chosen before the first window asks it anything.
   static_cast<void>(platform::CurrentBackend());
   return RunStationWindows<MainForm>();

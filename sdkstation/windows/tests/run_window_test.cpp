@@ -5,12 +5,18 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/stat.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/ini_file.h"
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
 #include "sim/product.h"
 #include "station/windows/tests/pass_gate.h"
@@ -104,6 +110,34 @@ TEST_F(SdkRunWindow, SafeRemovalAfterARelinkRemovesEveryProduct) {
   }
   EXPECT_EQ(form.DeviceCount(), 0);
   EXPECT_EQ(Edit("SerialNumberEdit")->text(), "0011");
+}
+
+// A settings file that cannot keep the next serial number holds the run:
+// the message, no device touched, the serial as it was. Once it can, the
+// file holds the number the next run starts from.
+TEST_F(SdkRunWindow, ARunHoldsWhileTheNextSerialCannotBeKept) {
+  Bench(testing::Products(29, 2));
+  WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+  TMainForm& form = Start();
+  ASSERT_EQ(form.DeviceCount(), 2);
+  FillIdentity("00FF");
+  ASSERT_EQ(::chmod(Path("Kestrova.ini").c_str(), 0444), 0);
+  boxes_.clear();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_THAT(Messages(), ::testing::ElementsAre("Unable to write to " + Path("Kestrova.ini") +
+                                                 "\nThe next serial number cannot be kept there, so no test "
+                                                 "starts until it can."));
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "00FF");
+  EXPECT_FALSE(std::filesystem::exists(form.DayLogPath()));
+
+  ASSERT_EQ(::chmod(Path("Kestrova.ini").c_str(), 0644), 0);
+  boxes_.clear();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_THAT(Messages(), ::testing::IsEmpty());
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "0101");
+  EXPECT_EQ(platform::IniFile(Path("Kestrova.ini")).Read("QVEEPROM", "String3"), "0101");
 }
 
 // Acts once while the window's pass waits for its workers.

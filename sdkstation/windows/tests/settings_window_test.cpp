@@ -315,16 +315,19 @@ TEST_F(SdkSettingsWindow, StartAndExitGiveTheFileBackByteForByte) {
   EXPECT_EQ(Slurp(Path("Kestrova.ini")), file);
 }
 
-TEST_F(SdkSettingsWindow, TheExitSavesToTheCurrentFileAndAsKestrovaIni) {
+// The bare name "Kestrova.ini" is the Windows folder's: the station's own
+// file beside the program keeps what it held.
+TEST_F(SdkSettingsWindow, TheExitSavesToTheCurrentFileAndAsKestrovaIniInTheWindowsFolder) {
   TMainForm& form = StartWith("MPResetWait=33");
+  const std::string station = Slurp(Path("Kestrova.ini"));
   WriteFile("line.ini", "[setting]\r\nWriteFileName=pattern.txt\r\nMPResetWait=55\r\n");
   files_.recorded.QueueAnswer(Path("line.ini"));
-  Button("INILoadBtn")->click();
+  QTest::mouseClick(Button("INILoadBtn"), Qt::LeftButton);
   ASSERT_EQ(form.IniPath(), Path("line.ini"));
-  fs::remove(Path("Kestrova.ini"));
   Close();
   EXPECT_EQ(platform::IniFile(Path("line.ini")).Read("setting", "MPResetWait"), "55");
-  EXPECT_EQ(platform::IniFile(Path("Kestrova.ini")).Read("setting", "MPResetWait"), "55");
+  EXPECT_EQ(Slurp(Path("Kestrova.ini")), station);
+  EXPECT_EQ(platform::IniFile(Path("config/kestrova/Windows/Kestrova.ini")).Read("setting", "MPResetWait"), "55");
 }
 
 TEST_F(SdkSettingsWindow, AReadOnlyFileIsNotWrittenTheYieldStillIs) {
@@ -346,14 +349,17 @@ TEST_F(SdkSettingsWindow, EachSaveAtExitStandsOnItsOwn) {
   WriteFile("other.ini", "[setting]\r\nWriteFileName=pattern.txt\r\n[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n");
   files_.recorded.QueueAnswer(Path("other.ini"));
   Button("INILoadBtn")->click();
-  ASSERT_EQ(::chmod(Path("Kestrova.ini").c_str(), 0444), 0);  // the bare-name save fails
+  const std::string windowsCopy = Path("config/kestrova/Windows/Kestrova.ini");
+  fs::create_directories(fs::path(windowsCopy).parent_path());
+  WriteFile("config/kestrova/Windows/Kestrova.ini", "");
+  ASSERT_EQ(::chmod(windowsCopy.c_str(), 0444), 0);  // the bare-name save fails
   SetQuietly(Edit("VendorIDEdit"), "XYZ");
   Type(Edit("DstISOEdit"), "Tools");  // collected before the vendor ID
   form.Settings().TotalTestCount = 9;
   boxes_.clear();
   Close();
   EXPECT_THAT(Messages(), ElementsAre("'0xXYZ' is not a valid integer value",
-                                      "Unable to write to " + Path("Kestrova.ini")));
+                                      "Unable to write to " + windowsCopy));
   const platform::IniFile other(Path("other.ini"));
   EXPECT_EQ(other.Read("QVEXECUTE", "SwDstFolder"), "Tools");
   EXPECT_EQ(other.Read("QVEEPROM", "VenderID"), "6A3E");  // the bad text never reached the file

@@ -176,7 +176,10 @@ Run Headless(int products) {
   log.path = log.name.Path(0);
   platform::ManualResetEvent passEnd;
   PassMembers members;
-  StationPass s{*pass, settings, mix, epp, log, passEnd, std::make_shared<platform::MessageQueue>(), members};
+  // The serial numbers the pass gives out are kept in the station's settings file.
+  const std::string iniPath = station.folder() + "/" + kSettingsFileName;
+  std::ofstream(iniPath, std::ios::binary) << "[QVEEPROM]\r\n";
+  StationPass s{*pass, settings, mix, epp, log, passEnd, std::make_shared<platform::MessageQueue>(), members, iniPath};
   HeadlessHost host(s, controls);
 
   const double station0 = StationMs(), locks0 = LocksHeldMs(), cpu0 = CpuMs(CLOCK_PROCESS_CPUTIME_ID);

@@ -130,8 +130,9 @@ TEST_F(PassWindowTest, ProgressBarSitsInItsPanel) {
 }
 
 // At the end: the settings go to a writable settings file, and to
-// Kestrova.ini beside the program when another file is in use; the yield
-// file is written whatever the settings file allows.
+// Kestrova.ini in the platform's Windows folder when another file is in
+// use, which leaves the station's own Kestrova.ini beside the program as it
+// was; the yield file is written whatever the settings file allows.
 TEST_F(PassWindowTest, ShutDownSavesSettingsAndYield) {
   struct Case {
     const char* name;
@@ -150,7 +151,7 @@ TEST_F(PassWindowTest, ShutDownSavesSettingsAndYield) {
     TMainForm& form = Start();
     if (c.otherFile) {
       files_.recorded.QueueAnswer(Path("other.ini"));
-      form.INILoadBtnClick();
+      QTest::mouseClick(Button("INILoadBtn"), Qt::LeftButton);
       ASSERT_EQ(form.IniPath(), Path("other.ini"));
     }
     Button("ExecuteBtn")->click();
@@ -163,13 +164,15 @@ TEST_F(PassWindowTest, ShutDownSavesSettingsAndYield) {
     const auto yield = testing::ReadIniWithPython(Path("log/QV4164x.log"), folder_);
     EXPECT_EQ(yield.at({"TestRecord", "TotalTestCount"}), "1");
     EXPECT_EQ(yield.at({"TestRecord", "NumberOfPass"}), "1");
-    const auto beside = testing::ReadIniWithPython(Path(kSettingsFileName), folder_);
-    if (c.readOnly) {
-      EXPECT_EQ(testing::Slurp(Path(kSettingsFileName)), before);
-    } else {
-      EXPECT_EQ(beside.at({"QVEEPROM", "StringB"}), "Saved At Exit");
+    EXPECT_EQ(testing::Slurp(Path(kSettingsFileName)), before);
+    const std::string windowsCopy = Path("config/kestrova/Windows/") + kSettingsFileName;
+    if (c.otherFile) {
       const auto other = testing::ReadIniWithPython(Path("other.ini"), folder_);
       EXPECT_EQ(other.at({"QVEEPROM", "StringB"}), "Saved At Exit");
+      const auto copy = testing::ReadIniWithPython(windowsCopy, folder_);
+      EXPECT_EQ(copy.at({"QVEEPROM", "StringB"}), "Saved At Exit");
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(windowsCopy));
     }
   }
 }

@@ -4,8 +4,15 @@
 #include <QProgressBar>
 #include <QTest>
 
-#include <optional>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/settings_engine.h"
+#include "station/tests/configparser_reader.h"
 #include "station/windows/control_events.h"
 #include "station/windows/tests/pass_window_fixture.h"
 
@@ -49,6 +56,35 @@ TEST_F(PassWindowTest, LoopCountAndStop) {
     EXPECT_FALSE(form.RunActive());
     EXPECT_TRUE(Find<QWidget>("Panel1")->isEnabled());
   }
+}
+
+// A settings file that cannot keep the next serial number holds the whole
+// run: one message, no pass, the serial as it was. Once the file can take
+// it, START runs its rounds and the file holds the number after them.
+TEST_F(PassWindowTest, ARunHoldsWhileTheSerialsCannotBeKept) {
+  WriteIni(Ini("MPResetWait=10", std::string(kLoopDebug) +
+                                     "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[QVEEPROM]\r\nString3=000000000101\r\n"
+                                     "String3Inc=1\r\n"));
+  Bench(StepProducts(2));
+  Start();
+  const std::string ini = Path(kSettingsFileName);
+  ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+  Type(Edit("lbTestLoopCnt"), "3");
+  boxes_.clear();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  std::string box = kSerialNotKept;
+  box.replace(box.find("%s"), 2, ini);
+  EXPECT_EQ(Messages(), std::vector<std::string>{box});
+  EXPECT_FALSE(std::filesystem::exists(form_->DayLogPath()));
+  EXPECT_EQ(Edit("String3Edit")->text(), "000000000101");
+
+  ASSERT_EQ(::chmod(ini.c_str(), 0644), 0);
+  boxes_.clear();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(LogLines(), 1u + 2 * 3);
+  EXPECT_EQ(Edit("String3Edit")->text(), "000000000107");
+  EXPECT_EQ((testing::ReadIniWithPython(ini, folder_).at({"QVEEPROM", "String3"})), "000000000107");
 }
 
 // While a pass waits, a second START (the debug panel's or the bar-code's),

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "platform/ini_file.h"
+#include "platform/program_folder.h"
 #include "station/eeprom_layout.h"
 #include "station/tests/configparser_reader.h"
 #include "station/windows/tests/window_fixture.h"
@@ -191,9 +192,9 @@ TEST_F(WindowTest, LearnedFreeSpaceIsSaved) {
   files_.recorded.QueueAnswer(Path("saved.ini"));
   QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
   EXPECT_EQ(platform::IniFile(Path("saved.ini")).Read("QVEXECUTE", "FreeSpace"), "1073741824");
-  form_.reset();  // the exit saves saved.ini and, beside it, Kestrova.ini
-  for (const char* file : {"saved.ini", kSettingsFileName}) {
-    const testing::IniEntries python = testing::ReadIniWithPython(Path(file), folder_);
+  form_.reset();  // the exit saves saved.ini and the bare Kestrova.ini
+  for (const std::string& file : {Path("saved.ini"), platform::ResolveInWindowsFolder(kSettingsFileName)}) {
+    const testing::IniEntries python = testing::ReadIniWithPython(file, folder_);
     EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "1073741824") << file;
   }
 }

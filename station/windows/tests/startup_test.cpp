@@ -2,6 +2,11 @@
 // effects before the first refresh, the caption, the lock, the log folder
 // and the day log's running number.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include <stdexcept>
 
@@ -39,6 +44,35 @@ TEST_F(WindowTest, MissingSettingsFileKeepsTheDesign) {
   EXPECT_TRUE(Box("RDCheck")->isChecked());
   EXPECT_TRUE(Enabled("GroupBox1"));
   EXPECT_TRUE(input_.recorded.requests().empty());
+}
+
+// A pipe where the settings file or the firmware file is expected would
+// hold the start-up before any window shows: each is reported and the
+// window starts.
+TEST_F(WindowTest, APipeWhereAFileIsExpectedHoldsNoStartUp) {
+  const struct {
+    const char* name;
+    std::string pipe;  // the file made a pipe
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {"settings file", Path(kSettingsFileName),
+       {"Unable to read " + Path(kSettingsFileName) + ": it is not a regular file"}},
+      {"firmware file", Path("fw.bin"), {"Open Firmware File Error!!", "Firmware File not support all chips!"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_.reset();
+    boxes_.clear();
+    std::filesystem::remove(Path(kSettingsFileName));
+    WriteIni(Ini("", "[QVEXECUTE]\r\nEnFWUpdate=1\r\nFwFileName=" + Path("fw.bin") + "\r\n"));
+    std::filesystem::remove(c.pipe);
+    ASSERT_EQ(::mkfifo(c.pipe.c_str(), 0600), 0);
+    Bench(Products(21, 1));
+    TMainForm& form = Start();
+    EXPECT_EQ(Messages(), c.boxes);
+    EXPECT_EQ(form.DeviceCount(), 1);
+    std::filesystem::remove(c.pipe);
+  }
 }
 
 TEST_F(WindowTest, ReadOnlySettingsFileIsStillRead) {

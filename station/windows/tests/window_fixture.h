@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,25 @@ class PortUpdateCounter : public QObject {
 // 2024-01-31 10:00 local: the day the day log is named after.
 inline constexpr int64_t kTestDayUnixMs = 1706695200000;
 
+// An environment variable set for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (previous_) ::setenv(name_, previous_->c_str(), 1);
+    else ::unsetenv(name_);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
 // The fixture of either program's main window `Form`.
 template <class Form>
 class BasicWindowTest : public ::testing::Test {
@@ -68,6 +88,7 @@ class BasicWindowTest : public ::testing::Test {
   BasicWindowTest()
       : folder_(MakeTempFolder()),
         programFolder_(folder_),
+        configHome_("XDG_CONFIG_HOME", folder_ + "/config"),
         boxScope_(&boxes_),
         inputScope_(&input_),
         fileScope_(&files_),
@@ -159,6 +180,8 @@ class BasicWindowTest : public ::testing::Test {
 
   std::string folder_;
   platform::ScopedProgramFolder programFolder_;
+  // The platform's Windows folder is the test's own, never the user's.
+  ScopedEnvironment configHome_;
   platform::RecordingMessageBoxSink boxes_;
   platform::ScopedMessageBoxSink boxScope_;
   platform::RecordingInputBoxSink input_;
