@@ -85,10 +85,11 @@ TEST_P(KilledPass, TheNextSessionGivesNoSerialTwice) {
   {
     ChildProcess killed(PASS_SESSION_PROGRAM, {p.mode, folder_, "1", "stop"}, Environment());
     ASSERT_TRUE(killed.started());
-    for (const std::string& line : killed.ReadUntil("waiting"))
+    const std::vector<std::string> lines = killed.ReadUntil("waiting");
+    for (const std::string& line : lines)
       if (line.rfind("given ", 0) == 0) given.push_back(line.substr(6));
     const int status = killed.Kill(SIGKILL);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(WIFSIGNALED(status)) << ::testing::PrintToString(lines);
   }
   ASSERT_EQ(given.size(), 3u);
   EXPECT_EQ(std::set<std::string>(given.begin(), given.end()).size(), 3u);

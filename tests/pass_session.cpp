@@ -56,13 +56,15 @@ station::DayLog TodaysLog() {
 }
 
 // Waits on the queue as the window does; after every message `check` may
-// stop the session.
+// stop the session, and once more when the workers have ended: the last of
+// them may have got there and ended between two messages.
 void Dispatch(platform::MessageQueue& queue, const std::function<bool()>& done, const std::function<void()>& check) {
   while (!done()) {
     queue.Wait();
     queue.Dispatch();
     check();
   }
+  check();
 }
 
 class FirstHost : public station::PassHost {
