@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -228,6 +229,18 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
 
  private:
   class PassView;
+  // Ends a run that an exception leaves, once no worker runs any more.
+  class RunEndOnException {
+   public:
+    explicit RunEndOnException(TMainForm& form) : form_(form) {}
+    ~RunEndOnException();
+    RunEndOnException(const RunEndOnException&) = delete;
+    RunEndOnException& operator=(const RunEndOnException&) = delete;
+
+   private:
+    TMainForm& form_;
+    const int pending_ = std::uncaught_exceptions();
+  };
   void BindEvents();
   void RedrawPortRows();
   void ShowYield();

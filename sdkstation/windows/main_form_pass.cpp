@@ -21,6 +21,7 @@
 #include "sdkstation/sdk_production_pass.h"
 #include "sdkstation/sdk_yield.h"
 #include "sdkstation/windows/main_form.h"
+#include "station/production_pass.h"
 #include "station/settings_collection.h"
 #include "station/station_messages.h"
 #include "station/windows/control_events.h"
@@ -164,6 +165,18 @@ SdkPassSummary TMainForm::RunProductionPass(int handed) {
   return summary;
 }
 
+// An exception that leaves a run (the application's box shows it) ends it
+// once no worker runs any more: a window left believing a run goes on would
+// refuse every close.
+TMainForm::RunEndOnException::~RunEndOnException() {
+  if (std::uncaught_exceptions() <= pending_) return;
+  try {
+    form_.WaitWhileActive([this] { return !station::AnyThreadActive(form_.threads_); });
+  } catch (...) {  // the first exception is the one shown
+  }
+  form_.runActive_ = false;
+}
+
 void TMainForm::AfterPass(bool failed) {
   runActive_ = false;
   EnumUSBDevice();
@@ -181,6 +194,7 @@ void TMainForm::AdvanceSerial(int devices) {
 void TMainForm::ExecuteBtnClick() {
   // One run at a time; none while devices are removed or the window closes.
   if (DeviceWorkRuns() || looping_ || closePending_) return;
+  const RunEndOnException endOnException(*this);
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   // The serial moves on by the devices of the pass, also when the pass
@@ -217,6 +231,7 @@ void TMainForm::btnStartTest2Click() {
   } loopEnd{*this};
   looping_ = true;
   stopRequest_ = false;
+  const RunEndOnException endOnException(*this);
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   if (CheckRunSettings() != 1) return;

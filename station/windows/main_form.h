@@ -222,6 +222,8 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   void RunTypeCRound();
   void WriteTypeCBlock(bool passesRan);
   void EndRun();
+  // EndRun for a run an exception left.
+  void AbandonRun() noexcept;
   void ShowPassResult(bool allPass);
   // The safe removal of every present port (the button's and the pass's).
   void RemoveAllDevices();

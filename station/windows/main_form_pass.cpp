@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <exception>
+
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -164,6 +166,16 @@ void TMainForm::ShowPassResult(bool allPass) {
 void TMainForm::ExecuteBtnClick() {
   // One run at a time; none while devices are being removed or the window closes.
   if (runActive_ || removalActive_ || closePending_) return;
+  // An exception that leaves the run (the application's box shows it) ends
+  // it as every other way out does, once no worker runs any more: a window
+  // left believing a run goes on would refuse every close.
+  struct EndOnException {
+    TMainForm& form;
+    const int pending = std::uncaught_exceptions();
+    ~EndOnException() {
+      if (std::uncaught_exceptions() > pending) form.AbandonRun();
+    }
+  } endOnException{*this};
   Ui::TMainForm& u = *ui;
   for (QWidget* panel : {u.Panel1, u.Panel2, u.Panel3, u.Panel5}) panel->setEnabled(false);
   u.StatusLabel->hide();
@@ -290,6 +302,15 @@ void TMainForm::EndRun() {
   if (!ResultWindowShows()) FocusStartOrRefresh();
   if (settings_.EnBarcodeMode) FocusSerialEntry(true);
   CloseWhenIdle();
+}
+
+void TMainForm::AbandonRun() noexcept {
+  try {
+    WaitWhileActive([this] { return !AnyThreadActive(passMembers_.threads); });
+    EndRun();
+  } catch (...) {
+    runActive_ = 0;  // the first exception is the one shown
+  }
 }
 
 void TMainForm::BtnStopTestClick() { stopRequest_ = 1; }

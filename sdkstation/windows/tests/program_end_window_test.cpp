@@ -2,6 +2,7 @@
 // the same entry: with the result window or the detail window still
 // showing, and after a close that came during a pass; the settings and the
 // session's yield are on disk then.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -66,6 +67,26 @@ TEST_F(SdkProgramEnd, TheProgramEndsWithItsMainWindow) {
     const auto settings = station::testing::ReadIniWithPython(Path("Kestrova.ini"), folder_);
     EXPECT_EQ(settings.at({"QVEXECUTE", "SwDstFolder"}), "Saved At Exit");
   }
+}
+
+// An exception that leaves START (here from the box of a refused run) is
+// shown, and the run it left is over: the window still closes and the
+// program ends.
+TEST_F(SdkProgramEnd, ARunLeftByAnExceptionStillLetsTheProgramEnd) {
+  const station::testing::QtFramesUnwound unwound;
+  WriteIni(Ini("", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[QVEEPROM]\r\nString3=\r\n"));
+  Bench(testing::Products(29, 1));
+  station::testing::ThrowingOnceBox throwing(boxes_);
+  const std::optional<int> status = station::testing::RunProgramWindows<TMainForm>([&](TMainForm& form) {
+    platform::SetMessageBoxSink(&throwing);
+    QTest::mouseClick(Child<QPushButton>(form, "ExecuteBtn"), Qt::LeftButton);
+    platform::SetMessageBoxSink(&boxes_);
+    ASSERT_TRUE(throwing.thrown);
+    EXPECT_FALSE(form.RunActive());
+    QTest::mouseClick(Child<QPushButton>(form, "CloseBtn"), Qt::LeftButton);
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_THAT(Messages(), ::testing::Contains("Out of memory."));
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <QTreeWidget>
 
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "station/tests/configparser_reader.h"
 #include "station/windows/detail_form.h"
@@ -13,34 +16,11 @@
 #include "station/windows/tests/pass_window_fixture.h"
 #include "station/windows/tests/program_run.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace station {
 namespace {
 
-// An exception that the application object catches has unwound Qt's own
-// frames, which are built without cleanups: what they held for the event
-// (a copy of it, a guard of its receiver) is never freed. Those few bytes
-// are the cost of going on, not a leak of the station's.
-class QtFramesUnwound {
- public:
-  QtFramesUnwound() {
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_disable();
-#endif
-  }
-  ~QtFramesUnwound() {
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_enable();
-#endif
-  }
-  QtFramesUnwound(const QtFramesUnwound&) = delete;
-  QtFramesUnwound& operator=(const QtFramesUnwound&) = delete;
-};
-
 using testing::DuringPass;
+using testing::QtFramesUnwound;
 using testing::PassWindowTest;
 using testing::Child;
 using testing::Showing;
@@ -114,6 +94,27 @@ TEST_F(PassWindowTest, TheProgramEndsWithItsMainWindow) {
     const auto settings = testing::ReadIniWithPython(Path(kSettingsFileName), folder_);
     EXPECT_EQ(settings.at({"QVEXECUTE", "SwDstFolder"}), "Saved At Exit");
   }
+}
+
+// An exception that leaves START (here from the box of a refused run) is
+// shown, and the run it left is over: the window still closes and the
+// program ends.
+TEST_F(PassWindowTest, ARunLeftByAnExceptionStillLetsTheProgramEnd) {
+  const QtFramesUnwound unwound;
+  WriteIni(testing::Ini("", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[QVEEPROM]\r\nString3=\r\n"));
+  Bench(StepProducts(1));
+  testing::ThrowingOnceBox throwing(boxes_);
+  const std::optional<int> status = testing::RunProgramWindows<TMainForm>([&](TMainForm& form) {
+    platform::SetMessageBoxSink(&throwing);
+    QTest::mouseClick(Child<QPushButton>(form, "ExecuteBtn"), Qt::LeftButton);
+    platform::SetMessageBoxSink(&boxes_);
+    ASSERT_TRUE(throwing.thrown);
+    EXPECT_FALSE(form.RunActive());
+    QTest::mouseClick(Child<QPushButton>(form, "CloseBtn"), Qt::LeftButton);
+  });
+  EXPECT_EQ(status, 0);
+  const std::vector<std::string> messages = Messages();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), "Out of memory."), messages.end());
 }
 
 }  // namespace
