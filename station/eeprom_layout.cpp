@@ -94,8 +94,11 @@ constexpr LayoutDefaultTable kQvs646Normal = DeviceDescriptor(0x0C)
 //                 VID PID  A-ix B-ix S-ix opt  A-at A-max B-at B-max S-at S-max
 // Type 1 has no serial-number descriptor: the serial goes out through the
 // string-index byte alone, and the bytes a serial at 96 would cover belong
-// to string B. Type 2's string A holds 18 characters, for the EEPROM type
-// handler and the collection alike: both take the maximum from this row.
+// to string B. Type 2's string A holds 18 characters, as choosing the type
+// limits its edit, and not 19: its area, from 12 up to string B at 52,
+// would hold 19 (12 + 2 + 19 x 2 = 52), so 18 stays inside it and leaves
+// 50-51 unused. The EEPROM type handler and the collection both take the
+// maximum from this row, so the worker never writes more than the edit took.
 constexpr EepromLayout kLayouts[] = {
     {.family = LayoutFamily::kStandard, .item = 0, .itemText = "Type 1",
      .layoutIndex = kLayoutIndexType1,

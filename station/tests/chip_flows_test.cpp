@@ -350,3 +350,105 @@ TEST(ChipFlowsIdentity, Type1ConfigurationOfAChip16KeepsItsPid) {
 
 }  // namespace
 }  // namespace station
+
+namespace station {
+namespace {
+
+// The configuration page as the device holds it before a configuration-only
+// update.
+enum class DevicePage { kErased, kSigned };
+
+struct PageCase {
+  const char* name;
+  uint8_t chipType;
+  uint32_t pageAddress;  // where the bridge keeps its 256-byte page
+  DevicePage before;
+};
+
+void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
+
+// A signed page of the device's own: its type bytes at 13, 49 and 85, and
+// two bytes of its own where the defaults would put others, one in the
+// block (9) and one in the page's upper half (130).
+constexpr uint8_t kDeviceByte9 = 0x5A;
+constexpr uint8_t kDeviceByte130 = 0xA5;
+Bytes SignedDevicePage() {
+  Bytes page(256, 0);
+  page[13] = page[49] = page[85] = 3;
+  page[9] = kDeviceByte9;
+  page[130] = kDeviceByte130;
+  page[254] = 'Q';
+  page[255] = 'V';
+  return page;
+}
+
+class ConfigurationOnlyUpdate : public ::testing::TestWithParam<PageCase> {};
+
+// A configuration-only update of a page family, with the bridge reset
+// after it: the page is signed and holds the identity written, which the
+// product presents once it is found again. An erased page takes the
+// defaults; a signed one keeps the device's own bytes.
+TEST_P(ConfigurationOnlyUpdate, EndsWithASignedPageThatTheProductPresents) {
+  const PageCase& c = GetParam();
+  WorkerBench bench({WorkerProduct(c.name, c.chipType)});
+  bench.product(0).WithBridge([&](sim::EmulatedBridge& b) {
+    auto page = b.flash().memory().begin() + c.pageAddress;
+    if (c.before == DevicePage::kErased) {
+      std::fill(page, page + 256, uint8_t{0xFF});
+    } else {
+      const Bytes own = SignedDevicePage();
+      std::copy(own.begin(), own.end(), page);
+    }
+  });
+  ASSERT_EQ(bench.Prepare(), 1);
+  const int slot = bench.SlotOf(bench.product(0));
+  auto job = IdentityJob(bench, slot, "4649");
+  SettingsBlock& s = job->settings;
+  const EepromLayout& layout = *FindEepromLayout(LayoutFamily::kStandard, 2);  // "Type 3"
+  LoadLayoutDefaults(s.OptionBlock, *layout.defaults);
+  ApplyLayoutOffsets(s, layout, true);
+  StoreId(s.OptionBlock, layout.offsets[kVidOffset], 0x6A3E);
+  StoreId(s.OptionBlock, layout.offsets[kPidOffset], 0x4649);
+  SetFieldText(s.StringC, "Orvanta");  // the manufacturer descriptor of the page
+  s.MPPortReset = 1;
+  bench.RunOne(std::move(job));
+  const bridge::PortRecord& r = bench.record(slot);
+  ASSERT_EQ(r.configurationStatus, bridge::kStepPass);
+  EXPECT_EQ(r.relinkStatus, bridge::kStepPass);
+  EXPECT_EQ(r.result, 1);
+
+  const Bytes page = bench.product(0).WithBridge([&](sim::EmulatedBridge& b) {
+    const auto at = b.flash().memory().begin() + c.pageAddress;
+    return Bytes(at, at + 256);
+  });
+  EXPECT_EQ(page[254], 'Q');
+  EXPECT_EQ(page[255], 'V');
+  for (const size_t typeByte : {13, 49, 85}) EXPECT_EQ(page[typeByte], 3) << "descriptor type byte " << typeByte;
+  const bool kept = c.before == DevicePage::kSigned;
+  EXPECT_EQ(page[9], kept ? kDeviceByte9 : 0x01);
+  EXPECT_EQ(page[130], kept ? kDeviceByte130 : 0x00);
+
+  // The identity the product presents after its reset, as the re-find read it.
+  EXPECT_EQ(r.vid, 0x6A3E);
+  EXPECT_EQ(r.pid, 0x4649);
+  EXPECT_EQ(bridge::FieldText(r.manufacturer), "Orvanta");
+  EXPECT_EQ(bridge::FieldText(r.product), "Kestrova Bridge");
+  EXPECT_EQ(bridge::FieldText(r.usbSerial), "000000000042");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PageFamilies, ConfigurationOnlyUpdate,
+    ::testing::Values(PageCase{"Qvs879Erased", 20, 0xC000, DevicePage::kErased},
+                      PageCase{"Qvs887Erased", 25, 0xD000, DevicePage::kErased},
+                      PageCase{"Qvs884Erased", 26, 0xD000, DevicePage::kErased},
+                      PageCase{"Qvs891Erased", 27, 0x11000, DevicePage::kErased},
+                      PageCase{"Qvs894Erased", 28, 0x11000, DevicePage::kErased},
+                      PageCase{"Qvs879Signed", 20, 0xC000, DevicePage::kSigned},
+                      PageCase{"Qvs887Signed", 25, 0xD000, DevicePage::kSigned},
+                      PageCase{"Qvs884Signed", 26, 0xD000, DevicePage::kSigned},
+                      PageCase{"Qvs891Signed", 27, 0x11000, DevicePage::kSigned},
+                      PageCase{"Qvs894Signed", 28, 0x11000, DevicePage::kSigned}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace station

@@ -47,11 +47,7 @@ class SdkDetailWindow : public testing::SdkWindowTest {
   }
 
   // The operator clicks the tree node at `position` (1-based).
-  void PickPort(int position) {
-    auto* tree = Find<QTreeWidget>("TreeView1");
-    const QRect rect = tree->visualItemRect(tree->topLevelItem(position - 1));
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
-  }
+  void PickPort(int position) { ClickPortNode(position - 1); }
   void DoubleClickList() {
     auto* list = Find<QTreeWidget>("ListView1");
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->viewport()->rect().bottomRight() - QPoint(2, 2));

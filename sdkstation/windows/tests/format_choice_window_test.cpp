@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,13 +52,18 @@ TEST_F(SdkFormatChoice, EachFileSystemSetsItsAllocationUnit) {
   EXPECT_THAT(Messages(), ::testing::IsEmpty());
 }
 
-// What the library's combined partition and format receives after START.
+// What the library's combined partition and format receives after START;
+// the workers call it at the same time, without a lock of the station's.
 struct CombinedFormatCall {
   static inline QV_Partition_LBA_Format_LBA_t real = nullptr;
+  static inline std::mutex mutex;
   static inline std::vector<int> units;
   static int Record(const char* path, int gpt, const char* label, int fileSystem, int unit, int quick, int gpt2,
                     int own) {
-    units.push_back(unit);
+    {
+      const std::lock_guard lock(mutex);
+      units.push_back(unit);
+    }
     return real(path, gpt, label, fileSystem, unit, quick, gpt2, own);
   }
 };

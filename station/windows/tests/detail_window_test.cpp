@@ -48,12 +48,6 @@ class DetailWindowTest : public WindowTest {
     if (form_) form_->SetDetailForm(nullptr);
   }
 
-  // The operator clicks the tree node of slot `slot` (0-based).
-  void PickPort(int slot) {
-    auto* tree = Find<QTreeWidget>("TreeView1");
-    const QRect rect = tree->visualItemRect(tree->topLevelItem(slot));
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
-  }
   // A double click in the port list, on no row in particular.
   void DoubleClickList() {
     auto* list = Find<QTreeWidget>("ListView1");
@@ -75,7 +69,7 @@ TEST_F(DetailWindowTest, ShowsThePickedPortInItsThirteenFields) {
   TMainForm& form = StartWithDetail();
   const int slot = SlotOf("a");
   ASSERT_GE(slot, 0);
-  PickPort(slot);
+  ClickPortNode(slot);
   EXPECT_EQ(form.SelectedPort, slot + 1);
   DoubleClickList();
   ASSERT_TRUE(detail_->isVisible());
@@ -109,12 +103,12 @@ TEST_F(DetailWindowTest, ShowsThePickedPortInItsThirteenFields) {
 TEST_F(DetailWindowTest, EveryOpenFillsAnewAndAFailedQueryLeavesItsFieldEmpty) {
   Bench(kTwoPorts);
   TMainForm& form = StartWithDetail();
-  PickPort(SlotOf("a"));
+  ClickPortNode(SlotOf("a"));
   QTest::mouseClick(Button("DblClickBtn"), Qt::LeftButton);
   ASSERT_TRUE(detail_->isVisible());
   EXPECT_EQ(Field("HDDFWRevEdit"), "FW12");
 
-  PickPort(SlotOf("b"));
+  ClickPortNode(SlotOf("b"));
   sim::Product& b = *bench_->FindByName("b");
   b.AddFault(FailEvery({0x12}));
   // Its drive answers no IDENTIFY: the bridge's ATA tunnel fails.
@@ -152,7 +146,7 @@ TEST_F(DetailWindowTest, TheQvs879IsNamedByItsConfigurationBlock) {
     Bench("[product q]\nchip = 20\n");
     TMainForm& form = StartWithDetail();
     for (const sim::Fault& f : c.faults) bench_->FindByName("q")->AddFault(f);
-    PickPort(SlotOf("q"));
+    ClickPortNode(SlotOf("q"));
     form.DblClickBtnClick();
     EXPECT_EQ(Field("ChipIDEdit"), c.chipId);
     EXPECT_TRUE(detail_->findChild<QLineEdit*>("HDDFWRevEdit")->isEnabled());
@@ -167,7 +161,7 @@ TEST_F(DetailWindowTest, NoFlashQueryForChipTypes8And17) {
     Bench("[product p]\nchip = " + std::to_string(chipType) + "\n");
     TMainForm& form = StartWithDetail();
     sim::Product& p = *bench_->FindByName("p");
-    PickPort(SlotOf("p"));
+    ClickPortNode(SlotOf("p"));
     p.EnableTrace(true);
     form.DblClickBtnClick();
     const std::vector<sim::TraceEntry> shown = p.TakeTrace();
@@ -191,7 +185,7 @@ TEST_F(DetailWindowTest, NoFlashQueryForChipTypes8And17) {
 TEST_F(DetailWindowTest, AFirmwareVersionNotAcceptedShowsInternalCode) {
   Bench("[product p]\nchip = 13\ninternal_code = 1\n");
   TMainForm& form = StartWithDetail();
-  PickPort(SlotOf("p"));
+  ClickPortNode(SlotOf("p"));
   form.DblClickBtnClick();
   EXPECT_EQ(Field("FwVerEdit"), "Internal code");
 }
@@ -232,7 +226,7 @@ TEST_F(DetailWindowTest, APickedPortWithRdVersionUncheckedHasItsLetterFoundAgain
   const int slot = SlotOf("a");
   bridge::PortRecord& record = form_->Pass().ports.records[static_cast<size_t>(slot)];
   record.driveLetter = 0;
-  PickPort(slot);
+  ClickPortNode(slot);
   DoubleClickList();
   EXPECT_EQ(record.driveLetter.load(), 'E');
   EXPECT_FALSE(detail_->isVisible());

@@ -78,7 +78,8 @@ TEST_F(WindowTest, EveryCheckingClickAsksForThePassword) {
   TMainForm& form = Start();
   TDetailForm detail(&form);
   form.SetDetailForm(&detail);
-  form.SelectedPort = 1;
+  ASSERT_TRUE(form.Pass().ports.records[0].present);
+  ClickPortNode(0);
   for (const char* answer : {"wrong", "Quisten", "quisten"}) {
     SCOPED_TRACE(answer);
     input_.recorded.QueueAnswer(std::string(answer));

@@ -141,7 +141,7 @@ TEST_F(TypeCWindowTest, ARefusedStartLogsAFailedRound) {
   WriteIni(ini);
   FixtureBench(false);
   TMainForm& form = Start();
-  form.RefreshBtnClick();
+  QTest::mouseClick(Button("RefreshBtn"), Qt::LeftButton);
   ASSERT_TRUE(Box("FWUpdateCheckBox")->isChecked());
   ASSERT_TRUE(Button("ExecuteBtn")->isEnabled()) << ::testing::PrintToString(Messages());
   WriteFile(form.DayLogPath().substr(folder_.size() + 1), std::string(kDayLogHeader));

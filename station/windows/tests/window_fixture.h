@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <cstdlib>
 #include <filesystem>
@@ -155,10 +157,20 @@ class BasicWindowTest : public ::testing::Test {
   bool Enabled(const char* name) const { return !Find<QWidget>(name)->testAttribute(Qt::WA_ForceDisabled); }
   static bool OwnVisibleFlag(const QWidget* w) { return w->isVisibleTo(w->parentWidget()); }
 
-  // The operator chooses an item of a choice box.
+  // The operator chooses an item of a choice box from its opened list, by
+  // keys: the choice counts even when it is the item already shown.
   static void Choose(QComboBox* box, int index) {
-    box->setCurrentIndex(index);
-    emit box->activated(index);
+    QTest::keyClick(box, Qt::Key_F4);
+    QAbstractItemView* list = box->view();
+    QTest::keyClick(list, Qt::Key_Home);
+    for (int i = 0; i < index; ++i) QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+  }
+  // The operator clicks the node of the port tree at `index` (0-based).
+  void ClickPortNode(int index) const {
+    auto* tree = Find<QTreeWidget>("TreeView1");
+    const QRect rect = tree->visualItemRect(tree->topLevelItem(index));
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
   }
   // The operator replaces an edit's text by typing.
   static void Type(QLineEdit* edit, const QString& text) {
