@@ -31,7 +31,7 @@ class SdkRunWindow : public testing::SdkWindowTest {
   // The identity and the serial, which every device takes advanced by one.
   void FillIdentity(const char* serial) {
     SdkWindowTest::FillIdentity(serial);
-    Box("Str3AutoInc")->setChecked(true);
+    Check(Box("Str3AutoInc"), true);
   }
 };
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <cstdlib>
@@ -155,10 +158,25 @@ class BasicWindowTest : public ::testing::Test {
   bool Enabled(const char* name) const { return !Find<QWidget>(name)->testAttribute(Qt::WA_ForceDisabled); }
   static bool OwnVisibleFlag(const QWidget* w) { return w->isVisibleTo(w->parentWidget()); }
 
-  // The operator chooses an item of a choice box.
+  // The operator opens a choice box's list with a click, moves to the item
+  // with the keys and takes it with Enter. Qt itself emits `activated`,
+  // also for the item already chosen; a disabled box opens no list.
   static void Choose(QComboBox* box, int index) {
-    box->setCurrentIndex(index);
-    emit box->activated(index);
+    QTest::mouseClick(box, Qt::LeftButton);
+    QAbstractItemView* list = box->view();
+    ASSERT_TRUE(list->isVisible()) << box->objectName().toStdString() << " opens no list";
+    QTest::keyClick(list, Qt::Key_Home);
+    for (int i = 0; i < index; ++i) QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Enter);
+  }
+  // The operator clicks a check box at its indicator when it is not as
+  // wanted.
+  static void Check(QCheckBox* box, bool checked) {
+    if (box->isChecked() == checked) return;
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, indicator.center());
   }
   // The operator replaces an edit's text by typing.
   static void Type(QLineEdit* edit, const QString& text) {
@@ -196,6 +214,14 @@ class BasicWindowTest : public ::testing::Test {
 };
 
 using WindowTest = BasicWindowTest<TMainForm>;
+
+// The device list refresh keeps EEPROMType disabled, so no operator chooses
+// a type: a test selects one as the refresh does, the item and then the
+// type handler as for a choice.
+inline void SelectEepromType(TMainForm& form, QComboBox* box, int index) {
+  box->setCurrentIndex(index);
+  form.EEPROMTypeChange();
+}
 
 // A settings file with the given lines in its "setting" section and, after
 // it, whatever else the test adds.
