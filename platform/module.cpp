@@ -3,12 +3,14 @@
 #include <dlfcn.h>
 #include <strings.h>
 
+#include <cstdio>
 #include <list>
 #include <mutex>
 #include <string>
 
 #include "platform/backend.h"
 #include "platform/device_io.h"
+#include "platform/files.h"
 #include "platform/program_folder.h"
 
 namespace platform {
@@ -131,7 +133,16 @@ Module LoadLibrary(const char* name) {
     SetLastError(kErrorSuccess);
     return m;
   }
-  // A missing file and a file that is no shared object are both "not found".
+  // A missing file and a file that is no shared object are both "not
+  // found", and so is what is no regular file: the loader would wait on a
+  // pipe for a writer for ever. The check's handle is not what is loaded:
+  // by its own name the module keeps that name in traces and stack dumps.
+  std::FILE* regular = OpenRegularFileForReading(r.file.c_str());
+  if (regular == nullptr) {
+    SetLastError(kErrorModNotFound);
+    return nullptr;
+  }
+  std::fclose(regular);
   void* handle = ::dlopen(r.file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     SetLastError(kErrorModNotFound);

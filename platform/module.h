@@ -18,7 +18,7 @@ using Proc = void (*)();  // cast to the entry's own type before the call
 Module GetModuleHandle(const char* name);
 // Loads (or counts one more use of) a module; null and the last error
 // kErrorModNotFound when the system has none of that name, or the file is
-// missing or no shared object.
+// missing, no regular file (never waited on) or no shared object.
 Module LoadLibrary(const char* name);
 // Null and kErrorProcNotFound when the module has no such entry.
 Proc GetProcAddress(Module module, const char* name);

@@ -1,7 +1,8 @@
 // The programs themselves, copied into a program folder of their own and
 // run as child processes: a second station on the same folder refuses to
 // run while the first holds it and runs once the first was killed; a bench
-// file that is a pipe stops the program instead of holding its start-up.
+// file or a device library that is a pipe stops the program instead of
+// holding its start-up.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/tests/watched_pipe.h"
 #include "tests/child_process.h"
 
 namespace {
@@ -111,6 +113,25 @@ TEST_F(StationPrograms, ABenchFileThatIsAPipeStopsTheProgram) {
               said.end())
         << ::testing::PrintToString(said);
   }
+}
+
+// A library that is a pipe is a library that cannot be loaded: the program
+// says so and ends as without one, never waiting on the pipe for a writer.
+TEST_F(StationPrograms, ALibraryThatIsAPipeEndsTheSdkProgramWithItsMessage) {
+  const std::string settings = Read("bin/Kestrova.ini");
+  fs::remove(Path("bin/QVFWUpdateDll.so"));
+  platform::testing::WatchedPipe library(Path("bin/QVFWUpdateDll.so"));
+  ASSERT_TRUE(library.made());
+  ChildProcess program(Path("bin/KestrovaSdk"), {}, Environment(Path("bench.txt")));
+  ASSERT_TRUE(program.started());
+  const std::vector<std::string> said = program.ReadAll();
+  const int status = program.Wait();
+  EXPECT_FALSE(library.ReadFrom());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(std::find(said.begin(), said.end(), "Initalize the API entries fail!"), said.end())
+      << ::testing::PrintToString(said);
+  EXPECT_EQ(Read("bin/Kestrova.ini"), settings);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Host paths where a file is expected but something else stands: a pipe
 // without a writer, a device that gives bytes for ever, a folder. Every
-// open, copy and read refuses them at once instead of waiting or filling
-// memory, and a read of a regular file stops at its limit.
+// open, copy, read and library load refuses them at once instead of
+// waiting or filling memory, and a read of a regular file stops at its
+// limit.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@
 
 #include "platform/files.h"
 #include "platform/ini_file.h"
+#include "platform/module.h"
+#include "platform/program_folder.h"
+#include "platform/tests/watched_pipe.h"
 
 namespace platform {
 namespace {
@@ -73,6 +77,24 @@ TEST_F(SpecialFiles, AreRefusedWithoutWaiting) {
   EXPECT_NE(file, kInvalidHandle);
   CloseHandle(file);
   EXPECT_EQ(IniFile(Path("to-real")).ReadInteger("s", "k", 0), 1);
+}
+
+// A library in the program folder that is no regular file is no library:
+// the loader would wait on a pipe for a writer for ever.
+TEST_F(SpecialFiles, ALibraryThatIsNoRegularFileIsNotFound) {
+  testing::WatchedPipe pipe(Path("piped.so"));
+  ASSERT_TRUE(pipe.made());
+  ASSERT_EQ(::symlink(Path("piped.so").c_str(), Path("to-piped.so").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", Path("zeros.so").c_str()), 0);
+  fs::create_directory(Path("folder.so"));
+  const ScopedProgramFolder program(dir_);
+  for (const char* name : {"piped", "to-piped.dll", "zeros", "folder"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(LoadLibrary(name), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorModNotFound);
+    EXPECT_EQ(GetModuleHandle(name), nullptr);
+  }
+  EXPECT_FALSE(pipe.ReadFrom());
 }
 
 // No settings file comes near the limit; one beyond it is neither read nor

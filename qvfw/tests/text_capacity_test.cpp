@@ -54,6 +54,7 @@ TEST(TextCapacity, EveryUnsizedTextEntryStaysInsideEightyBytes) {
       {"QV_GetSNfromFlash", sdk.QV_GetSNfromFlash},
       {"QV_GetManuStrfromFlash", sdk.QV_GetManuStrfromFlash},
       {"QV_GetProdStrfromFlash", sdk.QV_GetProdStrfromFlash},
+      {"QV_GetHDDStrfromFlash", sdk.QV_GetHDDStrfromFlash},
       {"QV_Get87xSNbySCSICmd", sdk.QV_Get87xSNbySCSICmd},
   };
   const std::vector<std::string> paths = lib.List();

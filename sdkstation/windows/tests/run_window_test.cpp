@@ -19,6 +19,7 @@
 #include "platform/ini_file.h"
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
 #include "sim/product.h"
+#include "station/tests/configparser_reader.h"
 #include "station/windows/tests/pass_gate.h"
 
 namespace sdkstation {
@@ -31,7 +32,7 @@ class SdkRunWindow : public testing::SdkWindowTest {
   // The identity and the serial, which every device takes advanced by one.
   void FillIdentity(const char* serial) {
     SdkWindowTest::FillIdentity(serial);
-    Box("Str3AutoInc")->setChecked(true);
+    Check(Box("Str3AutoInc"), true);
   }
 };
 
@@ -148,6 +149,31 @@ class DuringPass : public station::testing::PassGate {
             form, bench, [&form] { form.PostPortUpdate(); }, [&form] { return form.RunActive(); }, [] { return true; },
             std::move(action)) {}
 };
+
+// START keeps the number the next run starts from in the settings file
+// before any device is given one: a station that dies during the pass
+// gives none of these numbers out again.
+TEST_F(SdkRunWindow, TheNextSerialIsInTheSettingsFileBeforeAnyDeviceWorks) {
+  Bench(testing::Products(29, 3));
+  WriteIni(Ini("MPPassLabel=1", "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n"));
+  TMainForm& form = Start();
+  ASSERT_EQ(form.DeviceCount(), 3);
+  form.show();
+  FillIdentity("00FF");
+  std::string kept;
+  {
+    DuringPass during(form, *bench_, [&] {
+      const station::testing::IniEntries file = station::testing::ReadIniWithPython(Path("Kestrova.ini"), folder_);
+      const auto serial = file.find({"QVEEPROM", "String3"});
+      kept = serial != file.end() ? serial->second : "(none)";
+    });
+    QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+    EXPECT_TRUE(during.done);
+  }
+  EXPECT_EQ(kept, "0102");
+  EXPECT_EQ(form.Settings().NumberOfPass, 3);
+  EXPECT_EQ(Edit("SerialNumberEdit")->text(), "0102");
+}
 
 TEST_F(SdkRunWindow, TheWaitPanelShowsWhileThePassWaitsAndHidesAfterIt) {
   Bench(testing::Products(29, 2));

@@ -109,6 +109,7 @@ TEST_F(SdkSettingsWindow, IdentityTextsOfTheCollection) {
 TEST_F(SdkSettingsWindow, ChoicesWithoutASelectionAndOverLongTextsKeepWithinTheirFields) {
   TMainForm& form = StartWith("", "[QVEXECUTE]\r\nCapacity=250\r\nDiskFormat=0\r\nFmtSecPerClus=4096\r\n");
   SdkSettingsBlock& s = form.Settings();
+  Check(Box("FormatCheckBox"), true);  // which opens the file system choice
   Choose(Combo("FmtTypeComboBox"), 1);  // FAT32
   ASSERT_TRUE(form.CollectSettingsFromForm());
   EXPECT_EQ(s.FmtSecPerClus, 0);

@@ -17,6 +17,7 @@ namespace {
 
 using testing::Ini;
 using testing::Products;
+using testing::SelectEepromType;
 using testing::WindowTest;
 
 using Bytes = std::array<uint8_t, 128>;
@@ -143,7 +144,7 @@ class IdentityTest : public WindowTest {
   }
   void ChooseType(int item) {
     std::memset(form_->Settings().OptionBlock, 0, sizeof form_->Settings().OptionBlock);
-    Choose(Combo("EEPROMType"), item);
+    SelectEepromType(*form_, Combo("EEPROMType"), item);
   }
 };
 
@@ -183,8 +184,8 @@ TEST_F(IdentityTest, TypeRoundTripLeavesNoStaleSerial) {
   Start();
   ChooseType(0);
   TypeIdentity();
-  Choose(Combo("EEPROMType"), 2);
-  Choose(Combo("EEPROMType"), 0);
+  SelectEepromType(*form_, Combo("EEPROMType"), 2);
+  SelectEepromType(*form_, Combo("EEPROMType"), 0);
   Bytes expected = Type1().b;
   Bytes got = Block();
   // The release bytes (12-13) are the edits' to fill; Type 3 left its own there.

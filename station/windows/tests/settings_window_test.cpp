@@ -18,6 +18,7 @@ namespace {
 
 using testing::Ini;
 using testing::Products;
+using testing::SelectEepromType;
 using testing::WindowTest;
 
 constexpr char kEeprom[] = "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n";
@@ -61,7 +62,7 @@ TEST_F(WindowTest, Qvs646FamilyCollectsItsPositionsAndFlashType) {
   Bench(Products(29, 2));
   TMainForm& form = Start();
   Combo("Q646FlashComboBox")->setCurrentIndex(2);
-  Choose(Combo("EEPROMType"), 0);
+  SelectEepromType(form, Combo("EEPROMType"), 0);
   ASSERT_EQ(form.CollectSettingsFromForm(), CollectError::kNone);
   const SettingsBlock& s = form.Settings();
   const int32_t normal[] = {8, 10, 14, 15, 16};

@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -157,14 +159,25 @@ class BasicWindowTest : public ::testing::Test {
   bool Enabled(const char* name) const { return !Find<QWidget>(name)->testAttribute(Qt::WA_ForceDisabled); }
   static bool OwnVisibleFlag(const QWidget* w) { return w->isVisibleTo(w->parentWidget()); }
 
-  // The operator chooses an item of a choice box from its opened list, by
-  // keys: the choice counts even when it is the item already shown.
+  // The operator opens a choice box's list with a click, moves to the item
+  // with the keys and takes it with Enter. Qt itself emits `activated`,
+  // also for the item already chosen; a disabled box opens no list.
   static void Choose(QComboBox* box, int index) {
-    QTest::keyClick(box, Qt::Key_F4);
+    QTest::mouseClick(box, Qt::LeftButton);
     QAbstractItemView* list = box->view();
+    ASSERT_TRUE(list->isVisible()) << box->objectName().toStdString() << " opens no list";
     QTest::keyClick(list, Qt::Key_Home);
     for (int i = 0; i < index; ++i) QTest::keyClick(list, Qt::Key_Down);
-    QTest::keyClick(list, Qt::Key_Return);
+    QTest::keyClick(list, Qt::Key_Enter);
+  }
+  // The operator clicks a check box at its indicator when it is not as
+  // wanted.
+  static void Check(QCheckBox* box, bool checked) {
+    if (box->isChecked() == checked) return;
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, indicator.center());
   }
   // The operator clicks the node of the port tree at `index` (0-based).
   void ClickPortNode(int index) const {
@@ -208,6 +221,14 @@ class BasicWindowTest : public ::testing::Test {
 };
 
 using WindowTest = BasicWindowTest<TMainForm>;
+
+// The device list refresh keeps EEPROMType disabled, so no operator chooses
+// a type: a test selects one as the refresh does, the item and then the
+// type handler as for a choice.
+inline void SelectEepromType(TMainForm& form, QComboBox* box, int index) {
+  box->setCurrentIndex(index);
+  form.EEPROMTypeChange();
+}
 
 // A settings file with the given lines in its "setting" section and, after
 // it, whatever else the test adds.
