@@ -56,6 +56,9 @@ TEST(TextCapacity, EveryUnsizedTextEntryStaysInsideEightyBytes) {
       {"QV_GetProdStrfromFlash", sdk.QV_GetProdStrfromFlash},
       {"QV_GetHDDStrfromFlash", sdk.QV_GetHDDStrfromFlash},
       {"QV_Get87xSNbySCSICmd", sdk.QV_Get87xSNbySCSICmd},
+      {"QV_GetHDDStrbySCSICmd", sdk.QV_GetHDDStrbySCSICmd},
+      {"QV_GetFWVersion", sdk.QV_GetFWVersion},
+      {"QV_GetFlashString", sdk.QV_GetFlashString},
   };
   const std::vector<std::string> paths = lib.List();
   ASSERT_EQ(paths.size(), 2u);
