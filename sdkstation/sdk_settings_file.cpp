@@ -295,19 +295,13 @@ SdkLoadResult LoadSettings(const std::string& path, SdkSettingsBlock& block, Sta
   return result;
 }
 
-std::string ConversionError(const UnreadValue& value) {
-  return "'" + value.text + "' is not a valid floating point value";
-}
-
 int SaveSettingsToIni(const std::string& path, SdkSettingsBlock block, const StationOptions& options,
                       std::span<const UnreadValue> unread) {
   StationOptions copy = options;
   std::vector<station::SettingWrite> writes = station::WritesInOrder(SettingsKeys(), block, copy);
   station::FindWrite(writes, "SCSITimeout")->value = copy.SCSITimeout;
   if (copy.ClusterChoice == 0) station::FindWrite(writes, "FmtSecPerClus")->value = -1;
-  for (station::SettingWrite& write : writes)
-    for (const UnreadValue& value : unread)
-      if (write.section == value.section && write.name == value.name) write.text = value.text;
+  station::KeepUnreadTexts(writes, unread);
   return station::WriteSettings(path, writes);
 }
 

@@ -46,24 +46,12 @@ std::span<const SettingsKey> SettingsKeys();
 // asks for it as a click effect after EnSNfromHDDSN.
 inline constexpr char kUpdateStringOptions[] = "UpdateStringOptions";
 
-// A FreeSpace or FreeSpaceRange whose text is no number (an empty one
-// included): the key took its default and the load went on.
-struct UnreadValue {
-  std::string_view section;
-  std::string_view name;
-  std::string text;  // as the file has it
-  bool operator==(const UnreadValue&) const = default;
-};
-
-// The conversion error the operator is shown for it.
-std::string ConversionError(const UnreadValue& value);
+using station::ConversionError;
+using station::UnreadValue;
 
 struct SdkLoadResult : LoadResult {
   // 1 when the settings file exists and names a test data file, else 0.
   int result = 0;
-  // For the window to show; its saves write these texts back unchanged, so
-  // the operator's text is never replaced by the default it stood in for.
-  std::vector<UnreadValue> unreadValues;
 };
 
 // Reads the yield file and the settings file at `path` (relative: below the

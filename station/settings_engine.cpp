@@ -220,6 +220,16 @@ SettingWrite* FindWrite(std::vector<SettingWrite>& writes, std::string_view name
   return nullptr;
 }
 
+void KeepUnreadTexts(std::vector<SettingWrite>& writes, std::span<const UnreadValue> unread) {
+  for (SettingWrite& write : writes)
+    for (const UnreadValue& value : unread)
+      if (write.section == value.section && write.name == value.name) write.text = value.text;
+}
+
+std::string ConversionError(const UnreadValue& value) {
+  return "'" + value.text + "' is not a valid floating point value";
+}
+
 int WriteSettings(const std::string& path, std::span<const SettingWrite> writes) {
   const std::string file = platform::ResolveInProgramFolder(path);
   platform::IniFile ini(file);

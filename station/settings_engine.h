@@ -147,6 +147,18 @@ struct ControlEffect {
   bool operator==(const ControlEffect&) const = default;
 };
 
+// A decimal key (FreeSpace, FreeSpaceRange) whose text is no number, an
+// empty one included: the key took its default and the load went on.
+struct UnreadValue {
+  std::string_view section;
+  std::string_view name;
+  std::string text;  // as the file has it
+  bool operator==(const UnreadValue&) const = default;
+};
+
+// The conversion error the operator is shown for it.
+std::string ConversionError(const UnreadValue& value);
+
 struct LoadResult {
   // 1 when the settings file was there and its keys were read.
   int settingsRead = 0;
@@ -154,6 +166,9 @@ struct LoadResult {
   // already shown to the operator; empty otherwise.
   std::string error;
   std::vector<ControlEffect> effects;
+  // For the window to show; its saves write these texts back unchanged, so
+  // the operator's text is never replaced by the default it stood in for.
+  std::vector<UnreadValue> unreadValues;
 };
 
 // Appends control effects in the order they are asked for.
@@ -221,6 +236,9 @@ std::vector<SettingWrite> WritesInOrder(std::span<const Key> keys, Block& block,
 
 // The write of one key, for a program to adjust; null when none.
 SettingWrite* FindWrite(std::vector<SettingWrite>& writes, std::string_view name);
+
+// Each unread key goes out with the text the file had.
+void KeepUnreadTexts(std::vector<SettingWrite>& writes, std::span<const UnreadValue> unread);
 
 // Writes the values to the settings file at `path` (relative: below the
 // program folder), keeping every line the save does not write. 1 on

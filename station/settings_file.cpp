@@ -135,9 +135,8 @@ constexpr SettingsKey kKeys[] = {
 
 class Loader {
  public:
-  Loader(const platform::IniFile& ini, SettingsBlock& block, StationOptions& options,
-         std::vector<ControlEffect>& effects)
-      : ini_(ini), block_(block), options_(options), fx_(effects) {}
+  Loader(const platform::IniFile& ini, SettingsBlock& block, StationOptions& options, LoadResult& result)
+      : ini_(ini), block_(block), options_(options), result_(result), fx_(result.effects) {}
 
   void Run() {
     std::string_view section;
@@ -156,7 +155,10 @@ class Loader {
   }
 
  private:
-  void Read(const SettingsKey& key) { ReadSettingValue(ini_, key, key.field(block_, options_)); }
+  void Read(const SettingsKey& key) {
+    if (!ReadSettingValue(ini_, key, key.field(block_, options_)))
+      result_.unreadValues.push_back({key.section, key.name, ini_.Read(key.section, key.name).value_or("")});
+  }
 
   void WriteFileName(const SettingsKey& key) {
     ReadWriteFileName(ini_, key.section, key.name, key.fallback, block_.WriteFileName);
@@ -283,6 +285,7 @@ class Loader {
   const platform::IniFile& ini_;
   SettingsBlock& block_;
   StationOptions& options_;
+  LoadResult& result_;
   Effects fx_;
 };
 
@@ -303,14 +306,16 @@ LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOp
   if (result.error.empty()) Effects(result.effects).Text("YieldEdit", YieldText(block));
   if (!file) return result;
   const platform::IniFile ini(*file);
-  Loader(ini, block, options, result.effects).Run();
+  Loader(ini, block, options, result).Run();
   result.settingsRead = 1;
   return result;
 }
 
-int SaveSettingsToIni(const std::string& path, SettingsBlock block, const StationOptions& options) {
+int SaveSettingsToIni(const std::string& path, SettingsBlock block, const StationOptions& options,
+                      std::span<const UnreadValue> unread) {
   StationOptions copy = options;
   std::vector<SettingWrite> writes = WritesInOrder(SettingsKeys(), block, copy);
+  KeepUnreadTexts(writes, unread);
   if (copy.ClusterChoice == 0) FindWrite(writes, "FmtSecPerClus")->value = -1;
   // The flash type goes out as a signed byte: 255, no type, is written -1.
   FindWrite(writes, "FlashType")->value = static_cast<int8_t>(copy.FlashType);

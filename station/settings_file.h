@@ -39,15 +39,17 @@ std::span<const SettingsKey> SettingsKeys();
 
 // Reads the yield file and the settings file at `path` (relative: below the
 // program folder) into `block` and `options`. Messages go to the operator
-// through platform::MessageBox as the load meets them.
+// through platform::MessageBox as the load meets them, except the
+// conversion errors of `unreadValues`, which the window shows after it.
 LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOptions& options);
 
 // Writes `block` (a copy: the caller's record is not touched) and `options`
 // to the settings file at `path` (relative: below the program folder),
-// keeping every line the save does not write. 1 on success; 0 after
-// "Unable to write to %s" was shown, with the file left as it was.
-[[nodiscard]] int SaveSettingsToIni(const std::string& path, SettingsBlock block,
-                                    const StationOptions& options);
+// keeping every line the save does not write, and each of `unread` as the
+// file had it. 1 on success; 0 after "Unable to write to %s" was shown,
+// with the file left as it was.
+[[nodiscard]] int SaveSettingsToIni(const std::string& path, SettingsBlock block, const StationOptions& options,
+                                    std::span<const UnreadValue> unread = {});
 
 // The serial texts a pass advances (StringA, StringB, String3) into the
 // settings file at `path`, durably and only into a file that is there and

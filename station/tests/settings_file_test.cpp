@@ -162,12 +162,23 @@ TEST_F(SettingsLoad, DecimalTextValuesNeverEndTheLoad) {
                {"\"9007199254740992\"", "9007199254740992"}},
               [&] { return std::to_string(block_.FreeSpace); });
 
-  LoadFresh("[QVEXECUTE]\r\nFreeSpace=lots\r\nFreeSpaceRange=\r\nEnPartition=1\r\n"
-            "[QVEEPROM]\r\nVenderID=ABCD\r\n");
+  // Each is kept for the window to report and for a save to write back as
+  // the file had it.
+  const LoadResult result = LoadFresh("[QVEXECUTE]\r\nFreeSpace=lots\r\nFreeSpaceRange=\r\nEnPartition=1\r\n"
+                                      "[QVEEPROM]\r\nVenderID=ABCD\r\n");
   EXPECT_EQ(block_.FreeSpace, 0);
   EXPECT_EQ(block_.FreeSpaceRange, 0);
   EXPECT_EQ(block_.EnPartition, 1);
   EXPECT_EQ(FieldText(block_.VenderID), "ABCD");
+  ASSERT_EQ(result.unreadValues, (std::vector<UnreadValue>{{"QVEXECUTE", "FreeSpace", "lots"},
+                                                           {"QVEXECUTE", "FreeSpaceRange", ""}}));
+  EXPECT_EQ(ConversionError(result.unreadValues[0]), "'lots' is not a valid floating point value");
+  ASSERT_EQ(SaveSettingsToIni(kSettingsFileName, block_, options_, result.unreadValues), 1);
+  const platform::IniFile saved(Path(kSettingsFileName));
+  EXPECT_EQ(saved.Read("QVEXECUTE", "FreeSpace"), "lots");
+  EXPECT_EQ(saved.Read("QVEXECUTE", "FreeSpaceRange"), "");
+  EXPECT_EQ(saved.Read("QVEXECUTE", "EnPartition"), "1");
+  EXPECT_THAT(LoadFresh("[QVEXECUTE]\r\nFreeSpace=12\r\n").unreadValues, ::testing::IsEmpty());
 }
 
 // --- Rules of the load ---------------------------------------------------------

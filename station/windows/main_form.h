@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bridge/port_table.h"
 #include "platform/event.h"
@@ -261,6 +262,8 @@ class TMainForm : public QMainWindow, public ResultWindowOwner {
   // The walk's record of the Type-C power switch, kept between walks.
   bridge::EppDeviceRecord eppDevice_;
   std::string iniPath_;
+  // Keys of the current file the load could not read: saved as they were.
+  std::vector<UnreadValue> unreadValues_;
   TPassForm* passForm_ = nullptr;
 
   // Operating-system choices.

@@ -66,11 +66,12 @@ TMainForm::~TMainForm() {
     SettingsBlock saved = settings_;
     const uint32_t attributes = platform::GetFileAttributes(iniPath_.c_str());
     if (attributes != platform::kInvalidFileAttributes && !(attributes & platform::kFileAttributeReadOnly))
-      static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options()));  // a failure was reported
+      static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options(), unreadValues_));  // a failure was reported
     // The bare name is the profile functions' own: the platform's Windows
     // folder, never the program folder, whose Kestrova.ini is the station's.
     if (iniPath_.find(kSettingsFileName) == std::string::npos)
-      static_cast<void>(SaveSettingsToIni(platform::ResolveInWindowsFolder(kSettingsFileName), saved, Options()));
+      static_cast<void>(SaveSettingsToIni(platform::ResolveInWindowsFolder(kSettingsFileName), saved, Options(),
+                                          unreadValues_));
     static_cast<void>(SaveYieldCounters(settings_));  // written whatever became of the settings
   } catch (const std::exception& error) {
     platform::DebugTrace("Shut-down: %s\n", error.what());

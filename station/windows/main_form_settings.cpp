@@ -33,7 +33,9 @@ void StoreText(Field& field, const QLineEdit* edit) {
 
 LoadResult TMainForm::LoadSettingsFile(const std::string& path) {
   LoadResult result = LoadSettings(path, settings_, pass_.options);
+  unreadValues_ = result.unreadValues;
   ApplyLoadEffects(result);
+  for (const UnreadValue& value : result.unreadValues) ShowSettingsError(ConversionError(value));
   return result;
 }
 
@@ -137,7 +139,7 @@ void TMainForm::INISaveBtnClick() {
   const std::optional<std::string> chosen = platform::ChooseFile(SaveDialog1);
   if (!chosen) return;
   iniPath_ = *chosen;
-  static_cast<void>(SaveSettingsToIni(iniPath_, settings_, Options()));  // a failure was shown
+  static_cast<void>(SaveSettingsToIni(iniPath_, settings_, Options(), unreadValues_));  // a failure was shown
 }
 
 }  // namespace station

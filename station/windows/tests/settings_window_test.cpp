@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <filesystem>
 #include <variant>
 
 #include "platform/ini_file.h"
@@ -197,6 +198,31 @@ TEST_F(WindowTest, LearnedFreeSpaceIsSaved) {
   for (const std::string& file : {Path("saved.ini"), platform::ResolveInWindowsFolder(kSettingsFileName)}) {
     const testing::IniEntries python = testing::ReadIniWithPython(file, folder_);
     EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "1073741824") << file;
+  }
+}
+
+// A free space that is no number: the load says so and goes on with 0;
+// neither that 0 nor a free space learned from the device replaces the
+// operator's text, at Save INI or at exit.
+TEST_F(WindowTest, AFreeSpaceThatIsNoNumberIsReportedAndKeptInTheFile) {
+  WriteIni(Ini("", "[QVEXECUTE]\r\nFreeSpace=abc\r\nFreeSpaceRange=1e400\r\nEnPartition=1\r\n"));
+  Bench(Products(13, 1, "volume.free = 1G\n"));
+  TMainForm& form = Start();
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"'abc' is not a valid floating point value",
+                                                  "'1e400' is not a valid floating point value"}));
+  EXPECT_EQ(form.Settings().FreeSpaceRange, 0);
+  EXPECT_EQ(form.Settings().EnPartition, 1);  // the load went on
+  files_.recorded.QueueAnswer(Path("saved.ini"));
+  QTest::mouseClick(Button("INISaveBtn"), Qt::LeftButton);
+  ASSERT_EQ(form.IniPath(), Path("saved.ini"));
+  std::filesystem::copy_file(Path("saved.ini"), Path("saved_by_button.ini"));
+  form_.reset();  // the exit saves saved.ini and the bare Kestrova.ini
+  for (const std::string& file :
+       {Path("saved_by_button.ini"), Path("saved.ini"), platform::ResolveInWindowsFolder(kSettingsFileName)}) {
+    const testing::IniEntries python = testing::ReadIniWithPython(file, folder_);
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpace"})), "abc") << file;
+    EXPECT_EQ((python.at({"QVEXECUTE", "FreeSpaceRange"})), "1e400") << file;
+    EXPECT_EQ((python.at({"QVEXECUTE", "EnPartition"})), "1") << file;
   }
 }
 
