@@ -119,9 +119,9 @@ bool ReadSettingValue(const platform::IniFile& ini, const Key& key, const FieldR
 int32_t IntegerDefault(std::string_view fallback);
 
 // The test data file name: an empty one is reported, a bare name is taken
-// from the program folder, one that does not fit the field is reported and
-// kept empty (a cut path would name another file), a missing file is
-// reported. The load goes on in every case.
+// from the program folder, one that does not fit the field is cut to it like
+// every text, and the file the field then names is reported when missing.
+// The load goes on in every case.
 void ReadWriteFileName(const platform::IniFile& ini, std::string_view section, std::string_view name,
                        std::string_view fallback, std::span<char> field);
 
