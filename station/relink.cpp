@@ -1,6 +1,8 @@
 #include "station/relink.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,10 +36,15 @@ void SendReset(const char* devicePath, ResetKind reset) {
 }  // namespace
 
 int RelinkFindDevice(PassState& pass, bridge::PortRecord& record, int32_t /*typeC*/) {
+  // The port's ids and strings go to a table of this re-find's own first:
+  // the record takes them together with the path and version below, in one
+  // piece, so the window never shows a new serial beside an old firmware.
+  const auto staged = std::make_unique<bridge::PortTable>();
   bridge::PortRecord scratch;
   const std::string hubName(bridge::FieldText(record.hubName));
-  (void)bridge::GetOnePortData(pass.ports, hubName.c_str(), static_cast<uint32_t>(record.hubPort),
-                               scratch, record.walkIndex);
+  (void)bridge::GetOnePortData(*staged, hubName.c_str(), static_cast<uint32_t>(record.hubPort), scratch,
+                               record.walkIndex);
+  const bridge::PortRecord* described = staged->slot(record.walkIndex);
 
   int count = bridge::kMaxStorageEntries;
   if (!bridge::EnumerateStorageDevices(pass.storageEntries.data(), &count)) count = 0;
@@ -64,6 +71,13 @@ int RelinkFindDevice(PassState& pass, bridge::PortRecord& record, int32_t /*type
   {
     // The window builds its rows from these while this worker runs.
     std::lock_guard lock(record.identityLock);
+    if (described != nullptr) {
+      record.vid = described->vid;
+      record.pid = described->pid;
+      std::memcpy(record.manufacturer, described->manufacturer, sizeof record.manufacturer);
+      std::memcpy(record.product, described->product, sizeof record.product);
+      std::memcpy(record.usbSerial, described->usbSerial, sizeof record.usbSerial);
+    }
     bridge::SetFieldText(record.devicePath, path);
     // The port read keeps the id lower-cased, as matching wants it.
     bridge::SetFieldText(record.instanceId, bridge::FieldText(scratch.instanceId));
