@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "disk/os_version_tests.h"
+#include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/local_time.h"
@@ -108,9 +109,12 @@ void TMainForm::SaveAtExit() {
     static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options(), unreadValues_));
   // The bare name is the profile functions' own: the platform's Windows
   // folder, never the program folder, whose Kestrova.ini is the station's.
-  if (iniPath_.find(station::kSettingsFileName) == std::string::npos)
-    static_cast<void>(SaveSettingsToIni(platform::ResolveInWindowsFolder(station::kSettingsFileName), saved,
-                                        Options(), unreadValues_));
+  if (iniPath_.find(station::kSettingsFileName) == std::string::npos) {
+    // Without a Windows folder an empty name would mean the program folder.
+    const std::string bare = platform::ResolveInWindowsFolder(station::kSettingsFileName);
+    if (bare.empty()) platform::DebugTrace("Shut-down: no Windows folder for %s\n", station::kSettingsFileName);
+    else static_cast<void>(SaveSettingsToIni(bare, saved, Options(), unreadValues_));
+  }
   static_cast<void>(station::SaveYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass));
 }
 

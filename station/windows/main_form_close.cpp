@@ -69,9 +69,12 @@ TMainForm::~TMainForm() {
       static_cast<void>(SaveSettingsToIni(iniPath_, saved, Options(), unreadValues_));  // a failure was reported
     // The bare name is the profile functions' own: the platform's Windows
     // folder, never the program folder, whose Kestrova.ini is the station's.
-    if (iniPath_.find(kSettingsFileName) == std::string::npos)
-      static_cast<void>(SaveSettingsToIni(platform::ResolveInWindowsFolder(kSettingsFileName), saved, Options(),
-                                          unreadValues_));
+    if (iniPath_.find(kSettingsFileName) == std::string::npos) {
+      // Without a Windows folder an empty name would mean the program folder.
+      const std::string bare = platform::ResolveInWindowsFolder(kSettingsFileName);
+      if (bare.empty()) platform::DebugTrace("Shut-down: no Windows folder for %s\n", kSettingsFileName);
+      else static_cast<void>(SaveSettingsToIni(bare, saved, Options(), unreadValues_));
+    }
     static_cast<void>(SaveYieldCounters(settings_));  // written whatever became of the settings
   } catch (const std::exception& error) {
     platform::DebugTrace("Shut-down: %s\n", error.what());

@@ -11,6 +11,7 @@
 #include <QSignalBlocker>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/ini_file.h"
@@ -317,18 +318,30 @@ TEST_F(SdkSettingsWindow, StartAndExitGiveTheFileBackByteForByte) {
 }
 
 // The bare name "Kestrova.ini" is the Windows folder's: the station's own
-// file beside the program keeps what it held.
+// file beside the program keeps what it held, also when there is no
+// Windows folder to be had.
 TEST_F(SdkSettingsWindow, TheExitSavesToTheCurrentFileAndAsKestrovaIniInTheWindowsFolder) {
-  TMainForm& form = StartWith("MPResetWait=33");
-  const std::string station = Slurp(Path("Kestrova.ini"));
-  WriteFile("line.ini", "[setting]\r\nWriteFileName=pattern.txt\r\nMPResetWait=55\r\n");
-  files_.recorded.QueueAnswer(Path("line.ini"));
-  QTest::mouseClick(Button("INILoadBtn"), Qt::LeftButton);
-  ASSERT_EQ(form.IniPath(), Path("line.ini"));
-  Close();
-  EXPECT_EQ(platform::IniFile(Path("line.ini")).Read("setting", "MPResetWait"), "55");
-  EXPECT_EQ(Slurp(Path("Kestrova.ini")), station);
-  EXPECT_EQ(platform::IniFile(Path("config/kestrova/Windows/Kestrova.ini")).Read("setting", "MPResetWait"), "55");
+  for (const bool windowsFolder : {true, false}) {
+    SCOPED_TRACE(windowsFolder ? "Windows folder" : "no Windows folder");
+    fs::remove_all(Path("config"));
+    WriteFile("no-folder", "a file where the configuration folder would be");
+    std::optional<station::testing::ScopedEnvironment> noConfig;
+    if (!windowsFolder) noConfig.emplace("XDG_CONFIG_HOME", Path("no-folder"));
+    TMainForm& form = StartWith("MPResetWait=33");
+    const std::string station = Slurp(Path("Kestrova.ini"));
+    WriteFile("line.ini", "[setting]\r\nWriteFileName=pattern.txt\r\nMPResetWait=55\r\n");
+    files_.recorded.QueueAnswer(Path("line.ini"));
+    QTest::mouseClick(Button("INILoadBtn"), Qt::LeftButton);
+    ASSERT_EQ(form.IniPath(), Path("line.ini"));
+    boxes_.clear();
+    Close();
+    EXPECT_THAT(Messages(), IsEmpty());
+    EXPECT_EQ(platform::IniFile(Path("line.ini")).Read("setting", "MPResetWait"), "55");
+    EXPECT_EQ(Slurp(Path("Kestrova.ini")), station);
+    const std::string windowsCopy = Path("config/kestrova/Windows/Kestrova.ini");
+    if (windowsFolder) EXPECT_EQ(platform::IniFile(windowsCopy).Read("setting", "MPResetWait"), "55");
+    else EXPECT_FALSE(fs::exists(windowsCopy));
+  }
 }
 
 TEST_F(SdkSettingsWindow, AReadOnlyFileIsNotWrittenTheYieldStillIs) {

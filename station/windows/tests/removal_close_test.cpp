@@ -8,6 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <optional>
+
 #include "sim/device_removal.h"
 #include "station/tests/configparser_reader.h"
 #include "station/windows/tests/pass_window_fixture.h"
@@ -132,20 +135,28 @@ TEST_F(PassWindowTest, ProgressBarSitsInItsPanel) {
 // At the end: the settings go to a writable settings file, and to
 // Kestrova.ini in the platform's Windows folder when another file is in
 // use, which leaves the station's own Kestrova.ini beside the program as it
-// was; the yield file is written whatever the settings file allows.
+// was (also when there is no Windows folder to be had); the yield file is
+// written whatever the settings file allows.
 TEST_F(PassWindowTest, ShutDownSavesSettingsAndYield) {
   struct Case {
     const char* name;
     bool readOnly;
     bool otherFile;
+    bool windowsFolder;
   };
-  for (const Case c : {Case{"read-only", true, false}, Case{"another file", false, true}}) {
+  for (const Case c : {Case{"read-only", true, false, true}, Case{"another file", false, true, true},
+                       Case{"another file, no Windows folder", false, true, false}}) {
     SCOPED_TRACE(c.name);
     form_.reset();
     std::filesystem::remove_all(Path("log"));
+    std::filesystem::remove_all(Path("config"));
     std::filesystem::remove(Path(kSettingsFileName));
+    std::filesystem::remove(Path("no-folder"));
     WriteIni(QuickIni());
     WriteFile("other.ini", QuickIni());
+    WriteFile("no-folder", "a file where the configuration folder would be");
+    std::optional<testing::ScopedEnvironment> noConfig;
+    if (!c.windowsFolder) noConfig.emplace("XDG_CONFIG_HOME", Path("no-folder"));
     Bench(StepProducts(1));
     if (c.readOnly) ::chmod(Path(kSettingsFileName).c_str(), 0444);
     TMainForm& form = Start();
@@ -154,13 +165,16 @@ TEST_F(PassWindowTest, ShutDownSavesSettingsAndYield) {
       QTest::mouseClick(Button("INILoadBtn"), Qt::LeftButton);
       ASSERT_EQ(form.IniPath(), Path("other.ini"));
     }
-    Button("ExecuteBtn")->click();
-    Edit("StringBEdit")->setText("Saved At Exit");
-    Box("EEPROMCheckBox")->setChecked(true);
+    QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+    Type(Edit("StringBEdit"), "Saved At Exit");
+    Check(Box("EEPROMCheckBox"), true);
+    ASSERT_TRUE(Box("EEPROMCheckBox")->isChecked());
     const std::string before = testing::Slurp(Path(kSettingsFileName));
+    boxes_.clear();
     form_.reset();
     ::chmod(Path(kSettingsFileName).c_str(), 0644);
 
+    EXPECT_EQ(Messages(), std::vector<std::string>{});
     const auto yield = testing::ReadIniWithPython(Path("log/QV4164x.log"), folder_);
     EXPECT_EQ(yield.at({"TestRecord", "TotalTestCount"}), "1");
     EXPECT_EQ(yield.at({"TestRecord", "NumberOfPass"}), "1");
@@ -169,6 +183,8 @@ TEST_F(PassWindowTest, ShutDownSavesSettingsAndYield) {
     if (c.otherFile) {
       const auto other = testing::ReadIniWithPython(Path("other.ini"), folder_);
       EXPECT_EQ(other.at({"QVEEPROM", "StringB"}), "Saved At Exit");
+    }
+    if (c.otherFile && c.windowsFolder) {
       const auto copy = testing::ReadIniWithPython(windowsCopy, folder_);
       EXPECT_EQ(copy.at({"QVEEPROM", "StringB"}), "Saved At Exit");
     } else {
