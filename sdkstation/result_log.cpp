@@ -94,6 +94,8 @@ std::array<int32_t, 6> SdkVerifyColumns(const SdkPortRecord& record, const SdkSe
   columns[1] = column(s.EnCheckManufString != 0, bridge::kVerifyManufacturer);
   columns[2] = column(s.EnCheckUSBProdString != 0, bridge::kVerifyProduct);
   columns[3] = column(s.EnCheckDiskName != 0, bridge::kVerifyDiskName);
+  // A label that could not be looked at, for want of a drive letter, is no
+  // pass either.
   columns[4] = column(s.EnCheckVolLabel != 0, bridge::kVerifyVolumeLabel | bridge::kVerifyNoDriveLetter);
   columns[5] = column(s.EnCheckHDDFwRev && c.hddFwRevUsable, bridge::kVerifyDiskFirmware);
   return columns;

@@ -398,7 +398,8 @@ void SdkPortWorker::CloneStandbyTimer() {
   Post();
 }
 
-// Step 14, whatever failed before: every worker meets at the UFS stage.
+// Step 14, after the relink whatever it gave; a port whose update failed
+// went to the end and only counts this stage there.
 void SdkPortWorker::Ufs() {
   const UfsOutcome ufs = EnableUfsLun(Relink());
   if (ufs.enabled) record_.ufsEnabled = 1;

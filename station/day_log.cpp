@@ -226,7 +226,8 @@ std::array<int32_t, 6> VerifyColumns(const bridge::PortRecord& record, const Set
   columns[1] = column(true, bridge::kVerifyManufacturer);
   columns[2] = column(true, bridge::kVerifyProduct);
   columns[3] = column(settings.EnCheckDiskName != 0, bridge::kVerifyDiskName);
-  // The label is looked at only when every check before it passed.
+  // The label is looked at only when every check before it passed; one that
+  // could not be looked at, for want of a drive letter, is no pass either.
   constexpr int32_t kBeforeLabel = bridge::kVerifyVidPid | bridge::kVerifyManufacturer | bridge::kVerifyProduct |
                                    bridge::kVerifyDiskName | bridge::kVerifyDiskFirmware;
   columns[4] = column(settings.EnCheckVolLabel && controls.vfVolLabelChk.Usable() && !(flags & kBeforeLabel),

@@ -92,8 +92,8 @@ TEST_P(RelinkBySerial, ByTheOldSerialAndByTheNewOne) {
   ASSERT_EQ(count_, 2);
   HandOver();
   if (!GetParam().takesIdentity) {
-    // A chip that keeps no identity refuses it; its relink fails at the
-    // table index, before any reset.
+    // A chip that keeps no identity refuses it; its relink has no serial to
+    // look for and fails before any reset.
     EXPECT_EQ(pass_.identityHandedOver[0], 0);
     EXPECT_EQ(lib_.sdk().QV_UpdateCustomizedSetting(Path().c_str()), 0);
     EXPECT_FALSE(Relink(sdkstation::kStageIdentity, true));

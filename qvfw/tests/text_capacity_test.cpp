@@ -72,6 +72,12 @@ TEST(TextCapacity, EveryUnsizedTextEntryStaysInsideEightyBytes) {
       EXPECT_TRUE(buffer.GuardIntact());
     }
   }
+  // The version entry takes no path: it writes nothing at all.
+  Guarded version;
+  EXPECT_EQ(sdk.QV_GetSDKVersion(version.text), 0);
+  EXPECT_TRUE(std::all_of(std::begin(version.text), std::end(version.text),
+                          [](char c) { return static_cast<uint8_t>(c) == Guarded::kMark; }));
+  EXPECT_TRUE(version.GuardIntact());
   // The QVS87x product presents the bench's long texts: they fill the 80
   // bytes to the last.
   Guarded manufacturer;

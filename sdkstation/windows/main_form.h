@@ -71,8 +71,9 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // gone again when the day log is chosen.
   explicit TMainForm(QWidget* owner = nullptr);
   // Saves the settings (to the current file when it exists and may be
-  // written, and as Kestrova.ini in the program folder when the current
-  // file has another name) and the yield counters, each whatever became of
+  // written, and as Kestrova.ini in the platform's Windows folder, never the
+  // program folder, when the current file has another name) and the yield
+  // counters, each whatever became of
   // the others, then releases the library. After a start-up that stopped
   // early nothing is saved.
   ~TMainForm() override;

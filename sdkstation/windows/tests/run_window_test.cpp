@@ -258,8 +258,9 @@ TEST_F(SdkRunWindow, TheTestLoopErasesOnceThenRunsNormalPasses) {
   DeviceSdk().QV_CheckLoadBinFileMatch = [](const char*, const char*) { return 1; };
   Type(Edit("FwFileNameEdit"), QString::fromStdString(Path("fw.bin")));
   WriteFile("fw.bin", std::string(1024, 'F'));
-  Box("cbEraseFlashForDebug")->setChecked(true);
-  Edit("lbTestLoopCnt")->setText("3");
+  Check(Box("cbEraseFlashForDebug"), true);
+  ASSERT_TRUE(Box("cbEraseFlashForDebug")->isChecked());
+  Type(Edit("lbTestLoopCnt"), "3");
   // The library's erase and update, counted on their way.
   static QV_SerialFlashErase_t realErase;
   static QV_FWUpdateProgrammingNoCustomizedSetting_t realUpdate;
@@ -277,7 +278,7 @@ TEST_F(SdkRunWindow, TheTestLoopErasesOnceThenRunsNormalPasses) {
     ++updates;
     return realUpdate(path);
   };
-  form.btnStartTest2Click();
+  QTest::mouseClick(Button("btnStartTest2"), Qt::LeftButton);
   EXPECT_THAT(Messages(), ::testing::IsEmpty());
   // One erase pass over both devices, then three normal passes.
   EXPECT_EQ(erases, 2);

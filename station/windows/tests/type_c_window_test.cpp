@@ -3,6 +3,7 @@
 // round's block in the day log and the yield counted in its first and last
 // pass; with two products no worker starts and CC1 fails in red.
 #include <QLabel>
+#include <QTest>
 
 #include "platform/window_messages.h"
 #include "sim/bench_config.h"
@@ -72,7 +73,8 @@ TEST_F(TypeCWindowTest, ThreePassesOnOneProduct) {
   FixtureBench(false);
   TMainForm& form = Start();
   ASSERT_EQ(form.Pass().EppPowered, 1);
-  form.RefreshBtnClick();  // the product the fixture switched on is there now
+  // The product the fixture switched on is there now.
+  QTest::mouseClick(Button("RefreshBtn"), Qt::LeftButton);
   ASSERT_TRUE(Button("ExecuteBtn")->isEnabled()) << ::testing::PrintToString(Messages());
   // The fixture's own notices leave a rescan due; when it falls due after
   // the CC1 test switched the power to CC2, it must not switch it back.
@@ -81,7 +83,7 @@ TEST_F(TypeCWindowTest, ThreePassesOnOneProduct) {
     return form.Pass().EppPassIndex == 1 &&
            std::any_of(records.begin(), records.end(), [](const auto& r) { return r.result == 1; });
   });
-  Button("ExecuteBtn")->click();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
   Pump();
   EXPECT_TRUE(Messages().empty()) << ::testing::PrintToString(Messages());
   EXPECT_TRUE(rescan.done);
@@ -112,10 +114,10 @@ TEST_F(TypeCWindowTest, TwoProductsStartNoWorkerAndFailCc1) {
   FixtureBench(true);
   TMainForm& form = Start();
   ASSERT_EQ(form.Pass().EppPowered, 1);
-  form.RefreshBtnClick();
+  QTest::mouseClick(Button("RefreshBtn"), Qt::LeftButton);
   ASSERT_TRUE(Button("ExecuteBtn")->isEnabled());
   WriteFile(form.DayLogPath().substr(folder_.size() + 1), std::string(kDayLogHeader));
-  Button("ExecuteBtn")->click();
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
   Pump();
   EXPECT_EQ(form.Pass().PresentDeviceCount.load(), 2);
   EXPECT_EQ(Label("CCLabel")->text(), "CC1");
@@ -161,8 +163,8 @@ TEST_F(TypeCWindowTest, BlockWithoutADayLogIsReported) {
   WriteIni(TypeCIni());
   FixtureBench(true);
   TMainForm& form = Start();
-  form.RefreshBtnClick();
-  Button("ExecuteBtn")->click();
+  QTest::mouseClick(Button("RefreshBtn"), Qt::LeftButton);
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
   Pump();
   EXPECT_EQ(Messages(), std::vector<std::string>{"Open log file Fail !!"});
   EXPECT_FALSE(std::filesystem::exists(form.DayLogPath()));
