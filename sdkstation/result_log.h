@@ -56,7 +56,8 @@ std::string FormatSdkLogRow(int32_t number, const platform::LocalTime& time, con
                             const std::array<int32_t, 6>& verify, const SdkPortRecord& record);
 
 // Appends one row for each of the first `count` records to the day log,
-// numbered from `firstNumber` (the yield's TotalTestCount before the pass).
+// numbered from `firstNumber` (the yield's TotalTestCount before the pass,
+// or the number after the session's last row when that is higher).
 // The log moves on to its next number when the file is full and appends to
 // that file when it exists. False when no file could be opened or made
 // (nothing was written) or a row could not be written whole (no part of it

@@ -39,6 +39,10 @@ struct SdkPassState {
   // The yield of an earlier pass did not reach its file: the next pass
   // stores it before it starts anything, or does not start.
   bool yieldUnkept = false;
+  // The number after the last result log row of this session. A device
+  // stopped at the maximum serial has a row but no count, so the yield alone
+  // would give its number again.
+  int32_t nextLogNumber = 0;
 };
 
 }  // namespace sdkstation

@@ -150,9 +150,9 @@ SdkPassSummary Pass::Run() {
     summary_.refused = true;
     return summary_;
   }
-  // The rows go on from the yield count the pass starts with: a device that
-  // never ran is not counted, yet has its row.
-  const int32_t firstLogNumber = settings_.TotalTestCount;
+  // The rows go on from the yield count the pass starts with, or after the
+  // last row written when a device that never ran had a row but no count.
+  const int32_t firstLogNumber = std::max(settings_.TotalTestCount, s_.pass.nextLogNumber);
   host_.BeginWait(count_ > 0);
   // With nothing attached the pass still ends as every pass does: its event
   // set, the log opened (no row), the result shown.
@@ -222,6 +222,7 @@ SdkPassSummary Pass::Run() {
   if (!settings_.EraseFlashForDebug && !settings_.EraseFlashOnly) {
     summary_.logged =
         WriteResultLog(s_.dayLog, s_.pass.ports, count_, firstLogNumber, settings_, s_.pass.options, controls.log);
+    s_.pass.nextLogNumber = firstLogNumber + count_;  // also past rows kept before a failing one
     // A row that could not be written is reported as a log that cannot be
     // opened, and a pass that went unrecorded is no pass.
     if (!summary_.logged) {

@@ -276,7 +276,8 @@ TEST_F(SdkBenchPass, AProductThatNeverComesBackFailsAloneAndThePassEnds) {
 TEST_F(SdkBenchPass, ADeviceStoppedAtTheMaximumSerialIsLoggedButNotCounted) {
   // Three products given 00A0, 00A1 and 00A2 with 00A1 the highest allowed:
   // the third never runs. The yield counts the two that did; the rows go on
-  // from the count the pass began with.
+  // from the count the pass began with, and the next pass's rows after the
+  // stopped product's.
   std::string text;
   for (int i = 0; i < 3; ++i)
     text += "[product p" + std::to_string(i) + "]\nchip = 29\nserial = OLD" + std::to_string(1000 + i) +
@@ -307,6 +308,19 @@ TEST_F(SdkBenchPass, ADeviceStoppedAtTheMaximumSerialIsLoggedButNotCounted) {
     EXPECT_EQ(rows[i + 1][21], results[i]) << i;
   }
   EXPECT_EQ(rows[3][12], "Fail");  // the identity column of the stopped product
+
+  // A second pass with the maximum raised: all three run and are counted.
+  SetFieldText(s.StringMaxSn, "FFFF");
+  const SdkPassSummary second = RunPass(s);
+  EXPECT_EQ(second.started, 3);
+  EXPECT_TRUE(second.allPass);
+  EXPECT_EQ(s.TotalTestCount, 105);
+  EXPECT_EQ(s.NumberOfPass, 105);
+  const auto both = station::testing::ReadTabRowsWithPython(log_.path, folder_);
+  ASSERT_EQ(both.size(), 7U);
+  std::vector<std::string> logged;
+  for (size_t i = 1; i < both.size(); ++i) logged.push_back(both[i][0]);
+  EXPECT_EQ(logged, (std::vector<std::string>{"000100", "000101", "000102", "000103", "000104", "000105"}));
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ void TMainForm::ShowYield() {
 void TMainForm::ResetYieldBtnClick() {
   settings_.TotalTestCount = 0;
   settings_.NumberOfPass = 0;
+  pass_.nextLogNumber = 0;  // a new count numbers its rows from the start again
   ShowYield();
 }
 

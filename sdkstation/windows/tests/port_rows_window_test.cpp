@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <functional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "sdkstation/windows/tests/sdk_window_fixture.h"
+#include "station/tests/csv_reader.h"
 #include "station/windows/pass_form.h"
 
 namespace sdkstation {
@@ -82,6 +84,34 @@ TEST_F(SdkPortRows, StartFillsTheRowsThePassWindowTheLogAndTheYield) {
   }
   EXPECT_EQ(Yield(), "3/3");
   form.SetPassForm(nullptr);
+}
+
+TEST_F(SdkPortRows, AResetYieldNumbersTheNextRowsFromTheStartAgain) {
+  // The third device stops at the maximum serial: logged, not counted. After
+  // the reset the rows follow the new count, not the rows logged before it.
+  Bench(testing::Products(29, 3));
+  WriteIni(Ini("MPPassLabel=1\r\nCheckMaxSn=1",
+               "[QVEXECUTE]\r\nEnEEPROMUpdate=1\r\n[QVEEPROM]\r\nStringMaxSn=00A1\r\n"));
+  TMainForm& form = Start();
+  form.show();
+  ASSERT_EQ(form.DeviceCount(), 3);
+  FillIdentity("00A0");
+  Check(Box("Str3AutoInc"), true);
+  QTest::mouseClick(Button("ResetYieldBtn"), Qt::LeftButton);
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_EQ(Messages(), std::vector<std::string>{kMaxSerialReached});
+  EXPECT_EQ(Yield(), "2/2");
+  QTest::mouseClick(Button("ResetYieldBtn"), Qt::LeftButton);
+  EXPECT_EQ(Yield(), "0/0");
+  Type(Edit("SerialNumberEdit"), "00A0");
+  QTest::mouseClick(Button("ExecuteBtn"), Qt::LeftButton);
+  Pump();
+  EXPECT_EQ(Yield(), "2/2");
+  const auto rows = station::testing::ReadTabRowsWithPython(form.DayLogPath(), folder_);
+  std::vector<std::string> numbers;
+  for (size_t i = 1; i < rows.size(); ++i) numbers.push_back(rows[i][0]);
+  EXPECT_EQ(numbers, (std::vector<std::string>{"000000", "000001", "000002", "000000", "000001", "000002"}));
 }
 
 TEST_F(SdkPortRows, CellsOfARecord) {
