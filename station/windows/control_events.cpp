@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPalette>
 
 #include <memory>
@@ -38,6 +39,13 @@ class KeyFilter : public QObject {
       ContextMenu(*static_cast<QContextMenuEvent*>(e));
       return true;
     }
+    // X11 pastes the primary selection on a middle-button release, past the handler.
+    if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::MiddleButton &&
+        QGuiApplication::clipboard()->supportsSelection() && !edit_->isReadOnly()) {
+      edit_->deselect();  // as the edit's own middle-button paste: at the cursor
+      Paste(QClipboard::Selection);
+      return true;
+    }
     // Dropped text would bypass the handler.
     return e->type() == QEvent::DragEnter || e->type() == QEvent::Drop;
   }
@@ -61,8 +69,8 @@ class KeyFilter : public QObject {
   // Each pasted character as if typed; line breaks and other control
   // characters of the clipboard are not keys and are left out. What is left
   // replaces the selection, as a paste does, even when nothing is left.
-  void Paste() {
-    const QString pasted = QGuiApplication::clipboard()->text();
+  void Paste(QClipboard::Mode mode = QClipboard::Clipboard) {
+    const QString pasted = QGuiApplication::clipboard()->text(mode);
     if (pasted.isEmpty()) return;
     std::string typed;
     for (QChar c : pasted)
