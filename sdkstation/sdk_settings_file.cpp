@@ -285,12 +285,11 @@ std::string YieldText(const SdkSettingsBlock& block) {
 
 SdkLoadResult LoadSettings(const std::string& path, SdkSettingsBlock& block, StationOptions& options) {
   SdkLoadResult result;
-  const std::optional<std::string> file = station::BeginSettingsLoad(
+  const std::optional<platform::IniFile> ini = station::BeginSettingsLoad(
       path, {block.TotalTestCount, block.NumberOfPass, options.YieldCountersLoaded}, result);
   if (result.error.empty()) station::Effects(result.effects).Text("YieldEdit", YieldText(block));
-  if (!file) return result;
-  const platform::IniFile ini(*file);
-  Loader(ini, block, options, result).Run();
+  if (!ini) return result;
+  Loader(*ini, block, options, result).Run();
   result.settingsRead = 1;
   return result;
 }

@@ -16,13 +16,6 @@
 namespace station {
 namespace {
 
-std::string Replace(std::string_view pattern, std::string_view with) {
-  std::string text(pattern);
-  const size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, with);
-  return text;
-}
-
 bool IsExistingFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -77,7 +70,7 @@ std::string_view TextOf(std::span<const char> field) {
 
 void ReadYieldCounters(YieldCounters yield) {
   const platform::IniFile file(YieldFilePath());
-  if (const char* why = Unreadable(file.readResult())) ShowSettingsError(Replace(why, file.path()));
+  if (const char* why = Unreadable(file.readResult())) ShowSettingsError(WithPath(why, file.path()));
   yield.total = file.ReadInteger(kYieldSection, "TotalTestCount", 0);
   yield.passed = file.ReadInteger(kYieldSection, "NumberOfPass", 0);
 }
@@ -111,6 +104,13 @@ void ApplyWrites(platform::IniFile& ini, std::span<const SettingWrite> writes) {
 }
 
 }  // namespace
+
+std::string WithPath(std::string_view text, std::string_view path) {
+  std::string filled(text);
+  const size_t at = filled.find("%s");
+  if (at != std::string::npos) filled.replace(at, 2, path);
+  return filled;
+}
 
 std::string LocalPath(std::string_view name) {
   std::string path(name);
@@ -188,7 +188,8 @@ void ReadWriteFileName(const platform::IniFile& ini, std::string_view section, s
   if (!IsExistingFile(path)) ShowSettingsError("Unable to find the test file : " + path);
 }
 
-std::optional<std::string> BeginSettingsLoad(const std::string& path, YieldCounters yield, LoadResult& result) {
+std::optional<platform::IniFile> BeginSettingsLoad(const std::string& path, YieldCounters yield,
+                                                   LoadResult& result) {
   if (!EnsureLogFolder()) {
     result.error = "Cannot create log directory.";
     ShowSettingsError(result.error);
@@ -201,17 +202,17 @@ std::optional<std::string> BeginSettingsLoad(const std::string& path, YieldCount
 
   std::string file = platform::ResolveInProgramFolder(path);
   if (!IsExistingFile(file)) {
-    ShowSettingsError(Replace("Please make sure the file %s exist!\n", file));
+    ShowSettingsError(WithPath("Please make sure the file %s exist!\n", file));
     return std::nullopt;
   }
   // A pipe would keep the load waiting, a device or a huge file would fill
   // memory: such a file is read as no file at all.
-  std::string ignored;
-  if (const char* why = Unreadable(platform::ReadRegularFile(file.c_str(), platform::kMaxProfileFileSize, &ignored))) {
-    ShowSettingsError(Replace(why, file));
+  platform::IniFile ini(file);
+  if (const char* why = Unreadable(ini.readResult())) {
+    ShowSettingsError(WithPath(why, file));
     return std::nullopt;
   }
-  return file;
+  return ini;
 }
 
 SettingWrite* FindWrite(std::vector<SettingWrite>& writes, std::string_view name) {
@@ -235,7 +236,7 @@ int WriteSettings(const std::string& path, std::span<const SettingWrite> writes)
   platform::IniFile ini(file);
   ApplyWrites(ini, writes);
   if (!ini.Flush()) {
-    ShowSettingsError(Replace("Unable to write to %s", file));
+    ShowSettingsError(WithPath("Unable to write to %s", file));
     return 0;
   }
   return 1;
@@ -267,14 +268,20 @@ bool StoreYieldCounters(int32_t total, int32_t passed) {
   return yield.Flush();
 }
 
+bool KeepYieldCounters(int32_t total, int32_t passed) {
+  if (StoreYieldCounters(total, passed)) return true;
+  ShowUnwritable(kYieldNotKept, YieldFilePath());
+  return false;
+}
+
 int SaveYieldCounters(int32_t total, int32_t passed) {
   if (!StoreYieldCounters(total, passed)) {
-    ShowSettingsError(Replace("Unable to write to %s", YieldFilePath()));
+    ShowSettingsError(WithPath("Unable to write to %s", YieldFilePath()));
     return 0;
   }
   return 1;
 }
 
-void ShowUnwritable(std::string_view text, const std::string& path) { ShowSettingsError(Replace(text, path)); }
+void ShowUnwritable(std::string_view text, const std::string& path) { ShowSettingsError(WithPath(text, path)); }
 
 }  // namespace station

@@ -17,9 +17,7 @@
 #include <variant>
 #include <vector>
 
-namespace platform {
-class IniFile;
-}
+#include "platform/ini_file.h"
 
 namespace station {
 
@@ -203,9 +201,10 @@ struct YieldCounters {
 // What every load does before it reads a key: makes the log folder (else
 // the load ends with "Cannot create log directory."), reads the yield
 // counters (stored first when the ones in memory are newer) and checks that
-// the settings file exists (else "Please make sure the file %s exist!\n").
-// The full path of the file to read, or none when the load ends here.
-std::optional<std::string> BeginSettingsLoad(const std::string& path, YieldCounters yield, LoadResult& result);
+// the settings file exists (else "Please make sure the file %s exist!\n")
+// and can be read. The file as read, or none when the load ends here.
+std::optional<platform::IniFile> BeginSettingsLoad(const std::string& path, YieldCounters yield,
+                                                   LoadResult& result);
 
 // --- Saving ----------------------------------------------------------------
 
@@ -262,10 +261,14 @@ inline constexpr char kSerialNotKept[] =
     "Unable to write to %s\nThe next serial number cannot be kept there, so no test starts until it can.";
 inline constexpr char kYieldNotKept[] =
     "Unable to write to %s\nThe yield cannot be kept there, so no test starts until it can.";
+// StoreYieldCounters, telling the operator kYieldNotKept when it fails.
+[[nodiscard]] bool KeepYieldCounters(int32_t total, int32_t passed);
 // The writes of `section` whose keys are among `names`, in their order.
 std::vector<SettingWrite> WritesOf(std::span<const SettingWrite> writes, std::string_view section,
                                    std::initializer_list<std::string_view> names);
 
+// `text` with `path` in place of its "%s".
+std::string WithPath(std::string_view text, std::string_view path);
 // A message box with the caption "Error" and the error icon.
 void ShowSettingsError(const std::string& text);
 // The same with `path` in place of the text's "%s".

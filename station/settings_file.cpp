@@ -301,12 +301,11 @@ std::span<const SettingsKey> SettingsKeys() { return kKeys; }
 
 LoadResult LoadSettings(const std::string& path, SettingsBlock& block, StationOptions& options) {
   LoadResult result;
-  const std::optional<std::string> file = BeginSettingsLoad(
+  const std::optional<platform::IniFile> ini = BeginSettingsLoad(
       path, {block.TotalTestCount, block.NumberOfPass, options.YieldCountersLoaded}, result);
   if (result.error.empty()) Effects(result.effects).Text("YieldEdit", YieldText(block));
-  if (!file) return result;
-  const platform::IniFile ini(*file);
-  Loader(ini, block, options, result).Run();
+  if (!ini) return result;
+  Loader(*ini, block, options, result).Run();
   result.settingsRead = 1;
   return result;
 }
