@@ -249,11 +249,9 @@ bool Pass::StartWorkers() {
 // The yield counted so far reaches its file; false (after the message)
 // when the file cannot take it, and the next pass tries again first.
 bool Pass::KeepYield() {
-  s_.members.yieldUnkept = !StoreYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass);
-  if (!s_.members.yieldUnkept) return true;
-  summary_.kept = false;
-  ShowUnwritable(kYieldNotKept, YieldFilePath());
-  return false;
+  s_.members.yieldUnkept = !KeepYieldCounters(settings_.TotalTestCount, settings_.NumberOfPass);
+  if (s_.members.yieldUnkept) summary_.kept = false;
+  return !s_.members.yieldUnkept;
 }
 
 // Step 13, and each result counted once before the rows are written.

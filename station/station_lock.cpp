@@ -12,8 +12,7 @@ namespace station {
 std::unique_ptr<platform::InstanceLock> LockProgramFolder() {
   auto lock = std::make_unique<platform::InstanceLock>(platform::ResolveInProgramFolder(kStationLockFileName));
   if (!lock->Refused()) return lock;
-  std::string text = kStationRunsAlready;
-  text.replace(text.find("%s"), 2, platform::ProgramFolder());
+  const std::string text = WithPath(kStationRunsAlready, platform::ProgramFolder());
   // Also where a start from a script or a terminal shows it.
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
