@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,9 +72,8 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
   // Saves the settings (to the current file when it exists and may be
   // written, and as Kestrova.ini in the platform's Windows folder, never the
   // program folder, when the current file has another name) and the yield
-  // counters, each whatever became of
-  // the others, then releases the library. After a start-up that stopped
-  // early nothing is saved.
+  // counters, each whatever became of the others, then releases the
+  // library. After a start-up that stopped early nothing is saved.
   ~TMainForm() override;
 
   bool Started() const { return started_; }
@@ -231,17 +229,7 @@ class TMainForm : public QMainWindow, public station::ResultWindowOwner {
  private:
   class PassView;
   // Ends a run that an exception leaves, once no worker runs any more.
-  class RunEndOnException {
-   public:
-    explicit RunEndOnException(TMainForm& form) : form_(form) {}
-    ~RunEndOnException();
-    RunEndOnException(const RunEndOnException&) = delete;
-    RunEndOnException& operator=(const RunEndOnException&) = delete;
-
-   private:
-    TMainForm& form_;
-    const int pending_ = std::uncaught_exceptions();
-  };
+  void AbandonRun() noexcept;
   void BindEvents();
   void RedrawPortRows();
   void ShowYield();

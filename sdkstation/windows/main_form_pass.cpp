@@ -25,6 +25,7 @@
 #include "station/settings_collection.h"
 #include "station/station_messages.h"
 #include "station/windows/control_events.h"
+#include "station/windows/exception_exit.h"
 #include "station/windows/pass_form.h"
 #include "ui_sdkmainform.h"
 
@@ -168,13 +169,12 @@ SdkPassSummary TMainForm::RunProductionPass(int handed) {
 // An exception that leaves a run (the application's box shows it) ends it
 // once no worker runs any more: a window left believing a run goes on would
 // refuse every close.
-TMainForm::RunEndOnException::~RunEndOnException() {
-  if (std::uncaught_exceptions() <= pending_) return;
+void TMainForm::AbandonRun() noexcept {
   try {
-    form_.WaitWhileActive([this] { return !station::AnyThreadActive(form_.threads_); });
+    WaitWhileActive([this] { return !station::AnyThreadActive(threads_); });
   } catch (...) {  // the first exception is the one shown
   }
-  form_.runActive_ = false;
+  runActive_ = false;
 }
 
 void TMainForm::AfterPass(bool failed) {
@@ -194,7 +194,7 @@ void TMainForm::AdvanceSerial(int devices) {
 void TMainForm::ExecuteBtnClick() {
   // One run at a time; none while devices are removed or the window closes.
   if (DeviceWorkRuns() || looping_ || closePending_) return;
-  const RunEndOnException endOnException(*this);
+  const station::ExceptionExit endOnException([this] { AbandonRun(); });
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   // The serial moves on by the devices of the pass, also when the pass
@@ -231,7 +231,7 @@ void TMainForm::btnStartTest2Click() {
   } loopEnd{*this};
   looping_ = true;
   stopRequest_ = false;
-  const RunEndOnException endOnException(*this);
+  const station::ExceptionExit endOnException([this] { AbandonRun(); });
   ControlsUnlock unlock(*this);
   if (!PrepareRun()) return;
   if (CheckRunSettings() != 1) return;

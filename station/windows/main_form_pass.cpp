@@ -11,13 +11,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <exception>
-
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/text.h"
 #include "station/windows/control_events.h"
+#include "station/windows/exception_exit.h"
 #include "station/windows/main_form.h"
 #include "station/windows/pass_form.h"
 #include "ui_mainform.h"
@@ -169,13 +168,7 @@ void TMainForm::ExecuteBtnClick() {
   // An exception that leaves the run (the application's box shows it) ends
   // it as every other way out does, once no worker runs any more: a window
   // left believing a run goes on would refuse every close.
-  struct EndOnException {
-    TMainForm& form;
-    const int pending = std::uncaught_exceptions();
-    ~EndOnException() {
-      if (std::uncaught_exceptions() > pending) form.AbandonRun();
-    }
-  } endOnException{*this};
+  const ExceptionExit endOnException([this] { AbandonRun(); });
   Ui::TMainForm& u = *ui;
   for (QWidget* panel : {u.Panel1, u.Panel2, u.Panel3, u.Panel5}) panel->setEnabled(false);
   u.StatusLabel->hide();
