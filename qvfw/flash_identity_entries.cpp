@@ -4,19 +4,19 @@
 // one, the configuration page of the families that keep one beside their
 // firmware, the configuration block of the older families.
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <span>
-#include <cstring>
 #include <string>
 
 #include "bridge/chip_identification.h"
 #include "bridge/firmware_update.h"
 #include "bridge/identity_config.h"
-#include "qvfw/device_registry.h"
 #include "bridge/vendor_commands.h"
 #include "platform/byte_order.h"
 #include "platform/text.h"
 #include "qvfw/device_call.h"
+#include "qvfw/device_registry.h"
 #include "qvfw/entry_trace.h"
 #include "qvfw/qvfw_api.h"
 #include "qvfw/update_settings.h"

@@ -2,6 +2,7 @@
 // entry, and the enable and set calls that fill it.
 #include <atomic>
 
+#include "bridge/chip_identification.h"
 #include "disk/device_lock.h"
 #include "qvfw/device_registry.h"
 #include "qvfw/entry_guard.h"
@@ -10,7 +11,6 @@
 #include "qvfw/qvfw_api.h"
 #include "qvfw/setting_table.h"
 #include "qvfw/update_settings.h"
-#include "bridge/chip_identification.h"
 
 namespace qvfw {
 namespace {

@@ -19,7 +19,7 @@
 //                           only when the bench made it (its last 512 bytes
 //                           are the bench's mark): another file, a folder or
 //                           a path that cannot be reached is an error, and
-//                           so is an image that another drive has already
+//                           so is an image that another drive already has
 //
 // Time, on the station clock (every key of a product has a default):
 //

@@ -2,8 +2,9 @@
 // capacity plus reserved sectors past it, and the ATA IDENTIFY data the
 // drive answers. A temp image has no name in the file system (path() is
 // the process's descriptor of it), so it goes with the object or the
-// process, however that ends; a configured path is kept. Every image ends in the bench's mark, past the sectors the
-// drive reaches; an existing file without it is never written.
+// process, however that ends; a configured path is kept. Every image ends
+// in the bench's mark, past the sectors the drive reaches; an existing file
+// without it is never written.
 #pragma once
 
 #include <array>
